@@ -1,0 +1,37 @@
+#ifndef IPC_SOAK_DRIVER_WORKERS_H
+#define IPC_SOAK_DRIVER_WORKERS_H
+
+#include <vector>
+
+#include <boost/shared_ptr.hpp>
+#include <boost/thread/thread.hpp>
+
+class ApiTester;
+
+// Runs one worker's schedule on the tester, printing a progress dot after
+// its 1st, 101st, 201st ... command.
+void workerThread(ApiTester* tester, unsigned int threadIndex,
+                  std::vector<unsigned int>& schedule);
+
+// The worker threads of a run, in worker-index order. Destroying the list
+// joins every worker still running: if starting a later worker fails, the
+// ones already running must finish before the tester they use goes away.
+class WorkerThreads {
+public:
+    // Reserves room for `count` workers up front, so that adding a started
+    // worker can never fail and leave it unowned.
+    explicit WorkerThreads(unsigned int count);
+    WorkerThreads(WorkerThreads const&) = delete;
+    WorkerThreads& operator=(WorkerThreads const&) = delete;
+    ~WorkerThreads();
+
+    void add(boost::shared_ptr<boost::thread> worker);
+
+    // Waits for each worker in index order.
+    void joinAll();
+
+private:
+    std::vector<boost::shared_ptr<boost::thread>> threads_;
+};
+
+#endif

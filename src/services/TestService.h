@@ -1,0 +1,108 @@
+#ifndef IPC_SOAK_SERVICES_TEST_SERVICE_H
+#define IPC_SOAK_SERVICES_TEST_SERVICE_H
+
+#include <cstdint>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "kovra_api.h"
+
+// Registers `method` of the concrete service under its own name, so that a
+// command's name can never differ from the method that runs it.
+#define KOVRA_COMMAND(Service, method) addCommand(&Service::method, #method)
+
+// Opens the service's initiator with the init function of service word `svc`.
+#define KOVRA_OPEN_INITIATOR(svc) \
+    openInitiator(&kovra_api_##svc##_initiator_init, "kovra_api_" #svc "_initiator_init")
+
+// Base of the test services. A concrete service stands for one camera
+// service: it owns one initiator on it, addresses every request to its target
+// name and publishes a table of named commands. Commands take no arguments
+// and return whether the camera accepted them; they never log, throw or
+// retry. After construction a service never changes, so its commands may run
+// from any number of threads at once without a lock.
+class TestService {
+public:
+    typedef bool (TestService::*Method)();
+    typedef std::vector<std::pair<Method, std::string>> CommandTable;
+
+    TestService(TestService const&) = delete;
+    TestService& operator=(TestService const&) = delete;
+    virtual ~TestService() = default;
+
+    std::string const& targetName() const { return targetName_; }
+    CommandTable const& commands() const { return commands_; }
+
+protected:
+    typedef int32_t (*InitiatorInit)(void*, void*, kovra_initiator**, int32_t, int32_t);
+
+    // Borrows both handles; the initiator stays null until openInitiator.
+    TestService(void* ipcHandle, void* logHandle, char const* targetName);
+
+    template <class Service>
+    void addCommand(bool (Service::*method)(), char const* name) {
+        commands_.emplace_back(static_cast<Method>(method), name);
+    }
+
+    // Opens the initiator after the commands are registered. On a non-zero
+    // status, logs "ERROR: <initName> failed status<N>" at level 3 and throws
+    // it as std::runtime_error; no initiator is then left to release.
+    void openInitiator(InitiatorInit init, char const* initName);
+
+    kovra_initiator* initiator() const { return initiator_; }
+    char const* target() const { return targetName_.c_str(); }
+
+    // Get: zeroed out-parameters, one request, values discarded.
+    template <class... Out>
+    bool get(int32_t (*request)(kovra_initiator*, char const*, Out*...)) const {
+        std::tuple<Out...> values{};
+        return std::apply([&](Out&... v) { return request(initiator_, target(), &v...); },
+                          values) == 0;
+    }
+
+    // Get whose request takes fixed leading inputs (a stream, a tag).
+    template <class In, class... Out>
+    bool get(int32_t (*request)(kovra_initiator*, char const*, In, Out*...),
+             std::common_type_t<In> in) const {
+        std::tuple<Out...> values{};
+        return std::apply([&](Out&... v) { return request(initiator_, target(), in, &v...); },
+                          values) == 0;
+    }
+    template <class In1, class In2, class... Out>
+    bool get(int32_t (*request)(kovra_initiator*, char const*, In1, In2, Out*...),
+             std::common_type_t<In1> in1, std::common_type_t<In2> in2) const {
+        std::tuple<Out...> values{};
+        return std::apply(
+                   [&](Out&... v) { return request(initiator_, target(), in1, in2, &v...); },
+                   values) == 0;
+    }
+
+    // Set (write-back): read the setting, then write back the first value
+    // read, unchanged; the other values read are discarded. Without a
+    // successful read nothing is written.
+    template <class T, class... Rest>
+    bool writeBack(int32_t (*read)(kovra_initiator*, char const*, T*, Rest*...),
+                   int32_t (*write)(kovra_initiator*, char const*, T)) const {
+        T first{};
+        std::tuple<Rest...> rest{};
+        int32_t status = std::apply(
+            [&](Rest&... r) { return read(initiator_, target(), &first, &r...); }, rest);
+        return status == 0 && write(initiator_, target(), first) == 0;
+    }
+
+    // Action: a single request with nothing but the initiator and target.
+    bool action(int32_t (*request)(kovra_initiator*, char const*)) const {
+        return request(initiator_, target()) == 0;
+    }
+
+private:
+    void* ipcHandle_;
+    void* logHandle_;
+    kovra_initiator* initiator_;
+    std::string targetName_;
+    CommandTable commands_;
+};
+
+#endif
