@@ -2,6 +2,7 @@
 #define IPC_SOAK_SERVICES_TEST_SERVICE_H
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -79,6 +80,27 @@ protected:
                    values) == 0;
     }
 
+    // Get whose reply hands texts or arrays to the caller: each of them is
+    // released after the request, in argument order, whatever the status, so
+    // that a failed request releases null or whatever the library left.
+    template <class... Out>
+    bool getAndRelease(int32_t (*request)(kovra_initiator*, char const*, Out*...)) const {
+        std::tuple<Out...> values{};
+        int32_t status =
+            std::apply([&](Out&... v) { return request(initiator_, target(), &v...); }, values);
+        std::apply([](Out&... v) { (release(v), ...); }, values);
+        return status == 0;
+    }
+    template <class In, class... Out>
+    bool getAndRelease(int32_t (*request)(kovra_initiator*, char const*, In, Out*...),
+                       std::common_type_t<In> in) const {
+        std::tuple<Out...> values{};
+        int32_t status =
+            std::apply([&](Out&... v) { return request(initiator_, target(), in, &v...); }, values);
+        std::apply([](Out&... v) { (release(v), ...); }, values);
+        return status == 0;
+    }
+
     // Set (write-back): read the setting, then write back the first value
     // read, unchanged; the other values read are discarded. Without a
     // successful read nothing is written.
@@ -98,6 +120,14 @@ protected:
     }
 
 private:
+    // What a reply hands over: texts go back to the C library, arrays to the
+    // client library; plain values are the caller's own storage.
+    static void release(char* text) { std::free(text); }
+    static void release(kovra_string_array* array) { kovra_core_free_string_array(array); }
+    static void release(kovra_bool_array* array) { kovra_core_free_bool_array(array); }
+    template <class Value>
+    static void release(Value) {}
+
     void* ipcHandle_;
     void* logHandle_;
     kovra_initiator* initiator_;

@@ -1,0 +1,18 @@
+#ifndef IPC_SOAK_SERVICES_BROKER_TEST_SERVICE_H
+#define IPC_SOAK_SERVICES_BROKER_TEST_SERVICE_H
+
+#include "TestService.h"
+
+// The broker service, addressed to the broker itself: it enables TCP and
+// lists the service targets. Its initiator is separate from the tester's
+// own broker initiator and receives no events.
+class BrokerTestService : public TestService {
+public:
+    BrokerTestService(void* ipcHandle, void* logHandle);
+    ~BrokerTestService() override;
+
+    bool enableTcp();
+    bool getTargets();
+};
+
+#endif
