@@ -1,0 +1,19 @@
+#ifndef IPC_SOAK_SERVICES_FLICKER_CORRECTION_TEST_SERVICE_H
+#define IPC_SOAK_SERVICES_FLICKER_CORRECTION_TEST_SERVICE_H
+
+#include "TestService.h"
+
+// The flicker correction service: its mode and its frequency hint, each read
+// and written back.
+class FlickerCorrectionTestService : public TestService {
+public:
+    FlickerCorrectionTestService(void* ipcHandle, void* logHandle);
+    ~FlickerCorrectionTestService() override;
+
+    bool getMode();
+    bool setMode();
+    bool getFrequencyHint();
+    bool setFrequencyHint();
+};
+
+#endif

@@ -1,0 +1,17 @@
+#ifndef IPC_SOAK_SERVICES_LED_TEST_SERVICE_H
+#define IPC_SOAK_SERVICES_LED_TEST_SERVICE_H
+
+#include "TestService.h"
+
+// The LED service, addressed to the target "led": the LED's state, read and
+// written back.
+class LedTestService : public TestService {
+public:
+    LedTestService(void* ipcHandle, void* logHandle);
+    ~LedTestService() override;
+
+    bool getState();
+    bool setState();
+};
+
+#endif

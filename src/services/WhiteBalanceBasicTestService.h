@@ -1,0 +1,22 @@
+#ifndef IPC_SOAK_SERVICES_WHITE_BALANCE_BASIC_TEST_SERVICE_H
+#define IPC_SOAK_SERVICES_WHITE_BALANCE_BASIC_TEST_SERVICE_H
+
+#include "TestService.h"
+
+// The basic white balance service: the white balance mode and the manual red
+// and blue bias, each read and written back (the first value read, for the
+// biases).
+class WhiteBalanceBasicTestService : public TestService {
+public:
+    WhiteBalanceBasicTestService(void* ipcHandle, void* logHandle);
+    ~WhiteBalanceBasicTestService() override;
+
+    bool getMode();
+    bool setMode();
+    bool getManualRedBias();
+    bool setManualRedBias();
+    bool getManualBlueBias();
+    bool setManualBlueBias();
+};
+
+#endif
