@@ -1,0 +1,18 @@
+#ifndef IPC_SOAK_SERVICES_ALARM_TEST_SERVICE_H
+#define IPC_SOAK_SERVICES_ALARM_TEST_SERVICE_H
+
+#include "TestService.h"
+
+// The alarm service: the alarm configuration, read and written back, and the
+// alarm state. The configuration is read as nine values but written as five.
+class AlarmTestService : public TestService {
+public:
+    AlarmTestService(void* ipcHandle, void* logHandle);
+    ~AlarmTestService() override;
+
+    bool getConfiguration();
+    bool setConfiguration();
+    bool getState();
+};
+
+#endif
