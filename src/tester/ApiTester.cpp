@@ -7,7 +7,22 @@
 
 #include <boost/make_shared.hpp>
 
+#include "AlarmTestService.h"
+#include "AudioParamTestService.h"
+#include "BrokerTestService.h"
+#include "DayNightTestService.h"
+#include "DeviceInformationTestService.h"
 #include "ExposureTestService.h"
+#include "FlickerCorrectionTestService.h"
+#include "ImagingTestService.h"
+#include "ImgParamTestService.h"
+#include "LedTestService.h"
+#include "LensFocusTestService.h"
+#include "LogTestService.h"
+#include "RelayTestService.h"
+#include "TemperatureTestService.h"
+#include "TemporalNoiseFilterTestService.h"
+#include "WhiteBalanceBasicTestService.h"
 
 ApiTester::ApiTester(void* ipcHandle, void* logHandle)
     : ipcHandle_(ipcHandle), logHandle_(logHandle), brokerInitiator_(nullptr) {
@@ -51,7 +66,24 @@ void ApiTester::enrol() {
 
 // The enrolment order fixes the command indices, and with them what a seed
 // schedules: append new services only in their place in this list.
-void ApiTester::enrolServices() { enrol<ExposureTestService>(); }
+void ApiTester::enrolServices() {
+    enrol<AlarmTestService>();
+    enrol<AudioParamTestService>();
+    enrol<BrokerTestService>();
+    enrol<DayNightTestService>();
+    enrol<DeviceInformationTestService>();
+    enrol<ExposureTestService>();
+    enrol<FlickerCorrectionTestService>();
+    enrol<ImagingTestService>();
+    enrol<ImgParamTestService>();
+    enrol<LedTestService>();
+    enrol<LensFocusTestService>();
+    enrol<LogTestService>();
+    enrol<RelayTestService>();
+    enrol<TemperatureTestService>();
+    enrol<TemporalNoiseFilterTestService>();
+    enrol<WhiteBalanceBasicTestService>();
+}
 
 void ApiTester::addCommands(boost::shared_ptr<TestService> service) {
     for (auto const& command : service->commands()) {
