@@ -1,0 +1,351 @@
+// Runs the built ipc_soak as a user would, against the stand-in's simulated
+// camera, steered and observed through the KOVRA_SIM environment variable:
+// the camera's own journal and call counts are compared with what the
+// program printed.
+#include <cstdio>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+
+#include "RunProgram.h"
+
+namespace {
+
+using testing::ElementsAre;
+using testing::ElementsAreArray;
+using testing::HasSubstr;
+using testing::StartsWith;
+
+std::string const usage =
+    "Usage: ipc_soak <-c commands_per_thread> <-s seed> <-t num_threads> <-u url>\n"
+    "       -c commands_per_thread: number of commands to run per thread (default: 10\n"
+    "       -s seed: random number generator seed value (default: 1\n"
+    "       -t num_threads: number of threads to run (default: 1\n"
+    "       -u URL: connect to camera at URL (tcp://ipaddr).  Defaults to local camera\n";
+
+std::vector<std::string> linesOf(std::string const& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// One command line of the report.
+struct ReportLine {
+    std::string target, command;
+    unsigned long passed, failed, total;
+};
+
+// The parts of a run's standard output: the dot line, the command lines and
+// the target lines. Fails the test on any line that is out of format.
+struct Report {
+    std::string dots;
+    std::vector<ReportLine> commands;
+    std::vector<std::string> targets;
+
+    explicit Report(std::string const& out) {
+        std::vector<std::string> lines = linesOf(out);
+        EXPECT_FALSE(lines.empty());
+        if (lines.empty()) {
+            return;
+        }
+        dots = lines[0];
+        std::regex const format(
+            "Service: (.{21,}) Command: (.{32,}) pass/fail/total (\\d+)/(\\d+)/(\\d+)");
+        std::size_t i = 1;
+        for (std::smatch m; i < lines.size() && std::regex_match(lines[i], m, format); ++i) {
+            commands.push_back(ReportLine{trim(m[1]), trim(m[2]), std::stoul(m[3]),
+                                          std::stoul(m[4]), std::stoul(m[5])});
+            EXPECT_EQ(commands.back().passed + commands.back().failed, commands.back().total);
+        }
+        if (i < lines.size()) {
+            EXPECT_EQ(lines[i++], "");
+            targets.assign(lines.begin() + static_cast<long>(i), lines.end());
+        }
+    }
+
+    unsigned long total() const {
+        unsigned long sum = 0;
+        for (auto const& line : commands) {
+            sum += line.total;
+        }
+        return sum;
+    }
+
+    static std::string trim(std::string const& field) {
+        return field.substr(field.find_first_not_of(' '));
+    }
+};
+
+class IpcSoakTest : public testing::Test {
+protected:
+    void SetUp() override { dir = makeTempDirectory(); }
+    void TearDown() override {
+        std::remove(journalPath().c_str());
+        std::remove(statePath().c_str());
+        std::remove(dir.c_str());
+    }
+
+    // Runs ipc_soak with `args`; the simulated camera journals every call and
+    // writes its state at shutdown, after applying `directives`.
+    ProgramRun soak(std::vector<std::string> const& args, std::string const& directives = "") {
+        std::vector<std::string> command;
+        std::istringstream emulator(IPC_SOAK_EMULATOR);
+        for (std::string word; emulator >> word;) {
+            command.push_back(word);
+        }
+        command.push_back(IPC_SOAK_PROGRAM);
+        command.insert(command.end(), args.begin(), args.end());
+        std::string sim = "journal=" + journalPath() + ";state=" + statePath();
+        if (!directives.empty()) {
+            sim += ";" + directives;
+        }
+        return runProgram(command, {"KOVRA_SIM=" + sim}, 240);
+    }
+
+    std::string journalPath() const { return dir + "/journal"; }
+    std::string statePath() const { return dir + "/state"; }
+
+    // The functions the program called, in order.
+    std::vector<std::string> calledFunctions() const {
+        std::vector<std::string> names;
+        for (auto const& line : linesOf(readFile(journalPath()))) {
+            names.push_back(line.substr(0, line.find('(')));
+        }
+        return names;
+    }
+
+    // The camera's own count of calls of `function`.
+    unsigned long callCount(std::string const& function) const {
+        for (auto const& line : linesOf(readFile(statePath()))) {
+            if (line.compare(0, 6 + function.size() + 1, "calls " + function + " ") == 0) {
+                return std::stoul(line.substr(6 + function.size() + 1));
+            }
+        }
+        return 0;
+    }
+
+    std::string dir;
+};
+
+struct UsageCase {
+    std::vector<std::string> args;
+};
+
+class UsageTest : public IpcSoakTest, public testing::WithParamInterface<UsageCase> {};
+
+TEST_P(UsageTest, PrintsUsageAndExitsOneWithoutTouchingTheLibrary) {
+    ProgramRun run = soak(GetParam().args);
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.out, usage);
+    EXPECT_THAT(run.err, HasSubstr("option"));  // getopt's own diagnostic
+    // The camera writes its state at kovra_core_deinit: no file, no call.
+    EXPECT_FALSE(fileExists(statePath()));
+    EXPECT_FALSE(fileExists(journalPath()));
+}
+
+INSTANTIATE_TEST_SUITE_P(BadCommandLines, UsageTest,
+                         testing::Values(UsageCase{{"-x"}}, UsageCase{{"-c"}},
+                                         UsageCase{{"-c", "50", "-x"}},
+                                         UsageCase{{"-t", "2", "-u"}}));
+
+TEST_F(IpcSoakTest, DefaultRunPrintsOneDotAndTheWholeReport) {
+    ProgramRun run = soak({});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.err, "");
+    Report report(run.out);
+    EXPECT_EQ(report.dots, ".");
+    ASSERT_EQ(report.commands.size(), 87u);
+    EXPECT_EQ(report.total(), 10u);
+    EXPECT_TRUE(report.targets.empty());
+    EXPECT_EQ(report.commands.front().command, "getConfiguration");
+    EXPECT_EQ(report.commands.back().command, "setManualBlueBias");
+
+    std::vector<std::string> calls = calledFunctions();
+    ASSERT_GE(calls.size(), 6u);
+    EXPECT_THAT(std::vector<std::string>(calls.begin(), calls.begin() + 3),
+                ElementsAre("kovra_core_init", "kovra_core_logging_init",
+                            "kovra_core_ipc_initiator_init"));
+    EXPECT_THAT(std::vector<std::string>(calls.end() - 3, calls.end()),
+                ElementsAre("kovra_core_ipc_deinit", "kovra_core_logging_deinit",
+                            "kovra_core_deinit"));
+    EXPECT_THAT(linesOf(readFile(journalPath()))[1],
+                StartsWith("kovra_core_logging_init(\"IPC_SOAK\", "));
+    EXPECT_THAT(readFile(statePath()), HasSubstr("\noutstanding_arrays 0\n"));
+}
+
+struct LoadCase {
+    std::vector<std::string> args;
+    std::string dots;
+    unsigned long commandsRun;
+};
+
+class LoadTest : public IpcSoakTest, public testing::WithParamInterface<LoadCase> {};
+
+TEST_P(LoadTest, RunsTheScheduledCommandsWithADotPerHundred) {
+    ProgramRun run = soak(GetParam().args);
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.err, "");
+    Report report(run.out);
+    EXPECT_EQ(report.dots, GetParam().dots);
+    EXPECT_EQ(report.commands.size(), 87u);
+    EXPECT_EQ(report.total(), GetParam().commandsRun);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OptionValues, LoadTest,
+    testing::Values(LoadCase{{"-t", "0"}, "", 0}, LoadCase{{"-t", "abc"}, "", 0},
+                    LoadCase{{"-c", "0", "-t", "3"}, "", 0}, LoadCase{{"-c", "12x"}, ".", 12},
+                    LoadCase{{"-c", "101"}, "..", 101},
+                    LoadCase{{"-t", "3", "-c", "250"}, ".........", 750},
+                    LoadCase{{"-s", "-1", "-t", "2", "-c", "5"}, "..", 10}));
+
+struct StartupFailureCase {
+    std::vector<std::string> args;
+    std::string directives;
+    std::string err;
+    std::vector<std::string> calls;
+};
+
+class StartupFailureTest : public IpcSoakTest,
+                           public testing::WithParamInterface<StartupFailureCase> {};
+
+TEST_P(StartupFailureTest, ReportsTheFunctionAndCleansUpWhatWasStarted) {
+    ProgramRun run = soak(GetParam().args, GetParam().directives);
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, GetParam().err);
+    EXPECT_THAT(calledFunctions(), ElementsAreArray(GetParam().calls));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Library, StartupFailureTest,
+    testing::Values(
+        StartupFailureCase{{},
+                           "fail=kovra_core_logging_init:7",
+                           "ERROR: kovra_core_logging_init failed status7\n",
+                           {"kovra_core_init", "kovra_core_logging_init", "kovra_core_deinit"}},
+        StartupFailureCase{{},
+                           "fail=kovra_core_ipc_initiator_init:-3",
+                           "ERROR: kovra_core_ipc_initiator_init failed status-3\n",
+                           {"kovra_core_init", "kovra_core_logging_init",
+                            "kovra_core_ipc_initiator_init", "kovra_core_logging_deinit",
+                            "kovra_core_deinit"}},
+        // The stand-in serves no network camera: a URL cannot be connected.
+        StartupFailureCase{{"-u", "tcp://127.0.0.1"},
+                           "",
+                           "ERROR: kovra_core_ipc_initiator_init failed status-4\n",
+                           {"kovra_core_init", "kovra_core_logging_init",
+                            "kovra_core_ipc_initiator_init", "kovra_core_logging_deinit",
+                            "kovra_core_deinit"}}));
+
+TEST_F(IpcSoakTest, AFailingCoreStartIsReportedAndTheRunGoesOn) {
+    ProgramRun run = soak({}, "fail=kovra_core_init:3");
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.err, "ERROR: kovra_core_init failed status3\n");
+    EXPECT_EQ(Report(run.out).total(), 10u);
+}
+
+struct ConstructionFailureCase {
+    std::string directives;
+    std::string message;
+    std::map<std::string, unsigned long> deinits;
+};
+
+class ConstructionFailureTest : public IpcSoakTest,
+                                public testing::WithParamInterface<ConstructionFailureCase> {};
+
+TEST_P(ConstructionFailureTest, IsCaughtReleasesWhatWasOpenedAndExitsZero) {
+    ProgramRun run = soak({}, GetParam().directives);
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "ERROR: caught exception " + GetParam().message + "\n");
+    for (auto const& deinit : GetParam().deinits) {
+        EXPECT_EQ(callCount("kovra_api_" + deinit.first + "_initiator_deinit"), deinit.second)
+            << deinit.first;
+    }
+    std::vector<std::string> calls = calledFunctions();
+    EXPECT_THAT(std::vector<std::string>(calls.end() - 3, calls.end()),
+                ElementsAre("kovra_core_ipc_deinit", "kovra_core_logging_deinit",
+                            "kovra_core_deinit"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Initiators, ConstructionFailureTest,
+    testing::Values(
+        ConstructionFailureCase{"fail=kovra_api_day_night_initiator_init:-2",
+                                "ERROR: kovra_api_day_night_initiator_init failed status-2",
+                                {{"alarm", 1}, {"audio_param", 1}, {"broker", 2},
+                                 {"day_night", 0}, {"exposure", 0}}},
+        ConstructionFailureCase{"fail=kovra_api_broker_initiator_init@1:9",
+                                "ERROR: kovra_api_broker_initiator_init failed status9",
+                                {{"broker", 0}, {"alarm", 0}}},
+        ConstructionFailureCase{"fail=kovra_api_white_balance_basic_initiator_init:5",
+                                "ERROR: kovra_api_white_balance_basic_initiator_init failed status5",
+                                {{"alarm", 1}, {"broker", 2}, {"temporal_noise_filter", 1},
+                                 {"white_balance_basic", 0}}}));
+
+TEST_F(IpcSoakTest, AThreadCountTooLargeForMemoryIsCaughtBeforeAnyWorkerStarts) {
+    ProgramRun run = soak({"-t", "-1"});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_THAT(run.err, StartsWith("ERROR: caught exception "));
+    EXPECT_EQ(linesOf(run.err).size(), 1u);
+    EXPECT_EQ(callCount("kovra_api_exposure_initiator_deinit"), 1u);
+    std::vector<std::string> calls = calledFunctions();
+    EXPECT_THAT(std::vector<std::string>(calls.end() - 3, calls.end()),
+                ElementsAre("kovra_core_ipc_deinit", "kovra_core_logging_deinit",
+                            "kovra_core_deinit"));
+}
+
+TEST_F(IpcSoakTest, RestartsDuringTheRunAreReportedWithExactCounts) {
+    ProgramRun run = soak({"-t", "4", "-c", "500"}, "restart=exposure*5/100;restart=led:led*2/700");
+    EXPECT_EQ(run.exitStatus, 0);
+    Report report(run.out);
+    EXPECT_EQ(report.total(), 2000u);
+    EXPECT_THAT(report.targets,
+                ElementsAre("Target exposure:0 reset 5 times", "Target led:led reset 2 times"));
+}
+
+TEST_F(IpcSoakTest, ReportAgreesWithTheCamerasOwnCounts) {
+    ProgramRun run = soak({"-s", "3", "-t", "4", "-c", "500"},
+                          "fail=kovra_api_led_get_state_send:4");
+    EXPECT_EQ(run.exitStatus, 0);
+    Report report(run.out);
+    ASSERT_EQ(report.commands.size(), 87u);
+    EXPECT_EQ(report.total(), 2000u);
+    auto const& alarmGet = report.commands[0];
+    auto const& alarmSet = report.commands[1];
+    auto const& temperature = report.commands[78];
+    auto const& ledGet = report.commands[61];
+    auto const& ledSet = report.commands[62];
+    EXPECT_EQ(callCount("kovra_api_alarm_get_configuration_send"), alarmGet.total + alarmSet.total);
+    EXPECT_EQ(callCount("kovra_api_alarm_set_configuration_send"), alarmSet.total);
+    EXPECT_EQ(callCount("kovra_api_temperature_get_temperature_send"), temperature.total);
+    EXPECT_EQ(ledGet.passed + ledSet.passed, 0u);
+    EXPECT_GT(ledGet.failed + ledSet.failed, 0u);
+    EXPECT_EQ(callCount("kovra_api_led_get_state_send"), ledGet.total + ledSet.total);
+    EXPECT_EQ(callCount("kovra_api_led_set_state_send"), 0u);
+    for (std::size_t i = 0; i < report.commands.size(); ++i) {
+        if (i != 61 && i != 62) {
+            EXPECT_EQ(report.commands[i].failed, 0u) << report.commands[i].command;
+        }
+    }
+}
+
+TEST_F(IpcSoakTest, TheSameSeedSendsTheSameRequests) {
+    soak({"-s", "5", "-c", "300"});
+    std::string first = readFile(journalPath());
+    soak({"-s", "5", "-c", "300"});
+    EXPECT_EQ(readFile(journalPath()), first);
+    soak({"-s", "6", "-c", "300"});
+    EXPECT_NE(readFile(journalPath()), first);
+}
+
+}  // namespace

@@ -1,0 +1,38 @@
+#include "Workers.h"
+
+#include <atomic>
+#include <stdexcept>
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+namespace {
+
+void finishLate(std::atomic<int>* finished) {
+    boost::this_thread::sleep_for(boost::chrono::milliseconds(50));
+    ++*finished;
+}
+
+TEST(WorkerThreadsTest, LeavingTheScopeByAnExceptionJoinsEveryStartedWorker) {
+    std::atomic<int> finished{0};
+    try {
+        WorkerThreads workers(3);
+        workers.add(boost::make_shared<boost::thread>(&finishLate, &finished));
+        workers.add(boost::make_shared<boost::thread>(&finishLate, &finished));
+        throw std::runtime_error("third worker could not start");
+    } catch (std::runtime_error const&) {
+        EXPECT_EQ(finished.load(), 2);
+    }
+}
+
+TEST(WorkerThreadsTest, JoinAllWaitsForEveryWorkerAndMayBeRepeated) {
+    std::atomic<int> finished{0};
+    WorkerThreads workers(2);
+    workers.add(boost::make_shared<boost::thread>(&finishLate, &finished));
+    workers.add(boost::make_shared<boost::thread>(&finishLate, &finished));
+    workers.joinAll();
+    EXPECT_EQ(finished.load(), 2);
+    workers.joinAll();
+}
+
+}  // namespace
