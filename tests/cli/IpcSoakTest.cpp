@@ -27,6 +27,19 @@ std::string const usage =
     "       -t num_threads: number of threads to run (default: 1\n"
     "       -u URL: connect to camera at URL (tcp://ipaddr).  Defaults to local camera\n";
 
+std::vector<std::string> linesOf(std::string const& text);
+
+// The settings lines ("key=values") of a state file the camera wrote.
+std::vector<std::string> settingsIn(std::string const& state) {
+    std::vector<std::string> settings;
+    for (auto const& line : linesOf(state)) {
+        if (line.find('=') != std::string::npos && line.compare(0, 6, "calls ") != 0) {
+            settings.push_back(line);
+        }
+    }
+    return settings;
+}
+
 std::vector<std::string> linesOf(std::string const& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -92,8 +105,9 @@ protected:
         std::remove(dir.c_str());
     }
 
-    // Runs ipc_soak with `args`; the simulated camera journals every call and
-    // writes its state at shutdown, after applying `directives`.
+    // Runs ipc_soak with `args`; the simulated camera journals every call
+    // (unless told not to) and writes its state at shutdown, after applying
+    // `directives`.
     ProgramRun soak(std::vector<std::string> const& args, std::string const& directives = "") {
         std::vector<std::string> command;
         std::istringstream emulator(IPC_SOAK_EMULATOR);
@@ -102,7 +116,10 @@ protected:
         }
         command.push_back(IPC_SOAK_PROGRAM);
         command.insert(command.end(), args.begin(), args.end());
-        std::string sim = "journal=" + journalPath() + ";state=" + statePath();
+        std::string sim = "state=" + statePath();
+        if (journalled) {
+            sim += ";journal=" + journalPath();
+        }
         if (!directives.empty()) {
             sim += ";" + directives;
         }
@@ -132,6 +149,7 @@ protected:
     }
 
     std::string dir;
+    bool journalled = true;  // a long soak runs faster without
 };
 
 struct UsageCase {
@@ -346,6 +364,41 @@ TEST_F(IpcSoakTest, TheSameSeedSendsTheSameRequests) {
     EXPECT_EQ(readFile(journalPath()), first);
     soak({"-s", "6", "-c", "300"});
     EXPECT_NE(readFile(journalPath()), first);
+}
+
+TEST_F(IpcSoakTest, ASoakLeavesTheCamerasConfigurationAsItFoundIt) {
+    // A run without workers shows the configuration the soak starts from.
+    soak({"-t", "0"});
+    std::vector<std::string> before = settingsIn(readFile(statePath()));
+    ProgramRun run = soak({"-s", "11", "-t", "8", "-c", "2000"});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(Report(run.out).total(), 16000u);
+    std::vector<std::string> after = settingsIn(readFile(statePath()));
+    ASSERT_EQ(after.size(), before.size());
+    ASSERT_GT(before.size(), 50u);
+    std::vector<std::string> changed;
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        if (after[i] != before[i]) {
+            changed.push_back(after[i]);
+        }
+    }
+    // Only the two commands that write fixed values change anything.
+    EXPECT_THAT(changed, ElementsAre("device_information.friendly_name=FRIENDLY",
+                                     "log.settings[KOVRA_IPC]=err,notset,notset"));
+    EXPECT_THAT(readFile(statePath()), HasSubstr("\noutstanding_arrays 0\n"));
+}
+
+TEST_F(IpcSoakTest, SixteenThreadsOfTenThousandCommandsRunCleanly) {
+    journalled = false;
+    ProgramRun run = soak({"-t", "16", "-c", "10000"});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.err, "");
+    Report report(run.out);
+    EXPECT_EQ(report.dots, std::string(16 * 100, '.'));
+    EXPECT_EQ(report.total(), 160000u);
+    for (auto const& line : report.commands) {
+        EXPECT_EQ(line.failed, 0u) << line.command;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs everything the build and the whole test suite need on Debian 12,
+# as root: the native toolchain and libraries, the armhf cross compiler and
+# qemu-arm, and the armhf sysroot of Boost and GoogleTest.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends \
+    ca-certificates g++ make cmake binutils file dpkg-dev \
+    libboost-thread-dev libboost-system-dev libboost-random-dev libboost-program-options-dev \
+    libgtest-dev libgmock-dev \
+    g++-arm-linux-gnueabihf qemu-user
+scripts/armhf-sysroot.sh

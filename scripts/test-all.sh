@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite: the native build, the same under
+# AddressSanitizer with UndefinedBehaviorSanitizer and under
+# ThreadSanitizer, and the armhf build under qemu-arm; then checks that both
+# architectures report the same soak for the same seed and that the Debian
+# packages build for both.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+jobs=$(nproc)
+
+for preset in default asan tsan armhf; do
+    echo "=== $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+    ctest --preset "$preset" -j "$jobs"
+done
+
+echo "=== armhf soak against native"
+scripts/armhf-soak-compare.sh
+
+echo "=== packages"
+for preset in default armhf; do
+    (cd "build/$preset" && cpack -G DEB >/dev/null && ls -1 ./*.deb)
+done
