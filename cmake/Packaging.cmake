@@ -1,0 +1,78 @@
+# Debian packages, one per component:
+#   ipc-soak   the program alone. On a camera the client library is the
+#              vendor's, so this package neither ships nor depends on it.
+#   kovra-sim  the stand-in client library, its simulated camera, the
+#              kovra-sim-info tool and headers, for machines without a camera.
+# Build with `cmake --build --preset <preset> --target package`; a cross
+# build packages for its own architecture.
+
+# The stand-in's libraries go to a folder of their own, never beside the
+# system's libraries: on a camera a libkovra-core.so in /usr/lib would replace
+# the vendor's. Point the program at them with
+# LD_LIBRARY_PATH=/usr/lib/kovra-sim.
+set(IPC_SOAK_SIM_LIBDIR lib/kovra-sim)
+
+set_target_properties(kovra-core kovra-interfaces kovra-sim PROPERTIES INSTALL_RPATH "$ORIGIN")
+set_target_properties(kovra-sim-info PROPERTIES INSTALL_RPATH "$ORIGIN/../${IPC_SOAK_SIM_LIBDIR}")
+install(TARGETS kovra-core kovra-interfaces kovra-sim
+        LIBRARY DESTINATION ${IPC_SOAK_SIM_LIBDIR} COMPONENT sim
+        NAMELINK_COMPONENT sim)
+install(TARGETS kovra-sim-info RUNTIME DESTINATION bin COMPONENT sim)
+install(FILES ${PROJECT_SOURCE_DIR}/kovra_sim/include/kovra_sim/control.h
+        DESTINATION include/kovra_sim COMPONENT sim)
+# The client library's declarations, kept under the stand-in's folder so that
+# they cannot clash with the vendor's own headers.
+install(FILES ${PROJECT_SOURCE_DIR}/src/camera_api/kovra_api.h
+              ${PROJECT_SOURCE_DIR}/src/camera_api/kovra_core.h
+              ${PROJECT_SOURCE_DIR}/src/camera_api/kovra_table.h
+              ${PROJECT_SOURCE_DIR}/src/camera_api/kovra_requests.def
+        DESTINATION include/kovra_sim/camera_api COMPONENT sim)
+
+if(CMAKE_CROSSCOMPILING)
+  # dpkg's name for the target; the host's dpkg would name the build machine.
+  if(CMAKE_LIBRARY_ARCHITECTURE STREQUAL "arm-linux-gnueabihf")
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)
+  else()
+    message(FATAL_ERROR "No Debian architecture known for ${CMAKE_LIBRARY_ARCHITECTURE}")
+  endif()
+else()
+  execute_process(COMMAND dpkg --print-architecture
+                  OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE
+                  OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME ipc-soak)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "ipc_soak developers")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL program sim)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# dpkg-shlibdeps cannot read a cross build's libraries without an armhf dpkg
+# database, so both architectures name their dependencies here. The floors
+# are Debian 12's, which every build of ours is made against.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+set(_ipc_soak_runtime "libc6 (>= 2.34), libgcc-s1 (>= 3.5), libstdc++6 (>= 12)")
+
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME ipc-soak)
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_SECTION misc)
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_DEPENDS
+    "libboost-thread1.74.0, libboost-system1.74.0, ${_ipc_soak_runtime}")
+set(CPACK_COMPONENT_PROGRAM_DESCRIPTION
+    "Load generator for a network camera's service API
+Runs threads of random requests against the camera's client library,
+which it expects to find installed: the vendor's on a camera, or the
+kovra-sim stand-in elsewhere.")
+
+set(CPACK_DEBIAN_SIM_PACKAGE_NAME kovra-sim)
+set(CPACK_DEBIAN_SIM_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_SIM_PACKAGE_DEPENDS "${_ipc_soak_runtime}")
+set(CPACK_COMPONENT_SIM_DESCRIPTION
+    "Stand-in for the camera's client library, with a simulated camera
+libkovra-core and libkovra-interfaces answer requests from an in-process
+simulated camera controlled through libkovra-sim. They live in
+/usr/lib/kovra-sim so they never replace a camera's own library.")
+
+include(CPack)
