@@ -25,37 +25,65 @@ extern "C" {
 /* Statuses returned by the stand-in's client-library functions. */
 enum {
     KOVRA_SIM_STATUS_OK = 0,
-    KOVRA_SIM_STATUS_BAD_HANDLE = -1,     /* handle unknown, released, or of another service */
+    KOVRA_SIM_STATUS_BAD_HANDLE = -1,     /* handle unknown, released, or of another service;
+                                             also an array released twice, an event handler
+                                             not registered, a log handle that is not live */
     KOVRA_SIM_STATUS_NULL_POINTER = -2,   /* NULL where a value or out-parameter is needed */
     KOVRA_SIM_STATUS_UNKNOWN_TARGET = -3, /* no such target on the service, or no such instance */
     KOVRA_SIM_STATUS_NOT_CONNECTED = -4,  /* no connection: URL not served, or IPC released */
     KOVRA_SIM_STATUS_INJECTED = -5,       /* default status of an injected fault */
     KOVRA_SIM_STATUS_BAD_CONFIG = -6,     /* KOVRA_SIM could not be parsed */
-    KOVRA_SIM_STATUS_BAD_ARGUMENT = -7    /* a control was called with a bad argument */
+    KOVRA_SIM_STATUS_BAD_ARGUMENT = -7    /* a control was called with a bad argument, or an
+                                             initiator with events/reserved out of range */
 };
 
 /* Applies directives in the syntax of the KOVRA_SIM environment variable:
- * a list separated by ';', each one of
- *   fail=FUNCTION[@N][:STATUS]   FUNCTION returns STATUS (default -5) on every
- *                                call, or only on its N-th call (1-based)
+ * a list separated by ';' (blanks around a directive and empty directives
+ * are ignored), each one of
+ *   fail=FUNCTION[@N][:STATUS]   FUNCTION returns STATUS (non-zero, default -5)
+ *                                on every call, or only on its N-th call
+ *                                (1-based, counted since the reset as
+ *                                kovra_sim_call_count counts); a later fault
+ *                                on the same function replaces an earlier one
  *   set=SERVICE.SETTING[KEY]=V1,V2,...
- *                                presets a setting of the simulated camera
+ *                                presets a setting of the simulated camera,
+ *                                one value per slot (see Settings below)
  *   restart=SERVICE[:TARGET]*COUNT/EVERY
- *                                the target restarts COUNT times, once after
- *                                every EVERY requests the camera has served
- *   latency=MICROSECONDS         every request takes this long to answer
- *   journal=PATH                 journal every call, written to PATH at
- *                                kovra_core_deinit
- *   state=PATH                   at kovra_core_deinit, write the settings, the
- *                                call counts and the outstanding arrays to PATH
+ *                                the target restarts COUNT times (COUNT >= 1),
+ *                                once after every EVERY-th request (EVERY >= 1)
+ *                                the camera has served successfully, counting
+ *                                the _send requests of all services since the
+ *                                reset; TARGET, if given, must be the service's
+ *                                target; several restart directives add up
+ *   latency=MICROSECONDS         every _send request that reaches the camera
+ *                                takes this long to answer (0 to 10000000)
+ *   journal=PATH                 turns the journal on; at kovra_core_deinit the
+ *                                entries of the calls before it are written to
+ *                                PATH, one per line
+ *   state=PATH                   at kovra_core_deinit, write to PATH the
+ *                                snapshot lines, then "calls FUNCTION N" for
+ *                                every function called since the reset (sorted
+ *                                by name), then "outstanding_arrays N"
+ * KOVRA_SIM is read once, on the first call of any function of the stand-in.
+ * If it does not parse, one line "kovra-sim: KOVRA_SIM: <reason>" goes to
+ * stderr, nothing of it is applied, and kovra_core_init and
+ * kovra_core_logging_init return KOVRA_SIM_STATUS_BAD_CONFIG (also after a
+ * reset). A journal or state file that cannot be written is reported on
+ * stderr as "kovra-sim: cannot write PATH: <reason>".
  * Returns 0, or KOVRA_SIM_STATUS_BAD_CONFIG with nothing applied. */
 int32_t kovra_sim_configure(char const* directives);
 
 /* Back to the start: default settings, no faults, journal off and empty,
- * call counts 0, no restarts pending, no latency. */
+ * call counts 0, no restarts pending, no latency, no journal or state file,
+ * no event handlers (the announcer thread is stopped). Every handle is
+ * forgotten: one held from before the reset gives KOVRA_SIM_STATUS_BAD_HANDLE,
+ * and handle numbers count from 1 again. Arrays handed out before stay
+ * outstanding until released. KOVRA_SIM is not read again. */
 void kovra_sim_reset(void);
 
-/* Faults. */
+/* Faults: as fail= of kovra_sim_configure (n = 0 is not allowed for
+ * kovra_sim_fail_nth). An unknown function or a status of 0 gives
+ * KOVRA_SIM_STATUS_BAD_ARGUMENT. */
 int32_t kovra_sim_fail_always(char const* function, int32_t status);
 int32_t kovra_sim_fail_nth(char const* function, uint32_t n, int32_t status);
 void kovra_sim_clear_faults(void);
@@ -69,6 +97,11 @@ uint32_t kovra_sim_call_count(char const* function);
  * Handles are "#N" (N counts the handles opened since the reset); texts
  * are quoted; an out-parameter is "&" and the value it holds after the call;
  * arrays are "[#N]" (N counts the arrays handed out) and NULL is "null".
+ * After a failed call an out-parameter reads "&?" (it was left untouched);
+ * a pointer that was never a handle or array reads "#?" or "[#?]"; event
+ * handlers and contexts read "ptr" or "null". Texts escape \" \\ \n \t. An f64
+ * is printed with %.15g, or %.17g when that is needed to read back exactly,
+ * so 1.0 reads "1". kovra_core_logging_log shows the formatted message.
  * Off by default; when off, a call costs no journal work. */
 void kovra_sim_journal_enable(int on);
 void kovra_sim_journal_clear(void);
@@ -77,7 +110,11 @@ size_t kovra_sim_journal_entry(size_t index, char* buffer, size_t len);
 
 /* Settings. A key is "SERVICE.SETTING", with "[K1,K2]" behind it for a
  * setting with instances ("img_param.stream_dim[0,1]", "log.settings[KOVRA_IPC]").
- * Values are written as a comma-separated list, texts unquoted. */
+ * Values are written as a comma-separated list with one value per slot,
+ * numbers in decimal, texts unquoted (they cannot hold ','), a list of texts
+ * or of bools (0/1) as its items joined by '|'. kovra_sim_setting_set gives
+ * KOVRA_SIM_STATUS_BAD_ARGUMENT for an unknown key or values that do not fit;
+ * kovra_sim_setting_get gives "" for an unknown key. */
 int32_t kovra_sim_setting_set(char const* key, char const* values);
 size_t kovra_sim_setting_get(char const* key, char* buffer, size_t len);
 /* The whole configuration, one "key=values" line per setting, sorted by key. */
@@ -85,7 +122,8 @@ size_t kovra_sim_snapshot(char* buffer, size_t len);
 
 /* Restarts a target ("exposure" or "exposure:0"): the broker announces it to
  * every registered handler from a library thread. Returns once the
- * announcement has been delivered. */
+ * announcement has been delivered, or KOVRA_SIM_STATUS_BAD_ARGUMENT for an
+ * unknown service or target. */
 int32_t kovra_sim_restart_target(char const* target);
 
 /* Arrays handed out by requests and not yet released. */
