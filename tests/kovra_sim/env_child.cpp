@@ -1,0 +1,29 @@
+// A program like ipc_soak, linked only against libkovra-core and
+// libkovra-interfaces: it makes a fixed series of calls and prints their
+// statuses, so a test can run it under a KOVRA_SIM value.
+#include <cstdio>
+
+#include "kovra_api.h"
+
+int main() {
+    int const init = kovra_core_init();
+    void* log = nullptr;
+    void* ipc = nullptr;
+    kovra_initiator* led = nullptr;
+    int const log_init = kovra_core_logging_init("kovra_sim_env_child", &log);
+    std::printf("init=%d logging_init=%d\n", init, log_init);
+    if (init != 0 || log_init != 0) return 1;
+    kovra_core_logging_log(log, 6, "child %d", 1);
+    kovra_core_ipc_initiator_init(log, nullptr, &ipc);
+    kovra_api_led_initiator_init(ipc, log, &led, 0, 0);
+    for (int i = 0; i < 3; ++i) {
+        uint8_t state = 0;
+        int const status = kovra_api_led_get_state_send(led, "led", &state);
+        std::printf("get_state=%d value=%d\n", status, state);
+    }
+    kovra_api_led_initiator_deinit(led);
+    kovra_core_ipc_deinit(ipc);
+    kovra_core_logging_deinit(log);
+    std::printf("deinit=%d\n", kovra_core_deinit());
+    return 0;
+}
