@@ -18,11 +18,13 @@ sysroot=$(cd "$sysroot" && pwd)
 
 # Thread's -dev package pulls in the -dev packages of atomic, chrono and
 # date-time; their CMake configs are looked up by boost_thread's config, so
-# they are needed to configure even though only thread and system get linked.
+# they are needed to configure even though they are not linked. The
+# stand-in's kovra-sim-info tool links program_options.
 packages=(
     libboost1.74-dev
     libboost-system1.74-dev libboost-system1.74.0
     libboost-thread1.74-dev libboost-thread1.74.0
+    libboost-program-options1.74-dev libboost-program-options1.74.0
     libboost-atomic1.74-dev libboost-atomic1.74.0
     libboost-chrono1.74-dev libboost-chrono1.74.0
     libboost-date-time1.74-dev libboost-date-time1.74.0
