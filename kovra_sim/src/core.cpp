@@ -79,15 +79,15 @@ extern "C" int32_t kovra_sim_core_init(void) {
         [](Camera&, Entry&, int32_t) {});
 }
 
+// Its own journal entry is made before the files are written, so a journal
+// file ends with the kovra_core_deinit that wrote it.
 extern "C" int32_t kovra_sim_core_deinit(void) {
-    return call(
-        KOVRA_SIM_FN_kovra_core_deinit,
-        [](Camera& cam) {
-            cam.announcer.stop();
-            cam.write_files();
-            return KOVRA_SIM_STATUS_OK;
-        },
-        [](Camera&, Entry&, int32_t) {});
+    Camera& cam = camera();
+    int32_t const status = cam.faults.on_call(KOVRA_SIM_FN_kovra_core_deinit);
+    if (status == KOVRA_SIM_STATUS_OK) cam.announcer.stop();
+    if (cam.journal.on()) cam.journal.add(Entry("kovra_core_deinit").done(status));
+    if (status == KOVRA_SIM_STATUS_OK) cam.write_files();
+    return status;
 }
 
 extern "C" int32_t kovra_sim_logging_init(char const* identity, void** log) {

@@ -7,12 +7,17 @@ int32_t Faults::on_call(int function) {
     if (!any_.load(std::memory_order_acquire)) return 0;
     std::lock_guard lock(mutex_);
     Fault const& f = faults_[function];
-    return f.set && (f.nth == 0 || f.nth == n) ? f.status : 0;
+    auto const it = f.nth.find(n);
+    return it != f.nth.end() ? it->second : f.always;
 }
 
 void Faults::fail(int function, uint32_t nth, int32_t status) {
     std::lock_guard lock(mutex_);
-    faults_[function] = Fault{true, nth, status};
+    if (nth == 0) {
+        faults_[function].always = status;
+    } else {
+        faults_[function].nth[nth] = status;
+    }
     any_.store(true, std::memory_order_release);
 }
 

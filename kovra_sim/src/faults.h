@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <mutex>
 
 #include "bridge.h"
@@ -18,8 +19,9 @@ public:
     // Counts a call of `function`; returns the status to inject, or 0.
     int32_t on_call(int function);
 
-    // nth == 0 fails every call; otherwise only the call whose count since
-    // the reset is nth.
+    // nth == 0 fails every call; otherwise the call whose count since the
+    // reset is nth. Faults on different call numbers add up, and one on a
+    // call number wins over an every-call fault.
     void fail(int function, uint32_t nth, int32_t status);
     void clear();
     void reset_counts();
@@ -27,9 +29,8 @@ public:
 
 private:
     struct Fault {
-        bool set = false;
-        uint32_t nth = 0;
-        int32_t status = 0;
+        int32_t always = 0;  // 0: none
+        std::map<uint32_t, int32_t> nth;
     };
     std::array<std::atomic<uint32_t>, KOVRA_SIM_FUNCTION_COUNT> counts_{};
     std::atomic<bool> any_{false};

@@ -64,7 +64,8 @@ TEST_F(Environment, DirectivesApplyAndFilesAreWrittenAtDeinit) {
               "kovra_api_led_get_state_send(#3, \"led\", &9) = 0\n"
               "kovra_api_led_initiator_deinit(#3) = 0\n"
               "kovra_core_ipc_deinit(#2) = 0\n"
-              "kovra_core_logging_deinit(#1) = 0\n");
+              "kovra_core_logging_deinit(#1) = 0\n"
+              "kovra_core_deinit() = 0\n");
     std::string const state = read(dir_ + "/state");
     EXPECT_NE(state.find("\nled.state=9\n"), std::string::npos);
     EXPECT_NE(state.find("\ncalls kovra_api_led_get_state_send 3\n"

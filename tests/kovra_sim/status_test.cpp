@@ -159,6 +159,21 @@ TEST_F(Status, NthFaultFiresOnThatCallOnly) {
     EXPECT_EQ(kovra_sim_call_count("kovra_core_ipc_initiator_init"), 4u);
 }
 
+TEST_F(Status, FaultsOnSeveralCallsAddUpAndWinOverAlways) {
+    kovra_initiator* led = nullptr;
+    OPEN(led, led);
+    char const* fn = "kovra_api_led_set_state_send";
+    ASSERT_EQ(kovra_sim_configure("fail=kovra_api_led_set_state_send@2:-20"), 0);
+    ASSERT_EQ(kovra_sim_fail_nth(fn, 4, -40), 0);
+    std::vector<int32_t> statuses;
+    for (int i = 0; i < 5; ++i) statuses.push_back(kovra_api_led_set_state_send(led, "led", 1));
+    EXPECT_EQ(statuses, (std::vector<int32_t>{0, -20, 0, -40, 0}));
+    ASSERT_EQ(kovra_sim_fail_always(fn, -1), 0);
+    ASSERT_EQ(kovra_sim_fail_nth(fn, 7, -70), 0);
+    EXPECT_EQ(kovra_api_led_set_state_send(led, "led", 1), -1);
+    EXPECT_EQ(kovra_api_led_set_state_send(led, "led", 1), -70);
+}
+
 TEST_F(Status, FaultsReachEveryKindOfFunction) {
     kovra_initiator* broker = nullptr;
     ASSERT_EQ(kovra_api_broker_initiator_init(ipc_, log_, &broker, 1, 0), 0);

@@ -43,8 +43,11 @@ enum {
  *   fail=FUNCTION[@N][:STATUS]   FUNCTION returns STATUS (non-zero, default -5)
  *                                on every call, or only on its N-th call
  *                                (1-based, counted since the reset as
- *                                kovra_sim_call_count counts); a later fault
- *                                on the same function replaces an earlier one
+ *                                kovra_sim_call_count counts); faults on
+ *                                different N add up, a fault on call N wins
+ *                                over an every-call one, and a later fault on
+ *                                the same call (or on every call) replaces
+ *                                an earlier one
  *   set=SERVICE.SETTING[KEY]=V1,V2,...
  *                                presets a setting of the simulated camera,
  *                                one value per slot (see Settings below)
@@ -58,8 +61,8 @@ enum {
  *   latency=MICROSECONDS         every _send request that reaches the camera
  *                                takes this long to answer (0 to 10000000)
  *   journal=PATH                 turns the journal on; at kovra_core_deinit the
- *                                entries of the calls before it are written to
- *                                PATH, one per line
+ *                                entries up to and including that call are
+ *                                written to PATH, one per line
  *   state=PATH                   at kovra_core_deinit, write to PATH the
  *                                snapshot lines, then "calls FUNCTION N" for
  *                                every function called since the reset (sorted
