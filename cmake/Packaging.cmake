@@ -58,8 +58,8 @@ set(_ipc_soak_runtime "libc6 (>= 2.34), libgcc-s1 (>= 3.5), libstdc++6 (>= 12)")
 
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME ipc-soak)
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_SECTION misc)
-set(CPACK_DEBIAN_PROGRAM_PACKAGE_DEPENDS
-    "libboost-thread1.74.0, libboost-system1.74.0, ${_ipc_soak_runtime}")
+# Boost.System is header-only since 1.69: only Boost.Thread is linked.
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_DEPENDS "libboost-thread1.74.0, ${_ipc_soak_runtime}")
 set(CPACK_COMPONENT_PROGRAM_DESCRIPTION
     "Load generator for a network camera's service API
 Runs threads of random requests against the camera's client library,
@@ -68,7 +68,7 @@ kovra-sim stand-in elsewhere.")
 
 set(CPACK_DEBIAN_SIM_PACKAGE_NAME kovra-sim)
 set(CPACK_DEBIAN_SIM_PACKAGE_SECTION devel)
-set(CPACK_DEBIAN_SIM_PACKAGE_DEPENDS "${_ipc_soak_runtime}")
+set(CPACK_DEBIAN_SIM_PACKAGE_DEPENDS "libboost-program-options1.74.0, ${_ipc_soak_runtime}")
 set(CPACK_COMPONENT_SIM_DESCRIPTION
     "Stand-in for the camera's client library, with a simulated camera
 libkovra-core and libkovra-interfaces answer requests from an in-process
