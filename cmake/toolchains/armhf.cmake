@@ -38,6 +38,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# GCC notes at every 8-byte-aligned type passed by value that its ARM
+# calling convention changed in GCC 7.1; everything here, Boost included, is
+# built by one GCC 12, and the camera's client library is plain C.
+set(CMAKE_CXX_FLAGS_INIT "-Wno-psabi")
+
 set(_armhf_sysroot_libs "${IPC_SOAK_ARMHF_SYSROOT}/usr/lib/arm-linux-gnueabihf")
 # The linker resolves the Boost libraries' own dependencies from here.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,-rpath-link,${_armhf_sysroot_libs}")
