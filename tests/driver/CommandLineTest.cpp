@@ -9,30 +9,36 @@
 
 namespace {
 
-struct ValueCase {
-    char const* text;
-    unsigned int expected;
-};
-
-class OptionValueTest : public testing::TestWithParam<ValueCase> {};
-
-TEST_P(OptionValueTest, ConvertsLikeStrtolIntoSigned32BitsThenReadsUnsigned) {
-    EXPECT_EQ(optionValue(GetParam().text), GetParam().expected) << GetParam().text;
+TEST(OptionValueTest, ConvertsLikeStrtolIntoSigned32BitsThenReadsUnsigned) {
+    struct {
+        char const* text;
+        unsigned int expected;
+    } const cases[] = {
+        {"10", 10u},
+        {"12x", 12u},
+        {"abc", 0u},
+        {"", 0u},
+        {"  42", 42u},
+        {"+7", 7u},
+        {"-1", 4294967295u},
+        {"-0", 0u},
+        {"0x10", 0u},
+        {"2147483647", 2147483647u},
+        {"2147483648", 2147483647u},
+        {"4294967295", 2147483647u},
+        {"99999999999999999999", 2147483647u},
+        {"-2147483648", 2147483648u},
+        {"-2147483649", 2147483648u},
+        {"-99999999999999999999", 2147483648u},
+    };
+    for (auto const& c : cases) {
+        EXPECT_EQ(optionValue(c.text), c.expected) << '"' << c.text << '"';
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Conversions, OptionValueTest,
-    testing::Values(ValueCase{"10", 10u}, ValueCase{"12x", 12u}, ValueCase{"abc", 0u},
-                    ValueCase{"", 0u}, ValueCase{"  42", 42u}, ValueCase{"+7", 7u},
-                    ValueCase{"-1", 4294967295u}, ValueCase{"-0", 0u},
-                    ValueCase{"2147483647", 2147483647u}, ValueCase{"2147483648", 2147483647u},
-                    ValueCase{"99999999999999999999", 2147483647u},
-                    ValueCase{"-2147483648", 2147483648u}, ValueCase{"-2147483649", 2147483648u},
-                    ValueCase{"-99999999999999999999", 2147483648u},
-                    ValueCase{"4294967295", 2147483647u}, ValueCase{"0x10", 0u}));
-
-// Runs the parser on a fresh getopt state, as a process would see it.
-bool parse(std::vector<std::string> args, RunSettings& settings) {
+// Runs the parser on a fresh getopt state, as a process would see it. The
+// settings may point into `args`, which must outlive them.
+bool parse(std::vector<std::string>& args, RunSettings& settings) {
     args.insert(args.begin(), "ipc_soak");
     std::vector<char*> argv;
     for (auto& arg : args) {
@@ -46,7 +52,8 @@ bool parse(std::vector<std::string> args, RunSettings& settings) {
 
 TEST(ParseCommandLineTest, DefaultsWhenNoOptionIsGiven) {
     RunSettings settings;
-    ASSERT_TRUE(parse({}, settings));
+    std::vector<std::string> args;
+    ASSERT_TRUE(parse(args, settings));
     EXPECT_EQ(settings.commandsPerThread, 10u);
     EXPECT_EQ(settings.seed, 1u);
     EXPECT_EQ(settings.threadCount, 1u);
@@ -55,8 +62,9 @@ TEST(ParseCommandLineTest, DefaultsWhenNoOptionIsGiven) {
 
 TEST(ParseCommandLineTest, ReadsEveryOptionInAnyOrderAndTheLastRepeatWins) {
     RunSettings settings;
-    ASSERT_TRUE(parse({"-u", "tcp://127.0.0.1", "-t", "4", "-c", "5", "-s", "9", "-c", "7"},
-                      settings));
+    std::vector<std::string> args{"-u", "tcp://127.0.0.1", "-t", "4", "-c", "5", "-s", "9",
+                                  "-c", "7"};
+    ASSERT_TRUE(parse(args, settings));
     EXPECT_EQ(settings.commandsPerThread, 7u);
     EXPECT_EQ(settings.seed, 9u);
     EXPECT_EQ(settings.threadCount, 4u);
@@ -65,14 +73,15 @@ TEST(ParseCommandLineTest, ReadsEveryOptionInAnyOrderAndTheLastRepeatWins) {
 
 TEST(ParseCommandLineTest, IgnoresArgumentsThatAreNotOptions) {
     RunSettings settings;
-    ASSERT_TRUE(parse({"extra", "-t", "3", "more"}, settings));
+    std::vector<std::string> args{"extra", "-t", "3", "more"};
+    ASSERT_TRUE(parse(args, settings));
     EXPECT_EQ(settings.threadCount, 3u);
 }
 
 TEST(ParseCommandLineTest, RejectsUnknownOptionsAndMissingValues) {
     for (auto args : std::vector<std::vector<std::string>>{{"-x"}, {"-c"}, {"-t", "2", "-u"}}) {
         RunSettings settings;
-        EXPECT_FALSE(parse(args, settings)) << args.front();
+        EXPECT_FALSE(parse(args, settings)) << args[1];
     }
 }
 

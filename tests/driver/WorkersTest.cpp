@@ -1,7 +1,9 @@
 #include "Workers.h"
 
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
@@ -9,7 +11,7 @@
 namespace {
 
 void finishLate(std::atomic<int>* finished) {
-    boost::this_thread::sleep_for(boost::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ++*finished;
 }
 
