@@ -27,6 +27,7 @@
 #include "RelayTestService.h"
 #include "TemperatureTestService.h"
 #include "TemporalNoiseFilterTestService.h"
+#include "SimulatedCamera.h"
 #include "WhiteBalanceBasicTestService.h"
 
 namespace {
@@ -282,17 +283,6 @@ std::string mismatch(Call const& actual, Call const& expected,
 // The status the injected faults return, unlike any the stand-in makes itself.
 int32_t const kFault = 7;
 
-std::vector<std::string> journal() {
-    std::vector<std::string> lines;
-    for (std::size_t i = 0; i < kovra_sim_journal_size(); ++i) {
-        std::string line(kovra_sim_journal_entry(i, nullptr, 0), '\0');
-        kovra_sim_journal_entry(i, &line[0], line.size() + 1);
-        lines.push_back(line);
-    }
-    kovra_sim_journal_clear();
-    return lines;
-}
-
 std::string snapshot() {
     std::string text(kovra_sim_snapshot(nullptr, 0), '\0');
     kovra_sim_snapshot(&text[0], text.size() + 1);
@@ -312,25 +302,22 @@ ServiceCase const& serviceNamed(std::string const& className) {
     throw std::invalid_argument(className);
 }
 
-// Each test runs on a fresh simulated camera with the client library up.
-class SimulatedCamera : public testing::Test {
+// Each test runs on a fresh simulated camera with the client library up, and
+// reads the journal in pieces: every read takes the lines since the last.
+class SimulatedCamera : public SimulatedCameraTest {
 protected:
     void SetUp() override {
-        kovra_sim_reset();
-        kovra_sim_journal_enable(1);
-        ASSERT_EQ(kovra_core_init(), 0);
-        ASSERT_EQ(kovra_core_logging_init("IPC_SOAK_TEST", &log), 0);
-        ASSERT_EQ(kovra_core_ipc_initiator_init(log, nullptr, &ipc), 0);
+        SimulatedCameraTest::SetUp();
         std::vector<std::string> lines = journal();
         ASSERT_EQ(lines.size(), 3u) << joined(lines);
         logToken = parseCall(lines[1]).args.at(1).substr(1);
         ipcToken = parseCall(lines[2]).args.at(2).substr(1);
     }
-    void TearDown() override {
-        kovra_core_ipc_deinit(ipc);
-        kovra_core_logging_deinit(log);
-        kovra_core_deinit();
-        kovra_sim_reset();
+
+    static std::vector<std::string> journal() {
+        std::vector<std::string> lines = SimulatedCameraTest::journal();
+        clearJournal();
+        return lines;
     }
 
     // Builds the service, checks that its one call opened its initiator with
@@ -338,7 +325,7 @@ protected:
     std::string open(ServiceCase const& service, std::unique_ptr<TestService>& made) {
         made.reset();
         kovra_sim_journal_clear();
-        made = service.make(ipc, log);
+        made = service.make(ipcHandle, logHandle);
         std::vector<std::string> lines = journal();
         EXPECT_EQ(lines.size(), 1u) << joined(lines);
         Call init = parseCall(lines.at(0));
@@ -355,8 +342,6 @@ protected:
         throw std::invalid_argument(name);
     }
 
-    void* ipc = nullptr;
-    void* log = nullptr;
     std::string ipcToken;
     std::string logToken;
 };
@@ -473,7 +458,7 @@ TEST_P(EveryService, ThrowsAndLogsWhenItsInitiatorCannotBeOpened) {
         std::string const message = "ERROR: " + init + " failed status" + std::to_string(status);
         kovra_sim_fail_always(init.c_str(), status);
         try {
-            service.make(ipc, log);
+            service.make(ipcHandle, logHandle);
             ADD_FAILURE() << "no exception for status " << status;
         } catch (std::runtime_error const& error) {
             EXPECT_EQ(std::string(error.what()), message);
@@ -504,7 +489,7 @@ TEST_F(Services, TesterIndexesTheEnrolledCommandsInOrder) {
         }
     }
     ASSERT_EQ(enrolled.size(), 87u);
-    ApiTester tester(ipc, log);
+    ApiTester tester(ipcHandle, logHandle);
     ASSERT_EQ(tester.getCommandCount(), enrolled.size());
     journal();
     for (unsigned int k = 0; k < enrolled.size(); ++k) {

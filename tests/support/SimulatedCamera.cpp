@@ -6,10 +6,10 @@
 
 void SimulatedCameraTest::SetUp() {
     kovra_sim_reset();
+    kovra_sim_journal_enable(1);
     ASSERT_EQ(kovra_core_init(), 0);
     ASSERT_EQ(kovra_core_logging_init("IPC_SOAK_TEST", &logHandle), 0);
     ASSERT_EQ(kovra_core_ipc_initiator_init(logHandle, nullptr, &ipcHandle), 0);
-    kovra_sim_journal_enable(1);
 }
 
 void SimulatedCameraTest::TearDown() {

@@ -8,7 +8,7 @@
 
 // A test fixture on the stand-in's in-process simulated camera: the camera
 // starts from its defaults with the journal on, and the client library is up
-// (core, logging, IPC) for the duration of each test.
+// (core, logging, IPC: the journal's first three lines) for each test.
 class SimulatedCameraTest : public testing::Test {
 protected:
     void SetUp() override;
