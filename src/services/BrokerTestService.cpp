@@ -11,5 +11,5 @@ BrokerTestService::~BrokerTestService() { kovra_api_broker_initiator_deinit(init
 
 bool BrokerTestService::enableTcp() { return action(kovra_api_broker_enable_tcp_send); }
 bool BrokerTestService::getTargets() {
-    return getAndRelease(kovra_api_broker_get_targets_send, "");
+    return get(kovra_api_broker_get_targets_send, "");
 }

@@ -22,13 +22,13 @@ DeviceInformationTestService::~DeviceInformationTestService() {
 }
 
 bool DeviceInformationTestService::getStaticInformation() {
-    return getAndRelease(kovra_api_device_information_get_static_information_send);
+    return get(kovra_api_device_information_get_static_information_send);
 }
 bool DeviceInformationTestService::getUdn() {
-    return getAndRelease(kovra_api_device_information_get_udn_send, 1);
+    return get(kovra_api_device_information_get_udn_send, 1);
 }
 bool DeviceInformationTestService::getFriendlyName() {
-    return getAndRelease(kovra_api_device_information_get_friendly_name_send);
+    return get(kovra_api_device_information_get_friendly_name_send);
 }
 bool DeviceInformationTestService::setFriendlyName() {
     return kovra_api_device_information_set_friendly_name_send(initiator(), target(),

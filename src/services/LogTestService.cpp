@@ -17,9 +17,9 @@ LogTestService::LogTestService(void* ipcHandle, void* logHandle)
 
 LogTestService::~LogTestService() { kovra_api_log_initiator_deinit(initiator()); }
 
-bool LogTestService::getTags() { return getAndRelease(kovra_api_log_get_tags_send); }
+bool LogTestService::getTags() { return get(kovra_api_log_get_tags_send); }
 bool LogTestService::getSettings() {
-    return getAndRelease(kovra_api_log_get_settings_send, kLogTag);
+    return get(kovra_api_log_get_settings_send, kLogTag);
 }
 bool LogTestService::getSettingsCore() {
     return get(kovra_api_log_get_settings_core_send, kLogTag);

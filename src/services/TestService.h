@@ -55,50 +55,26 @@ protected:
     kovra_initiator* initiator() const { return initiator_; }
     char const* target() const { return targetName_.c_str(); }
 
-    // Get: zeroed out-parameters, one request, values discarded.
+    // Get: zeroed out-parameters, one request, values discarded. Texts and
+    // arrays the reply hands over are released in argument order whatever
+    // the status, so a failed request releases null or what the library left.
     template <class... Out>
     bool get(int32_t (*request)(kovra_initiator*, char const*, Out*...)) const {
-        std::tuple<Out...> values{};
-        return std::apply([&](Out&... v) { return request(initiator_, target(), &v...); },
-                          values) == 0;
+        return receive<Out...>([&](Out*... out) { return request(initiator_, target(), out...); });
     }
 
     // Get whose request takes fixed leading inputs (a stream, a tag).
     template <class In, class... Out>
     bool get(int32_t (*request)(kovra_initiator*, char const*, In, Out*...),
              std::common_type_t<In> in) const {
-        std::tuple<Out...> values{};
-        return std::apply([&](Out&... v) { return request(initiator_, target(), in, &v...); },
-                          values) == 0;
+        return receive<Out...>(
+            [&](Out*... out) { return request(initiator_, target(), in, out...); });
     }
     template <class In1, class In2, class... Out>
     bool get(int32_t (*request)(kovra_initiator*, char const*, In1, In2, Out*...),
              std::common_type_t<In1> in1, std::common_type_t<In2> in2) const {
-        std::tuple<Out...> values{};
-        return std::apply(
-                   [&](Out&... v) { return request(initiator_, target(), in1, in2, &v...); },
-                   values) == 0;
-    }
-
-    // Get whose reply hands texts or arrays to the caller: each of them is
-    // released after the request, in argument order, whatever the status, so
-    // that a failed request releases null or whatever the library left.
-    template <class... Out>
-    bool getAndRelease(int32_t (*request)(kovra_initiator*, char const*, Out*...)) const {
-        std::tuple<Out...> values{};
-        int32_t status =
-            std::apply([&](Out&... v) { return request(initiator_, target(), &v...); }, values);
-        std::apply([](Out&... v) { (release(v), ...); }, values);
-        return status == 0;
-    }
-    template <class In, class... Out>
-    bool getAndRelease(int32_t (*request)(kovra_initiator*, char const*, In, Out*...),
-                       std::common_type_t<In> in) const {
-        std::tuple<Out...> values{};
-        int32_t status =
-            std::apply([&](Out&... v) { return request(initiator_, target(), in, &v...); }, values);
-        std::apply([](Out&... v) { (release(v), ...); }, values);
-        return status == 0;
+        return receive<Out...>(
+            [&](Out*... out) { return request(initiator_, target(), in1, in2, out...); });
     }
 
     // Set (write-back): read the setting, then write back the first value
@@ -120,6 +96,16 @@ protected:
     }
 
 private:
+    // Makes `send` with the addresses of zeroed values of the types Out, then
+    // releases what they received.
+    template <class... Out, class Send>
+    static bool receive(Send send) {
+        std::tuple<Out...> values{};
+        int32_t status = std::apply([&](Out&... v) { return send(&v...); }, values);
+        std::apply([](Out&... v) { (release(v), ...); }, values);
+        return status == 0;
+    }
+
     // What a reply hands over: texts go back to the C library, arrays to the
     // client library; plain values are the caller's own storage.
     static void release(char* text) { std::free(text); }
