@@ -1,12 +1,11 @@
 // The KOVRA_SIM path, seen from outside: child processes started with it.
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -33,8 +32,8 @@ protected:
     void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
 
     Outcome run(std::string const& program, std::string const& kovra_sim) {
-        std::string const cmd = "KOVRA_SIM='" + kovra_sim + "' " + program + " >" + dir_ +
-                                "/out 2>" + dir_ + "/err";
+        std::string const cmd = "KOVRA_SIM='" + kovra_sim + "' " + KOVRA_SIM_EMULATOR + " " +
+                                program + " >" + dir_ + "/out 2>" + dir_ + "/err";
         int const status = std::system(cmd.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(dir_ + "/out"),
                 read(dir_ + "/err")};
@@ -43,8 +42,10 @@ protected:
 };
 
 TEST_F(Environment, DirectivesApplyAndFilesAreWrittenAtDeinit) {
-    Outcome const r = run(KOVRA_SIM_ENV_CHILD, "fail=kovra_api_led_get_state_send@2:-77; set=led.state=9;"
-                                           "journal=" + dir_ + "/journal;state=" + dir_ + "/state");
+    Outcome const r = run(KOVRA_SIM_ENV_CHILD,
+                          "fail=kovra_api_led_get_state_send@2:-77; set=led.state=9;"
+                          "journal=" +
+                              dir_ + "/journal;state=" + dir_ + "/state");
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out,
@@ -80,8 +81,9 @@ TEST_F(Environment, ABadValueIsReportedOnceAndRefusesStartUp) {
     Outcome const r = run(KOVRA_SIM_ENV_CHILD, "latency=5;restart=exposure*2");
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.out, "init=-6 logging_init=-6\n");
-    EXPECT_EQ(r.err,
-              "kovra-sim: KOVRA_SIM: \"restart=exposure*2\": expected SERVICE[:TARGET]*COUNT/EVERY\n");
+    EXPECT_EQ(
+        r.err,
+        "kovra-sim: KOVRA_SIM: \"restart=exposure*2\": expected SERVICE[:TARGET]*COUNT/EVERY\n");
 }
 
 TEST_F(Environment, InfoToolChecksValues) {
