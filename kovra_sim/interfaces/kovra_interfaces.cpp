@@ -19,16 +19,16 @@
 #define KOVRA_SIM_SENT(a) const_cast<void*>(static_cast<void const*>(&a))
 #define KOVRA_SIM_RECEIVED(a) static_cast<void*>(a)
 
-#define KOVRA_SERVICE(svc)                                                                    \
+#define KOVRA_SERVICE(svc)                                                                      \
     int32_t kovra_api_##svc##_initiator_init(void* ipc, void* log, kovra_initiator** initiator, \
-                                             int32_t events, int32_t reserved) {              \
-        return kovra_sim_initiator_init(KOVRA_SIM_FN_kovra_api_##svc##_initiator_init,        \
-                                        KOVRA_SIM_SVC_##svc, ipc, log, initiator, events,     \
-                                        reserved);                                            \
-    }                                                                                         \
-    int32_t kovra_api_##svc##_initiator_deinit(kovra_initiator* initiator) {                  \
-        return kovra_sim_initiator_deinit(KOVRA_SIM_FN_kovra_api_##svc##_initiator_deinit,    \
-                                          KOVRA_SIM_SVC_##svc, initiator);                    \
+                                             int32_t events, int32_t reserved) {                \
+        return kovra_sim_initiator_init(KOVRA_SIM_FN_kovra_api_##svc##_initiator_init,          \
+                                        KOVRA_SIM_SVC_##svc, ipc, log, initiator, events,       \
+                                        reserved);                                              \
+    }                                                                                           \
+    int32_t kovra_api_##svc##_initiator_deinit(kovra_initiator* initiator) {                    \
+        return kovra_sim_initiator_deinit(KOVRA_SIM_FN_kovra_api_##svc##_initiator_deinit,      \
+                                          KOVRA_SIM_SVC_##svc, initiator);                      \
     }
 
 #define KOVRA_ACTION(svc, op)                                                                  \

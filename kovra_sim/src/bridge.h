@@ -19,17 +19,17 @@ extern "C" {
 
 /* The hand-written functions of the client library; the rest come from
  * kovra_requests.def. */
-#define KOVRA_SIM_CORE_FUNCTIONS(X) \
-    X(kovra_core_init)              \
-    X(kovra_core_deinit)            \
-    X(kovra_core_logging_init)      \
-    X(kovra_core_logging_deinit)    \
-    X(kovra_core_logging_log)       \
+#define KOVRA_SIM_CORE_FUNCTIONS(X)  \
+    X(kovra_core_init)               \
+    X(kovra_core_deinit)             \
+    X(kovra_core_logging_init)       \
+    X(kovra_core_logging_deinit)     \
+    X(kovra_core_logging_log)        \
     X(kovra_core_ipc_initiator_init) \
-    X(kovra_core_ipc_deinit)        \
-    X(kovra_core_free_string_array) \
+    X(kovra_core_ipc_deinit)         \
+    X(kovra_core_free_string_array)  \
     X(kovra_core_free_bool_array)
-#define KOVRA_SIM_EVENT_FUNCTIONS(X)                         \
+#define KOVRA_SIM_EVENT_FUNCTIONS(X)                      \
     X(kovra_api_broker_new_target_register_event_handler) \
     X(kovra_api_broker_new_target_unregister_event_handler)
 
@@ -43,8 +43,7 @@ enum kovra_sim_function_id {
 #define KOVRA_ACTION(svc, op) KOVRA_SIM_FN_kovra_api_##svc##_##op##_send,
 #define KOVRA_REQUEST(svc, op, setting, ...) KOVRA_SIM_FN_kovra_api_##svc##_##op##_send,
 #include "kovra_requests.def"
-    KOVRA_SIM_EVENT_FUNCTIONS(KOVRA_SIM_FN_ID)
-    KOVRA_SIM_FUNCTION_COUNT
+        KOVRA_SIM_EVENT_FUNCTIONS(KOVRA_SIM_FN_ID) KOVRA_SIM_FUNCTION_COUNT
 };
 #undef KOVRA_SIM_FN_ID
 
@@ -74,10 +73,14 @@ struct kovra_sim_arg {
 
 /* KOVRA_SIM_ARG(i, item) is the kovra_sim_arg initialiser of a table item. */
 #define KOVRA_SIM_ARG(i, item) KOVRA_CAT(KOVRA_SIM_ARG_, item),
-#define KOVRA_SIM_ARG_IN(t) {KOVRA_SIM_IN, KOVRA_SIM_##t, 0}
-#define KOVRA_SIM_ARG_KEY(t) {KOVRA_SIM_KEY, KOVRA_SIM_##t, 0}
-#define KOVRA_SIM_ARG_SET(t, slot) {KOVRA_SIM_SET, KOVRA_SIM_##t, slot}
-#define KOVRA_SIM_ARG_GET(t, slot) {KOVRA_SIM_GET, KOVRA_SIM_##t, slot}
+#define KOVRA_SIM_ARG_IN(t) \
+    { KOVRA_SIM_IN, KOVRA_SIM_##t, 0 }
+#define KOVRA_SIM_ARG_KEY(t) \
+    { KOVRA_SIM_KEY, KOVRA_SIM_##t, 0 }
+#define KOVRA_SIM_ARG_SET(t, slot) \
+    { KOVRA_SIM_SET, KOVRA_SIM_##t, slot }
+#define KOVRA_SIM_ARG_GET(t, slot) \
+    { KOVRA_SIM_GET, KOVRA_SIM_##t, slot }
 
 /* A request function as the camera serves it. `setting` is NULL for an
  * action and "none" for a request that stores nothing. */

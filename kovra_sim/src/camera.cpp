@@ -104,7 +104,9 @@ void Camera::write_files() {
         std::ofstream out(path, std::ios::trunc);
         out << text;
         out.flush();
-        if (!out) std::fprintf(stderr, "kovra-sim: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+        if (!out)
+            std::fprintf(stderr, "kovra-sim: cannot write %s: %s\n", path.c_str(),
+                         std::strerror(errno));
     };
     if (journal_path) {
         std::string text;
@@ -117,7 +119,8 @@ void Camera::write_files() {
             if (uint32_t n = faults.count(f)) calls[function(f).name] = n;
         }
         std::string text = store.snapshot();
-        for (auto const& [name, n] : calls) text += "calls " + name + " " + std::to_string(n) + "\n";
+        for (auto const& [name, n] : calls)
+            text += "calls " + name + " " + std::to_string(n) + "\n";
         text += "outstanding_arrays " + std::to_string(registry.outstanding_arrays()) + "\n";
         write(*state_path, text);
     }

@@ -14,21 +14,32 @@ namespace {
 
 #define CORE_FUNCTION(name) {#name, Kind::core, -1, nullptr, nullptr, 0},
 #define EVENT_FUNCTION(name) {#name, Kind::event, KOVRA_SIM_SVC_broker, nullptr, nullptr, 0},
-constexpr std::array<FunctionInfo, KOVRA_SIM_FUNCTION_COUNT> kFunctions{{
-    KOVRA_SIM_CORE_FUNCTIONS(CORE_FUNCTION)
-#define KOVRA_SERVICE(svc)                                                                      \
-    {"kovra_api_" #svc "_initiator_init", Kind::initiator_init, KOVRA_SIM_SVC_##svc, nullptr, \
-     nullptr, 0},                                                                               \
-        {"kovra_api_" #svc "_initiator_deinit", Kind::initiator_deinit, KOVRA_SIM_SVC_##svc,   \
-         nullptr, nullptr, 0},
+constexpr std::array<FunctionInfo, KOVRA_SIM_FUNCTION_COUNT> kFunctions{
+    {KOVRA_SIM_CORE_FUNCTIONS(CORE_FUNCTION)
+#define KOVRA_SERVICE(svc)                      \
+    {"kovra_api_" #svc "_initiator_init",       \
+     Kind::initiator_init,                      \
+     KOVRA_SIM_SVC_##svc,                       \
+     nullptr,                                   \
+     nullptr,                                   \
+     0},                                        \
+        {"kovra_api_" #svc "_initiator_deinit", \
+         Kind::initiator_deinit,                \
+         KOVRA_SIM_SVC_##svc,                   \
+         nullptr,                               \
+         nullptr,                               \
+         0},
 #define KOVRA_ACTION(svc, op) \
     {"kovra_api_" #svc "_" #op "_send", Kind::action, KOVRA_SIM_SVC_##svc, nullptr, nullptr, 0},
-#define KOVRA_REQUEST(svc, op, setting, ...)                                                    \
-    {"kovra_api_" #svc "_" #op "_send", Kind::request, KOVRA_SIM_SVC_##svc, #setting,          \
-     args_##svc##_##op, sizeof(args_##svc##_##op) / sizeof(args_##svc##_##op[0])},
+#define KOVRA_REQUEST(svc, op, setting, ...) \
+    {"kovra_api_" #svc "_" #op "_send",      \
+     Kind::request,                          \
+     KOVRA_SIM_SVC_##svc,                    \
+     #setting,                               \
+     args_##svc##_##op,                      \
+     sizeof(args_##svc##_##op) / sizeof(args_##svc##_##op[0])},
 #include "kovra_requests.def"
-    KOVRA_SIM_EVENT_FUNCTIONS(EVENT_FUNCTION)
-}};
+         KOVRA_SIM_EVENT_FUNCTIONS(EVENT_FUNCTION)}};
 
 // Services answering under their own word; the others answer as target "0".
 constexpr char const* kNamedTargets[] = {"audio_param", "broker", "device_information",

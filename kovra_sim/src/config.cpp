@@ -22,7 +22,7 @@ bool parse_fail(std::string_view v, Config& c, std::string& error) {
     int64_t status = -5;
     if (colon != std::string_view::npos &&
         (!parse_integer(v.substr(colon + 1), std::numeric_limits<int32_t>::min(),
-                       std::numeric_limits<int32_t>::max(), status) ||
+                        std::numeric_limits<int32_t>::max(), status) ||
          status == 0)) {
         error = "status must be a non-zero int32";
         return false;

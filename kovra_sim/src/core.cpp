@@ -75,7 +75,9 @@ bool is_event_broker(Camera& cam, kovra_initiator* broker) {
 extern "C" int32_t kovra_sim_core_init(void) {
     return call(
         KOVRA_SIM_FN_kovra_core_init,
-        [](Camera& cam) { return cam.bad_config() ? KOVRA_SIM_STATUS_BAD_CONFIG : KOVRA_SIM_STATUS_OK; },
+        [](Camera& cam) {
+            return cam.bad_config() ? KOVRA_SIM_STATUS_BAD_CONFIG : KOVRA_SIM_STATUS_OK;
+        },
         [](Camera&, Entry&, int32_t) {});
 }
 

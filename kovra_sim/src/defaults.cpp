@@ -58,12 +58,14 @@ std::vector<std::string> instance_keys(SettingInfo const& setting) {
             type == KOVRA_SIM_text ? log_tags() : std::vector<std::string>{"0", "1"};
         std::vector<std::string> next;
         for (std::string const& prefix : keys) {
-            for (std::string const& c : choices) next.push_back(prefix.empty() ? c : prefix + "," + c);
+            for (std::string const& c : choices)
+                next.push_back(prefix.empty() ? c : prefix + "," + c);
         }
         keys = std::move(next);
     }
     std::vector<std::string> out;
-    for (std::string const& k : keys) out.push_back(k.empty() ? setting.name : setting.name + "[" + k + "]");
+    for (std::string const& k : keys)
+        out.push_back(k.empty() ? setting.name : setting.name + "[" + k + "]");
     return out;
 }
 

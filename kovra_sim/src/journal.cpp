@@ -32,11 +32,20 @@ std::string quote(char const* s) {
     std::string out = "\"";
     for (; *s; ++s) {
         switch (*s) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            default: out += *s;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                out += *s;
         }
     }
     return out + "\"";

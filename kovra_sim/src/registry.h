@@ -19,8 +19,8 @@ struct Handle {
     HandleKind kind;
     uint32_t number = 0;  // "#N" of the journal
     bool live = true;
-    int service = -1;     // initiators
-    bool events = false;  // initiators
+    int service = -1;           // initiators
+    bool events = false;        // initiators
     void const* ipc = nullptr;  // initiators: the IPC handle they were opened on
 };
 

@@ -24,11 +24,21 @@ std::string key_of(kovra_sim_request const& rq, void* const* argv) {
         if (a.direction != KOVRA_SIM_KEY) continue;
         if (!keys.empty()) keys += ",";
         switch (a.type) {
-            case KOVRA_SIM_text: keys += in<char const*>(argv, i); break;
-            case KOVRA_SIM_i32: keys += std::to_string(in<int32_t>(argv, i)); break;
-            case KOVRA_SIM_u32: keys += std::to_string(in<uint32_t>(argv, i)); break;
-            case KOVRA_SIM_u8: keys += std::to_string(in<uint8_t>(argv, i)); break;
-            default: keys += format_f64(in<double>(argv, i)); break;
+            case KOVRA_SIM_text:
+                keys += in<char const*>(argv, i);
+                break;
+            case KOVRA_SIM_i32:
+                keys += std::to_string(in<int32_t>(argv, i));
+                break;
+            case KOVRA_SIM_u32:
+                keys += std::to_string(in<uint32_t>(argv, i));
+                break;
+            case KOVRA_SIM_u8:
+                keys += std::to_string(in<uint8_t>(argv, i));
+                break;
+            default:
+                keys += format_f64(in<double>(argv, i));
+                break;
         }
     }
     return keys.empty() ? key : key + "[" + keys + "]";
@@ -38,11 +48,21 @@ Value value_of(kovra_sim_arg const& a, void* const* argv, uint32_t i) {
     Value v;
     v.type = a.type;
     switch (a.type) {
-        case KOVRA_SIM_u8: v.number = in<uint8_t>(argv, i); break;
-        case KOVRA_SIM_u32: v.number = in<uint32_t>(argv, i); break;
-        case KOVRA_SIM_i32: v.number = in<int32_t>(argv, i); break;
-        case KOVRA_SIM_f64: v.real = in<double>(argv, i); break;
-        default: v.text = in<char const*>(argv, i); break;
+        case KOVRA_SIM_u8:
+            v.number = in<uint8_t>(argv, i);
+            break;
+        case KOVRA_SIM_u32:
+            v.number = in<uint32_t>(argv, i);
+            break;
+        case KOVRA_SIM_i32:
+            v.number = in<int32_t>(argv, i);
+            break;
+        case KOVRA_SIM_f64:
+            v.real = in<double>(argv, i);
+            break;
+        default:
+            v.text = in<char const*>(argv, i);
+            break;
     }
     return v;
 }
@@ -62,7 +82,8 @@ void make_out(Out& out) {
         out.text = strdup(v.text.c_str());
     } else if (v.type == KOVRA_SIM_texts) {
         out.texts = new kovra_string_array{0, uint32_t(v.texts.size()), new char*[v.texts.size()]};
-        for (size_t i = 0; i < v.texts.size(); ++i) out.texts->items[i] = strdup(v.texts[i].c_str());
+        for (size_t i = 0; i < v.texts.size(); ++i)
+            out.texts->items[i] = strdup(v.texts[i].c_str());
     } else if (v.type == KOVRA_SIM_bools) {
         out.bools = new kovra_bool_array{0, uint32_t(v.bools.size()), new uint8_t[v.bools.size()]};
         std::copy(v.bools.begin(), v.bools.end(), out.bools->items);
@@ -72,11 +93,21 @@ void make_out(Out& out) {
 void hand_out(Camera& cam, Out& out, void* target) {
     Value const& v = out.value;
     switch (v.type) {
-        case KOVRA_SIM_u8: *static_cast<uint8_t*>(target) = uint8_t(v.number); break;
-        case KOVRA_SIM_u32: *static_cast<uint32_t*>(target) = uint32_t(v.number); break;
-        case KOVRA_SIM_i32: *static_cast<int32_t*>(target) = int32_t(v.number); break;
-        case KOVRA_SIM_f64: *static_cast<double*>(target) = v.real; break;
-        case KOVRA_SIM_text: *static_cast<char**>(target) = out.text; break;
+        case KOVRA_SIM_u8:
+            *static_cast<uint8_t*>(target) = uint8_t(v.number);
+            break;
+        case KOVRA_SIM_u32:
+            *static_cast<uint32_t*>(target) = uint32_t(v.number);
+            break;
+        case KOVRA_SIM_i32:
+            *static_cast<int32_t*>(target) = int32_t(v.number);
+            break;
+        case KOVRA_SIM_f64:
+            *static_cast<double*>(target) = v.real;
+            break;
+        case KOVRA_SIM_text:
+            *static_cast<char**>(target) = out.text;
+            break;
         case KOVRA_SIM_texts:
             out.texts->number = cam.registry.add_array(out.texts);
             *static_cast<kovra_string_array**>(target) = out.texts;
@@ -97,12 +128,15 @@ int32_t check_request(Camera& cam, kovra_sim_request const& rq, kovra_initiator*
     if (!cam.registry.live(h.ipc, HandleKind::ipc)) return KOVRA_SIM_STATUS_NOT_CONNECTED;
     if (!target) return KOVRA_SIM_STATUS_NULL_POINTER;
     for (uint32_t i = 0; i < rq.argc; ++i) {
-        bool const pointer = rq.args[i].direction == KOVRA_SIM_GET || rq.args[i].type == KOVRA_SIM_text;
-        if (pointer && !(rq.args[i].direction == KOVRA_SIM_GET ? argv[i] : in<char const*>(argv, i))) {
+        bool const pointer =
+            rq.args[i].direction == KOVRA_SIM_GET || rq.args[i].type == KOVRA_SIM_text;
+        if (pointer &&
+            !(rq.args[i].direction == KOVRA_SIM_GET ? argv[i] : in<char const*>(argv, i))) {
             return KOVRA_SIM_STATUS_NULL_POINTER;
         }
     }
-    if (std::strcmp(target, service(rq.service).target) != 0) return KOVRA_SIM_STATUS_UNKNOWN_TARGET;
+    if (std::strcmp(target, service(rq.service).target) != 0)
+        return KOVRA_SIM_STATUS_UNKNOWN_TARGET;
     return KOVRA_SIM_STATUS_OK;
 }
 
@@ -118,17 +152,18 @@ int32_t answer(Camera& cam, kovra_sim_request const& rq, void* const* argv) {
             if (a.direction == KOVRA_SIM_GET) outs[i].value = values.at(a.slot);
         }
     };
-    bool const found = writes ? cam.store.write(key,
-                                                [&](std::vector<Value>& values) {
-                                                    for (uint32_t i = 0; i < rq.argc; ++i) {
-                                                        kovra_sim_arg const& a = rq.args[i];
-                                                        if (a.direction == KOVRA_SIM_SET) {
-                                                            values.at(a.slot) = value_of(a, argv, i);
-                                                        }
-                                                    }
-                                                    serve_slots(values);
-                                                })
-                              : cam.store.read(key, serve_slots);
+    bool const found = writes
+                           ? cam.store.write(key,
+                                             [&](std::vector<Value>& values) {
+                                                 for (uint32_t i = 0; i < rq.argc; ++i) {
+                                                     kovra_sim_arg const& a = rq.args[i];
+                                                     if (a.direction == KOVRA_SIM_SET) {
+                                                         values.at(a.slot) = value_of(a, argv, i);
+                                                     }
+                                                 }
+                                                 serve_slots(values);
+                                             })
+                           : cam.store.read(key, serve_slots);
     if (!found) return KOVRA_SIM_STATUS_UNKNOWN_TARGET;
     for (uint32_t i = 0; i < rq.argc; ++i) {
         if (rq.args[i].direction != KOVRA_SIM_GET) continue;
@@ -140,11 +175,16 @@ int32_t answer(Camera& cam, kovra_sim_request const& rq, void* const* argv) {
 
 std::string journal_value(kovra_sim_arg const& a, void* p) {
     switch (a.type) {
-        case KOVRA_SIM_u8: return std::to_string(*static_cast<uint8_t*>(p));
-        case KOVRA_SIM_u32: return std::to_string(*static_cast<uint32_t*>(p));
-        case KOVRA_SIM_i32: return std::to_string(*static_cast<int32_t*>(p));
-        case KOVRA_SIM_f64: return format_f64(*static_cast<double*>(p));
-        case KOVRA_SIM_text: return quote(*static_cast<char**>(p));
+        case KOVRA_SIM_u8:
+            return std::to_string(*static_cast<uint8_t*>(p));
+        case KOVRA_SIM_u32:
+            return std::to_string(*static_cast<uint32_t*>(p));
+        case KOVRA_SIM_i32:
+            return std::to_string(*static_cast<int32_t*>(p));
+        case KOVRA_SIM_f64:
+            return format_f64(*static_cast<double*>(p));
+        case KOVRA_SIM_text:
+            return quote(*static_cast<char**>(p));
         default: {
             void const* array = *static_cast<void**>(p);
             if (!array) return "null";
@@ -184,10 +224,12 @@ extern "C" int32_t kovra_sim_serve(kovra_sim_request const* rq, kovra_initiator*
     int32_t status = cam.faults.on_call(rq->function);
     if (status == KOVRA_SIM_STATUS_OK) status = check_request(cam, *rq, initiator, target, argv);
     if (status == KOVRA_SIM_STATUS_OK) {
-        if (uint32_t const us = cam.latency_us()) std::this_thread::sleep_for(std::chrono::microseconds(us));
+        if (uint32_t const us = cam.latency_us())
+            std::this_thread::sleep_for(std::chrono::microseconds(us));
         status = answer(cam, *rq, argv);
     }
-    if (cam.journal.on()) cam.journal.add(journal_request(cam, *rq, initiator, target, argv, status));
+    if (cam.journal.on())
+        cam.journal.add(journal_request(cam, *rq, initiator, target, argv, status));
     if (status == KOVRA_SIM_STATUS_OK) cam.served();
     return status;
 }

@@ -53,7 +53,8 @@ std::string format_value(Value const& v) {
             for (size_t i = 0; i < v.texts.size(); ++i) out += (i ? "|" : "") + v.texts[i];
             return out;
         case KOVRA_SIM_bools:
-            for (size_t i = 0; i < v.bools.size(); ++i) out += (i ? "|" : "") + std::to_string(v.bools[i]);
+            for (size_t i = 0; i < v.bools.size(); ++i)
+                out += (i ? "|" : "") + std::to_string(v.bools[i]);
             return out;
         default:
             return std::to_string(v.number);

@@ -1,5 +1,6 @@
 // kovra-sim-info: what the stand-in camera client library provides, its
 // default configuration, and whether a KOVRA_SIM value parses.
+#include <boost/program_options.hpp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -7,8 +8,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <boost/program_options.hpp>
 
 #include "kovra_api.h"
 #include "kovra_sim/control.h"
@@ -31,14 +30,14 @@ std::vector<Function> const& functions() {
         {"kovra_core_ipc_deinit", "void* ipc"},
         {"kovra_core_free_string_array", "kovra_string_array* array"},
         {"kovra_core_free_bool_array", "kovra_bool_array* array"},
-#define KOVRA_SERVICE(svc)                                                             \
-    {"kovra_api_" #svc "_initiator_init",                                              \
+#define KOVRA_SERVICE(svc)                                                                   \
+    {"kovra_api_" #svc "_initiator_init",                                                    \
      "void* ipc, void* log, kovra_initiator** initiator, int32_t events, int32_t reserved"}, \
         {"kovra_api_" #svc "_initiator_deinit", "kovra_initiator* initiator"},
 #define KOVRA_ACTION(svc, op) \
     {"kovra_api_" #svc "_" #op "_send", "kovra_initiator* initiator, char const* target"},
-#define KOVRA_REQUEST(svc, op, setting, ...)                    \
-    {"kovra_api_" #svc "_" #op "_send",                         \
+#define KOVRA_REQUEST(svc, op, setting, ...) \
+    {"kovra_api_" #svc "_" #op "_send",      \
      "kovra_initiator* initiator, char const* target" STRINGIFY(KOVRA_PARAMS(__VA_ARGS__))},
 #include "kovra_requests.def"
         {"kovra_api_broker_new_target_register_event_handler",
@@ -69,14 +68,16 @@ std::string json_string(std::string const& s) {
 
 void print_functions(bool json) {
     if (!json) {
-        for (auto const& [name, params] : functions()) std::cout << "int32_t " << name << "(" << parameters(params) << ")\n";
+        for (auto const& [name, params] : functions())
+            std::cout << "int32_t " << name << "(" << parameters(params) << ")\n";
         return;
     }
     std::cout << "[\n";
     for (size_t i = 0; i < functions().size(); ++i) {
         auto const& [name, params] = functions()[i];
-        std::cout << "  {\"name\": " << json_string(name) << ", \"parameters\": " << json_string(parameters(params))
-                  << "}" << (i + 1 < functions().size() ? ",\n" : "\n");
+        std::cout << "  {\"name\": " << json_string(name)
+                  << ", \"parameters\": " << json_string(parameters(params)) << "}"
+                  << (i + 1 < functions().size() ? ",\n" : "\n");
     }
     std::cout << "]\n";
 }

@@ -24,23 +24,22 @@ extern "C" {
 
 typedef struct kovra_initiator kovra_initiator;
 
-#define KOVRA_SERVICE(svc)                                                                   \
+#define KOVRA_SERVICE(svc)                                                                      \
     int32_t kovra_api_##svc##_initiator_init(void* ipc, void* log, kovra_initiator** initiator, \
-                                             int32_t events, int32_t reserved);               \
+                                             int32_t events, int32_t reserved);                 \
     int32_t kovra_api_##svc##_initiator_deinit(kovra_initiator* initiator);
 #define KOVRA_ACTION(svc, op) \
     int32_t kovra_api_##svc##_##op##_send(kovra_initiator* initiator, char const* target);
-#define KOVRA_REQUEST(svc, op, setting, ...)                                               \
-    int32_t kovra_api_##svc##_##op##_send(kovra_initiator* initiator, char const* target \
-                                              KOVRA_PARAMS(__VA_ARGS__));
+#define KOVRA_REQUEST(svc, op, setting, ...)                          \
+    int32_t kovra_api_##svc##_##op##_send(kovra_initiator* initiator, \
+                                          char const* target KOVRA_PARAMS(__VA_ARGS__));
 #include "kovra_requests.def"
 
 /* Called each time a service target announces itself on the broker: the
  * service word, the target name, a flag, the address the target serves on,
  * and the context given at registration. */
 typedef void (*kovra_broker_new_target_handler)(char const* service, char const* target,
-                                                uint8_t flag, char const* address,
-                                                void* context);
+                                                uint8_t flag, char const* address, void* context);
 
 /* Subscribes `handler` on a broker initiator opened with events = 1. The
  * handler runs on a library thread until it is unregistered. */

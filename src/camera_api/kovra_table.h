@@ -23,7 +23,8 @@
 #define KOVRA_EACH_7(m, a, b, c, d, e, f, g) KOVRA_EACH_6(m, a, b, c, d, e, f) m(6, g)
 #define KOVRA_EACH_8(m, a, b, c, d, e, f, g, h) KOVRA_EACH_7(m, a, b, c, d, e, f, g) m(7, h)
 #define KOVRA_EACH_9(m, a, b, c, d, e, f, g, h, i) KOVRA_EACH_8(m, a, b, c, d, e, f, g, h) m(8, i)
-#define KOVRA_EACH_10(m, a, b, c, d, e, f, g, h, i, j) KOVRA_EACH_9(m, a, b, c, d, e, f, g, h, i) m(9, j)
+#define KOVRA_EACH_10(m, a, b, c, d, e, f, g, h, i, j) \
+    KOVRA_EACH_9(m, a, b, c, d, e, f, g, h, i) m(9, j)
 
 /* C types of the value types: as sent (IN, KEY, SET) and as out-parameters (GET). */
 #define KOVRA_IN_TYPE_u8 uint8_t

@@ -49,8 +49,7 @@ void printUsage(std::ostream& out) {
     out << "Usage: ipc_soak <-c commands_per_thread> <-s seed> <-t num_threads> <-u url>\n"
         << "       -c commands_per_thread: number of commands to run per thread (default: "
         << defaults.commandsPerThread << "\n"
-        << "       -s seed: random number generator seed value (default: " << defaults.seed
-        << "\n"
+        << "       -s seed: random number generator seed value (default: " << defaults.seed << "\n"
         << "       -t num_threads: number of threads to run (default: " << defaults.threadCount
         << "\n"
         << "       -u URL: connect to camera at URL (tcp://ipaddr).  Defaults to local camera\n";

@@ -1,8 +1,7 @@
 #include "LoadRun.h"
 
-#include <iostream>
-
 #include <boost/make_shared.hpp>
+#include <iostream>
 
 #include "ApiTester.h"
 #include "Schedule.h"

@@ -1,10 +1,9 @@
 #ifndef IPC_SOAK_DRIVER_SCHEDULE_H
 #define IPC_SOAK_DRIVER_SCHEDULE_H
 
-#include <vector>
-
 #include <boost/random/mersenne_twister.hpp>
 #include <boost/random/uniform_int_distribution.hpp>
+#include <vector>
 
 // One list of command indices per worker, drawn before any worker starts.
 typedef std::vector<std::vector<unsigned int>> ScheduleTable;

@@ -18,9 +18,7 @@ WorkerThreads::WorkerThreads(unsigned int count) { threads_.reserve(count); }
 
 WorkerThreads::~WorkerThreads() { joinAll(); }
 
-void WorkerThreads::add(boost::shared_ptr<boost::thread> worker) {
-    threads_.push_back(worker);
-}
+void WorkerThreads::add(boost::shared_ptr<boost::thread> worker) { threads_.push_back(worker); }
 
 void WorkerThreads::joinAll() {
     for (auto const& worker : threads_) {

@@ -1,17 +1,15 @@
 #ifndef IPC_SOAK_DRIVER_WORKERS_H
 #define IPC_SOAK_DRIVER_WORKERS_H
 
-#include <vector>
-
 #include <boost/shared_ptr.hpp>
 #include <boost/thread/thread.hpp>
+#include <vector>
 
 class ApiTester;
 
 // Runs one worker's schedule on the tester, printing a progress dot after
 // its 1st, 101st, 201st ... command.
-void workerThread(ApiTester* tester, unsigned int threadIndex,
-                  std::vector<unsigned int>& schedule);
+void workerThread(ApiTester* tester, unsigned int threadIndex, std::vector<unsigned int>& schedule);
 
 // The worker threads of a run, in worker-index order. Destroying the list
 // joins every worker still running: if starting a later worker fails, the

@@ -10,6 +10,4 @@ BrokerTestService::BrokerTestService(void* ipcHandle, void* logHandle)
 BrokerTestService::~BrokerTestService() { kovra_api_broker_initiator_deinit(initiator()); }
 
 bool BrokerTestService::enableTcp() { return action(kovra_api_broker_enable_tcp_send); }
-bool BrokerTestService::getTargets() {
-    return get(kovra_api_broker_get_targets_send, "");
-}
+bool BrokerTestService::getTargets() { return get(kovra_api_broker_get_targets_send, ""); }

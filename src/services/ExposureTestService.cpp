@@ -32,7 +32,8 @@ bool ExposureTestService::setManualModeEnable() {
 }
 bool ExposureTestService::getFrameRate() { return get(kovra_api_exposure_get_frame_rate_send); }
 bool ExposureTestService::setFrameRate() {
-    return writeBack(kovra_api_exposure_get_frame_rate_send, kovra_api_exposure_set_frame_rate_send);
+    return writeBack(kovra_api_exposure_get_frame_rate_send,
+                     kovra_api_exposure_set_frame_rate_send);
 }
 bool ExposureTestService::getAutoMinExposureTime() {
     return get(kovra_api_exposure_get_auto_min_exposure_time_send);

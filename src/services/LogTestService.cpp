@@ -18,9 +18,7 @@ LogTestService::LogTestService(void* ipcHandle, void* logHandle)
 LogTestService::~LogTestService() { kovra_api_log_initiator_deinit(initiator()); }
 
 bool LogTestService::getTags() { return get(kovra_api_log_get_tags_send); }
-bool LogTestService::getSettings() {
-    return get(kovra_api_log_get_settings_send, kLogTag);
-}
+bool LogTestService::getSettings() { return get(kovra_api_log_get_settings_send, kLogTag); }
 bool LogTestService::getSettingsCore() {
     return get(kovra_api_log_get_settings_core_send, kLogTag);
 }

@@ -85,8 +85,8 @@ protected:
                    int32_t (*write)(kovra_initiator*, char const*, T)) const {
         T first{};
         std::tuple<Rest...> rest{};
-        int32_t status = std::apply(
-            [&](Rest&... r) { return read(initiator_, target(), &first, &r...); }, rest);
+        int32_t status =
+            std::apply([&](Rest&... r) { return read(initiator_, target(), &first, &r...); }, rest);
         return status == 0 && write(initiator_, target(), first) == 0;
     }
 

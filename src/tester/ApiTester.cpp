@@ -1,11 +1,10 @@
 #include "ApiTester.h"
 
+#include <boost/make_shared.hpp>
 #include <iomanip>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
-
-#include <boost/make_shared.hpp>
 
 #include "AlarmTestService.h"
 #include "AudioParamTestService.h"
@@ -43,7 +42,8 @@ ApiTester::ApiTester(void* ipcHandle, void* logHandle)
 ApiTester::~ApiTester() { unsubscribe(); }
 
 void ApiTester::subscribe() {
-    int32_t status = kovra_api_broker_initiator_init(ipcHandle_, logHandle_, &brokerInitiator_, 1, 0);
+    int32_t status =
+        kovra_api_broker_initiator_init(ipcHandle_, logHandle_, &brokerInitiator_, 1, 0);
     if (status != 0) {
         std::ostringstream message;
         message << "ERROR: kovra_api_broker_initiator_init failed status" << status;

@@ -1,12 +1,11 @@
 #ifndef IPC_SOAK_TESTER_API_TESTER_H
 #define IPC_SOAK_TESTER_API_TESTER_H
 
+#include <boost/shared_ptr.hpp>
+#include <boost/thread/mutex.hpp>
 #include <map>
 #include <string>
 #include <vector>
-
-#include <boost/shared_ptr.hpp>
-#include <boost/thread/mutex.hpp>
 
 #include "TestService.h"
 

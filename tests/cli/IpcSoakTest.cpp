@@ -2,14 +2,14 @@
 // camera, steered and observed through the KOVRA_SIM environment variable:
 // the camera's own journal and call counts are compared with what the
 // program printed.
+#include <gmock/gmock.h>
+
 #include <cstdio>
 #include <map>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gmock/gmock.h>
 
 #include "RunProgram.h"
 
@@ -196,12 +196,12 @@ TEST_F(IpcSoakTest, DefaultRunPrintsOneDotAndTheWholeReport) {
 
     std::vector<std::string> calls = calledFunctions();
     ASSERT_GE(calls.size(), 6u);
-    EXPECT_THAT(std::vector<std::string>(calls.begin(), calls.begin() + 3),
-                ElementsAre("kovra_core_init", "kovra_core_logging_init",
-                            "kovra_core_ipc_initiator_init"));
-    EXPECT_THAT(std::vector<std::string>(calls.end() - 3, calls.end()),
-                ElementsAre("kovra_core_ipc_deinit", "kovra_core_logging_deinit",
-                            "kovra_core_deinit"));
+    EXPECT_THAT(
+        std::vector<std::string>(calls.begin(), calls.begin() + 3),
+        ElementsAre("kovra_core_init", "kovra_core_logging_init", "kovra_core_ipc_initiator_init"));
+    EXPECT_THAT(
+        std::vector<std::string>(calls.end() - 3, calls.end()),
+        ElementsAre("kovra_core_ipc_deinit", "kovra_core_logging_deinit", "kovra_core_deinit"));
     EXPECT_THAT(linesOf(readFile(journalPath()))[1],
                 StartsWith("kovra_core_logging_init(\"IPC_SOAK\", "));
     EXPECT_THAT(readFile(statePath()), HasSubstr("\noutstanding_arrays 0\n"));
@@ -258,27 +258,27 @@ TEST_P(StartupFailureTest, ReportsTheFunctionAndCleansUpWhatWasStarted) {
 
 INSTANTIATE_TEST_SUITE_P(
     Library, StartupFailureTest,
-    testing::Values(
-        StartupFailureCase{"Logging",
-                           {},
-                           "fail=kovra_core_logging_init:7",
-                           "ERROR: kovra_core_logging_init failed status7\n",
-                           {"kovra_core_init", "kovra_core_logging_init", "kovra_core_deinit"}},
-        StartupFailureCase{"Ipc",
-                           {},
-                           "fail=kovra_core_ipc_initiator_init:-3",
-                           "ERROR: kovra_core_ipc_initiator_init failed status-3\n",
-                           {"kovra_core_init", "kovra_core_logging_init",
-                            "kovra_core_ipc_initiator_init", "kovra_core_logging_deinit",
-                            "kovra_core_deinit"}},
-        // The stand-in serves no network camera: a URL cannot be connected.
-        StartupFailureCase{"UrlNotServed",
-                           {"-u", "tcp://127.0.0.1"},
-                           "",
-                           "ERROR: kovra_core_ipc_initiator_init failed status-4\n",
-                           {"kovra_core_init", "kovra_core_logging_init",
-                            "kovra_core_ipc_initiator_init", "kovra_core_logging_deinit",
-                            "kovra_core_deinit"}}),
+    testing::Values(StartupFailureCase{"Logging",
+                                       {},
+                                       "fail=kovra_core_logging_init:7",
+                                       "ERROR: kovra_core_logging_init failed status7\n",
+                                       {"kovra_core_init", "kovra_core_logging_init",
+                                        "kovra_core_deinit"}},
+                    StartupFailureCase{"Ipc",
+                                       {},
+                                       "fail=kovra_core_ipc_initiator_init:-3",
+                                       "ERROR: kovra_core_ipc_initiator_init failed status-3\n",
+                                       {"kovra_core_init", "kovra_core_logging_init",
+                                        "kovra_core_ipc_initiator_init",
+                                        "kovra_core_logging_deinit", "kovra_core_deinit"}},
+                    // The stand-in serves no network camera: a URL cannot be connected.
+                    StartupFailureCase{"UrlNotServed",
+                                       {"-u", "tcp://127.0.0.1"},
+                                       "",
+                                       "ERROR: kovra_core_ipc_initiator_init failed status-4\n",
+                                       {"kovra_core_init", "kovra_core_logging_init",
+                                        "kovra_core_ipc_initiator_init",
+                                        "kovra_core_logging_deinit", "kovra_core_deinit"}}),
     caseName<StartupFailureCase>);
 
 TEST_F(IpcSoakTest, AFailingCoreStartIsReportedAndTheRunGoesOn) {
@@ -308,26 +308,31 @@ TEST_P(ConstructionFailureTest, IsCaughtReleasesWhatWasOpenedAndExitsZero) {
             << deinit.first;
     }
     std::vector<std::string> calls = calledFunctions();
-    EXPECT_THAT(std::vector<std::string>(calls.end() - 3, calls.end()),
-                ElementsAre("kovra_core_ipc_deinit", "kovra_core_logging_deinit",
-                            "kovra_core_deinit"));
+    EXPECT_THAT(
+        std::vector<std::string>(calls.end() - 3, calls.end()),
+        ElementsAre("kovra_core_ipc_deinit", "kovra_core_logging_deinit", "kovra_core_deinit"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Initiators, ConstructionFailureTest,
     testing::Values(
-        ConstructionFailureCase{"FourthService", "fail=kovra_api_day_night_initiator_init:-2",
-                                "ERROR: kovra_api_day_night_initiator_init failed status-2",
-                                {{"alarm", 1}, {"audio_param", 1}, {"broker", 2},
-                                 {"day_night", 0}, {"exposure", 0}}},
-        ConstructionFailureCase{"TestersBroker", "fail=kovra_api_broker_initiator_init@1:9",
+        ConstructionFailureCase{
+            "FourthService",
+            "fail=kovra_api_day_night_initiator_init:-2",
+            "ERROR: kovra_api_day_night_initiator_init failed status-2",
+            {{"alarm", 1}, {"audio_param", 1}, {"broker", 2}, {"day_night", 0}, {"exposure", 0}}},
+        ConstructionFailureCase{"TestersBroker",
+                                "fail=kovra_api_broker_initiator_init@1:9",
                                 "ERROR: kovra_api_broker_initiator_init failed status9",
                                 {{"broker", 0}, {"alarm", 0}}},
-        ConstructionFailureCase{"LastService",
-                                "fail=kovra_api_white_balance_basic_initiator_init:5",
-                                "ERROR: kovra_api_white_balance_basic_initiator_init failed status5",
-                                {{"alarm", 1}, {"broker", 2}, {"temporal_noise_filter", 1},
-                                 {"white_balance_basic", 0}}}),
+        ConstructionFailureCase{
+            "LastService",
+            "fail=kovra_api_white_balance_basic_initiator_init:5",
+            "ERROR: kovra_api_white_balance_basic_initiator_init failed status5",
+            {{"alarm", 1},
+             {"broker", 2},
+             {"temporal_noise_filter", 1},
+             {"white_balance_basic", 0}}}),
     caseName<ConstructionFailureCase>);
 
 TEST_F(IpcSoakTest, AThreadCountTooLargeForMemoryIsCaughtBeforeAnyWorkerStarts) {
@@ -341,9 +346,9 @@ TEST_F(IpcSoakTest, AThreadCountTooLargeForMemoryIsCaughtBeforeAnyWorkerStarts) 
     EXPECT_EQ(linesOf(run.err).size(), 1u);
     EXPECT_EQ(callCount("kovra_api_exposure_initiator_deinit"), 1u);
     std::vector<std::string> calls = calledFunctions();
-    EXPECT_THAT(std::vector<std::string>(calls.end() - 3, calls.end()),
-                ElementsAre("kovra_core_ipc_deinit", "kovra_core_logging_deinit",
-                            "kovra_core_deinit"));
+    EXPECT_THAT(
+        std::vector<std::string>(calls.end() - 3, calls.end()),
+        ElementsAre("kovra_core_ipc_deinit", "kovra_core_logging_deinit", "kovra_core_deinit"));
 }
 
 TEST_F(IpcSoakTest, RestartsDuringTheRunAreReportedWithExactCounts) {
@@ -356,8 +361,8 @@ TEST_F(IpcSoakTest, RestartsDuringTheRunAreReportedWithExactCounts) {
 }
 
 TEST_F(IpcSoakTest, ReportAgreesWithTheCamerasOwnCounts) {
-    ProgramRun run = soak({"-s", "3", "-t", "4", "-c", "500"},
-                          "fail=kovra_api_led_get_state_send:4");
+    ProgramRun run =
+        soak({"-s", "3", "-t", "4", "-c", "500"}, "fail=kovra_api_led_get_state_send:4");
     EXPECT_EQ(run.exitStatus, 0);
     Report report(run.out);
     ASSERT_EQ(report.commands.size(), 87u);

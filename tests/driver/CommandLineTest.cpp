@@ -1,11 +1,10 @@
-#include "CommandLine.h"
-
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
+#include "CommandLine.h"
 
 namespace {
 
@@ -62,8 +61,8 @@ TEST(ParseCommandLineTest, DefaultsWhenNoOptionIsGiven) {
 
 TEST(ParseCommandLineTest, ReadsEveryOptionInAnyOrderAndTheLastRepeatWins) {
     RunSettings settings;
-    std::vector<std::string> args{"-u", "tcp://127.0.0.1", "-t", "4", "-c", "5", "-s", "9",
-                                  "-c", "7"};
+    std::vector<std::string> args{"-u", "tcp://127.0.0.1", "-t", "4", "-c", "5", "-s", "9", "-c",
+                                  "7"};
     ASSERT_TRUE(parse(args, settings));
     EXPECT_EQ(settings.commandsPerThread, 7u);
     EXPECT_EQ(settings.seed, 9u);

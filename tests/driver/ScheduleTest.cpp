@@ -1,9 +1,9 @@
-#include "Schedule.h"
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <vector>
 
-#include <gtest/gtest.h>
+#include "Schedule.h"
 
 namespace {
 
@@ -37,8 +37,7 @@ TEST(DrawSchedulesTest, OneCommandNeverAdvancesTheEngine) {
     // draw must be the first one a fresh engine gives.
     Commands commands{{1, 1, 1, 1, 1, 87}};
     ScheduleTable schedules = drawSchedules(commands, 1, 1, 10);
-    EXPECT_EQ(schedules,
-              (ScheduleTable{{0, 0, 0, 0, 0, 36, 86, 62, 81, 0}}));
+    EXPECT_EQ(schedules, (ScheduleTable{{0, 0, 0, 0, 0, 36, 86, 62, 81, 0}}));
 }
 
 TEST(DrawSchedulesTest, EmptyTableTakesRawEngineOutputs) {

@@ -1,12 +1,12 @@
-#include "Workers.h"
+#include <gtest/gtest.h>
 
 #include <atomic>
+#include <boost/make_shared.hpp>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
 
-#include <boost/make_shared.hpp>
-#include <gtest/gtest.h>
+#include "Workers.h"
 
 namespace {
 

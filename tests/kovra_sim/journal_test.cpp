@@ -63,8 +63,8 @@ TEST_F(Journal, TextsAndArraysAndTheirRelease) {
     ASSERT_EQ(kovra_api_device_information_set_friendly_name_send(info, "device_information",
                                                                   "Gate \"North\""),
               0);
-    ASSERT_EQ(kovra_api_device_information_get_friendly_name_send(info, "device_information", &name),
-              0);
+    ASSERT_EQ(
+        kovra_api_device_information_get_friendly_name_send(info, "device_information", &name), 0);
     EXPECT_STREQ(name, "Gate \"North\"");
     std::free(name);
     kovra_string_array* first = nullptr;
@@ -109,9 +109,10 @@ TEST_F(Journal, RealsReadBackExactly) {
     ASSERT_EQ(kovra_api_positioning_move_to_position_with_speed_percentage_send(
                   pos, "0", 1, -10, 1.0, 2, 20, 0.1, 3, 30, 0.1 + 0.2, 0),
               0);
-    EXPECT_EQ(journal().at(0),
-              "kovra_api_positioning_move_to_position_with_speed_percentage_send(#3, \"0\", 1, -10, "
-              "1, 2, 20, 0.1, 3, 30, 0.30000000000000004, 0) = 0");
+    EXPECT_EQ(
+        journal().at(0),
+        "kovra_api_positioning_move_to_position_with_speed_percentage_send(#3, \"0\", 1, -10, "
+        "1, 2, 20, 0.1, 3, 30, 0.30000000000000004, 0) = 0");
     EXPECT_EQ(setting("positioning.position"), "-10,20,30");
 }
 
@@ -121,7 +122,8 @@ TEST_F(Journal, EventHandlersAndFaultsAreJournalled) {
     kovra_broker_new_target_handler handler = [](char const*, char const*, uint8_t, char const*,
                                                  void*) {};
     ASSERT_EQ(kovra_api_broker_new_target_register_event_handler(broker, handler, nullptr), 0);
-    ASSERT_EQ(kovra_sim_fail_always("kovra_api_broker_new_target_unregister_event_handler", -30), 0);
+    ASSERT_EQ(kovra_sim_fail_always("kovra_api_broker_new_target_unregister_event_handler", -30),
+              0);
     EXPECT_EQ(kovra_api_broker_new_target_unregister_event_handler(broker, handler), -30);
     auto const lines = journal();
     ASSERT_EQ(lines.size(), 3u);

@@ -54,7 +54,8 @@ TEST_F(Settings, InstancesAreSeparate) {
     OPEN(log, log);
     ASSERT_EQ(kovra_api_log_set_settings_send(log, "log", "KOVRA_IPC", "debug", "a", "b"), 0);
     char* got[3] = {};
-    ASSERT_EQ(kovra_api_log_get_settings_send(log, "log", "KOVRA_CORE", &got[0], &got[1], &got[2]), 0);
+    ASSERT_EQ(kovra_api_log_get_settings_send(log, "log", "KOVRA_CORE", &got[0], &got[1], &got[2]),
+              0);
     EXPECT_EQ(std::vector<std::string>(got, got + 3),
               std::vector<std::string>({"info", "notset", "notset"}));
     for (char* g : got) std::free(g);
@@ -99,13 +100,15 @@ TEST_F(Settings, SettingSetRefusesWhatDoesNotFit) {
 
 TEST_F(Settings, SnapshotListsEveryKeyOnceSorted) {
     std::vector<std::string> keys;
-    for (std::string const& line : split(snapshot(), '\n')) keys.push_back(line.substr(0, line.find('=')));
+    for (std::string const& line : split(snapshot(), '\n'))
+        keys.push_back(line.substr(0, line.find('=')));
     EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
     EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()).size(), keys.size());
     std::set<std::string> const has(keys.begin(), keys.end());
-    for (char const* key : {"alarm.configuration", "audio_param.audio_type[1,1]", "img_param.crop[0,1]",
-                            "img_param.pipeline_type[1]", "log.settings_core[KOVRA_MEDIA]",
-                            "positioning.position", "white_balance_basic.manual_blue_bias"}) {
+    for (char const* key :
+         {"alarm.configuration", "audio_param.audio_type[1,1]", "img_param.crop[0,1]",
+          "img_param.pipeline_type[1]", "log.settings_core[KOVRA_MEDIA]", "positioning.position",
+          "white_balance_basic.manual_blue_bias"}) {
         EXPECT_EQ(has.count(key), 1u) << key;
     }
     EXPECT_EQ(has.count("positioning.none"), 0u);
@@ -120,7 +123,8 @@ TEST_F(Settings, DefaultsAreReadableNonZeroAndDistinctPerSlot) {
     EXPECT_NE(text.find("device_information.friendly_name=Kovra Camera\n"), std::string::npos);
     EXPECT_NE(text.find("log.settings[KOVRA_IPC]=info,notset,notset\n"), std::string::npos);
     EXPECT_NE(text.find("log.tags=KOVRA_CORE|KOVRA_IPC|KOVRA_MEDIA\n"), std::string::npos);
-    EXPECT_NE(text.find("device_information.static_information=Kovra,IPC-1000,"), std::string::npos);
+    EXPECT_NE(text.find("device_information.static_information=Kovra,IPC-1000,"),
+              std::string::npos);
     for (std::string const& line : split(text, '\n')) {
         std::set<std::string> seen;
         for (std::string const& v : split(line.substr(line.find('=') + 1), ',')) {

@@ -56,7 +56,8 @@ TEST_F(Status, NullPointersAreRefused) {
     EXPECT_EQ(kovra_core_logging_init(nullptr, &handle), KOVRA_SIM_STATUS_NULL_POINTER);
     EXPECT_EQ(kovra_core_logging_init("x", nullptr), KOVRA_SIM_STATUS_NULL_POINTER);
     EXPECT_EQ(kovra_core_ipc_initiator_init(log_, nullptr, nullptr), KOVRA_SIM_STATUS_NULL_POINTER);
-    EXPECT_EQ(kovra_api_led_initiator_init(ipc_, log_, nullptr, 0, 0), KOVRA_SIM_STATUS_NULL_POINTER);
+    EXPECT_EQ(kovra_api_led_initiator_init(ipc_, log_, nullptr, 0, 0),
+              KOVRA_SIM_STATUS_NULL_POINTER);
     EXPECT_EQ(kovra_core_logging_log(log_, 3, nullptr), KOVRA_SIM_STATUS_NULL_POINTER);
 }
 

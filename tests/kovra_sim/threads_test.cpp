@@ -30,7 +30,9 @@ TEST_F(Threads, MixedRequestsOnSharedInitiators) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < kRounds; ++i) {
                 uint32_t a, b, c;
-                EXPECT_EQ(kovra_api_exposure_set_frame_rate_send(exposure, "0", uint32_t(t * 1000 + i)), 0);
+                EXPECT_EQ(
+                    kovra_api_exposure_set_frame_rate_send(exposure, "0", uint32_t(t * 1000 + i)),
+                    0);
                 EXPECT_EQ(kovra_api_exposure_get_frame_rate_send(exposure, "0", &a, &b, &c), 0);
                 EXPECT_LT(a, uint32_t(kThreads * 1000));
                 kovra_string_array* tags = nullptr;
@@ -38,7 +40,9 @@ TEST_F(Threads, MixedRequestsOnSharedInitiators) {
                     EXPECT_EQ(kovra_core_free_string_array(tags), 0);
                 }
                 char* name = nullptr;
-                EXPECT_EQ(kovra_api_device_information_get_friendly_name_send(info, "device_information", &name), 0);
+                EXPECT_EQ(kovra_api_device_information_get_friendly_name_send(
+                              info, "device_information", &name),
+                          0);
                 std::free(name);
                 EXPECT_EQ(kovra_core_logging_log(log_, 6, "thread %d round %d", t, i), 0);
             }

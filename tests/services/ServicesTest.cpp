@@ -25,9 +25,9 @@
 #include "PositioningTestService.h"
 #include "PressureTestService.h"
 #include "RelayTestService.h"
+#include "SimulatedCamera.h"
 #include "TemperatureTestService.h"
 #include "TemporalNoiseFilterTestService.h"
-#include "SimulatedCamera.h"
 #include "WhiteBalanceBasicTestService.h"
 
 namespace {
@@ -67,7 +67,7 @@ std::vector<std::string> join(std::initializer_list<std::vector<std::string>> pa
     return all;
 }
 
-#define SERVICE(Class, word, target, enrolled) #Class, word, target, enrolled, &make<Class>
+#define SERVICE(Class, word, target, enrolled) #Class, word, target, enrolled, &make < Class>
 
 std::vector<ServiceCase> const& services() {
     static std::vector<ServiceCase> const cases{

@@ -1,10 +1,10 @@
 #ifndef IPC_SOAK_TESTS_SUPPORT_SIMULATED_CAMERA_H
 #define IPC_SOAK_TESTS_SUPPORT_SIMULATED_CAMERA_H
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 // A test fixture on the stand-in's in-process simulated camera: the camera
 // starts from its defaults with the journal on, and the client library is up

@@ -1,7 +1,7 @@
-#include "ApiTester.h"
-
+#include <gmock/gmock.h>
 #include <kovra_sim/control.h>
 
+#include <boost/thread/thread.hpp>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -9,9 +9,7 @@
 #include <string>
 #include <vector>
 
-#include <boost/thread/thread.hpp>
-#include <gmock/gmock.h>
-
+#include "ApiTester.h"
 #include "SimulatedCamera.h"
 
 namespace {
@@ -138,25 +136,20 @@ TEST_F(ApiTesterTest, DestructionUnsubscribesFirstThenReleasesServicesInEnrolmen
     for (auto const& line : journal()) {
         order.push_back(line.substr(0, line.find('(')));
     }
-    EXPECT_THAT(order,
-                ElementsAre("kovra_api_broker_new_target_unregister_event_handler",
-                            "kovra_api_broker_initiator_deinit",
-                            "kovra_api_alarm_initiator_deinit",
-                            "kovra_api_audio_param_initiator_deinit",
-                            "kovra_api_broker_initiator_deinit",
-                            "kovra_api_day_night_initiator_deinit",
-                            "kovra_api_device_information_initiator_deinit",
-                            "kovra_api_exposure_initiator_deinit",
-                            "kovra_api_flicker_correction_initiator_deinit",
-                            "kovra_api_imaging_initiator_deinit",
-                            "kovra_api_img_param_initiator_deinit",
-                            "kovra_api_led_initiator_deinit",
-                            "kovra_api_lens_focus_initiator_deinit",
-                            "kovra_api_log_initiator_deinit",
-                            "kovra_api_relay_initiator_deinit",
-                            "kovra_api_temperature_initiator_deinit",
-                            "kovra_api_temporal_noise_filter_initiator_deinit",
-                            "kovra_api_white_balance_basic_initiator_deinit"));
+    EXPECT_THAT(
+        order,
+        ElementsAre(
+            "kovra_api_broker_new_target_unregister_event_handler",
+            "kovra_api_broker_initiator_deinit", "kovra_api_alarm_initiator_deinit",
+            "kovra_api_audio_param_initiator_deinit", "kovra_api_broker_initiator_deinit",
+            "kovra_api_day_night_initiator_deinit", "kovra_api_device_information_initiator_deinit",
+            "kovra_api_exposure_initiator_deinit", "kovra_api_flicker_correction_initiator_deinit",
+            "kovra_api_imaging_initiator_deinit", "kovra_api_img_param_initiator_deinit",
+            "kovra_api_led_initiator_deinit", "kovra_api_lens_focus_initiator_deinit",
+            "kovra_api_log_initiator_deinit", "kovra_api_relay_initiator_deinit",
+            "kovra_api_temperature_initiator_deinit",
+            "kovra_api_temporal_noise_filter_initiator_deinit",
+            "kovra_api_white_balance_basic_initiator_deinit"));
 }
 
 TEST_F(ApiTesterTest, AFailingFifthServiceReleasesTheFourBeforeItAndTheSubscription) {
@@ -165,7 +158,8 @@ TEST_F(ApiTesterTest, AFailingFifthServiceReleasesTheFourBeforeItAndTheSubscript
         ApiTester tester(ipcHandle, logHandle);
         FAIL() << "constructed although a service could not be";
     } catch (std::runtime_error const& e) {
-        EXPECT_STREQ(e.what(), "ERROR: kovra_api_device_information_initiator_init failed status-2");
+        EXPECT_STREQ(e.what(),
+                     "ERROR: kovra_api_device_information_initiator_init failed status-2");
     }
     EXPECT_THAT(callsOf("kovra_core_logging_log"),
                 ElementsAre("kovra_core_logging_log(#1, 3, \"ERROR: "
