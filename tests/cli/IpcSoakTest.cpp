@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <map>
+#include <ostream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -152,13 +153,17 @@ protected:
     bool journalled = true;  // a long soak runs faster without
 };
 
-// Parameterised cases carry a name, which becomes the test's.
+// Parameterised cases carry a name, which becomes the test's and is how the
+// case prints in listings.
 template <class Case>
 std::string caseName(testing::TestParamInfo<Case> const& info) {
     return info.param.name;
 }
+#define PRINTS_AS_ITS_NAME(Case) \
+    friend void PrintTo(Case const& c, std::ostream* os) { *os << c.name; }
 
 struct UsageCase {
+    PRINTS_AS_ITS_NAME(UsageCase)
     char const* name;
     std::vector<std::string> args;
 };
@@ -208,6 +213,7 @@ TEST_F(IpcSoakTest, DefaultRunPrintsOneDotAndTheWholeReport) {
 }
 
 struct LoadCase {
+    PRINTS_AS_ITS_NAME(LoadCase)
     char const* name;
     std::vector<std::string> args;
     std::string dots;
@@ -238,6 +244,7 @@ INSTANTIATE_TEST_SUITE_P(
     caseName<LoadCase>);
 
 struct StartupFailureCase {
+    PRINTS_AS_ITS_NAME(StartupFailureCase)
     char const* name;
     std::vector<std::string> args;
     std::string directives;
@@ -289,6 +296,7 @@ TEST_F(IpcSoakTest, AFailingCoreStartIsReportedAndTheRunGoesOn) {
 }
 
 struct ConstructionFailureCase {
+    PRINTS_AS_ITS_NAME(ConstructionFailureCase)
     char const* name;
     std::string directives;
     std::string message;

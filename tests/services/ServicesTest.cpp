@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -350,6 +351,8 @@ struct CommandRef {
     std::size_t service;
     std::size_t command;
 };
+
+void PrintTo(CommandRef const& ref, std::ostream* os) { *os << ref.service << "." << ref.command; }
 
 std::vector<CommandRef> allCommands() {
     std::vector<CommandRef> refs;
