@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -26,6 +27,7 @@
 #include "PositioningTestService.h"
 #include "PressureTestService.h"
 #include "RelayTestService.h"
+#include "Schedule.h"
 #include "SimulatedCamera.h"
 #include "TemperatureTestService.h"
 #include "TemporalNoiseFilterTestService.h"
@@ -482,9 +484,10 @@ INSTANTIATE_TEST_SUITE_P(AllServices, EveryService, testing::Range<std::size_t>(
 using Services = SimulatedCamera;
 
 // The tester's command index runs over the enrolled services in enrolment
-// order and within each over its commands in registration order, so index k
-// must make the first request of the k-th enrolled command.
-TEST_F(Services, TesterIndexesTheEnrolledCommandsInOrder) {
+// order and within each over its commands in registration order. A seeded
+// single-thread run, preceded by one pass over every index, must therefore
+// send exactly, call for call, what the k-th enrolled command prescribes.
+TEST_F(Services, ASeededRunSendsWhatTheCommandTablesPrescribe) {
     std::vector<std::pair<ServiceCase const*, Command>> enrolled;
     for (auto const& service : services()) {
         for (auto const& command : service.commands) {
@@ -494,18 +497,24 @@ TEST_F(Services, TesterIndexesTheEnrolledCommandsInOrder) {
     ASSERT_EQ(enrolled.size(), 87u);
     ApiTester tester(ipcHandle, logHandle);
     ASSERT_EQ(tester.getCommandCount(), enrolled.size());
+    std::vector<unsigned int> schedule(enrolled.size());
+    std::iota(schedule.begin(), schedule.end(), 0u);
+    std::vector<unsigned int> drawn = drawSchedules(tester, 1, 1, 500).front();
+    schedule.insert(schedule.end(), drawn.begin(), drawn.end());
+
     journal();
-    for (unsigned int k = 0; k < enrolled.size(); ++k) {
+    for (unsigned int k : schedule) {
         auto const& [service, command] = enrolled[k];
-        SCOPED_TRACE(std::string(service->className) + "::" + command.name);
+        SCOPED_TRACE(std::to_string(k) + " " + service->className + "::" + command.name);
         tester.runCommand(0, k);
         std::vector<std::string> lines = journal();
         ASSERT_EQ(lines.size(), command.patterns.size()) << joined(lines);
-        if (!lines.empty()) {
-            Call first = parseCall(lines[0]);
-            Call wanted = expand(*service, first.args.at(0), command.patterns[0]);
-            EXPECT_EQ(first.function, wanted.function);
-            EXPECT_EQ(first.args.at(1), wanted.args.at(1));
+        std::map<std::string, std::string> bound;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            Call const call = parseCall(lines[i]);
+            Call const wanted =
+                expand(*service, parseCall(lines[0]).args.at(0), command.patterns[i]);
+            EXPECT_EQ(mismatch(call, wanted, bound), "") << lines[i];
         }
     }
 }
