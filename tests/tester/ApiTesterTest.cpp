@@ -84,18 +84,6 @@ TEST_F(ApiTesterTest, CountsRunsAndPassesPerCommand) {
     EXPECT_THAT(report[2], testing::EndsWith(" getState pass/fail/total 0/0/0"));
 }
 
-TEST_F(ApiTesterTest, SameCommandNamesInDifferentServicesAreCountedApart) {
-    ApiTester tester(ipcHandle, logHandle);
-    tester.runCommand(0, 40);  // flicker correction getMode
-    tester.runCommand(0, 40);
-    tester.runCommand(0, 81);  // white balance getMode
-    EXPECT_EQ(callsOf("kovra_api_flicker_correction_get_mode_send").size(), 2u);
-    EXPECT_EQ(callsOf("kovra_api_white_balance_basic_get_mode_send").size(), 1u);
-    std::vector<std::string> report = linesOf(stdoutOf([&] { tester.printStatistics(); }));
-    EXPECT_THAT(report[40], testing::EndsWith(" getMode pass/fail/total 2/0/2"));
-    EXPECT_THAT(report[81], testing::EndsWith(" getMode pass/fail/total 1/0/1"));
-}
-
 TEST_F(ApiTesterTest, AnIndexOutOfRangeIsLoggedAndNotCounted) {
     ApiTester tester(ipcHandle, logHandle);
     clearJournal();
