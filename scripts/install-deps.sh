@@ -11,5 +11,5 @@ apt-get install -y -q --no-install-recommends \
     ca-certificates g++ make cmake binutils file dpkg-dev \
     libboost-thread-dev libboost-system-dev libboost-random-dev libboost-program-options-dev \
     libgtest-dev libgmock-dev \
-    g++-arm-linux-gnueabihf qemu-user
+    gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf qemu-user
 scripts/armhf-sysroot.sh

@@ -15,10 +15,15 @@ for preset in default asan tsan armhf; do
     ctest --preset "$preset" -j "$jobs"
 done
 
+file build/armhf/src/ipc_soak | grep -q 'ELF 32-bit LSB .* ARM' ||
+    { echo "build/armhf/src/ipc_soak is not a 32-bit ARM program" >&2; exit 1; }
+
 echo "=== armhf soak against native"
 scripts/armhf-soak-compare.sh
 
 echo "=== packages"
 for preset in default armhf; do
-    (cd "build/$preset" && cpack -G DEB >/dev/null && ls -1 ./*.deb)
+    (cd "build/$preset" && cpack -G DEB >/dev/null)
 done
+scripts/check-packages.sh build/default "$(dpkg --print-architecture)"
+scripts/check-packages.sh build/armhf armhf

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Checks the Debian packages a build made: the program's package holds the
+# program alone and never a client library, the stand-in's package holds the
+# two client libraries (out of the system's library folders) and its own,
+# and both are built for the expected architecture.
+#
+# Usage: scripts/check-packages.sh BUILD_DIR ARCHITECTURE
+set -euo pipefail
+dir=$1 arch=$2
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+program=$(ls "$dir"/ipc-soak_*_"$arch".deb) || fail "no ipc-soak package for $arch in $dir"
+sim=$(ls "$dir"/kovra-sim_*_"$arch".deb) || fail "no kovra-sim package for $arch in $dir"
+
+files() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ {print $6}'; }
+[[ "$(files "$program")" == "./usr/bin/ipc_soak" ]] || fail "ipc-soak holds more than the program: $(files "$program")"
+for lib in libkovra-core.so libkovra-interfaces.so libkovra-sim.so; do
+    files "$sim" | grep -qx "./usr/lib/kovra-sim/$lib" || fail "kovra-sim lacks $lib"
+done
+for deb in "$program" "$sim"; do
+    [[ "$(dpkg-deb -f "$deb" Architecture)" == "$arch" ]] || fail "$deb is not $arch"
+    if dpkg-deb -f "$deb" Depends | grep -q kovra; then fail "$deb depends on a client library"; fi
+done
+echo "ok: $(basename "$program") $(basename "$sim")"
