@@ -83,21 +83,22 @@ TEST_F(Configure, DirectivesTakeEffect) {
 }
 
 TEST_F(Configure, LatencyDelaysEveryRequest) {
-    ASSERT_EQ(kovra_sim_configure("latency=30000"), 0);
+    ASSERT_EQ(kovra_sim_configure("latency=100000"), 0);
     kovra_initiator* led = nullptr;
     OPEN(led, led);
     uint8_t state = 0;
     auto const start = std::chrono::steady_clock::now();
     ASSERT_EQ(kovra_api_led_get_state_send(led, "led", &state), 0);
     ASSERT_EQ(kovra_api_led_set_state_send(led, "led", 3), 0);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(60));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
     kovra_sim_reset();
     ASSERT_EQ(kovra_core_logging_init("t", &log_), 0);
     ASSERT_EQ(kovra_core_ipc_initiator_init(log_, nullptr, &ipc_), 0);
     OPEN(led, led);
     auto const quick = std::chrono::steady_clock::now();
     ASSERT_EQ(kovra_api_led_get_state_send(led, "led", &state), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - quick, std::chrono::milliseconds(30));
+    // Less than one delay, with room for a loaded or emulated machine.
+    EXPECT_LT(std::chrono::steady_clock::now() - quick, std::chrono::milliseconds(100));
 }
 
 TEST_F(Configure, JournalDirectiveTurnsTheJournalOn) {
