@@ -8,11 +8,14 @@ TestService::TestService(void* ipcHandle, void* logHandle, char const* targetNam
 
 void TestService::openInitiator(InitiatorInit init, char const* initName) {
     int32_t status = init(ipcHandle_, logHandle_, &initiator_, 0, 0);
-    if (status == 0) {
-        return;
+    if (status != 0) {
+        reportInitiatorFailure(logHandle_, initName, status);
     }
+}
+
+void reportInitiatorFailure(void* logHandle, char const* initName, int32_t status) {
     std::ostringstream message;
     message << "ERROR: " << initName << " failed status" << status;
-    kovra_core_logging_log(logHandle_, 3, message.str().c_str());
+    kovra_core_logging_log(logHandle, 3, message.str().c_str());
     throw std::runtime_error(message.str());
 }

@@ -18,6 +18,11 @@
 #define KOVRA_OPEN_INITIATOR(svc) \
     openInitiator(&kovra_api_##svc##_initiator_init, "kovra_api_" #svc "_initiator_init")
 
+// Logs "ERROR: <initName> failed status<N>" at level 3 and throws the same
+// text as std::runtime_error: how every initiator that cannot be opened, a
+// service's or the tester's broker, is reported.
+[[noreturn]] void reportInitiatorFailure(void* logHandle, char const* initName, int32_t status);
+
 // Base of the test services. A concrete service stands for one camera
 // service: it owns one initiator on it, addresses every request to its target
 // name and publishes a table of named commands. Commands take no arguments

@@ -3,8 +3,6 @@
 #include <boost/make_shared.hpp>
 #include <iomanip>
 #include <iostream>
-#include <sstream>
-#include <stdexcept>
 
 #include "AlarmTestService.h"
 #include "AudioParamTestService.h"
@@ -45,10 +43,7 @@ void ApiTester::subscribe() {
     int32_t status =
         kovra_api_broker_initiator_init(ipcHandle_, logHandle_, &brokerInitiator_, 1, 0);
     if (status != 0) {
-        std::ostringstream message;
-        message << "ERROR: kovra_api_broker_initiator_init failed status" << status;
-        kovra_core_logging_log(logHandle_, 3, message.str().c_str());
-        throw std::runtime_error(message.str());
+        reportInitiatorFailure(logHandle_, "kovra_api_broker_initiator_init", status);
     }
     kovra_api_broker_new_target_register_event_handler(brokerInitiator_, &newTargetEventCallback,
                                                        this);
