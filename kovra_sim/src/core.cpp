@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "call.h"
 #include "camera.h"
 #include "catalog.h"
 #include "kovra_sim/control.h"
@@ -15,32 +16,6 @@
 using namespace kovra_sim;
 
 namespace {
-
-// Runs `body` unless a fault fires for `function`, journals the call with
-// `describe(entry, status)` when the journal is on, and returns the status.
-template <class Body, class Describe>
-int32_t call(int function, Body&& body, Describe&& describe) {
-    Camera& cam = camera();
-    int32_t status = cam.faults.on_call(function);
-    if (status == KOVRA_SIM_STATUS_OK) status = body(cam);
-    if (cam.journal.on()) {
-        Entry e(kovra_sim::function(function).name);
-        describe(cam, e, status);
-        cam.journal.add(e.done(status));
-    }
-    return status;
-}
-
-// An out-parameter holding a handle after the call.
-void out_handle(Camera& cam, Entry& e, void** out, int32_t status) {
-    if (!out) {
-        e.raw("null");
-    } else if (status != KOVRA_SIM_STATUS_OK) {
-        e.raw("&?");
-    } else {
-        e.raw("&#" + std::to_string(cam.registry.number(*out)));
-    }
-}
 
 template <class Array>
 int32_t free_array(int function, Array* array) {

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <thread>
 
+#include "call.h"
 #include "camera.h"
 #include "catalog.h"
 #include "kovra_sim/control.h"
@@ -196,9 +197,9 @@ std::string journal_value(kovra_sim_arg const& a, void* p) {
     }
 }
 
-std::string journal_request(Camera& cam, kovra_sim_request const& rq, kovra_initiator* initiator,
-                            char const* target, void* const* argv, int32_t status) {
-    Entry e(function(rq.function).name);
+void describe_request(Camera& cam, Entry& e, kovra_sim_request const& rq,
+                      kovra_initiator* initiator, char const* target, void* const* argv,
+                      int32_t status) {
     e.handle(initiator, cam.registry.number(initiator)).text(target);
     for (uint32_t i = 0; i < rq.argc; ++i) {
         kovra_sim_arg const& a = rq.args[i];
@@ -210,7 +211,6 @@ std::string journal_request(Camera& cam, kovra_sim_request const& rq, kovra_init
             e.raw(status == KOVRA_SIM_STATUS_OK ? "&" + journal_value(a, argv[i]) : "&?");
         }
     }
-    return e.done(status);
 }
 
 }  // namespace
@@ -220,75 +220,67 @@ using namespace kovra_sim;
 
 extern "C" int32_t kovra_sim_serve(kovra_sim_request const* rq, kovra_initiator* initiator,
                                    char const* target, void* const* argv) {
-    Camera& cam = camera();
-    int32_t status = cam.faults.on_call(rq->function);
-    if (status == KOVRA_SIM_STATUS_OK) status = check_request(cam, *rq, initiator, target, argv);
-    if (status == KOVRA_SIM_STATUS_OK) {
-        if (uint32_t const us = cam.latency_us())
-            std::this_thread::sleep_for(std::chrono::microseconds(us));
-        status = answer(cam, *rq, argv);
-    }
-    if (cam.journal.on())
-        cam.journal.add(journal_request(cam, *rq, initiator, target, argv, status));
-    if (status == KOVRA_SIM_STATUS_OK) cam.served();
+    int32_t const status = call(
+        rq->function,
+        [&](Camera& cam) {
+            int32_t checked = check_request(cam, *rq, initiator, target, argv);
+            if (checked != KOVRA_SIM_STATUS_OK) return checked;
+            if (uint32_t const us = cam.latency_us())
+                std::this_thread::sleep_for(std::chrono::microseconds(us));
+            return answer(cam, *rq, argv);
+        },
+        [&](Camera& cam, Entry& e, int32_t status) {
+            describe_request(cam, e, *rq, initiator, target, argv, status);
+        });
+    if (status == KOVRA_SIM_STATUS_OK) camera().served();
     return status;
 }
 
 extern "C" int32_t kovra_sim_initiator_init(int32_t function_id, int32_t service_id, void* ipc,
                                             void* log, kovra_initiator** initiator, int32_t events,
                                             int32_t reserved) {
-    Camera& cam = camera();
-    auto open = [&]() -> int32_t {
-        if (!initiator) return KOVRA_SIM_STATUS_NULL_POINTER;
-        if (!cam.registry.live(ipc, HandleKind::ipc) || !cam.registry.live(log, HandleKind::log)) {
-            return KOVRA_SIM_STATUS_BAD_HANDLE;
-        }
-        if (events < 0 || events > 1 || (events && service_id != KOVRA_SIM_SVC_broker) ||
-            reserved != 0) {
-            return KOVRA_SIM_STATUS_BAD_ARGUMENT;
-        }
-        Handle h{HandleKind::initiator};
-        h.service = service_id;
-        h.events = events == 1;
-        h.ipc = ipc;
-        *initiator = static_cast<kovra_initiator*>(cam.registry.open(h));
-        return KOVRA_SIM_STATUS_OK;
-    };
-    int32_t status = cam.faults.on_call(function_id);
-    if (status == KOVRA_SIM_STATUS_OK) status = open();
-    if (cam.journal.on()) {
-        Entry e(function(function_id).name);
-        e.handle(ipc, cam.registry.number(ipc)).handle(log, cam.registry.number(log));
-        if (!initiator) {
-            e.raw("null");
-        } else if (status != KOVRA_SIM_STATUS_OK) {
-            e.raw("&?");
-        } else {
-            e.raw("&#" + std::to_string(cam.registry.number(*initiator)));
-        }
-        cam.journal.add(e.raw(std::to_string(events)).raw(std::to_string(reserved)).done(status));
-    }
-    return status;
+    return call(
+        function_id,
+        [&](Camera& cam) {
+            if (!initiator) return KOVRA_SIM_STATUS_NULL_POINTER;
+            if (!cam.registry.live(ipc, HandleKind::ipc) ||
+                !cam.registry.live(log, HandleKind::log)) {
+                return KOVRA_SIM_STATUS_BAD_HANDLE;
+            }
+            if (events < 0 || events > 1 || (events && service_id != KOVRA_SIM_SVC_broker) ||
+                reserved != 0) {
+                return KOVRA_SIM_STATUS_BAD_ARGUMENT;
+            }
+            Handle h{HandleKind::initiator};
+            h.service = service_id;
+            h.events = events == 1;
+            h.ipc = ipc;
+            *initiator = static_cast<kovra_initiator*>(cam.registry.open(h));
+            return KOVRA_SIM_STATUS_OK;
+        },
+        [&](Camera& cam, Entry& e, int32_t status) {
+            e.handle(ipc, cam.registry.number(ipc)).handle(log, cam.registry.number(log));
+            out_handle(cam, e, initiator, status);
+            e.raw(std::to_string(events)).raw(std::to_string(reserved));
+        });
 }
 
 extern "C" int32_t kovra_sim_initiator_deinit(int32_t function_id, int32_t service_id,
                                               kovra_initiator* initiator) {
-    Camera& cam = camera();
-    int32_t status = cam.faults.on_call(function_id);
-    if (status == KOVRA_SIM_STATUS_OK) {
-        Handle h;
-        if (!cam.registry.live(initiator, HandleKind::initiator, &h) || h.service != service_id) {
-            status = KOVRA_SIM_STATUS_BAD_HANDLE;
-        } else {
+    return call(
+        function_id,
+        [&](Camera& cam) {
+            Handle h;
+            if (!cam.registry.live(initiator, HandleKind::initiator, &h) ||
+                h.service != service_id) {
+                return KOVRA_SIM_STATUS_BAD_HANDLE;
+            }
             // Its subscriptions end with it, so no handler is called for a dead broker.
             cam.announcer.drop(initiator);
             cam.registry.close(initiator, HandleKind::initiator);
-        }
-    }
-    if (cam.journal.on()) {
-        cam.journal.add(Entry(function(function_id).name)
-                            .handle(initiator, cam.registry.number(initiator))
-                            .done(status));
-    }
-    return status;
+            return KOVRA_SIM_STATUS_OK;
+        },
+        [&](Camera& cam, Entry& e, int32_t) {
+            e.handle(initiator, cam.registry.number(initiator));
+        });
 }
