@@ -22,11 +22,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/kovra_sim/include/kovra_sim/control.h
         DESTINATION include/kovra_sim COMPONENT sim)
 # The client library's declarations, kept under the stand-in's folder so that
 # they cannot clash with the vendor's own headers.
-install(FILES ${PROJECT_SOURCE_DIR}/src/camera_api/kovra_api.h
-              ${PROJECT_SOURCE_DIR}/src/camera_api/kovra_core.h
-              ${PROJECT_SOURCE_DIR}/src/camera_api/kovra_table.h
-              ${PROJECT_SOURCE_DIR}/src/camera_api/kovra_requests.def
-        DESTINATION include/kovra_sim/camera_api COMPONENT sim)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/kovra DESTINATION include/kovra_sim COMPONENT sim)
 
 if(CMAKE_CROSSCOMPILING)
   # dpkg's name for the target; the host's dpkg would name the build machine.

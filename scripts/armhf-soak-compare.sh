@@ -10,7 +10,7 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-native=${1:-$repo/build/default}/src/ipc_soak
+native=${1:-$repo/build/ci}/src/ipc_soak
 armhf=${2:-$repo/build/armhf}/src/ipc_soak
 sysroot=${IPC_SOAK_ARMHF_SYSROOT:-$repo/sysroot/armhf}
 

@@ -19,7 +19,8 @@ sysroot=$(cd "$sysroot" && pwd)
 # Thread's -dev package pulls in the -dev packages of atomic, chrono and
 # date-time; their CMake configs are looked up by boost_thread's config, so
 # they are needed to configure even though they are not linked. The
-# stand-in's kovra-sim-info tool links program_options.
+# stand-in's kovra-sim-info tool links program_options. msgpack-cxx is
+# header-only: its -dev package is all the wire format needs.
 packages=(
     libboost1.74-dev
     libboost-system1.74-dev libboost-system1.74.0
@@ -28,6 +29,7 @@ packages=(
     libboost-atomic1.74-dev libboost-atomic1.74.0
     libboost-chrono1.74-dev libboost-chrono1.74.0
     libboost-date-time1.74-dev libboost-date-time1.74.0
+    libmsgpack-cxx-dev
     libgtest-dev libgmock-dev
 )
 

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs everything the build and the whole test suite need on Debian 12,
-# as root: the native toolchain and libraries, the armhf cross compiler and
-# qemu-arm, and the armhf sysroot of Boost and GoogleTest.
+# Installs everything the build, the whole test suite and the benchmark need
+# on Debian 12, as root: the native toolchain and libraries, clang's
+# libFuzzer, the armhf cross compiler and qemu-arm, the armhf sysroot of
+# Boost, msgpack-cxx and GoogleTest, and the benchmark's tools (valgrind,
+# gnuplot, redis for a side-by-side reference).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -14,7 +16,9 @@ for attempt in 1 2 3; do
 done
 apt-get install -y -q --no-install-recommends \
     ca-certificates g++ make cmake binutils file dpkg-dev \
-    libboost-thread-dev libboost-system-dev libboost-random-dev libboost-program-options-dev \
-    libgtest-dev libgmock-dev \
-    gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf qemu-user
+    libboost-dev libboost-thread-dev libboost-system-dev libboost-random-dev \
+    libboost-program-options-dev libmsgpack-cxx-dev \
+    libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-format \
+    gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf qemu-user \
+    valgrind gnuplot-nox redis-server redis-tools procps
 scripts/armhf-sysroot.sh

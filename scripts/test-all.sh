@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 jobs=$(nproc)
 
-for preset in default asan tsan armhf; do
+for preset in ci asan tsan armhf; do
     echo "=== $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
@@ -22,8 +22,8 @@ echo "=== armhf soak against native"
 scripts/armhf-soak-compare.sh
 
 echo "=== packages"
-for preset in default armhf; do
+for preset in ci armhf; do
     (cd "build/$preset" && cpack -G DEB >/dev/null)
 done
-scripts/check-packages.sh build/default "$(dpkg --print-architecture)"
+scripts/check-packages.sh build/ci "$(dpkg --print-architecture)"
 scripts/check-packages.sh build/armhf armhf

@@ -2,7 +2,7 @@
 // simulated camera in libkovra-sim.
 // Declared before bridge.h pulls the header in, so these declarations export.
 #pragma GCC visibility push(default)
-#include "kovra_core.h"
+#include <kovra/kovra_core.h>
 #pragma GCC visibility pop
 
 #include "bridge.h"

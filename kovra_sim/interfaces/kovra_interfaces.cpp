@@ -4,7 +4,7 @@
 // addresses to the simulated camera, which serves and journals them.
 // Declared before bridge.h pulls the header in, so these declarations export.
 #pragma GCC visibility push(default)
-#include "kovra_api.h"
+#include <kovra/kovra_api.h>
 #pragma GCC visibility pop
 
 #include "bridge.h"
@@ -49,7 +49,7 @@
         return kovra_sim_serve(&request, initiator, target, argv);                             \
     }
 
-#include "kovra_requests.def"
+#include <kovra/kovra_requests.def>
 
 int32_t kovra_api_broker_new_target_register_event_handler(kovra_initiator* broker,
                                                            kovra_broker_new_target_handler handler,

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "kovra_api.h"
+#include <kovra/kovra_api.h>
 
 namespace kovra_sim {
 

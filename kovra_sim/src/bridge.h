@@ -9,7 +9,7 @@
 #include <stdarg.h>
 #include <stdint.h>
 
-#include "kovra_api.h"
+#include <kovra/kovra_api.h>
 
 #define KOVRA_SIM_EXPORT __attribute__((visibility("default")))
 
@@ -42,14 +42,14 @@ enum kovra_sim_function_id {
     KOVRA_SIM_FN_kovra_api_##svc##_initiator_init, KOVRA_SIM_FN_kovra_api_##svc##_initiator_deinit,
 #define KOVRA_ACTION(svc, op) KOVRA_SIM_FN_kovra_api_##svc##_##op##_send,
 #define KOVRA_REQUEST(svc, op, setting, ...) KOVRA_SIM_FN_kovra_api_##svc##_##op##_send,
-#include "kovra_requests.def"
+#include <kovra/kovra_requests.def>
         KOVRA_SIM_EVENT_FUNCTIONS(KOVRA_SIM_FN_ID) KOVRA_SIM_FUNCTION_COUNT
 };
 #undef KOVRA_SIM_FN_ID
 
 enum kovra_sim_service_id {
 #define KOVRA_SERVICE(svc) KOVRA_SIM_SVC_##svc,
-#include "kovra_requests.def"
+#include <kovra/kovra_requests.def>
     KOVRA_SIM_SERVICE_COUNT
 };
 

@@ -42,7 +42,7 @@ void Camera::apply(Config const& config) {
     for (Config::Fault const& f : config.faults) faults.fail(f.function, f.nth, f.status);
     for (Config::Set const& s : config.sets) store.put(s.key, s.values);
     if (config.latency_us) latency_us_.store(*config.latency_us, std::memory_order_relaxed);
-    if (config.journal_path) journal.enable(true);
+    if (config.journal_path) journal.enable(1);
     std::lock_guard lock(mutex_);
     for (Config::Restart const& r : config.restarts) {
         restarts_.push_back({r.service, r.count, r.every, 0});
@@ -57,7 +57,7 @@ void Camera::reset() {
     announcer.clear();
     faults.clear();
     faults.reset_counts();
-    journal.enable(false);
+    journal.enable(0);
     journal.clear();
     store.reset();
     registry.reset();

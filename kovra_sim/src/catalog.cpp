@@ -10,7 +10,7 @@ namespace {
 
 #define KOVRA_REQUEST(svc, op, setting, ...) \
     constexpr kovra_sim_arg args_##svc##_##op[] = {KOVRA_EACH(KOVRA_SIM_ARG, __VA_ARGS__)};
-#include "kovra_requests.def"
+#include <kovra/kovra_requests.def>
 
 #define CORE_FUNCTION(name) {#name, Kind::core, -1, nullptr, nullptr, 0},
 #define EVENT_FUNCTION(name) {#name, Kind::event, KOVRA_SIM_SVC_broker, nullptr, nullptr, 0},
@@ -38,7 +38,7 @@ constexpr std::array<FunctionInfo, KOVRA_SIM_FUNCTION_COUNT> kFunctions{
      #setting,                               \
      args_##svc##_##op,                      \
      sizeof(args_##svc##_##op) / sizeof(args_##svc##_##op[0])},
-#include "kovra_requests.def"
+#include <kovra/kovra_requests.def>
          KOVRA_SIM_EVENT_FUNCTIONS(EVENT_FUNCTION)}};
 
 // Services answering under their own word; the others answer as target "0".
@@ -54,7 +54,7 @@ constexpr char const* target_of(char const* word) {
 
 std::array<ServiceInfo, KOVRA_SIM_SERVICE_COUNT> const kServices{{
 #define KOVRA_SERVICE(svc) {#svc, target_of(#svc)},
-#include "kovra_requests.def"
+#include <kovra/kovra_requests.def>
 }};
 
 std::vector<SettingInfo> build_settings() {

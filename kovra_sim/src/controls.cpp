@@ -57,7 +57,7 @@ uint32_t kovra_sim_call_count(char const* function) {
     return id < 0 ? 0 : camera().faults.count(id);
 }
 
-void kovra_sim_journal_enable(int on) { camera().journal.enable(on != 0); }
+void kovra_sim_journal_enable(int on) { camera().journal.enable(on == 2 ? 2 : on != 0); }
 
 void kovra_sim_journal_clear(void) { camera().journal.clear(); }
 

@@ -3,13 +3,24 @@
 namespace kovra_sim {
 
 void Journal::add(std::string entry) {
+    thread_local uint64_t epoch = 0;
+    thread_local uint32_t number = 0;
     std::lock_guard lock(mutex_);
+    if (mode_.load(std::memory_order_relaxed) == 2) {
+        if (epoch != epoch_) {
+            epoch = epoch_;
+            number = ++threads_;
+        }
+        entry.insert(0, "T" + std::to_string(number) + " ");
+    }
     entries_.push_back(std::move(entry));
 }
 
 void Journal::clear() {
     std::lock_guard lock(mutex_);
     entries_.clear();
+    ++epoch_;
+    threads_ = 0;
 }
 
 size_t Journal::size() const {

@@ -13,9 +13,11 @@ namespace kovra_sim {
 
 class Journal {
 public:
-    bool on() const { return on_.load(std::memory_order_relaxed); }
-    void enable(bool on) { on_.store(on, std::memory_order_relaxed); }
+    bool on() const { return mode_.load(std::memory_order_relaxed) != 0; }
+    // 0 off, 1 on, 2 on with each entry tagged "T<n> " by its calling thread.
+    void enable(int mode) { mode_.store(mode, std::memory_order_relaxed); }
     void add(std::string entry);
+    // Forgets the entries and starts numbering threads from 1 again.
     void clear();
     size_t size() const;
     // The entry at index, or "" past the end.
@@ -23,9 +25,11 @@ public:
     std::vector<std::string> entries() const;
 
 private:
-    std::atomic<bool> on_{false};
+    std::atomic<int> mode_{0};
     mutable std::mutex mutex_;
     std::vector<std::string> entries_;
+    uint64_t epoch_ = 1;  // a thread's number is valid for one epoch
+    uint32_t threads_ = 0;
 };
 
 // Builds one entry. Texts are quoted with \" \\ \n \t escaped; NULL reads "null".

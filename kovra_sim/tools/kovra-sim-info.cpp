@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "kovra_api.h"
+#include <kovra/kovra_api.h>
 #include "kovra_sim/control.h"
 
 namespace {
@@ -39,7 +39,7 @@ std::vector<Function> const& functions() {
 #define KOVRA_REQUEST(svc, op, setting, ...) \
     {"kovra_api_" #svc "_" #op "_send",      \
      "kovra_initiator* initiator, char const* target" STRINGIFY(KOVRA_PARAMS(__VA_ARGS__))},
-#include "kovra_requests.def"
+#include <kovra/kovra_requests.def>
         {"kovra_api_broker_new_target_register_event_handler",
          "kovra_initiator* broker, kovra_broker_new_target_handler handler, void* context"},
         {"kovra_api_broker_new_target_unregister_event_handler",

@@ -3,7 +3,7 @@
 
 #include "CommandLine.h"
 #include "LoadRun.h"
-#include "kovra_core.h"
+#include <kovra/kovra_core.h>
 
 int main(int argc, char** argv) {
     RunSettings settings;

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "kovra_api.h"
+#include <kovra/kovra_api.h>
 
 // Registers `method` of the concrete service under its own name, so that a
 // command's name can never differ from the method that runs it.

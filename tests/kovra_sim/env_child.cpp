@@ -3,7 +3,7 @@
 // statuses, so a test can run it under a KOVRA_SIM value.
 #include <cstdio>
 
-#include "kovra_api.h"
+#include <kovra/kovra_api.h>
 
 int main() {
     int const init = kovra_core_init();

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "kovra_api.h"
+#include <kovra/kovra_api.h>
 #include "kovra_sim/control.h"
 
 class SimTest : public ::testing::Test {

@@ -2,7 +2,7 @@
 
 #include <kovra_sim/control.h>
 
-#include "kovra_core.h"
+#include <kovra/kovra_core.h>
 
 void SimulatedCameraTest::SetUp() {
     kovra_sim_reset();

@@ -105,7 +105,10 @@ uint32_t kovra_sim_call_count(char const* function);
  * handlers and contexts read "ptr" or "null". Texts escape \" \\ \n \t. An f64
  * is printed with %.15g, or %.17g when that is needed to read back exactly,
  * so 1.0 reads "1". kovra_core_logging_log shows the formatted message.
- * Off by default; when off, a call costs no journal work. */
+ * Off by default; when off, a call costs no journal work. `on` is 0 (off),
+ * 1 (on) or 2 (on, and each entry begins with "T<n> ", the calling thread:
+ * threads are numbered from 1 in the order they first add an entry after
+ * the last reset or kovra_sim_journal_clear). */
 void kovra_sim_journal_enable(int on);
 void kovra_sim_journal_clear(void);
 size_t kovra_sim_journal_size(void);
