@@ -24,7 +24,7 @@ extern "C" {
 
 typedef struct kovra_initiator kovra_initiator;
 
-#define KOVRA_SERVICE(svc)                                                                      \
+#define KOVRA_SERVICE(svc, target)                                                              \
     int32_t kovra_api_##svc##_initiator_init(void* ipc, void* log, kovra_initiator** initiator, \
                                              int32_t events, int32_t reserved);                 \
     int32_t kovra_api_##svc##_initiator_deinit(kovra_initiator* initiator);

@@ -51,8 +51,4 @@
 #define KOVRA_PARAM(i, item) , KOVRA_ARG_TYPE(item) a##i
 #define KOVRA_PARAMS(...) KOVRA_EACH(KOVRA_PARAM, __VA_ARGS__)
 
-/* ", aN" for each item: the tail of a call passing those parameters on. */
-#define KOVRA_PASS(i, item) , a##i
-#define KOVRA_ARGS(...) KOVRA_EACH(KOVRA_PASS, __VA_ARGS__)
-
 #endif

@@ -1,58 +1,22 @@
 // kovra-sim-info: what the stand-in camera client library provides, its
 // default configuration, and whether a KOVRA_SIM value parses.
 #include <boost/program_options.hpp>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <string>
-#include <utility>
-#include <vector>
 
-#include <kovra/kovra_api.h>
-#include "kovra_sim/control.h"
+#include "config.h"
+#include "functions.h"
+
+using namespace kovra_sim;
 
 namespace {
 
-#define STRINGIFY_(...) #__VA_ARGS__
-#define STRINGIFY(...) STRINGIFY_(__VA_ARGS__)
-
-using Function = std::pair<char const*, char const*>;  // name, C parameter list
-
-std::vector<Function> const& functions() {
-    static std::vector<Function> const all{
-        {"kovra_core_init", "void"},
-        {"kovra_core_deinit", "void"},
-        {"kovra_core_logging_init", "char const* identity, void** log"},
-        {"kovra_core_logging_deinit", "void* log"},
-        {"kovra_core_logging_log", "void* log, int32_t level, char const* format, ..."},
-        {"kovra_core_ipc_initiator_init", "void* log, char const* url, void** ipc"},
-        {"kovra_core_ipc_deinit", "void* ipc"},
-        {"kovra_core_free_string_array", "kovra_string_array* array"},
-        {"kovra_core_free_bool_array", "kovra_bool_array* array"},
-#define KOVRA_SERVICE(svc)                                                                   \
-    {"kovra_api_" #svc "_initiator_init",                                                    \
-     "void* ipc, void* log, kovra_initiator** initiator, int32_t events, int32_t reserved"}, \
-        {"kovra_api_" #svc "_initiator_deinit", "kovra_initiator* initiator"},
-#define KOVRA_ACTION(svc, op) \
-    {"kovra_api_" #svc "_" #op "_send", "kovra_initiator* initiator, char const* target"},
-#define KOVRA_REQUEST(svc, op, setting, ...) \
-    {"kovra_api_" #svc "_" #op "_send",      \
-     "kovra_initiator* initiator, char const* target" STRINGIFY(KOVRA_PARAMS(__VA_ARGS__))},
-#include <kovra/kovra_requests.def>
-        {"kovra_api_broker_new_target_register_event_handler",
-         "kovra_initiator* broker, kovra_broker_new_target_handler handler, void* context"},
-        {"kovra_api_broker_new_target_unregister_event_handler",
-         "kovra_initiator* broker, kovra_broker_new_target_handler handler"},
-    };
-    return all;
-}
-
-// The stringised parameter lists read "a0 , uint8_t a1"; tidy the commas.
+// The preprocessor spells a row's parameters "( a0 , uint8_t a1)"; tidy it.
 std::string parameters(char const* raw) {
     std::string out;
     for (char const* c = raw; *c; ++c) {
-        if (!(c[0] == ' ' && c[1] == ',')) out += *c;
+        bool const stray = (c[0] == ' ' && (c[1] == ',' || c[1] == ')')) || (c[0] == ' ' && c[-1] == '(');
+        if (!stray) out += *c;
     }
     return out;
 }
@@ -67,30 +31,28 @@ std::string json_string(std::string const& s) {
 }
 
 void print_functions(bool json) {
-    if (!json) {
-        for (auto const& [name, params] : functions())
-            std::cout << "int32_t " << name << "(" << parameters(params) << ")\n";
-        return;
+    std::cout << (json ? "[\n" : "");
+    for (int id = 0; id < kFunctionCount; ++id) {
+        FunctionInfo const& f = function(id);
+        if (json) {
+            std::cout << "  {\"name\": " << json_string(f.name)
+                      << ", \"parameters\": " << json_string(parameters(f.params)) << "}"
+                      << (id + 1 < kFunctionCount ? ",\n" : "\n");
+        } else {
+            std::cout << "int32_t " << f.name << parameters(f.params) << "\n";
+        }
     }
-    std::cout << "[\n";
-    for (size_t i = 0; i < functions().size(); ++i) {
-        auto const& [name, params] = functions()[i];
-        std::cout << "  {\"name\": " << json_string(name)
-                  << ", \"parameters\": " << json_string(parameters(params)) << "}"
-                  << (i + 1 < functions().size() ? ",\n" : "\n");
-    }
-    std::cout << "]\n";
+    std::cout << (json ? "]\n" : "");
 }
 
 void print_defaults(bool json) {
-    kovra_sim_reset();
-    std::string text(kovra_sim_snapshot(nullptr, 0) + 1, '\0');
-    text.resize(kovra_sim_snapshot(text.data(), text.size()));
+    Settings const settings;
+    std::string const text = settings.snapshot();
     if (!json) {
         std::cout << text;
         return;
     }
-    // {"key": ["value", ...], ...}: each slot as the text kovra_sim_setting_set takes.
+    // {"key": ["value", ...], ...}: each slot as the text set= takes.
     std::cout << "{\n";
     size_t start = 0;
     while (start < text.size()) {
@@ -98,12 +60,10 @@ void print_defaults(bool json) {
         std::string const line = text.substr(start, end - start);
         size_t const eq = line.find('=');
         std::cout << (start ? ",\n" : "") << "  " << json_string(line.substr(0, eq)) << ": [";
-        size_t from = eq + 1;
-        for (bool first = true;; first = false) {
-            size_t const comma = line.find(',', from);
-            std::cout << (first ? "" : ", ") << json_string(line.substr(from, comma - from));
-            if (comma == std::string::npos) break;
-            from = comma + 1;
+        bool first = true;
+        for (std::string_view slot : split_unescaped(std::string_view(line).substr(eq + 1), ',')) {
+            std::cout << (first ? "" : ", ") << json_string(std::string(slot));
+            first = false;
         }
         std::cout << "]";
         start = end + 1;
@@ -111,11 +71,14 @@ void print_defaults(bool json) {
     std::cout << "\n}\n";
 }
 
-// The value goes through the library's own KOVRA_SIM path, which reports
-// what is wrong on stderr.
 int check(std::string const& directives) {
-    setenv("KOVRA_SIM", directives.c_str(), 1);
-    if (kovra_core_init() != 0) return 1;
+    Settings const settings;
+    Config config;
+    std::string error;
+    if (!parse_config(directives, settings, config, error)) {
+        std::cerr << "kovra-sim-info: " << error << "\n";
+        return 1;
+    }
     std::cout << "ok\n";
     return 0;
 }
@@ -142,17 +105,22 @@ int main(int argc, char** argv) {
         std::cerr << "kovra-sim-info: " << e.what() << "\n";
         return 2;
     }
+    if (vm.count("help")) {
+        std::cout << options << "\n";
+        return 0;
+    }
+    int const chosen = int(vm.count("functions") + vm.count("defaults") + vm.count("check"));
+    if (chosen != 1) {
+        std::cerr << "kovra-sim-info: give exactly one of --functions, --defaults, --check\n"
+                  << options << "\n";
+        return 2;
+    }
     bool const json = vm.count("json") != 0;
     if (vm.count("check")) return check(vm["check"].as<std::string>());
-    // The other outputs describe the library as built, whatever the environment says.
-    unsetenv("KOVRA_SIM");
     if (vm.count("functions")) {
         print_functions(json);
-    } else if (vm.count("defaults")) {
-        print_defaults(json);
     } else {
-        std::cout << options << "\n";
-        return vm.count("help") ? 0 : 2;
+        print_defaults(json);
     }
     return 0;
 }

@@ -2,7 +2,7 @@
 #include <set>
 #include <sstream>
 
-#include "bridge.h"
+#include "arrays.h"
 #include "sim_test.h"
 
 namespace {

@@ -30,11 +30,21 @@ enum {
                                              not registered, a log handle that is not live */
     KOVRA_SIM_STATUS_NULL_POINTER = -2,   /* NULL where a value or out-parameter is needed */
     KOVRA_SIM_STATUS_UNKNOWN_TARGET = -3, /* no such target on the service, or no such instance */
-    KOVRA_SIM_STATUS_NOT_CONNECTED = -4,  /* no connection: URL not served, or IPC released */
+    KOVRA_SIM_STATUS_NOT_CONNECTED = -4,  /* no connection: the camera refused it, dropped it,
+                                             or is away (reconnecting); or the IPC handle was
+                                             released */
     KOVRA_SIM_STATUS_INJECTED = -5,       /* default status of an injected fault */
-    KOVRA_SIM_STATUS_BAD_CONFIG = -6,     /* KOVRA_SIM could not be parsed */
-    KOVRA_SIM_STATUS_BAD_ARGUMENT = -7    /* a control was called with a bad argument, or an
-                                             initiator with events/reserved out of range */
+    KOVRA_SIM_STATUS_BAD_CONFIG = -6,     /* KOVRA_SIM could not be parsed or applied */
+    KOVRA_SIM_STATUS_BAD_ARGUMENT = -7,   /* a control was called with a bad argument, an
+                                             initiator with events/reserved out of range, or a
+                                             URL that is not tcp://HOST[:PORT] */
+    KOVRA_SIM_STATUS_TIMEOUT = -8,        /* the camera did not answer within the deadline */
+    KOVRA_SIM_STATUS_PROTOCOL = -9,       /* the camera speaks another protocol version or was
+                                             built from another table of functions, or it sent
+                                             something malformed */
+    KOVRA_SIM_STATUS_NO_RESOURCES = -10,  /* memory, a thread, or one of the camera's limits
+                                             (connections, requests in flight) ran out */
+    KOVRA_SIM_STATUS_INTERNAL = -11       /* an unexpected error inside the stand-in */
 };
 
 /* Applies directives in the syntax of the KOVRA_SIM environment variable:
@@ -60,19 +70,32 @@ enum {
  *                                target; several restart directives add up
  *   latency=MICROSECONDS         every _send request that reaches the camera
  *                                takes this long to answer (0 to 10000000)
- *   journal=PATH                 turns the journal on; at kovra_core_deinit the
- *                                entries up to and including that call are
- *                                written to PATH, one per line
- *   state=PATH                   at kovra_core_deinit, write to PATH the
+ *   timeout=MILLISECONDS         a round trip to a camera daemon (tcp:// URL)
+ *                                fails with KOVRA_SIM_STATUS_TIMEOUT after this
+ *                                long (1 to 3600000; default 5000)
+ *   journal=PATH                 turns the journal on and streams it to PATH,
+ *                                one line per call: the file is created or
+ *                                emptied at once, written every 64 KiB and at
+ *                                least every 100 ms while calls go on, and
+ *                                completed and closed by kovra_core_deinit
+ *                                (its last line) or when the process exits.
+ *                                PATH must be a regular file that no other
+ *                                process journals to
+ *   state=PATH                   at kovra_core_deinit, replace PATH (through a
+ *                                file beside it, renamed over it) with the
  *                                snapshot lines, then "calls FUNCTION N" for
  *                                every function called since the reset (sorted
  *                                by name), then "outstanding_arrays N"
+ * journal and state must name different files. Directives that shape the
+ * camera (set=, restart=, latency=) shape the camera embedded in this
+ * process; with a tcp:// URL, give them to the camera daemon instead.
  * KOVRA_SIM is read once, on the first call of any function of the stand-in.
- * If it does not parse, one line "kovra-sim: KOVRA_SIM: <reason>" goes to
- * stderr, nothing of it is applied, and kovra_core_init and
- * kovra_core_logging_init return KOVRA_SIM_STATUS_BAD_CONFIG (also after a
- * reset). A journal or state file that cannot be written is reported on
- * stderr as "kovra-sim: cannot write PATH: <reason>".
+ * If it does not parse, or its journal cannot be opened, one line
+ * "kovra-sim: KOVRA_SIM: <reason>" goes to stderr, nothing of it is applied,
+ * and kovra_core_init and kovra_core_logging_init return
+ * KOVRA_SIM_STATUS_BAD_CONFIG (also after a reset). A journal or state file
+ * that cannot be written is reported on stderr as
+ * "kovra-sim: cannot write PATH: <reason>".
  * Returns 0, or KOVRA_SIM_STATUS_BAD_CONFIG with nothing applied. */
 int32_t kovra_sim_configure(char const* directives);
 
@@ -117,8 +140,8 @@ size_t kovra_sim_journal_entry(size_t index, char* buffer, size_t len);
 /* Settings. A key is "SERVICE.SETTING", with "[K1,K2]" behind it for a
  * setting with instances ("img_param.stream_dim[0,1]", "log.settings[KOVRA_IPC]").
  * Values are written as a comma-separated list with one value per slot,
- * numbers in decimal, texts unquoted (they cannot hold ','), a list of texts
- * or of bools (0/1) as its items joined by '|'. kovra_sim_setting_set gives
+ * numbers in decimal, texts unquoted with \\ \n \t \, \| escaped, a list of
+ * texts or of bools (0/1) as its items joined by '|'. kovra_sim_setting_set gives
  * KOVRA_SIM_STATUS_BAD_ARGUMENT for an unknown key or values that do not fit;
  * kovra_sim_setting_get gives "" for an unknown key. */
 int32_t kovra_sim_setting_set(char const* key, char const* values);

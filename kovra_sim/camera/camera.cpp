@@ -1,0 +1,95 @@
+#include "camera.h"
+
+#include <algorithm>
+
+#include "kovra_sim/control.h"
+
+namespace kovra_sim {
+namespace {
+
+void store(Value& v, Sent const& s) {
+    switch (v.type) {
+        case Type::f64:
+            v.real = s.real;
+            break;
+        case Type::text:
+            v.text.assign(s.text);
+            break;
+        default:
+            v.number = s.number;
+            break;
+    }
+}
+
+}  // namespace
+
+int32_t Camera::serve(int id, std::string_view target, Sent const* sent, Replies& replies) {
+    FunctionInfo const& f = function(id);
+    if (target != service(f.service).target) return KOVRA_SIM_STATUS_UNKNOWN_TARGET;
+    int const instance = settings.instance(id, sent);
+    if (instance == Settings::kNone) return KOVRA_SIM_STATUS_OK;
+    if (instance < 0) return KOVRA_SIM_STATUS_UNKNOWN_TARGET;
+    settings.access(instance, [&](std::vector<Value>& values) {
+        for (int i = 0; i < f.argc; ++i) {
+            if (f.args[i].direction == Direction::set) store(values[f.args[i].slot], sent[i]);
+        }
+        for (int i = 0; i < f.argc; ++i) {
+            if (f.args[i].direction == Direction::get) replies.put(i, values[f.args[i].slot]);
+        }
+    });
+    return KOVRA_SIM_STATUS_OK;
+}
+
+void Camera::served() {
+    uint64_t const n = served_.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (!any_restarts_.load(std::memory_order_relaxed)) return;
+    std::vector<int> due;
+    {
+        std::lock_guard lock(mutex_);
+        for (Restart& r : restarts_) {
+            if (n % r.plan.every == 0 && r.fired < r.plan.count) {
+                ++r.fired;
+                due.push_back(r.plan.service);
+            }
+        }
+    }
+    for (int s : due) restart(s);
+}
+
+void Camera::restart(int service) {
+    std::vector<Listener*> listeners;
+    {
+        std::lock_guard lock(mutex_);
+        listeners = listeners_;
+    }
+    // Told outside the lock: a listener may wait for its handlers, and a
+    // handler's thread may be unsubscribing.
+    for (Listener* l : listeners) l->announce(service);
+}
+
+void Camera::listen(Listener* listener) {
+    std::lock_guard lock(mutex_);
+    listeners_.push_back(listener);
+}
+
+void Camera::unlisten(Listener* listener) {
+    std::lock_guard lock(mutex_);
+    listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
+}
+
+void Camera::plan_restart(RestartPlan plan) {
+    std::lock_guard lock(mutex_);
+    restarts_.push_back({plan, 0});
+    any_restarts_.store(true, std::memory_order_relaxed);
+}
+
+void Camera::reset() {
+    settings.reset();
+    latency_us_.store(0, std::memory_order_relaxed);
+    served_.store(0, std::memory_order_relaxed);
+    std::lock_guard lock(mutex_);
+    restarts_.clear();
+    any_restarts_.store(false, std::memory_order_relaxed);
+}
+
+}  // namespace kovra_sim

@@ -1,0 +1,84 @@
+// The simulated camera: its settings, the targets it restarts, and how long
+// it takes to answer. It serves requests for any number of clients at once;
+// the in-process transport and the daemon both put their requests to it.
+// A client's checks of handles and pointers are its own; the camera checks
+// the target and the instance a request names.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "sent.h"
+#include "settings.h"
+#include "value.h"
+
+namespace kovra_sim {
+
+// Where a request's replies go: one value per out-parameter, in argument
+// order, handed over while the setting's lock is held.
+class Replies {
+public:
+    virtual void put(int arg, Value const& value) = 0;
+
+protected:
+    ~Replies() = default;
+};
+
+// A client that wants the broker's announcements of restarted targets.
+class Listener {
+public:
+    // Delivers (service word, target) to the client's handlers. The caller
+    // is the thread whose request made the target restart.
+    virtual void announce(int service) = 0;
+
+protected:
+    ~Listener() = default;
+};
+
+struct RestartPlan {
+    int service;
+    uint32_t count;  // restarts in all
+    uint32_t every;  // one after every this many served requests
+};
+
+class Camera {
+public:
+    Settings settings;
+
+    // Answers a request: checks the target and the instance, stores the SET
+    // values and hands the GET values to `replies`.
+    int32_t serve(int function, std::string_view target, Sent const* sent, Replies& replies);
+
+    // Counts a request served successfully and restarts the targets whose
+    // turn it is; returns once the listeners have been told.
+    void served();
+    // Restarts a service's target now.
+    void restart(int service);
+
+    void listen(Listener* listener);
+    void unlisten(Listener* listener);
+
+    void plan_restart(RestartPlan plan);
+    uint32_t latency_us() const { return latency_us_.load(std::memory_order_relaxed); }
+    void set_latency_us(uint32_t us) { latency_us_.store(us, std::memory_order_relaxed); }
+
+    // Defaults, no restarts planned, no latency, nothing served. Listeners stay.
+    void reset();
+
+private:
+    struct Restart {
+        RestartPlan plan;
+        uint32_t fired;
+    };
+
+    std::atomic<uint32_t> latency_us_{0};
+    std::atomic<uint64_t> served_{0};
+    std::atomic<bool> any_restarts_{false};
+    std::mutex mutex_;  // guards the two lists
+    std::vector<Restart> restarts_;
+    std::vector<Listener*> listeners_;
+};
+
+}  // namespace kovra_sim

@@ -1,0 +1,51 @@
+// Control directives, as KOVRA_SIM and the daemon's --sim give them (see
+// kovra_sim_configure in control.h): parsed whole before anything is
+// applied, so that a bad list applies nothing.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "camera.h"
+
+namespace kovra_sim {
+
+struct Config {
+    struct Fault {
+        int function;
+        uint32_t nth;  // 0: every call
+        int32_t status;
+    };
+    struct Set {
+        int instance;
+        std::vector<Value> values;
+    };
+    std::vector<Fault> faults;
+    std::vector<Set> sets;
+    std::vector<RestartPlan> restarts;
+    std::optional<uint32_t> latency_us;
+    std::optional<uint32_t> timeout_ms;
+    std::optional<std::string> journal_path;
+    std::optional<std::string> state_path;
+};
+
+// The default of fail='s status.
+constexpr int32_t kDefaultFaultStatus = -5;
+// The bounds of latency= and timeout=.
+constexpr uint32_t kMaxLatencyUs = 10'000'000;
+constexpr uint32_t kMaxTimeoutMs = 3'600'000;
+
+// Directives are separated by ';'; blanks around a directive and empty
+// directives are ignored. `settings` checks the keys and values of set=.
+// On failure `error` says which directive is wrong and why.
+bool parse_config(std::string_view text, Settings const& settings, Config& out,
+                  std::string& error);
+
+// "SERVICE" or "SERVICE:TARGET" naming a service's target; the service id
+// or -1 with the reason in `error`.
+int parse_target(std::string_view text, std::string& error);
+
+}  // namespace kovra_sim

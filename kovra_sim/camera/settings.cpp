@@ -1,0 +1,264 @@
+#include "settings.h"
+
+#include <algorithm>
+#include <map>
+#include <stdexcept>
+
+namespace kovra_sim {
+namespace {
+
+// A setting as the table's rows describe it, before it has instances.
+struct Shape {
+    std::vector<Type> slots;
+    std::vector<Type> keys;
+};
+
+std::vector<std::string> const& log_tags() {
+    static std::vector<std::string> const tags{"KOVRA_CORE", "KOVRA_IPC", "KOVRA_MEDIA"};
+    return tags;
+}
+
+std::vector<std::string> const& choices(Type key) {
+    static std::vector<std::string> const streams{"0", "1"};
+    return key == Type::text ? log_tags() : streams;
+}
+
+std::string setting_name(FunctionInfo const& f) {
+    return std::string(service(f.service).word) + "." + f.setting;
+}
+
+bool stores(FunctionInfo const& f) {
+    return f.kind == Kind::request && std::string_view(f.setting) != "none";
+}
+
+std::map<std::string, Shape> shapes() {
+    std::map<std::string, Shape> all;
+    for (int id = 0; id < kFunctionCount; ++id) {
+        FunctionInfo const& f = function(id);
+        if (!stores(f)) continue;
+        std::string const name = setting_name(f);
+        Shape& shape = all[name];
+        std::vector<Type> keys;
+        for (int i = 0; i < f.argc; ++i) {
+            Arg const& a = f.args[i];
+            if (a.direction == Direction::key) keys.push_back(a.type);
+            if (a.direction != Direction::get && a.direction != Direction::set) continue;
+            if (shape.slots.size() <= a.slot) shape.slots.resize(a.slot + 1, Type(0xff));
+            if (shape.slots[a.slot] != Type(0xff) && shape.slots[a.slot] != a.type) {
+                throw std::logic_error("kovra_requests.def: slot types disagree in " + name);
+            }
+            shape.slots[a.slot] = a.type;
+        }
+        if (!shape.keys.empty() && shape.keys != keys) {
+            throw std::logic_error("kovra_requests.def: keys disagree in " + name);
+        }
+        shape.keys = keys;
+    }
+    // A slot no row names still holds a value; a number is the least surprise.
+    for (auto& [name, shape] : all) std::replace(shape.slots.begin(), shape.slots.end(), Type(0xff), Type::u32);
+    return all;
+}
+
+// Every key of a setting: its name, or one "name[K1,K2]" per instance, in
+// the order Settings::instance() numbers them.
+std::vector<std::string> instance_keys(std::string const& name, Shape const& shape) {
+    std::vector<std::string> keys{""};
+    for (Type type : shape.keys) {
+        std::vector<std::string> next;
+        for (std::string const& prefix : keys) {
+            for (std::string const& c : choices(type)) next.push_back(prefix.empty() ? c : prefix + "," + c);
+        }
+        keys = std::move(next);
+    }
+    for (std::string& k : keys) k = k.empty() ? name : name + "[" + k + "]";
+    return keys;
+}
+
+uint64_t fnv1a(std::string const& s) {
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : s) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+// Texts a person reading a journal recognises, by key and slot.
+std::map<std::string, std::vector<std::string>> const& known_texts() {
+    static std::map<std::string, std::vector<std::string>> const texts{
+        {"device_information.static_information",
+         {"Kovra", "IPC-1000", "KV2026120500017", "4.2.1", "B2", "Kovra IPC-1000 network camera",
+          "00:1a:6c:20:26:12", "2026-01-15"}},
+        {"device_information.friendly_name", {"Kovra Camera"}},
+        {"device_information.udn[0]", {"uuid:4b6f7672-6100-1000-8000-001a6c202612"}},
+        {"device_information.udn[1]", {"uuid:4b6f7672-6100-1000-8000-001a6c202613"}},
+    };
+    return texts;
+}
+
+Value number_default(Type type, uint64_t h) {
+    Value v;
+    v.type = type;
+    switch (type) {
+        case Type::u8:
+            v.number = int64_t(1 + h % 200);
+            break;
+        case Type::i32:
+            // Either sign, never 0.
+            v.number = int64_t(1 + h % 100000) * ((h >> 32) & 1 ? -1 : 1);
+            break;
+        case Type::f64:
+            v.real = double(1 + h % 100000) / 8;
+            break;
+        default:
+            v.number = int64_t(1 + h % 100000);
+            break;
+    }
+    return v;
+}
+
+// Deterministic, so runs can be compared; numbers are non-zero and differ
+// between the slots of a setting, so a value that lands in the wrong
+// out-parameter shows.
+std::vector<Value> default_values(std::string const& name, Shape const& shape, std::string const& key) {
+    std::vector<Value> values;
+    auto const known = known_texts().find(key);
+    for (size_t slot = 0; slot < shape.slots.size(); ++slot) {
+        Type const type = shape.slots[slot];
+        uint64_t h = fnv1a(key + "#" + std::to_string(slot));
+        Value v;
+        v.type = type;
+        if (type == Type::text) {
+            if (known != known_texts().end() && slot < known->second.size()) {
+                v.text = known->second[slot];
+            } else if (name == "log.settings") {
+                v.text = slot == 0 ? "info" : "notset";
+            } else {
+                v.text = key + "/" + std::to_string(slot);
+            }
+        } else if (type == Type::texts && name == "log.tags") {
+            v.texts = log_tags();
+        } else if (name == "broker.targets" && (type == Type::texts || type == Type::bools)) {
+            for (int s = 0; s < kServiceCount; ++s) {
+                if (type == Type::bools) {
+                    v.bools.push_back(1);
+                } else {
+                    v.texts.push_back(slot == 0 ? service(s).word : service(s).target);
+                }
+            }
+        } else if (type != Type::texts && type != Type::bools) {
+            auto same = [&](Value const& o) { return o.number == v.number && o.real == v.real; };
+            for (v = number_default(type, h); std::any_of(values.begin(), values.end(), same);
+                 v = number_default(type, h)) {
+                ++h;
+            }
+        }
+        values.push_back(std::move(v));
+    }
+    return values;
+}
+
+}  // namespace
+
+Settings::Settings() : resolved_(kFunctionCount) {
+    std::map<std::string, Shape> const all = shapes();
+    std::map<std::string, int> first;
+    std::vector<std::pair<std::string, std::vector<Value>>> made;
+    for (auto const& [name, shape] : all) {
+        first[name] = int(made.size());
+        for (std::string const& key : instance_keys(name, shape)) {
+            made.emplace_back(key, default_values(name, shape, key));
+        }
+    }
+    count_ = made.size();
+    instances_ = std::make_unique<Instance[]>(count_);
+    for (size_t i = 0; i < count_; ++i) {
+        instances_[i].key = made[i].first;
+        instances_[i].values = std::move(made[i].second);
+        sorted_.push_back(int(i));
+    }
+    std::sort(sorted_.begin(), sorted_.end(),
+              [&](int a, int b) { return instances_[size_t(a)].key < instances_[size_t(b)].key; });
+    for (int id = 0; id < kFunctionCount; ++id) {
+        FunctionInfo const& f = function(id);
+        if (!stores(f)) continue;
+        Resolved& r = resolved_[size_t(id)];
+        r.first = first.at(setting_name(f));
+        for (int i = 0; i < f.argc; ++i) {
+            if (f.args[i].direction == Direction::key) r.keys.push_back(choices(f.args[i].type));
+        }
+    }
+}
+
+void Settings::reset() {
+    std::map<std::string, Shape> const all = shapes();
+    for (auto const& [name, shape] : all) {
+        for (std::string const& key : instance_keys(name, shape)) {
+            put(find(key), default_values(name, shape, key));
+        }
+    }
+}
+
+int Settings::instance(int function, Sent const* sent) const {
+    Resolved const& r = resolved_[size_t(function)];
+    if (r.first == kNone) return kNone;
+    FunctionInfo const& f = kovra_sim::function(function);
+    int index = 0;
+    size_t k = 0;
+    for (int i = 0; i < f.argc; ++i) {
+        if (f.args[i].direction != Direction::key) continue;
+        std::vector<std::string> const& options = r.keys[k++];
+        int choice = -1;
+        if (f.args[i].type == Type::text) {
+            auto const it = std::find(options.begin(), options.end(), sent[i].text);
+            if (it != options.end()) choice = int(it - options.begin());
+        } else if (sent[i].number >= 0 && sent[i].number < int64_t(options.size())) {
+            choice = int(sent[i].number);
+        }
+        if (choice < 0) return -1;
+        index = index * int(options.size()) + choice;
+    }
+    return r.first + index;
+}
+
+int Settings::find(std::string_view key) const {
+    auto const it = std::lower_bound(sorted_.begin(), sorted_.end(), key, [&](int i, std::string_view k) {
+        return instances_[size_t(i)].key < k;
+    });
+    return it != sorted_.end() && instances_[size_t(*it)].key == key ? *it : -1;
+}
+
+bool Settings::parse(int instance, std::string_view text, std::vector<Value>& out,
+                     std::string& error) const {
+    std::vector<Value> const current = values(instance);
+    std::vector<std::string_view> const parts = split_unescaped(text, ',');
+    if (parts.size() != current.size()) {
+        error = "\"" + key(instance) + "\" takes " + std::to_string(current.size()) +
+                " values, not " + std::to_string(parts.size());
+        return false;
+    }
+    std::vector<Value> parsed(current.size());
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (!parse_value(current[i].type, parts[i], parsed[i], error)) return false;
+    }
+    out = std::move(parsed);
+    return true;
+}
+
+void Settings::put(int instance, std::vector<Value> values) {
+    access(instance, [&](std::vector<Value>& v) { v = std::move(values); });
+}
+
+std::vector<Value> Settings::values(int instance) const {
+    Instance const& i = instances_[size_t(instance)];
+    std::lock_guard lock(i.mutex);
+    return i.values;
+}
+
+std::string Settings::snapshot() const {
+    std::string out;
+    for (int i : sorted_) out += key(i) + "=" + format_values(values(i)) + "\n";
+    return out;
+}
+
+}  // namespace kovra_sim

@@ -1,0 +1,77 @@
+// The simulated camera's settings. Every setting a request row names exists
+// from construction on, with one instance per combination of the row's KEY
+// values (streams 0 and 1, the log tags), and each instance holds the values
+// of its slots. Rows are resolved to their setting once, when the settings
+// are made; a request then finds its instance from its KEY values alone.
+// Each instance has its own lock, held only while its values are read or
+// written, so requests on different settings never wait for each other.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "functions.h"
+#include "sent.h"
+#include "value.h"
+
+namespace kovra_sim {
+
+class Settings {
+public:
+    // For a row that stores nothing.
+    static constexpr int kNone = -2;
+
+    Settings();
+    Settings(Settings const&) = delete;
+    Settings& operator=(Settings const&) = delete;
+
+    // Back to the defaults.
+    void reset();
+
+    // The instance request `function` addresses with these sent values:
+    // kNone for a row without a setting, -1 for KEY values the camera does
+    // not know.
+    int instance(int function, Sent const* sent) const;
+
+    // Calls f(values) with the instance's values under its lock.
+    template <class F>
+    void access(int instance, F&& f) {
+        Instance& i = instances_[size_t(instance)];
+        std::lock_guard lock(i.mutex);
+        f(i.values);
+    }
+
+    // The instance with this key ("SERVICE.SETTING" or "...[K1,K2]"), or -1.
+    int find(std::string_view key) const;
+    std::string const& key(int instance) const { return instances_[size_t(instance)].key; }
+    size_t count() const { return count_; }
+
+    // Parses the text form of all of an instance's values without storing them.
+    bool parse(int instance, std::string_view text, std::vector<Value>& out,
+               std::string& error) const;
+    void put(int instance, std::vector<Value> values);
+    std::vector<Value> values(int instance) const;
+    // One "key=values\n" line per instance, sorted by key.
+    std::string snapshot() const;
+
+private:
+    struct Instance {
+        std::string key;
+        std::vector<Value> values;
+        mutable std::mutex mutex;
+    };
+    struct Resolved {
+        int first = kNone;  // the setting's first instance
+        std::vector<std::vector<std::string>> keys;  // per KEY argument, its choices
+    };
+
+    size_t count_ = 0;
+    std::unique_ptr<Instance[]> instances_;
+    std::vector<int> sorted_;  // instance indices by key
+    std::vector<Resolved> resolved_;  // per function
+};
+
+}  // namespace kovra_sim

@@ -1,0 +1,395 @@
+// The stand-in's call path, one entry point per kind of call. Every call is
+// counted and may be faulted, its body runs, and the journal, when on,
+// records it with its arguments and status. Nothing thrown inside leaves:
+// running out of memory is KOVRA_SIM_STATUS_NO_RESOURCES, anything else
+// KOVRA_SIM_STATUS_INTERNAL.
+#include "bridge.h"
+
+#include <syslog.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+#include <vector>
+
+#include "kovra_sim/control.h"
+#include "library.h"
+#include "staging.h"
+
+using namespace kovra_sim;
+
+namespace {
+
+template <class Body>
+int32_t guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (std::bad_alloc const&) {
+        return KOVRA_SIM_STATUS_NO_RESOURCES;
+    } catch (...) {
+        return KOVRA_SIM_STATUS_INTERNAL;
+    }
+}
+
+// Runs `body(lib)` unless a fault fires for `function`, then journals the
+// call with `describe(lib, entry, status)` when the journal is on.
+template <class Body, class Describe>
+int32_t call(int function, Body&& body, Describe&& describe) noexcept {
+    return guarded([&] {
+        Library& lib = library();
+        int32_t status = lib.ledger.on_call(function);
+        if (status == KOVRA_SIM_STATUS_OK) status = body(lib);
+        if (lib.journal.on()) {
+            Entry e(kovra_sim::function(function).name);
+            describe(lib, e, status);
+            lib.journal.add(e.done(status));
+        }
+        return status;
+    });
+}
+
+// An out-parameter that holds a handle after the call.
+void out_handle(Library& lib, Entry& e, void* const* out, int32_t status) {
+    if (!out) {
+        e.raw("null");
+    } else if (status != KOVRA_SIM_STATUS_OK) {
+        e.raw("&?");
+    } else {
+        e.raw("&#" + std::to_string(lib.handles.number(*out)));
+    }
+}
+
+Entry& handle(Library& lib, Entry& e, void const* h) { return e.handle(h, lib.handles.number(h)); }
+
+// The value argument i of a request holds, as the journal shows it.
+std::string shown(Arg const& a, void const* p) {
+    switch (a.type) {
+        case Type::u8:
+            return std::to_string(*static_cast<uint8_t const*>(p));
+        case Type::u32:
+            return std::to_string(*static_cast<uint32_t const*>(p));
+        case Type::i32:
+            return std::to_string(*static_cast<int32_t const*>(p));
+        case Type::f64:
+            return format_f64(*static_cast<double const*>(p));
+        case Type::text:
+            return quote(*static_cast<char const* const*>(p));
+        case Type::texts: {
+            auto const* array = *static_cast<kovra_string_array const* const*>(p);
+            return array ? "[#" + std::to_string(array->number) + "]" : "null";
+        }
+        case Type::bools: {
+            auto const* array = *static_cast<kovra_bool_array const* const*>(p);
+            return array ? "[#" + std::to_string(array->number) + "]" : "null";
+        }
+    }
+    return "?";
+}
+
+void describe_request(Library& lib, Entry& e, FunctionInfo const& f, kovra_initiator* initiator,
+                      char const* target, void* const* argv, int32_t status) {
+    handle(lib, e, initiator).text(target);
+    for (int i = 0; i < f.argc; ++i) {
+        Arg const& a = f.args[i];
+        if (a.direction != Direction::get) {
+            e.raw(shown(a, argv[i]));
+        } else if (!argv[i]) {
+            e.raw("null");
+        } else {
+            e.raw(status == KOVRA_SIM_STATUS_OK ? "&" + shown(a, argv[i]) : "&?");
+        }
+    }
+}
+
+// The values a request sends, read from the caller's arguments; false if a
+// text sent or an out-parameter is NULL.
+bool read_sent(FunctionInfo const& f, void* const* argv, Sent* sent) {
+    for (int i = 0; i < f.argc; ++i) {
+        Arg const& a = f.args[i];
+        if (a.direction == Direction::get) {
+            if (!argv[i]) return false;
+            continue;
+        }
+        switch (a.type) {
+            case Type::u8:
+                sent[i].number = *static_cast<uint8_t const*>(argv[i]);
+                break;
+            case Type::u32:
+                sent[i].number = *static_cast<uint32_t const*>(argv[i]);
+                break;
+            case Type::i32:
+                sent[i].number = *static_cast<int32_t const*>(argv[i]);
+                break;
+            case Type::f64:
+                sent[i].real = *static_cast<double const*>(argv[i]);
+                break;
+            default: {
+                char const* text = *static_cast<char const* const*>(argv[i]);
+                if (!text) return false;
+                sent[i].text = text;
+                break;
+            }
+        }
+    }
+    return true;
+}
+
+int32_t send(Library& lib, int id, kovra_initiator* initiator, char const* target, void* const* argv,
+             Staging& replies) {
+    FunctionInfo const& f = function(id);
+    HandleInfo h, ipc;
+    if (!lib.handles.live(initiator, HandleKind::initiator, &h) || h.service != f.service) {
+        return KOVRA_SIM_STATUS_BAD_HANDLE;
+    }
+    if (!lib.handles.live_ipc(h.ipc, &ipc)) return KOVRA_SIM_STATUS_NOT_CONNECTED;
+    Sent sent[kMaxArgs];
+    if (!target || !read_sent(f, argv, sent)) return KOVRA_SIM_STATUS_NULL_POINTER;
+    return ipc.transport->request(id, h.number, target, sent, replies);
+}
+
+// Event handlers only go on broker initiators opened with events = 1.
+bool event_broker(Library& lib, kovra_initiator* broker, HandleInfo* info, HandleInfo* ipc) {
+    return lib.handles.live(broker, HandleKind::initiator, info) && info->service == svc_broker &&
+           info->events && lib.handles.live_ipc(info->ipc, ipc);
+}
+
+}  // namespace
+
+extern "C" int32_t ksim_request(int32_t id, kovra_initiator* initiator, char const* target,
+                                void* const* argv) {
+    FunctionInfo const& f = function(id);
+    Staging replies(f);
+    return call(
+        id,
+        [&](Library& lib) -> int32_t {
+            int32_t const status = send(lib, id, initiator, target, argv, replies);
+            if (status == KOVRA_SIM_STATUS_OK && f.gets) replies.commit(argv, lib.arrays);
+            return status;
+        },
+        [&](Library& lib, Entry& e, int32_t status) {
+            describe_request(lib, e, f, initiator, target, argv, status);
+        });
+}
+
+extern "C" int32_t ksim_initiator_init(int32_t id, void* ipc, void* log, kovra_initiator** initiator,
+                                       int32_t events, int32_t reserved) {
+    int const service = function(id).service;
+    return call(
+        id,
+        [&](Library& lib) -> int32_t {
+            if (!initiator) return KOVRA_SIM_STATUS_NULL_POINTER;
+            HandleInfo connection;
+            if (!lib.handles.live(ipc, HandleKind::ipc, &connection) ||
+                !lib.handles.live(log, HandleKind::log)) {
+                return KOVRA_SIM_STATUS_BAD_HANDLE;
+            }
+            if (events < 0 || events > 1 || (events && service != svc_broker) || reserved != 0) {
+                return KOVRA_SIM_STATUS_BAD_ARGUMENT;
+            }
+            HandleInfo h;
+            h.service = service;
+            h.events = events == 1;
+            h.ipc = connection.number;
+            void* const opened = lib.handles.open(HandleKind::initiator, h);
+            if (!opened) return KOVRA_SIM_STATUS_NO_RESOURCES;
+            int32_t const status = connection.transport->open_initiator(
+                lib.handles.number(opened), service, events, reserved, connection.number,
+                lib.handles.number(log));
+            if (status != KOVRA_SIM_STATUS_OK) {
+                lib.handles.close(opened, HandleKind::initiator);
+                return status;
+            }
+            *initiator = static_cast<kovra_initiator*>(opened);
+            return KOVRA_SIM_STATUS_OK;
+        },
+        [&](Library& lib, Entry& e, int32_t status) {
+            handle(lib, handle(lib, e, ipc), log);
+            out_handle(lib, e, reinterpret_cast<void* const*>(initiator), status);
+            e.raw(std::to_string(events)).raw(std::to_string(reserved));
+        });
+}
+
+extern "C" int32_t ksim_initiator_deinit(int32_t id, kovra_initiator* initiator) {
+    int const service = function(id).service;
+    return call(
+        id,
+        [&](Library& lib) -> int32_t {
+            HandleInfo h, ipc;
+            if (!lib.handles.live(initiator, HandleKind::initiator, &h) || h.service != service) {
+                return KOVRA_SIM_STATUS_BAD_HANDLE;
+            }
+            // Its subscriptions end with it, so no handler is called for a dead broker.
+            if (lib.handles.live_ipc(h.ipc, &ipc)) {
+                ipc.transport->subscriptions.drop(h.number);
+                ipc.transport->close_initiator(h.number, service);
+            }
+            lib.handles.close(initiator, HandleKind::initiator);
+            return KOVRA_SIM_STATUS_OK;
+        },
+        [&](Library& lib, Entry& e, int32_t) { handle(lib, e, initiator); });
+}
+
+extern "C" int32_t ksim_core_init(void) {
+    return call(
+        fn_kovra_core_init,
+        [](Library& lib) -> int32_t { return lib.bad_config() ? KOVRA_SIM_STATUS_BAD_CONFIG : KOVRA_SIM_STATUS_OK; },
+        [](Library&, Entry&, int32_t) {});
+}
+
+// Its own journal line is added before the files are finished, so a journal
+// file ends with the kovra_core_deinit that finished it.
+extern "C" int32_t ksim_core_deinit(void) {
+    int32_t const status = call(
+        fn_kovra_core_deinit, [](Library&) -> int32_t { return KOVRA_SIM_STATUS_OK; },
+        [](Library&, Entry&, int32_t) {});
+    if (status != KOVRA_SIM_STATUS_OK) return status;
+    return guarded([]() -> int32_t {
+        Library& lib = library();
+        lib.announcer.stop();
+        lib.finish_files();
+        return KOVRA_SIM_STATUS_OK;
+    });
+}
+
+extern "C" int32_t ksim_logging_init(char const* identity, void** log) {
+    return call(
+        fn_kovra_core_logging_init,
+        [&](Library& lib) -> int32_t {
+            if (!identity || !log) return KOVRA_SIM_STATUS_NULL_POINTER;
+            if (lib.bad_config()) return KOVRA_SIM_STATUS_BAD_CONFIG;
+            void* const opened = lib.handles.open(HandleKind::log, {});
+            if (!opened) return KOVRA_SIM_STATUS_NO_RESOURCES;
+            openlog(lib.keep_identity(identity), LOG_PID, LOG_USER);
+            *log = opened;
+            return KOVRA_SIM_STATUS_OK;
+        },
+        [&](Library& lib, Entry& e, int32_t status) {
+            e.text(identity);
+            out_handle(lib, e, log, status);
+        });
+}
+
+extern "C" int32_t ksim_logging_deinit(void* log) {
+    return call(
+        fn_kovra_core_logging_deinit,
+        [&](Library& lib) -> int32_t {
+            return lib.handles.close(log, HandleKind::log) ? KOVRA_SIM_STATUS_OK : KOVRA_SIM_STATUS_BAD_HANDLE;
+        },
+        [&](Library& lib, Entry& e, int32_t) { handle(lib, e, log); });
+}
+
+extern "C" int32_t ksim_logging_vlog(void* log, int32_t level, char const* format, va_list args) {
+    char small[512];
+    std::vector<char> large;
+    char const* message = nullptr;
+    return call(
+        fn_kovra_core_logging_log,
+        [&](Library& lib) -> int32_t {
+            if (!lib.handles.live(log, HandleKind::log)) return KOVRA_SIM_STATUS_BAD_HANDLE;
+            if (!format) return KOVRA_SIM_STATUS_NULL_POINTER;
+            va_list again;
+            va_copy(again, args);
+            int const n = std::vsnprintf(small, sizeof small, format, args);
+            message = small;
+            if (n >= int(sizeof small)) {
+                large.resize(size_t(n) + 1);
+                std::vsnprintf(large.data(), large.size(), format, again);
+                message = large.data();
+            }
+            va_end(again);
+            syslog(std::clamp(level, 0, 7), "%s", message);
+            return KOVRA_SIM_STATUS_OK;
+        },
+        [&](Library& lib, Entry& e, int32_t) {
+            handle(lib, e, log).raw(std::to_string(level));
+            e.text(message ? message : format);
+        });
+}
+
+extern "C" int32_t ksim_ipc_init(void* log, char const* url, void** ipc) {
+    return call(
+        fn_kovra_core_ipc_initiator_init,
+        [&](Library& lib) -> int32_t {
+            if (!ipc) return KOVRA_SIM_STATUS_NULL_POINTER;
+            if (!lib.handles.live(log, HandleKind::log)) return KOVRA_SIM_STATUS_BAD_HANDLE;
+            void* const opened = lib.handles.open(HandleKind::ipc, {});
+            if (!opened) return KOVRA_SIM_STATUS_NO_RESOURCES;
+            int32_t status = KOVRA_SIM_STATUS_OK;
+            Transport* const transport =
+                lib.connect(url, lib.handles.number(opened), lib.handles.number(log), status);
+            if (!transport) {
+                lib.handles.close(opened, HandleKind::ipc);
+                return status;
+            }
+            lib.handles.attach(opened, transport);
+            *ipc = opened;
+            return KOVRA_SIM_STATUS_OK;
+        },
+        [&](Library& lib, Entry& e, int32_t status) {
+            handle(lib, e, log).text(url);
+            out_handle(lib, e, ipc, status);
+        });
+}
+
+extern "C" int32_t ksim_ipc_deinit(void* ipc) {
+    return call(
+        fn_kovra_core_ipc_deinit,
+        [&](Library& lib) -> int32_t {
+            HandleInfo h;
+            if (!lib.handles.live(ipc, HandleKind::ipc, &h)) return KOVRA_SIM_STATUS_BAD_HANDLE;
+            lib.handles.close(ipc, HandleKind::ipc);
+            h.transport->close();
+            return KOVRA_SIM_STATUS_OK;
+        },
+        [&](Library& lib, Entry& e, int32_t) { handle(lib, e, ipc); });
+}
+
+extern "C" int32_t ksim_free_array(int32_t id, void* array) {
+    uint32_t number = 0;
+    return call(
+        id,
+        [&](Library& lib) -> int32_t {
+            if (!array) return KOVRA_SIM_STATUS_OK;
+            if (!lib.arrays.remove(array)) return KOVRA_SIM_STATUS_BAD_HANDLE;
+            // Both kinds of array start with their number.
+            number = *static_cast<uint32_t const*>(array);
+            std::free(array);
+            return KOVRA_SIM_STATUS_OK;
+        },
+        [&](Library&, Entry& e, int32_t) {
+            e.raw(!array ? "null" : number ? "[#" + std::to_string(number) + "]" : "[#?]");
+        });
+}
+
+extern "C" int32_t ksim_register(kovra_initiator* broker, kovra_broker_new_target_handler handler,
+                                 void* context) {
+    return call(
+        fn_kovra_api_broker_new_target_register_event_handler,
+        [&](Library& lib) -> int32_t {
+            HandleInfo h, ipc;
+            if (!event_broker(lib, broker, &h, &ipc)) return KOVRA_SIM_STATUS_BAD_HANDLE;
+            if (!handler) return KOVRA_SIM_STATUS_NULL_POINTER;
+            int32_t const status = ipc.transport->subscribe(h.number, true, context != nullptr);
+            if (status == KOVRA_SIM_STATUS_OK) ipc.transport->subscriptions.add(h.number, handler, context);
+            return status;
+        },
+        [&](Library& lib, Entry& e, int32_t) {
+            handle(lib, e, broker).pointer(reinterpret_cast<void const*>(handler)).pointer(context);
+        });
+}
+
+extern "C" int32_t ksim_unregister(kovra_initiator* broker, kovra_broker_new_target_handler handler) {
+    return call(
+        fn_kovra_api_broker_new_target_unregister_event_handler,
+        [&](Library& lib) -> int32_t {
+            HandleInfo h, ipc;
+            if (!event_broker(lib, broker, &h, &ipc)) return KOVRA_SIM_STATUS_BAD_HANDLE;
+            if (!handler) return KOVRA_SIM_STATUS_NULL_POINTER;
+            // A handler that was never registered on this broker is no subscription handle.
+            if (!ipc.transport->subscriptions.remove(h.number, handler)) return KOVRA_SIM_STATUS_BAD_HANDLE;
+            return ipc.transport->unsubscribe(h.number, true);
+        },
+        [&](Library& lib, Entry& e, int32_t) {
+            handle(lib, e, broker).pointer(reinterpret_cast<void const*>(handler));
+        });
+}

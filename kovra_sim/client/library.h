@@ -1,0 +1,81 @@
+// The stand-in client library's state in this process: call counts and
+// faults, the journal, handles, arrays, the embedded camera and the
+// connections. Made on the first call of any function of the stand-in,
+// which is also when KOVRA_SIM is read and applied, and never destroyed, so
+// calls made during static destruction still find it; its threads end when
+// the library is unloaded.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "announcer.h"
+#include "arrays.h"
+#include "camera.h"
+#include "config.h"
+#include "handles.h"
+#include "journal.h"
+#include "ledger.h"
+#include "transport.h"
+
+namespace kovra_sim {
+
+// How long a round trip to a camera daemon may take unless KOVRA_SIM says.
+constexpr uint32_t kDefaultTimeoutMs = 5000;
+
+class Library {
+public:
+    Ledger ledger;
+    Journal journal;
+    Handles handles;
+    Arrays arrays;
+    Camera camera;
+    Announcer announcer;
+
+    // True when KOVRA_SIM could not be applied.
+    bool bad_config() const { return bad_config_; }
+    // Applies parsed directives; false with the reason in `error` (nothing
+    // of a journal file that cannot be opened is applied then).
+    bool apply(Config const& config, std::string& error);
+
+    uint32_t timeout_ms() const { return timeout_ms_.load(std::memory_order_relaxed); }
+
+    // Connects to the embedded camera (url NULL) or to a camera daemon
+    // ("tcp://HOST[:PORT]"). On failure returns nullptr with the status.
+    Transport* connect(char const* url, uint32_t ipc, uint32_t log, int32_t& status);
+
+    // Keeps an identity alive for syslog, which holds on to the pointer.
+    char const* keep_identity(char const* identity);
+
+    // At kovra_core_deinit: the journal file is completed and closed, the
+    // state file written.
+    void finish_files();
+
+    // See kovra_sim_reset.
+    void reset();
+    // Ends every connection and the announcer; the process is going away.
+    void stop();
+
+private:
+    friend Library& library();
+    Library();
+
+    bool bad_config_ = false;
+    std::atomic<uint32_t> timeout_ms_{kDefaultTimeoutMs};
+    std::mutex mutex_;  // guards the members below
+    std::optional<std::string> journal_path_;
+    std::optional<std::string> state_path_;
+    std::deque<std::string> identities_;
+    // Every connection ever made stays until the process ends: a program may
+    // still hold a handle of one that was closed or reset.
+    std::vector<std::unique_ptr<Transport>> transports_;
+};
+
+Library& library();
+
+}  // namespace kovra_sim

@@ -1,0 +1,44 @@
+// The replies of one request on their way to the caller's out-parameters.
+// Values are copied here first (texts and arrays allocated, numbers kept in
+// place, nothing else on the heap) and written to the out-parameters only
+// once the whole request has succeeded; whatever was not handed over is
+// freed when the staging ends.
+#pragma once
+
+#include <string_view>
+
+#include "arrays.h"
+#include "camera.h"
+
+namespace kovra_sim {
+
+class Staging final : public Replies {
+public:
+    explicit Staging(FunctionInfo const& function) : function_(function) {}
+    Staging(Staging const&) = delete;
+    Staging& operator=(Staging const&) = delete;
+    ~Staging();
+
+    void put(int arg, Value const& value) override;
+
+    // The same, value by value, for replies that arrive encoded.
+    void number(int arg, int64_t value) { slots_[arg].number = value; }
+    void real(int arg, double value) { slots_[arg].real = value; }
+    void text(int arg, std::string_view value);
+    void own(int arg, void* array) { slots_[arg].owned = array; }
+
+    // Writes every value to its out-parameter (argv[i] for argument i) and
+    // numbers the arrays in `arrays`.
+    void commit(void* const* argv, Arrays& arrays);
+
+private:
+    struct Slot {
+        int64_t number = 0;
+        double real = 0;
+        void* owned = nullptr;  // a text or an array
+    };
+    FunctionInfo const& function_;
+    Slot slots_[kMaxArgs];
+};
+
+}  // namespace kovra_sim

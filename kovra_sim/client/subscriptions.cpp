@@ -1,0 +1,39 @@
+#include <algorithm>
+
+#include "transport.h"
+
+namespace kovra_sim {
+
+void Subscriptions::add(uint32_t broker, kovra_broker_new_target_handler handler, void* context) {
+    std::lock_guard lock(delivery_);
+    subscriptions_.push_back({broker, handler, context});
+}
+
+bool Subscriptions::remove(uint32_t broker, kovra_broker_new_target_handler handler) {
+    std::lock_guard lock(delivery_);
+    auto const gone = std::remove_if(subscriptions_.begin(), subscriptions_.end(), [&](auto const& s) {
+        return s.broker == broker && s.handler == handler;
+    });
+    bool const found = gone != subscriptions_.end();
+    subscriptions_.erase(gone, subscriptions_.end());
+    return found;
+}
+
+void Subscriptions::drop(uint32_t broker) {
+    std::lock_guard lock(delivery_);
+    subscriptions_.erase(std::remove_if(subscriptions_.begin(), subscriptions_.end(),
+                                        [&](auto const& s) { return s.broker == broker; }),
+                         subscriptions_.end());
+}
+
+bool Subscriptions::empty() const {
+    std::lock_guard lock(delivery_);
+    return subscriptions_.empty();
+}
+
+void Subscriptions::deliver(char const* service, char const* target, uint8_t flag, char const* address) {
+    std::lock_guard lock(delivery_);
+    for (Subscription const& s : subscriptions_) s.handler(service, target, flag, address, s.context);
+}
+
+}  // namespace kovra_sim

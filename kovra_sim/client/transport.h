@@ -1,0 +1,62 @@
+// What carries one IPC connection's calls to a camera: the embedded camera
+// in this process (LocalTransport) or a camera daemon over TCP
+// (TcpTransport). The client library checks handles and pointers before a
+// call gets here; a transport carries values both ways and hands
+// announcements to the handlers subscribed on its connection.
+#pragma once
+
+#include <kovra/kovra_api.h>
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "camera.h"
+
+namespace kovra_sim {
+
+// The event handlers subscribed on one connection, by broker handle number.
+class Subscriptions {
+public:
+    void add(uint32_t broker, kovra_broker_new_target_handler handler, void* context);
+    // Removes every subscription of `handler` on `broker`; false if there is
+    // none. Once it returns, no call of that handler runs or follows.
+    bool remove(uint32_t broker, kovra_broker_new_target_handler handler);
+    // Removes the subscriptions of a broker being released.
+    void drop(uint32_t broker);
+    bool empty() const;
+    // Calls every handler, one after the other, on the calling thread.
+    void deliver(char const* service, char const* target, uint8_t flag, char const* address);
+
+private:
+    struct Subscription {
+        uint32_t broker;
+        kovra_broker_new_target_handler handler;
+        void* context;
+    };
+    mutable std::mutex delivery_;  // held while handlers run
+    std::vector<Subscription> subscriptions_;
+};
+
+class Transport {
+public:
+    virtual ~Transport() = default;
+
+    // Opens and closes initiator `id` (the handle's number) of a service.
+    virtual int32_t open_initiator(uint32_t id, int service, int32_t events, int32_t reserved,
+                                   uint32_t ipc, uint32_t log) = 0;
+    virtual int32_t close_initiator(uint32_t id, int service) = 0;
+    // Sends request `function` on initiator `id` with the values in `sent`
+    // and returns its status; on success the out-values are in `replies`.
+    virtual int32_t request(int function, uint32_t id, char const* target, Sent const* sent,
+                            Replies& replies) = 0;
+    // Tells the camera that broker `id` has gained or lost a handler.
+    virtual int32_t subscribe(uint32_t id, bool handler, bool context) = 0;
+    virtual int32_t unsubscribe(uint32_t id, bool handler) = 0;
+    // Ends the connection; the transport answers nothing afterwards.
+    virtual void close() = 0;
+
+    Subscriptions subscriptions;
+};
+
+}  // namespace kovra_sim

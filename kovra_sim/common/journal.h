@@ -1,0 +1,75 @@
+// The call journal: one line per completed call, "name(arg, ...) = status".
+// Lines go to memory (for the controls, while enabled there) and to a file
+// (while one is open), or both. The file is streamed: lines are buffered and
+// written out every 64 KiB, at least every 100 ms while calls go on, on
+// flush() and when the file is closed, so a long soak holds little memory
+// and a crash loses at most its last moments. When neither is on, callers
+// check on() (one relaxed load) and build nothing. Thread-safe.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace kovra_sim {
+
+class Journal {
+public:
+    ~Journal();
+
+    bool on() const { return on_.load(std::memory_order_relaxed); }
+    // Memory: 0 off, 1 on, 2 on with each line tagged "T<n> " by its thread.
+    void enable(int mode);
+    // Streams lines to `path` from now on; false with the reason in `error`.
+    bool open_file(std::string const& path, std::string& error);
+    // Writes what is buffered; false with the reason in `error`.
+    bool flush(std::string& error);
+    // Flushes and closes the file; false with the reason in `error`.
+    bool close_file(std::string& error);
+
+    void add(std::string line);
+    // Forgets the lines in memory and numbers threads from 1 again.
+    void clear();
+    size_t size() const;
+    // The line at index, or "" past the end.
+    std::string line(size_t index) const;
+
+private:
+    void update_on();
+    bool flush_locked(std::string& error);
+
+    std::atomic<bool> on_{false};
+    mutable std::mutex mutex_;
+    int mode_ = 0;
+    std::vector<std::string> lines_;
+    uint64_t epoch_ = 1;  // a thread's number holds for one epoch
+    uint32_t threads_ = 0;
+    int fd_ = -1;
+    std::string buffer_;
+    std::string write_error_;  // the first, until the file is closed
+    std::chrono::steady_clock::time_point flushed_;
+};
+
+// Builds one journal line. Texts are quoted with \" \\ \n \t escaped; NULL
+// reads "null".
+class Entry {
+public:
+    explicit Entry(char const* function) : line_(function) { line_ += '('; }
+    Entry& raw(std::string const& s);
+    Entry& text(char const* s);
+    // "#N", "null", or "#?" for a value that is no handle (number 0).
+    Entry& handle(void const* p, uint32_t number);
+    // A pointer that is no handle (handler, context): "null" or "ptr".
+    Entry& pointer(void const* p);
+    std::string done(int32_t status);
+
+private:
+    Entry& next();
+    std::string line_;
+    bool first_ = true;
+};
+
+}  // namespace kovra_sim

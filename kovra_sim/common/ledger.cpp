@@ -1,0 +1,42 @@
+#include "ledger.h"
+
+namespace kovra_sim {
+
+int32_t Ledger::injected(int function, uint32_t n) {
+    std::lock_guard lock(mutex_);
+    Fault const& f = faults_[function];
+    auto const it = f.nth.find(n);
+    return it != f.nth.end() ? it->second : f.always;
+}
+
+void Ledger::fail(int function, uint32_t nth, int32_t status) {
+    std::lock_guard lock(mutex_);
+    if (nth == 0) {
+        faults_[function].always = status;
+    } else {
+        faults_[function].nth[nth] = status;
+    }
+    any_.store(true, std::memory_order_release);
+}
+
+void Ledger::clear_faults() {
+    std::lock_guard lock(mutex_);
+    faults_.fill(Fault{});
+    any_.store(false, std::memory_order_release);
+}
+
+void Ledger::reset_counts() {
+    for (auto& c : counts_) c.value.store(0, std::memory_order_relaxed);
+}
+
+std::string Ledger::calls_text() const {
+    std::map<std::string, uint32_t> calls;
+    for (int f = 0; f < kFunctionCount; ++f) {
+        if (uint32_t n = count(f)) calls[function(f).name] = n;
+    }
+    std::string text;
+    for (auto const& [name, n] : calls) text += "calls " + name + " " + std::to_string(n) + "\n";
+    return text;
+}
+
+}  // namespace kovra_sim
