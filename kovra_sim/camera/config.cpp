@@ -83,7 +83,8 @@ bool parse_bounded(std::string_view v, char const* what, uint32_t low, uint32_t 
                    std::optional<uint32_t>& out, std::string& error) {
     int64_t n = 0;
     if (!parse_integer(v, low, high, n)) {
-        error = std::string(what) + " must be " + std::to_string(low) + " to " + std::to_string(high);
+        error =
+            std::string(what) + " must be " + std::to_string(low) + " to " + std::to_string(high);
         return false;
     }
     out = uint32_t(n);
@@ -101,8 +102,10 @@ bool parse_directive(std::string_view d, Settings const& settings, Config& c, st
     if (name == "fail") return parse_fail(v, c, error);
     if (name == "set") return parse_set(v, settings, c, error);
     if (name == "restart") return parse_restart(v, c, error);
-    if (name == "latency") return parse_bounded(v, "latency", 0, kMaxLatencyUs, c.latency_us, error);
-    if (name == "timeout") return parse_bounded(v, "timeout", 1, kMaxTimeoutMs, c.timeout_ms, error);
+    if (name == "latency")
+        return parse_bounded(v, "latency", 0, kMaxLatencyUs, c.latency_us, error);
+    if (name == "timeout")
+        return parse_bounded(v, "timeout", 1, kMaxTimeoutMs, c.timeout_ms, error);
     if (name == "journal") {
         c.journal_path = std::string(v);
         return true;
@@ -127,13 +130,15 @@ int parse_target(std::string_view text, std::string& error) {
     }
     if (colon != std::string_view::npos && text.substr(colon + 1) != service(id).target) {
         error = "service \"" + std::string(word) + "\" has no target \"" +
-                std::string(text.substr(colon + 1)) + "\" (its target is \"" + service(id).target + "\")";
+                std::string(text.substr(colon + 1)) + "\" (its target is \"" + service(id).target +
+                "\")";
         return -1;
     }
     return id;
 }
 
-bool parse_config(std::string_view text, Settings const& settings, Config& out, std::string& error) {
+bool parse_config(std::string_view text, Settings const& settings, Config& out,
+                  std::string& error) {
     Config c;
     while (!text.empty()) {
         size_t const semi = text.find(';');

@@ -41,8 +41,7 @@ constexpr uint32_t kMaxTimeoutMs = 3'600'000;
 // Directives are separated by ';'; blanks around a directive and empty
 // directives are ignored. `settings` checks the keys and values of set=.
 // On failure `error` says which directive is wrong and why.
-bool parse_config(std::string_view text, Settings const& settings, Config& out,
-                  std::string& error);
+bool parse_config(std::string_view text, Settings const& settings, Config& out, std::string& error);
 
 // "SERVICE" or "SERVICE:TARGET" naming a service's target; the service id
 // or -1 with the reason in `error`.

@@ -55,7 +55,8 @@ std::map<std::string, Shape> shapes() {
         shape.keys = keys;
     }
     // A slot no row names still holds a value; a number is the least surprise.
-    for (auto& [name, shape] : all) std::replace(shape.slots.begin(), shape.slots.end(), Type(0xff), Type::u32);
+    for (auto& [name, shape] : all)
+        std::replace(shape.slots.begin(), shape.slots.end(), Type(0xff), Type::u32);
     return all;
 }
 
@@ -66,7 +67,8 @@ std::vector<std::string> instance_keys(std::string const& name, Shape const& sha
     for (Type type : shape.keys) {
         std::vector<std::string> next;
         for (std::string const& prefix : keys) {
-            for (std::string const& c : choices(type)) next.push_back(prefix.empty() ? c : prefix + "," + c);
+            for (std::string const& c : choices(type))
+                next.push_back(prefix.empty() ? c : prefix + "," + c);
         }
         keys = std::move(next);
     }
@@ -120,7 +122,8 @@ Value number_default(Type type, uint64_t h) {
 // Deterministic, so runs can be compared; numbers are non-zero and differ
 // between the slots of a setting, so a value that lands in the wrong
 // out-parameter shows.
-std::vector<Value> default_values(std::string const& name, Shape const& shape, std::string const& key) {
+std::vector<Value> default_values(std::string const& name, Shape const& shape,
+                                  std::string const& key) {
     std::vector<Value> values;
     auto const known = known_texts().find(key);
     for (size_t slot = 0; slot < shape.slots.size(); ++slot) {
@@ -222,9 +225,9 @@ int Settings::instance(int function, Sent const* sent) const {
 }
 
 int Settings::find(std::string_view key) const {
-    auto const it = std::lower_bound(sorted_.begin(), sorted_.end(), key, [&](int i, std::string_view k) {
-        return instances_[size_t(i)].key < k;
-    });
+    auto const it =
+        std::lower_bound(sorted_.begin(), sorted_.end(), key,
+                         [&](int i, std::string_view k) { return instances_[size_t(i)].key < k; });
     return it != sorted_.end() && instances_[size_t(*it)].key == key ? *it : -1;
 }
 

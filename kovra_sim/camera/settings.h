@@ -64,13 +64,13 @@ private:
         mutable std::mutex mutex;
     };
     struct Resolved {
-        int first = kNone;  // the setting's first instance
+        int first = kNone;                           // the setting's first instance
         std::vector<std::vector<std::string>> keys;  // per KEY argument, its choices
     };
 
     size_t count_ = 0;
     std::unique_ptr<Instance[]> instances_;
-    std::vector<int> sorted_;  // instance indices by key
+    std::vector<int> sorted_;         // instance indices by key
     std::vector<Resolved> resolved_;  // per function
 };
 

@@ -134,8 +134,8 @@ bool read_sent(FunctionInfo const& f, void* const* argv, Sent* sent) {
     return true;
 }
 
-int32_t send(Library& lib, int id, kovra_initiator* initiator, char const* target, void* const* argv,
-             Staging& replies) {
+int32_t send(Library& lib, int id, kovra_initiator* initiator, char const* target,
+             void* const* argv, Staging& replies) {
     FunctionInfo const& f = function(id);
     HandleInfo h, ipc;
     if (!lib.handles.live(initiator, HandleKind::initiator, &h) || h.service != f.service) {
@@ -171,8 +171,9 @@ extern "C" int32_t ksim_request(int32_t id, kovra_initiator* initiator, char con
         });
 }
 
-extern "C" int32_t ksim_initiator_init(int32_t id, void* ipc, void* log, kovra_initiator** initiator,
-                                       int32_t events, int32_t reserved) {
+extern "C" int32_t ksim_initiator_init(int32_t id, void* ipc, void* log,
+                                       kovra_initiator** initiator, int32_t events,
+                                       int32_t reserved) {
     int const service = function(id).service;
     return call(
         id,
@@ -232,7 +233,9 @@ extern "C" int32_t ksim_initiator_deinit(int32_t id, kovra_initiator* initiator)
 extern "C" int32_t ksim_core_init(void) {
     return call(
         fn_kovra_core_init,
-        [](Library& lib) -> int32_t { return lib.bad_config() ? KOVRA_SIM_STATUS_BAD_CONFIG : KOVRA_SIM_STATUS_OK; },
+        [](Library& lib) -> int32_t {
+            return lib.bad_config() ? KOVRA_SIM_STATUS_BAD_CONFIG : KOVRA_SIM_STATUS_OK;
+        },
         [](Library&, Entry&, int32_t) {});
 }
 
@@ -273,7 +276,8 @@ extern "C" int32_t ksim_logging_deinit(void* log) {
     return call(
         fn_kovra_core_logging_deinit,
         [&](Library& lib) -> int32_t {
-            return lib.handles.close(log, HandleKind::log) ? KOVRA_SIM_STATUS_OK : KOVRA_SIM_STATUS_BAD_HANDLE;
+            return lib.handles.close(log, HandleKind::log) ? KOVRA_SIM_STATUS_OK
+                                                           : KOVRA_SIM_STATUS_BAD_HANDLE;
         },
         [&](Library& lib, Entry& e, int32_t) { handle(lib, e, log); });
 }
@@ -370,7 +374,8 @@ extern "C" int32_t ksim_register(kovra_initiator* broker, kovra_broker_new_targe
             if (!event_broker(lib, broker, &h, &ipc)) return KOVRA_SIM_STATUS_BAD_HANDLE;
             if (!handler) return KOVRA_SIM_STATUS_NULL_POINTER;
             int32_t const status = ipc.transport->subscribe(h.number, true, context != nullptr);
-            if (status == KOVRA_SIM_STATUS_OK) ipc.transport->subscriptions.add(h.number, handler, context);
+            if (status == KOVRA_SIM_STATUS_OK)
+                ipc.transport->subscriptions.add(h.number, handler, context);
             return status;
         },
         [&](Library& lib, Entry& e, int32_t) {
@@ -378,7 +383,8 @@ extern "C" int32_t ksim_register(kovra_initiator* broker, kovra_broker_new_targe
         });
 }
 
-extern "C" int32_t ksim_unregister(kovra_initiator* broker, kovra_broker_new_target_handler handler) {
+extern "C" int32_t ksim_unregister(kovra_initiator* broker,
+                                   kovra_broker_new_target_handler handler) {
     return call(
         fn_kovra_api_broker_new_target_unregister_event_handler,
         [&](Library& lib) -> int32_t {
@@ -386,7 +392,8 @@ extern "C" int32_t ksim_unregister(kovra_initiator* broker, kovra_broker_new_tar
             if (!event_broker(lib, broker, &h, &ipc)) return KOVRA_SIM_STATUS_BAD_HANDLE;
             if (!handler) return KOVRA_SIM_STATUS_NULL_POINTER;
             // A handler that was never registered on this broker is no subscription handle.
-            if (!ipc.transport->subscriptions.remove(h.number, handler)) return KOVRA_SIM_STATUS_BAD_HANDLE;
+            if (!ipc.transport->subscriptions.remove(h.number, handler))
+                return KOVRA_SIM_STATUS_BAD_HANDLE;
             return ipc.transport->unsubscribe(h.number, true);
         },
         [&](Library& lib, Entry& e, int32_t) {

@@ -125,12 +125,14 @@ size_t kovra_sim_setting_get(char const* key, char* buffer, size_t len) {
     return guarded<size_t>(0, [&] {
         Settings const& settings = library().camera.settings;
         int const instance = key ? settings.find(key) : -1;
-        return fill(instance < 0 ? std::string() : format_values(settings.values(instance)), buffer, len);
+        return fill(instance < 0 ? std::string() : format_values(settings.values(instance)), buffer,
+                    len);
     });
 }
 
 size_t kovra_sim_snapshot(char* buffer, size_t len) {
-    return guarded<size_t>(0, [&] { return fill(library().camera.settings.snapshot(), buffer, len); });
+    return guarded<size_t>(0,
+                           [&] { return fill(library().camera.settings.snapshot(), buffer, len); });
 }
 
 int32_t kovra_sim_restart_target(char const* target) {

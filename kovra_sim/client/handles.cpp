@@ -25,10 +25,12 @@ void* Handles::open(HandleKind kind, HandleInfo const& info) {
     Record& r = (*chunk)[number & (kChunkSize - 1)];
     r.ipc.store(info.ipc, std::memory_order_relaxed);
     r.transport.store(info.transport, std::memory_order_relaxed);
-    r.word.store(uint32_t(kind) | kLive | (info.events ? kEvents : 0) | uint32_t(info.service + 1) << 8,
-                 std::memory_order_release);
+    r.word.store(
+        uint32_t(kind) | kLive | (info.events ? kEvents : 0) | uint32_t(info.service + 1) << 8,
+        std::memory_order_release);
     count_.store(number, std::memory_order_release);
-    uintptr_t const value = uintptr_t(epoch_.load(std::memory_order_relaxed)) << kIndexBits | number;
+    uintptr_t const value =
+        uintptr_t(epoch_.load(std::memory_order_relaxed)) << kIndexBits | number;
     return reinterpret_cast<void*>(value);
 }
 
@@ -106,4 +108,3 @@ void Handles::reset() {
 }
 
 }  // namespace kovra_sim
-

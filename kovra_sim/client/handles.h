@@ -19,10 +19,10 @@ class Transport;
 enum class HandleKind : uint8_t { log = 1, ipc = 2, initiator = 3 };
 
 struct HandleInfo {
-    uint32_t number = 0;  // "#N" of the journal, counting from 1 since the reset
-    int service = -1;     // initiators
-    bool events = false;  // initiators
-    uint32_t ipc = 0;     // initiators: the number of the IPC handle they were opened on
+    uint32_t number = 0;             // "#N" of the journal, counting from 1 since the reset
+    int service = -1;                // initiators
+    bool events = false;             // initiators
+    uint32_t ipc = 0;                // initiators: the number of the IPC handle they were opened on
     Transport* transport = nullptr;  // IPC handles
 };
 

@@ -17,30 +17,28 @@
 #define KSIM_SENT(a) const_cast<void*>(static_cast<void const*>(&a))
 #define KSIM_RECEIVED(a) static_cast<void*>(a)
 
-#define KOVRA_SERVICE(svc, target)                                                             \
-    KOVRA_EXPORT int32_t kovra_api_##svc##_initiator_init(                                     \
-        void* ipc, void* log, kovra_initiator** initiator, int32_t events, int32_t reserved) { \
-        return ksim_initiator_init(kovra_sim::fn_kovra_api_##svc##_initiator_init, ipc, log,   \
-                                   initiator, events, reserved);                              \
-    }                                                                                          \
-    KOVRA_EXPORT int32_t kovra_api_##svc##_initiator_deinit(kovra_initiator* initiator) {      \
-        return ksim_initiator_deinit(kovra_sim::fn_kovra_api_##svc##_initiator_deinit,         \
-                                     initiator);                                               \
+#define KOVRA_SERVICE(svc, target)                                                                 \
+    KOVRA_EXPORT int32_t kovra_api_##svc##_initiator_init(                                         \
+        void* ipc, void* log, kovra_initiator** initiator, int32_t events, int32_t reserved) {     \
+        return ksim_initiator_init(kovra_sim::fn_kovra_api_##svc##_initiator_init, ipc, log,       \
+                                   initiator, events, reserved);                                   \
+    }                                                                                              \
+    KOVRA_EXPORT int32_t kovra_api_##svc##_initiator_deinit(kovra_initiator* initiator) {          \
+        return ksim_initiator_deinit(kovra_sim::fn_kovra_api_##svc##_initiator_deinit, initiator); \
     }
 
-#define KOVRA_ACTION(svc, op)                                                                   \
-    KOVRA_EXPORT int32_t kovra_api_##svc##_##op##_send(kovra_initiator* initiator,              \
-                                                       char const* target) {                    \
-        return ksim_request(kovra_sim::fn_kovra_api_##svc##_##op##_send, initiator, target,     \
-                            nullptr);                                                           \
+#define KOVRA_ACTION(svc, op)                                                               \
+    KOVRA_EXPORT int32_t kovra_api_##svc##_##op##_send(kovra_initiator* initiator,          \
+                                                       char const* target) {                \
+        return ksim_request(kovra_sim::fn_kovra_api_##svc##_##op##_send, initiator, target, \
+                            nullptr);                                                       \
     }
 
-#define KOVRA_REQUEST(svc, op, setting, ...)                                                    \
-    KOVRA_EXPORT int32_t kovra_api_##svc##_##op##_send(                                         \
-        kovra_initiator* initiator, char const* target KOVRA_PARAMS(__VA_ARGS__)) {             \
-        void* const argv[] = {KOVRA_EACH(KSIM_ARGV, __VA_ARGS__)};                              \
-        return ksim_request(kovra_sim::fn_kovra_api_##svc##_##op##_send, initiator, target,     \
-                            argv);                                                              \
+#define KOVRA_REQUEST(svc, op, setting, ...)                                                       \
+    KOVRA_EXPORT int32_t kovra_api_##svc##_##op##_send(                                            \
+        kovra_initiator* initiator, char const* target KOVRA_PARAMS(__VA_ARGS__)) {                \
+        void* const argv[] = {KOVRA_EACH(KSIM_ARGV, __VA_ARGS__)};                                 \
+        return ksim_request(kovra_sim::fn_kovra_api_##svc##_##op##_send, initiator, target, argv); \
     }
 
 #include <kovra/kovra_requests.def>

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "kovra_sim/control.h"
 #include "files.h"
+#include "kovra_sim/control.h"
 #include "local_transport.h"
 #include "tcp_transport.h"
 
@@ -85,11 +85,14 @@ void Library::finish_files() {
         journal_path_.reset();
     }
     std::string error;
-    if (journal_path && !journal.close_file(error)) report("cannot write " + *journal_path + ": " + error);
+    if (journal_path && !journal.close_file(error))
+        report("cannot write " + *journal_path + ": " + error);
     if (state_path) {
-        std::string const text = camera.settings.snapshot() + ledger.calls_text() + "outstanding_arrays " +
-                                 std::to_string(arrays.outstanding()) + "\n";
-        if (!replace_file(*state_path, text, error)) report("cannot write " + *state_path + ": " + error);
+        std::string const text = camera.settings.snapshot() + ledger.calls_text() +
+                                 "outstanding_arrays " + std::to_string(arrays.outstanding()) +
+                                 "\n";
+        if (!replace_file(*state_path, text, error))
+            report("cannot write " + *state_path + ": " + error);
     }
 }
 

@@ -13,8 +13,9 @@ LocalTransport::LocalTransport(Camera& camera, Announcer& announcer)
 }
 
 int32_t LocalTransport::request(int function, uint32_t, char const* target, Sent const* sent,
-                                Replies& replies) {
-    if (uint32_t const us = camera_.latency_us()) std::this_thread::sleep_for(std::chrono::microseconds(us));
+                                Staging& replies) {
+    if (uint32_t const us = camera_.latency_us())
+        std::this_thread::sleep_for(std::chrono::microseconds(us));
     int32_t const status = camera_.serve(function, target, sent, replies);
     if (status == KOVRA_SIM_STATUS_OK) camera_.served();
     return status;

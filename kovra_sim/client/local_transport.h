@@ -11,10 +11,12 @@ class LocalTransport final : public Transport, private Listener {
 public:
     LocalTransport(Camera& camera, Announcer& announcer);
 
-    int32_t open_initiator(uint32_t, int, int32_t, int32_t, uint32_t, uint32_t) override { return 0; }
+    int32_t open_initiator(uint32_t, int, int32_t, int32_t, uint32_t, uint32_t) override {
+        return 0;
+    }
     int32_t close_initiator(uint32_t, int) override { return 0; }
     int32_t request(int function, uint32_t id, char const* target, Sent const* sent,
-                    Replies& replies) override;
+                    Staging& replies) override;
     int32_t subscribe(uint32_t, bool, bool) override { return 0; }
     int32_t unsubscribe(uint32_t, bool) override { return 0; }
     void close() override;

@@ -44,8 +44,10 @@ void Staging::commit(void* const* argv, Arrays& arrays) {
             Arg const& a = function_.args[registered];
             if (a.direction != Direction::get) continue;
             void* const owned = slots_[registered].owned;
-            if (a.type == Type::texts) static_cast<kovra_string_array*>(owned)->number = arrays.add(owned);
-            if (a.type == Type::bools) static_cast<kovra_bool_array*>(owned)->number = arrays.add(owned);
+            if (a.type == Type::texts)
+                static_cast<kovra_string_array*>(owned)->number = arrays.add(owned);
+            if (a.type == Type::bools)
+                static_cast<kovra_bool_array*>(owned)->number = arrays.add(owned);
         }
     } catch (...) {
         for (int i = 0; i < registered; ++i) {

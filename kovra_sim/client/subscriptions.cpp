@@ -11,9 +11,9 @@ void Subscriptions::add(uint32_t broker, kovra_broker_new_target_handler handler
 
 bool Subscriptions::remove(uint32_t broker, kovra_broker_new_target_handler handler) {
     std::lock_guard lock(delivery_);
-    auto const gone = std::remove_if(subscriptions_.begin(), subscriptions_.end(), [&](auto const& s) {
-        return s.broker == broker && s.handler == handler;
-    });
+    auto const gone =
+        std::remove_if(subscriptions_.begin(), subscriptions_.end(),
+                       [&](auto const& s) { return s.broker == broker && s.handler == handler; });
     bool const found = gone != subscriptions_.end();
     subscriptions_.erase(gone, subscriptions_.end());
     return found;
@@ -31,9 +31,11 @@ bool Subscriptions::empty() const {
     return subscriptions_.empty();
 }
 
-void Subscriptions::deliver(char const* service, char const* target, uint8_t flag, char const* address) {
+void Subscriptions::deliver(char const* service, char const* target, uint8_t flag,
+                            char const* address) {
     std::lock_guard lock(delivery_);
-    for (Subscription const& s : subscriptions_) s.handler(service, target, flag, address, s.context);
+    for (Subscription const& s : subscriptions_)
+        s.handler(service, target, flag, address, s.context);
 }
 
 }  // namespace kovra_sim

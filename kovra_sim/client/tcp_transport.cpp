@@ -1,13 +1,597 @@
 #include "tcp_transport.h"
 
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "kovra_sim/control.h"
+#include "staging.h"
 
 namespace kovra_sim {
 
-std::unique_ptr<Transport> TcpTransport::connect(char const*, uint32_t, uint32_t, uint32_t,
-                                                 int32_t& status) {
-    status = KOVRA_SIM_STATUS_NOT_CONNECTED;
-    return nullptr;
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+
+namespace {
+
+constexpr size_t kReadChunk = 64 * 1024;
+constexpr auto kFirstRetry = std::chrono::milliseconds(50);
+constexpr auto kLastRetry = std::chrono::milliseconds(2000);
+
+void report(std::string const& what) { std::fprintf(stderr, "kovra-sim: %s\n", what.c_str()); }
+
+// "tcp://HOST[:PORT]" or "tcp://[V6]:PORT".
+bool parse_url(std::string const& url, std::string& host, std::string& port) {
+    std::string const scheme = "tcp://";
+    if (url.compare(0, scheme.size(), scheme) != 0) return false;
+    std::string rest = url.substr(scheme.size());
+    port = std::to_string(wire::kDefaultPort);
+    if (!rest.empty() && rest[0] == '[') {
+        size_t const close = rest.find(']');
+        if (close == std::string::npos) return false;
+        host = rest.substr(1, close - 1);
+        if (close + 1 < rest.size()) {
+            if (rest[close + 1] != ':') return false;
+            port = rest.substr(close + 2);
+        }
+    } else {
+        size_t const colon = rest.find(':');
+        host = rest.substr(0, colon);
+        if (colon != std::string::npos) port = rest.substr(colon + 1);
+    }
+    int64_t number = 0;
+    return !host.empty() && host.find('/') == std::string::npos &&
+           parse_integer(port, 1, 65535, number);
+}
+
+// A reply's values into the staging of the request waiting for it; false
+// unless they match the function's out-parameters in number and type.
+bool decode_replies(FunctionInfo const& f, msgpack::object const& values, Staging& out) {
+    if (values.type != msgpack::type::ARRAY || values.via.array.size != f.gets) return false;
+    msgpack::object const* next = values.via.array.ptr;
+    for (int i = 0; i < f.argc; ++i) {
+        Arg const& a = f.args[i];
+        if (a.direction != Direction::get) continue;
+        msgpack::object const& o = *next++;
+        int64_t number = 0;
+        std::string_view text;
+        switch (a.type) {
+            case Type::u8:
+                if (!wire::read_int(o, 0, 255, number)) return false;
+                out.number(i, number);
+                break;
+            case Type::u32:
+                if (!wire::read_int(o, 0, 4294967295LL, number)) return false;
+                out.number(i, number);
+                break;
+            case Type::i32:
+                if (!wire::read_int(o, -2147483648LL, 2147483647LL, number)) return false;
+                out.number(i, number);
+                break;
+            case Type::f64:
+                if (o.type != msgpack::type::FLOAT64 && o.type != msgpack::type::FLOAT32)
+                    return false;
+                out.real(i, o.via.f64);
+                break;
+            case Type::text:
+                if (!wire::read_text(o, text)) return false;
+                out.text(i, text);
+                break;
+            case Type::texts: {
+                if (o.type != msgpack::type::ARRAY) return false;
+                msgpack::object_array const& items = o.via.array;
+                for (uint32_t k = 0; k < items.size; ++k) {
+                    if (items.ptr[k].type != msgpack::type::STR) return false;
+                }
+                out.own(i, make_string_array(items.size, [&](size_t k) {
+                            return std::string_view(items.ptr[k].via.str.ptr,
+                                                    items.ptr[k].via.str.size);
+                        }));
+                break;
+            }
+            case Type::bools: {
+                if (o.type != msgpack::type::ARRAY) return false;
+                msgpack::object_array const& items = o.via.array;
+                for (uint32_t k = 0; k < items.size; ++k) {
+                    if (items.ptr[k].type != msgpack::type::BOOLEAN) return false;
+                }
+                out.own(i, make_bool_array(items.size,
+                                           [&](size_t k) { return items.ptr[k].via.boolean; }));
+                break;
+            }
+        }
+    }
+    return true;
+}
+
+// Request ids: the slot in the low half, the slot's generation above, never 0.
+uint32_t id_of(uint32_t slot, uint16_t generation) { return uint32_t(generation) << 16 | slot; }
+
+}  // namespace
+
+TcpTransport::TcpTransport(std::string url, uint32_t ipc, uint32_t log, uint32_t timeout_ms)
+    : url_(std::move(url)),
+      ipc_(ipc),
+      log_(log),
+      timeout_(timeout_ms),
+      work_(asio::make_work_guard(io_)),
+      socket_(io_),
+      retry_(io_),
+      slots_(new Slot[kMaxInFlight]),
+      in_(kReadChunk) {
+    free_.reserve(kMaxInFlight);
+    for (uint32_t i = kMaxInFlight; i-- > 0;) free_.push_back(i);
+}
+
+std::unique_ptr<Transport> TcpTransport::connect(char const* url, uint32_t ipc, uint32_t log,
+                                                 uint32_t timeout_ms, int32_t& status) {
+    std::string host, port;
+    if (!parse_url(url, host, port)) {
+        status = KOVRA_SIM_STATUS_BAD_ARGUMENT;
+        return nullptr;
+    }
+    std::unique_ptr<TcpTransport> t(new TcpTransport(url, ipc, log, timeout_ms));
+    boost::system::error_code ec;
+    for (auto const& entry : tcp::resolver(t->io_).resolve(host, port, ec))
+        t->endpoints_.push_back(entry.endpoint());
+    if (ec || t->endpoints_.empty()) {
+        status = KOVRA_SIM_STATUS_NOT_CONNECTED;
+        return nullptr;
+    }
+    if (!t->handshake(status)) return nullptr;
+    t->state_.store(up, std::memory_order_release);
+    try {
+        t->thread_ = std::thread([p = t.get()] { p->io_.run(); });
+    } catch (std::system_error const&) {
+        status = KOVRA_SIM_STATUS_NO_RESOURCES;
+        return nullptr;
+    }
+    asio::post(t->io_, [p = t.get()] { p->read(); });
+    return t;
+}
+
+// Connects and exchanges hello and welcome on the calling thread, within
+// the deadline. The handlers share their state by pointer, so that one left
+// pending when the deadline passes touches nothing of this frame.
+bool TcpTransport::handshake(int32_t& status) {
+    struct Progress {
+        bool connected = false;
+        bool answered = false;
+        bool failed = false;
+        std::vector<char> header = std::vector<char>(wire::kPrefix);
+        std::vector<char> body;
+        wire::FrameWriter hello;
+    };
+    auto p = std::make_shared<Progress>();
+    auto const deadline = std::chrono::steady_clock::now() + timeout_;
+    auto finish = [&](int32_t result) {
+        status = result;
+        if (result != KOVRA_SIM_STATUS_OK) {
+            boost::system::error_code ignored;
+            socket_.close(ignored);
+            io_.restart();
+            io_.poll();
+        }
+        io_.restart();
+        return result == KOVRA_SIM_STATUS_OK;
+    };
+    asio::async_connect(socket_, endpoints_,
+                        [p](boost::system::error_code ec, tcp::endpoint const&) {
+                            p->connected = !ec;
+                            p->failed = bool(ec);
+                        });
+    while (!p->connected && !p->failed && io_.run_one_until(deadline)) {
+    }
+    if (!p->connected)
+        return finish(p->failed ? KOVRA_SIM_STATUS_NOT_CONNECTED : KOVRA_SIM_STATUS_TIMEOUT);
+    socket_.set_option(tcp::no_delay(true));
+    wire::write_hello(p->hello, {wire::kVersion, table_fingerprint(), ipc_, log_});
+    asio::async_write(socket_, asio::buffer(p->hello.buffer().data(), p->hello.buffer().size()),
+                      [p](boost::system::error_code ec, size_t) { p->failed = p->failed || ec; });
+    asio::async_read(socket_, asio::buffer(p->header),
+                     [this, p](boost::system::error_code ec, size_t) {
+                         uint32_t const length = ec ? 0 : wire::frame_length(p->header.data());
+                         if (length == 0 || length > wire::kMaxFrame) {
+                             p->failed = true;
+                             return;
+                         }
+                         p->body.resize(length);
+                         asio::async_read(socket_, asio::buffer(p->body),
+                                          [p](boost::system::error_code ec2, size_t) {
+                                              p->failed = p->failed || ec2;
+                                              p->answered = !ec2;
+                                          });
+                     });
+    while (!p->answered && !p->failed && io_.run_one_until(deadline)) {
+    }
+    wire::Welcome welcome;
+    if (p->failed || !p->answered) {
+        return finish(p->failed ? KOVRA_SIM_STATUS_NOT_CONNECTED : KOVRA_SIM_STATUS_TIMEOUT);
+    }
+    if (!decoded_.parse(p->body.data(), p->body.size()) || !decoded_.welcome(welcome)) {
+        report("camera at " + url_ + " does not speak this protocol");
+        return finish(KOVRA_SIM_STATUS_PROTOCOL);
+    }
+    if (welcome.version != wire::kVersion || welcome.fingerprint != table_fingerprint()) {
+        char what[160];
+        std::snprintf(what, sizeof what, "protocol %u, function table %016llx; ours: %u, %016llx",
+                      welcome.version, static_cast<unsigned long long>(welcome.fingerprint),
+                      wire::kVersion, static_cast<unsigned long long>(table_fingerprint()));
+        report("camera at " + url_ + " was built differently: " + what);
+        return finish(KOVRA_SIM_STATUS_PROTOCOL);
+    }
+    welcomed_ = true;
+    return finish(welcome.status);
+}
+
+TcpTransport::~TcpTransport() { close(); }
+
+void TcpTransport::close() {
+    int previous = state_.exchange(closed);
+    if (previous == closed) return;
+    if (previous == up) {
+        // Goodbye, if the socket takes it at once; the camera also sees the close.
+        wire::FrameWriter bye;
+        wire::begin_call(bye, wire::kNoWait, fn_kovra_core_ipc_deinit, ipc_, 0);
+        bye.end();
+        std::lock_guard lock(write_mutex_);
+        ::send(socket_.native_handle(), bye.buffer().data(), bye.buffer().size(),
+               MSG_DONTWAIT | MSG_NOSIGNAL);
+    }
+    asio::post(io_, [this] {
+        boost::system::error_code ignored;
+        retry_.cancel();
+        std::lock_guard lock(write_mutex_);
+        socket_.shutdown(tcp::socket::shutdown_both, ignored);
+        socket_.close(ignored);
+        work_.reset();
+    });
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+    fail_waiting(KOVRA_SIM_STATUS_NOT_CONNECTED);
+}
+
+template <class Write>
+int32_t TcpTransport::call(int function, Staging* replies, Write&& write) {
+    if (state_.load(std::memory_order_acquire) != up) return KOVRA_SIM_STATUS_NOT_CONNECTED;
+    uint32_t index;
+    {
+        std::lock_guard lock(free_mutex_);
+        if (free_.empty()) return KOVRA_SIM_STATUS_NO_RESOURCES;
+        index = free_.back();
+        free_.pop_back();
+    }
+    Slot& slot = slots_[index];
+    uint32_t id;
+    {
+        std::lock_guard lock(slot.mutex);
+        if (++slot.generation == 0) slot.generation = 1;
+        slot.waiting = true;
+        slot.done = false;
+        slot.function = function;
+        slot.replies = replies;
+        id = id_of(index, slot.generation);
+    }
+    thread_local wire::FrameWriter frame;
+    frame.clear();
+    write(frame, id);
+    int32_t status;
+    bool timed_out = false;
+    {
+        bool const sent = send(frame.buffer().data(), frame.buffer().size());
+        std::unique_lock lock(slot.mutex);
+        if (!sent && !slot.done) {
+            status = KOVRA_SIM_STATUS_NOT_CONNECTED;
+        } else if (!slot.done_cv.wait_for(lock, timeout_, [&] { return slot.done; })) {
+            status = KOVRA_SIM_STATUS_TIMEOUT;
+            timed_out = true;
+        } else {
+            status = slot.status;
+        }
+        slot.waiting = false;
+        slot.replies = nullptr;
+    }
+    {
+        std::lock_guard lock(free_mutex_);
+        free_.push_back(index);
+    }
+    // A camera that lets a request wait out its deadline is taken for dead,
+    // so that the calls after it fail at once instead of waiting too.
+    if (timed_out) {
+        asio::post(io_,
+                   [this] { lost("no reply within " + std::to_string(timeout_.count()) + " ms"); });
+    }
+    return status;
+}
+
+bool TcpTransport::send(char const* data, size_t size, bool replaying) {
+    std::lock_guard lock(write_mutex_);
+    if (state_.load(std::memory_order_acquire) != (replaying ? connecting : up)) return false;
+    if (pending_.empty() && !flushing_) {
+        ssize_t n = ::send(socket_.native_handle(), data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n == ssize_t(size)) return true;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
+        n = n < 0 ? 0 : n;
+        data += n;
+        size -= size_t(n);
+    }
+    pending_.append(data, size);
+    if (!flushing_) {
+        flushing_ = true;
+        asio::post(io_, [this] { flush(); });
+    }
+    return true;
+}
+
+void TcpTransport::flush() {
+    {
+        std::lock_guard lock(write_mutex_);
+        if (pending_.empty() || !socket_.is_open()) {
+            flushing_ = false;
+            pending_.clear();
+            return;
+        }
+        writing_.swap(pending_);
+        pending_.clear();
+    }
+    asio::async_write(socket_, asio::buffer(writing_),
+                      [this](boost::system::error_code ec, size_t) {
+                          writing_.clear();
+                          if (ec) {
+                              std::lock_guard lock(write_mutex_);
+                              flushing_ = false;
+                              pending_.clear();
+                              return;  // the read side sees the connection go
+                          }
+                          flush();
+                      });
+}
+
+int32_t TcpTransport::request(int function, uint32_t id, char const* target, Sent const* sent,
+                              Staging& replies) {
+    return call(function, &replies, [&](wire::FrameWriter& w, uint32_t rid) {
+        wire::write_request(w, rid, function, id, target, sent);
+    });
+}
+
+int32_t TcpTransport::open_initiator(uint32_t id, int service, int32_t events, int32_t reserved,
+                                     uint32_t ipc, uint32_t log) {
+    int const function = init_function(service);
+    int32_t const status = call(function, nullptr, [&](wire::FrameWriter& w, uint32_t rid) {
+        wire::begin_call(w, rid, function, id, 4);
+        w.packer().pack(events).pack(reserved).pack(ipc).pack(log);
+        w.end();
+    });
+    if (status == KOVRA_SIM_STATUS_OK) {
+        std::lock_guard lock(opened_mutex_);
+        opened_[id] = Opened{service, events, reserved};
+    }
+    return status;
+}
+
+int32_t TcpTransport::close_initiator(uint32_t id, int service) {
+    {
+        std::lock_guard lock(opened_mutex_);
+        opened_.erase(id);
+    }
+    int const function = deinit_function(service);
+    return call(function, nullptr, [&](wire::FrameWriter& w, uint32_t rid) {
+        wire::begin_call(w, rid, function, id, 0);
+        w.end();
+    });
+}
+
+int32_t TcpTransport::subscribe(uint32_t id, bool handler, bool context) {
+    int const function = fn_kovra_api_broker_new_target_register_event_handler;
+    int32_t const status = call(function, nullptr, [&](wire::FrameWriter& w, uint32_t rid) {
+        wire::begin_call(w, rid, function, id, 2);
+        w.packer().pack(handler).pack(context);
+        w.end();
+    });
+    if (status == KOVRA_SIM_STATUS_OK) {
+        std::lock_guard lock(opened_mutex_);
+        auto it = opened_.find(id);
+        if (it != opened_.end()) {
+            ++it->second.handlers;
+            it->second.contexts += context;
+        }
+    }
+    return status;
+}
+
+int32_t TcpTransport::unsubscribe(uint32_t id, bool handler) {
+    int const function = fn_kovra_api_broker_new_target_unregister_event_handler;
+    {
+        std::lock_guard lock(opened_mutex_);
+        auto it = opened_.find(id);
+        if (it != opened_.end() && it->second.handlers > 0) --it->second.handlers;
+    }
+    return call(function, nullptr, [&](wire::FrameWriter& w, uint32_t rid) {
+        wire::begin_call(w, rid, function, id, 1);
+        w.packer().pack(handler);
+        w.end();
+    });
+}
+
+void TcpTransport::read() {
+    socket_.async_read_some(asio::buffer(in_.data() + have_, in_.size() - have_),
+                            [this](boost::system::error_code ec, size_t n) { on_read(ec, n); });
+}
+
+void TcpTransport::on_read(boost::system::error_code ec, size_t n) {
+    if (ec) {
+        if (ec != asio::error::operation_aborted)
+            lost(ec == asio::error::eof ? "the camera closed the connection" : ec.message());
+        return;
+    }
+    have_ += n;
+    size_t at = 0;
+    while (have_ - at >= wire::kPrefix) {
+        uint32_t const length = wire::frame_length(&in_[at]);
+        if (length == 0 || length > wire::kMaxFrame) {
+            lost("frame of " + std::to_string(length) + " bytes from the camera");
+            return;
+        }
+        if (have_ - at < wire::kPrefix + length) break;
+        if (!dispatch(&in_[at + wire::kPrefix], length)) {
+            lost("malformed frame from the camera");
+            return;
+        }
+        at += wire::kPrefix + length;
+    }
+    std::memmove(in_.data(), in_.data() + at, have_ - at);
+    have_ -= at;
+    if (have_ >= wire::kPrefix && in_.size() < wire::kPrefix + wire::frame_length(in_.data())) {
+        in_.resize(wire::kPrefix + wire::frame_length(in_.data()));
+    }
+    read();
+}
+
+bool TcpTransport::dispatch(char const* data, size_t size) {
+    if (!decoded_.parse(data, size)) return false;
+    switch (decoded_.type()) {
+        case wire::FrameType::reply: {
+            wire::Reply reply;
+            if (!decoded_.reply(reply)) return false;
+            answer(reply);
+            return true;
+        }
+        case wire::FrameType::event: {
+            wire::Event event;
+            if (!decoded_.event(event)) return false;
+            ServiceInfo const& s = service(event.service);
+            subscriptions.deliver(s.word, s.target, event.flag, std::string(event.address).c_str());
+            return true;
+        }
+        case wire::FrameType::hello: {
+            wire::Welcome welcome;
+            if (welcomed_ || !decoded_.welcome(welcome)) return false;
+            if (welcome.version != wire::kVersion || welcome.fingerprint != table_fingerprint() ||
+                welcome.status != KOVRA_SIM_STATUS_OK) {
+                lost("the camera came back built differently, or refused us");
+                return true;
+            }
+            welcomed_ = true;
+            // Reopen everything under the numbers the program holds, ahead
+            // of any new call.
+            wire::FrameWriter replay;
+            {
+                std::lock_guard lock(opened_mutex_);
+                for (auto const& [id, o] : opened_) {
+                    wire::begin_call(replay, wire::kNoWait, init_function(o.service), id, 4);
+                    replay.packer().pack(o.events).pack(o.reserved).pack(ipc_).pack(log_);
+                    replay.end();
+                    for (uint32_t h = 0; h < o.handlers; ++h) {
+                        wire::begin_call(replay, wire::kNoWait,
+                                         fn_kovra_api_broker_new_target_register_event_handler, id,
+                                         2);
+                        replay.packer().pack(true).pack(h < o.contexts);
+                        replay.end();
+                    }
+                }
+            }
+            if (replay.buffer().size()) send(replay.buffer().data(), replay.buffer().size(), true);
+            backoff_ = std::chrono::milliseconds(0);
+            int expected = connecting;
+            state_.compare_exchange_strong(expected, up);
+            report("camera at " + url_ + " is back");
+            return true;
+        }
+        case wire::FrameType::call:
+            return false;
+    }
+    return false;
+}
+
+void TcpTransport::answer(wire::Reply const& reply) {
+    uint32_t const index = reply.id & 0xffff;
+    if (index >= kMaxInFlight) return;  // no request of ours: ignored
+    Slot& slot = slots_[index];
+    std::lock_guard lock(slot.mutex);
+    if (!slot.waiting || slot.done || slot.generation != reply.id >> 16) return;
+    slot.status = reply.status;
+    FunctionInfo const& f = function(slot.function);
+    if (reply.status == KOVRA_SIM_STATUS_OK && slot.replies && f.gets) {
+        try {
+            if (!decode_replies(f, reply.values, *slot.replies))
+                slot.status = KOVRA_SIM_STATUS_PROTOCOL;
+        } catch (std::bad_alloc const&) {
+            slot.status = KOVRA_SIM_STATUS_NO_RESOURCES;
+        }
+    }
+    slot.done = true;
+    slot.done_cv.notify_one();
+}
+
+void TcpTransport::fail_waiting(int32_t status) {
+    for (uint32_t i = 0; i < kMaxInFlight; ++i) {
+        Slot& slot = slots_[i];
+        std::lock_guard lock(slot.mutex);
+        if (!slot.waiting || slot.done) continue;
+        slot.status = status;
+        slot.done = true;
+        slot.done_cv.notify_one();
+    }
+}
+
+void TcpTransport::lost(std::string const& why) {
+    int expected = up;
+    bool const was_up = state_.compare_exchange_strong(expected, connecting);
+    if (!was_up && expected == closed) return;
+    if (was_up) report("lost the camera at " + url_ + ": " + why + "; reconnecting");
+    {
+        std::lock_guard lock(write_mutex_);
+        boost::system::error_code ignored;
+        socket_.close(ignored);
+        pending_.clear();
+    }
+    fail_waiting(KOVRA_SIM_STATUS_NOT_CONNECTED);
+    if (was_up || backoff_.count() == 0) {
+        backoff_ = kFirstRetry;
+    } else {
+        backoff_ = std::min(backoff_ * 2, std::chrono::milliseconds(kLastRetry));
+    }
+    retry_.expires_after(backoff_);
+    retry_.async_wait([this](boost::system::error_code ec) {
+        if (!ec) reconnect();
+    });
+}
+
+void TcpTransport::reconnect() {
+    if (state_.load() == closed) return;
+    have_ = 0;
+    welcomed_ = false;
+    {
+        std::lock_guard lock(write_mutex_);
+        socket_ = tcp::socket(io_);
+    }
+    asio::async_connect(
+        socket_, endpoints_, [this](boost::system::error_code ec, tcp::endpoint const&) {
+            if (state_.load() == closed) return;
+            if (ec) {
+                lost(ec.message());
+                return;
+            }
+            socket_.set_option(tcp::no_delay(true));
+            wire::FrameWriter hello;
+            wire::write_hello(hello, {wire::kVersion, table_fingerprint(), ipc_, log_});
+            {
+                std::lock_guard lock(write_mutex_);
+                pending_.assign(hello.buffer().data(), hello.buffer().size());
+                if (!flushing_) {
+                    flushing_ = true;
+                    asio::post(io_, [this] { flush(); });
+                }
+            }
+            // A camera that accepts but never greets is retried like one that refuses.
+            retry_.expires_after(timeout_);
+            retry_.async_wait([this](boost::system::error_code ec2) {
+                if (!ec2 && !welcomed_)
+                    lost("no welcome within " + std::to_string(timeout_.count()) + " ms");
+            });
+            read();
+        });
 }
 
 }  // namespace kovra_sim

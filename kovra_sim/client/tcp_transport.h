@@ -1,15 +1,122 @@
+// An IPC connection to a camera daemon over TCP (docs/protocol.md). One
+// connection carries every thread's calls at once: a caller writes its
+// frame straight to the socket (or, while the socket is busy, behind the
+// frames already waiting) and sleeps on a slot of its own until the I/O
+// thread hands it the reply with the same request id or its deadline
+// passes. The I/O thread reads replies, delivers announcements to the
+// handlers in order with the replies around them, and reconnects with a
+// growing pause after the camera drops the connection or stops answering:
+// meanwhile calls fail at once with KOVRA_SIM_STATUS_NOT_CONNECTED, and once
+// it is back, the client's initiators and handlers are opened again under
+// the same numbers.
 #pragma once
 
+#include <atomic>
+#include <boost/asio.hpp>
+#include <condition_variable>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
+#include "protocol.h"
 #include "transport.h"
 
 namespace kovra_sim {
 
-class TcpTransport {
+class TcpTransport final : public Transport {
 public:
+    // Connects to "tcp://HOST[:PORT]" and says hello. On failure returns
+    // nullptr with the status: BAD_ARGUMENT for another form of URL,
+    // NOT_CONNECTED when nothing answers there, TIMEOUT when the camera
+    // does not greet in time, PROTOCOL for another protocol or table.
     static std::unique_ptr<Transport> connect(char const* url, uint32_t ipc, uint32_t log,
                                               uint32_t timeout_ms, int32_t& status);
+    ~TcpTransport() override;
+
+    int32_t open_initiator(uint32_t id, int service, int32_t events, int32_t reserved, uint32_t ipc,
+                           uint32_t log) override;
+    int32_t close_initiator(uint32_t id, int service) override;
+    int32_t request(int function, uint32_t id, char const* target, Sent const* sent,
+                    Staging& replies) override;
+    int32_t subscribe(uint32_t id, bool handler, bool context) override;
+    int32_t unsubscribe(uint32_t id, bool handler) override;
+    void close() override;
+
+    // Requests one connection carries at once; a call beyond it fails with
+    // KOVRA_SIM_STATUS_NO_RESOURCES.
+    static constexpr uint32_t kMaxInFlight = 4096;
+
+private:
+    enum State { connecting, up, closed };
+    struct Slot {
+        std::mutex mutex;
+        std::condition_variable done_cv;
+        uint16_t generation = 0;
+        bool waiting = false;
+        bool done = false;
+        int32_t status = 0;
+        int function = 0;
+        Staging* replies = nullptr;
+    };
+    struct Opened {
+        int service;
+        int32_t events;
+        int32_t reserved;
+        uint32_t handlers = 0;
+        uint32_t contexts = 0;
+    };
+
+    TcpTransport(std::string url, uint32_t ipc, uint32_t log, uint32_t timeout_ms);
+
+    bool handshake(int32_t& status);
+    // One round trip: `write(frame, id)` builds the call frame.
+    template <class Write>
+    int32_t call(int function, Staging* replies, Write&& write);
+    bool send(char const* data, size_t size, bool replaying = false);
+
+    // The I/O thread's side.
+    void read();
+    void on_read(boost::system::error_code ec, size_t n);
+    bool dispatch(char const* data, size_t size);
+    void answer(wire::Reply const& reply);
+    void flush();
+    void lost(std::string const& why);
+    void reconnect();
+    void fail_waiting(int32_t status);
+
+    std::string const url_;
+    uint32_t const ipc_;
+    uint32_t const log_;
+    std::chrono::milliseconds const timeout_;
+    boost::asio::io_context io_;
+    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_;
+    boost::asio::ip::tcp::socket socket_;
+    boost::asio::steady_timer retry_;
+    std::vector<boost::asio::ip::tcp::endpoint> endpoints_;
+    std::thread thread_;
+    std::atomic<int> state_{connecting};
+    std::atomic<bool> losing_{false};
+    std::chrono::milliseconds backoff_{0};
+
+    std::mutex write_mutex_;  // guards the members below
+    std::string pending_;
+    std::string writing_;
+    bool flushing_ = false;
+
+    std::unique_ptr<Slot[]> slots_;
+    std::mutex free_mutex_;
+    std::vector<uint32_t> free_;
+
+    std::mutex opened_mutex_;
+    std::map<uint32_t, Opened> opened_;  // to open again after a reconnect
+
+    std::vector<char> in_;
+    size_t have_ = 0;
+    wire::Decoded decoded_;
+    bool welcomed_ = false;
 };
 
 }  // namespace kovra_sim

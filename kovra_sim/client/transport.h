@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "camera.h"
+#include "staging.h"
 
 namespace kovra_sim {
 
@@ -49,7 +50,7 @@ public:
     // Sends request `function` on initiator `id` with the values in `sent`
     // and returns its status; on success the out-values are in `replies`.
     virtual int32_t request(int function, uint32_t id, char const* target, Sent const* sent,
-                            Replies& replies) = 0;
+                            Staging& replies) = 0;
     // Tells the camera that broker `id` has gained or lost a handler.
     virtual int32_t subscribe(uint32_t id, bool handler, bool context) = 0;
     virtual int32_t unsubscribe(uint32_t id, bool handler) = 0;

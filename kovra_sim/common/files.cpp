@@ -18,7 +18,7 @@ int open_exclusive(std::string const& path, std::string& error) {
         error = errno == ENXIO ? "not a regular file" : std::strerror(errno);
         return -1;
     }
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         error = "not a regular file";
     } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

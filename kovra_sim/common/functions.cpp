@@ -9,10 +9,14 @@ namespace {
 #define KSIM_STRINGIFY(...) KSIM_STRINGIFY_(__VA_ARGS__)
 
 #define KSIM_ARG(i, item) KOVRA_CAT(KSIM_ARG_, item),
-#define KSIM_ARG_IN(t) Arg{Direction::in, Type::t, 0}
-#define KSIM_ARG_KEY(t) Arg{Direction::key, Type::t, 0}
-#define KSIM_ARG_SET(t, slot) Arg{Direction::set, Type::t, slot}
-#define KSIM_ARG_GET(t, slot) Arg{Direction::get, Type::t, slot}
+#define KSIM_ARG_IN(t) \
+    Arg { Direction::in, Type::t, 0 }
+#define KSIM_ARG_KEY(t) \
+    Arg { Direction::key, Type::t, 0 }
+#define KSIM_ARG_SET(t, slot) \
+    Arg { Direction::set, Type::t, slot }
+#define KSIM_ARG_GET(t, slot) \
+    Arg { Direction::get, Type::t, slot }
 #define KSIM_IS_GET(i, item) +KOVRA_CAT(KSIM_IS_GET_, item)
 #define KSIM_IS_GET_IN(t) 0
 #define KSIM_IS_GET_KEY(t) 0
@@ -25,21 +29,34 @@ constexpr char kSendParams[] = "(kovra_initiator* initiator, char const* target)
 
 std::array<FunctionInfo, kFunctionCount> const kFunctions{{
 #define KOVRA_FUNCTION(name, params) {#name, #params, Kind::core, -1, nullptr, 0, 0, {}},
-#define KOVRA_SERVICE(svc, target)                                                             \
-    {"kovra_api_" #svc "_initiator_init", kInitParams, Kind::initiator_init, svc_##svc, nullptr, \
-     0, 0, {}},                                                                               \
-        {"kovra_api_" #svc "_initiator_deinit", "(kovra_initiator* initiator)",                  \
-         Kind::initiator_deinit, svc_##svc, nullptr, 0, 0, {}},
+#define KOVRA_SERVICE(svc, target)              \
+    {"kovra_api_" #svc "_initiator_init",       \
+     kInitParams,                               \
+     Kind::initiator_init,                      \
+     svc_##svc,                                 \
+     nullptr,                                   \
+     0,                                         \
+     0,                                         \
+     {}},                                       \
+        {"kovra_api_" #svc "_initiator_deinit", \
+         "(kovra_initiator* initiator)",        \
+         Kind::initiator_deinit,                \
+         svc_##svc,                             \
+         nullptr,                               \
+         0,                                     \
+         0,                                     \
+         {}},
 #define KOVRA_ACTION(svc, op) \
     {"kovra_api_" #svc "_" #op "_send", kSendParams, Kind::action, svc_##svc, nullptr, 0, 0, {}},
-#define KOVRA_REQUEST(svc, op, setting, ...)                                                      \
-    {"kovra_api_" #svc "_" #op "_send",                                                          \
-     "(kovra_initiator* initiator, char const* target" KSIM_STRINGIFY(KOVRA_PARAMS(__VA_ARGS__)) ")", \
-     Kind::request,                                                                              \
-     svc_##svc,                                                                                  \
-     #setting,                                                                                   \
-     KOVRA_NARGS(__VA_ARGS__),                                                                   \
-     0 KOVRA_EACH(KSIM_IS_GET, __VA_ARGS__),                                                     \
+#define KOVRA_REQUEST(svc, op, setting, ...)                           \
+    {"kovra_api_" #svc "_" #op "_send",                                \
+     "(kovra_initiator* initiator, char const* target" KSIM_STRINGIFY( \
+         KOVRA_PARAMS(__VA_ARGS__)) ")",                               \
+     Kind::request,                                                    \
+     svc_##svc,                                                        \
+     #setting,                                                         \
+     KOVRA_NARGS(__VA_ARGS__),                                         \
+     0 KOVRA_EACH(KSIM_IS_GET, __VA_ARGS__),                           \
      {KOVRA_EACH(KSIM_ARG, __VA_ARGS__)}},
 #include <kovra/kovra_requests.def>
 }};
@@ -68,7 +85,16 @@ constexpr uint64_t fnv1a(std::string_view s) {
     return h;
 }
 
+constexpr int kInitFunctions[] = {
+#define KOVRA_SERVICE(svc, target) fn_kovra_api_##svc##_initiator_init,
+#include <kovra/kovra_requests.def>
+};
+
 }  // namespace
+
+int init_function(int service) { return kInitFunctions[service]; }
+
+int deinit_function(int service) { return kInitFunctions[service] + 1; }
 
 FunctionInfo const& function(int id) { return kFunctions[static_cast<size_t>(id)]; }
 

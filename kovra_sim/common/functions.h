@@ -44,7 +44,7 @@ constexpr int kMaxArgs = 10;
 
 struct FunctionInfo {
     char const* name;
-    char const* params;   // the C parameter list in parentheses, as the preprocessor spells it
+    char const* params;  // the C parameter list in parentheses, as the preprocessor spells it
     Kind kind;
     int8_t service;       // -1 for the hand-written functions
     char const* setting;  // requests: the setting's name, "none" if they store nothing
@@ -65,6 +65,10 @@ int function_id(std::string_view name);
 ServiceInfo const& service(int id);
 // The id of the service with this word, or -1.
 int service_id(std::string_view word);
+
+// The ids of a service's initiator init and deinit functions.
+int init_function(int service);
+int deinit_function(int service);
 
 // A hash of the table's text: two builds agree on every function and
 // argument exactly when their fingerprints are equal.

@@ -80,7 +80,8 @@ void Journal::add(std::string line) {
     if (fd_ >= 0) {
         buffer_ += line;
         buffer_ += '\n';
-        if (buffer_.size() >= kFlushBytes || std::chrono::steady_clock::now() - flushed_ > kFlushAge) {
+        if (buffer_.size() >= kFlushBytes ||
+            std::chrono::steady_clock::now() - flushed_ > kFlushAge) {
             // A journal that cannot be written is reported when it is closed.
             std::string error;
             if (!flush_locked(error) && write_error_.empty()) write_error_ = error;

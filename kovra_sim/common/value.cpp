@@ -93,10 +93,12 @@ std::string format_value(Value const& v) {
         case Type::text:
             return escape(v.text, ",|");
         case Type::texts:
-            for (size_t i = 0; i < v.texts.size(); ++i) out += (i ? "|" : "") + escape(v.texts[i], ",|");
+            for (size_t i = 0; i < v.texts.size(); ++i)
+                out += (i ? "|" : "") + escape(v.texts[i], ",|");
             return out;
         case Type::bools:
-            for (size_t i = 0; i < v.bools.size(); ++i) out += (i ? "|" : "") + std::to_string(v.bools[i]);
+            for (size_t i = 0; i < v.bools.size(); ++i)
+                out += (i ? "|" : "") + std::to_string(v.bools[i]);
             return out;
         default:
             return std::to_string(v.number);

@@ -15,7 +15,8 @@ namespace {
 std::string parameters(char const* raw) {
     std::string out;
     for (char const* c = raw; *c; ++c) {
-        bool const stray = (c[0] == ' ' && (c[1] == ',' || c[1] == ')')) || (c[0] == ' ' && c[-1] == '(');
+        bool const stray =
+            (c[0] == ' ' && (c[1] == ',' || c[1] == ')')) || (c[0] == ' ' && c[-1] == '(');
         if (!stray) out += *c;
     }
     return out;

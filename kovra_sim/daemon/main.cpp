@@ -1,0 +1,161 @@
+// kovra-camd: the simulated camera as a network daemon. It serves the same
+// camera as the stand-in's in-process one to every client that connects
+// with a tcp:// URL, runs in the foreground and stops cleanly on SIGINT or
+// SIGTERM, writing its journal and state files.
+#include <boost/asio.hpp>
+#include <boost/program_options.hpp>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <thread>
+#include <vector>
+
+#include "log.h"
+#include "server.h"
+
+using namespace kovra_sim;
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+
+namespace {
+
+// "ADDR", "ADDR:PORT" or "[V6ADDR]:PORT"; false if it is none of them.
+bool parse_listen(std::string const& text, tcp::endpoint& out) {
+    std::string host = text;
+    std::string port = std::to_string(wire::kDefaultPort);
+    if (!text.empty() && text[0] == '[') {
+        size_t const close = text.find(']');
+        if (close == std::string::npos) return false;
+        host = text.substr(1, close - 1);
+        if (close + 1 < text.size()) {
+            if (text[close + 1] != ':') return false;
+            port = text.substr(close + 2);
+        }
+    } else if (size_t const colon = text.rfind(':');
+               colon != std::string::npos && text.find(':') == colon) {
+        host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+    }
+    int64_t number = 0;
+    boost::system::error_code ec;
+    auto const address = asio::ip::make_address(host, ec);
+    if (ec || !parse_integer(port, 0, 65535, number)) return false;
+    out = tcp::endpoint(address, uint16_t(number));
+    return true;
+}
+
+bool configure(Station& station, char const* what, std::string const& directives) {
+    Config config;
+    std::string error;
+    if (!parse_config(directives, station.camera.settings, config, error) ||
+        !station.apply(config, error)) {
+        std::cerr << "kovra-camd: " << what << ": " << error << "\n";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    namespace po = boost::program_options;
+    std::string listen, sim, port_file, log;
+    Limits limits;
+    unsigned threads = 2;
+    po::options_description options(
+        "Usage: kovra-camd [OPTION]...\n"
+        "Serves the stand-in's simulated camera to ipc_soak and other clients that\n"
+        "connect with -u tcp://HOST[:PORT]. Runs in the foreground; SIGINT or SIGTERM\n"
+        "stops it after writing its journal and state files.\n\n"
+        "Options");
+    options.add_options()("help,h", "show this help")(
+        "listen",
+        po::value(&listen)
+            ->value_name("ADDR[:PORT]")
+            ->default_value("127.0.0.1:" + std::to_string(wire::kDefaultPort)),
+        "address to listen on; 0.0.0.0 or [::] for every interface, port 0 for any free one")(
+        "sim", po::value(&sim)->value_name("DIRECTIVES"),
+        "control directives as KOVRA_SIM takes them (faults, settings, restarts, latency, journal, "
+        "state); applied after KOVRA_SIM itself")(
+        "threads", po::value(&threads)->default_value(threads), "threads serving connections")(
+        "max-connections",
+        po::value(&limits.max_connections)->default_value(limits.max_connections),
+        "clients served at once; more are refused")(
+        "max-in-flight", po::value(&limits.max_in_flight)->default_value(limits.max_in_flight),
+        "requests per connection whose replies are not yet written; beyond it the connection is "
+        "not read")("max-frame", po::value(&limits.max_frame)->default_value(limits.max_frame),
+                    "largest frame in bytes; a larger one closes its connection")(
+        "port-file", po::value(&port_file)->value_name("PATH"),
+        "once listening, write the port to PATH (useful with port 0)")(
+        "log", po::value(&log)->value_name("stderr|syslog")->default_value("stderr"),
+        "where log lines go");
+    po::variables_map vm;
+    try {
+        po::store(po::parse_command_line(argc, argv, options), vm);
+        po::notify(vm);
+    } catch (po::error const& e) {
+        std::cerr << "kovra-camd: " << e.what() << "\nTry 'kovra-camd --help'.\n";
+        return 2;
+    }
+    if (vm.count("help")) {
+        std::cout << options << "\n";
+        return 0;
+    }
+    tcp::endpoint endpoint;
+    if (!parse_listen(listen, endpoint)) {
+        std::cerr << "kovra-camd: --listen " << listen << ": expected ADDR[:PORT]\n";
+        return 2;
+    }
+    if (log != "stderr" && log != "syslog") {
+        std::cerr << "kovra-camd: --log " << log << ": expected stderr or syslog\n";
+        return 2;
+    }
+    if (threads == 0 || limits.max_connections == 0 || limits.max_in_flight == 0 ||
+        limits.max_frame < 64) {
+        std::cerr
+            << "kovra-camd: --threads, --max-connections and --max-in-flight must be at least 1, "
+               "--max-frame at least 64\n";
+        return 2;
+    }
+    log_to(log == "syslog" ? LogTo::syslog : LogTo::stderr_stream);
+
+    Station station;
+    if (char const* env = std::getenv("KOVRA_SIM"); env && !configure(station, "KOVRA_SIM", env))
+        return 2;
+    if (vm.count("sim") && !configure(station, "--sim", sim)) return 2;
+
+    asio::io_context io;
+    std::unique_ptr<Server> server;
+    try {
+        server = std::make_unique<Server>(io, station, endpoint, limits);
+    } catch (boost::system::system_error const& e) {
+        std::cerr << "kovra-camd: cannot listen on " << listen << ": " << e.code().message()
+                  << "\n";
+        return 1;
+    }
+    server->start();
+    log_line("listening on %s", server->address().c_str());
+    if (!port_file.empty()) {
+        std::ofstream(port_file) << server->local_endpoint().port() << "\n";
+    }
+
+    asio::signal_set signals(io, SIGINT, SIGTERM);
+    signals.async_wait([&](boost::system::error_code ec, int signal) {
+        if (ec) return;
+        log_line("stopping on signal %d", signal);
+        server->stop();
+    });
+    std::vector<std::thread> pool;
+    for (unsigned i = 1; i < threads; ++i) pool.emplace_back([&io] { io.run(); });
+    io.run();
+    for (auto& t : pool) t.join();
+    server.reset();
+
+    std::string error;
+    if (!station.finish(error)) {
+        log_line("%s", error.c_str());
+        return 1;
+    }
+    return 0;
+}

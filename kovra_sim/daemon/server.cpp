@@ -1,0 +1,376 @@
+#include "server.h"
+
+#include <cstring>
+
+#include "log.h"
+
+namespace kovra_sim {
+
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// What a connection reads at a time; a larger frame grows its buffer to
+// the frame's size for as long as it takes to arrive.
+constexpr size_t kReadChunk = 64 * 1024;
+
+std::string text_of(tcp::endpoint const& e) {
+    boost::system::error_code ec;
+    return e.address().to_string(ec) + ":" + std::to_string(e.port());
+}
+
+long long ms(std::chrono::milliseconds d) { return static_cast<long long>(d.count()); }
+
+}  // namespace
+
+class Connection : public std::enable_shared_from_this<Connection> {
+public:
+    Connection(Server& server, tcp::socket socket, uint64_t number)
+        : server_(server),
+          strand_(asio::make_strand(socket.get_executor())),
+          socket_(std::move(socket)),
+          number_(number),
+          session_(server.station()),
+          in_(kReadChunk),
+          started_(Clock::now()) {
+        boost::system::error_code ec;
+        peer_ = text_of(socket_.remote_endpoint(ec));
+    }
+
+    void start() {
+        asio::post(strand_, [self = shared_from_this()] { self->read(); });
+    }
+
+    // A target restarted: tell this client, in order with its replies.
+    void announce(int service) {
+        if (strand_.running_in_this_thread()) {
+            push_event(service);
+            return;
+        }
+        asio::post(strand_, [self = shared_from_this(), service] {
+            self->push_event(service);
+            self->flush();
+        });
+    }
+
+    bool subscribed() const { return subscribed_.load(std::memory_order_relaxed); }
+
+    void close(std::string why) {
+        asio::post(strand_,
+                   [self = shared_from_this(), why = std::move(why)] { self->shut(why.c_str()); });
+    }
+
+    // Closes the connection if it has overstayed one of its deadlines.
+    void check(Clock::time_point now) {
+        asio::post(strand_, [self = shared_from_this(), now] {
+            Limits const& l = self->server_.limits();
+            if (self->closed_) return;
+            if (!self->greeted_ && now - self->started_ > l.hello_timeout) {
+                self->shut(
+                    ("no hello within " + std::to_string(ms(l.hello_timeout)) + " ms").c_str());
+            } else if (self->partial_ && now - self->partial_since_ > l.frame_timeout) {
+                self->shut(("a frame still unfinished after " +
+                            std::to_string(ms(l.frame_timeout)) + " ms")
+                               .c_str());
+            } else if (self->write_active_ && now - self->write_started_ > l.write_timeout) {
+                self->shut(
+                    ("replies unread for " + std::to_string(ms(l.write_timeout)) + " ms").c_str());
+            }
+        });
+    }
+
+private:
+    size_t in_flight() const { return out_count_ + writing_count_ + delayed_; }
+
+    void read() {
+        if (closed_ || reading_ || closing_) return;
+        if (in_flight() >= server_.limits().max_in_flight) {
+            if (!paused_)
+                log_line(
+                    "connection #%llu (%s): %zu requests in flight, reading paused until replies "
+                    "are written",
+                    static_cast<unsigned long long>(number_), peer_.c_str(), in_flight());
+            paused_ = true;
+            return;
+        }
+        paused_ = false;
+        reading_ = true;
+        socket_.async_read_some(
+            asio::buffer(in_.data() + have_, in_.size() - have_),
+            asio::bind_executor(
+                strand_, [self = shared_from_this()](boost::system::error_code ec, size_t n) {
+                    self->on_read(ec, n);
+                }));
+    }
+
+    void on_read(boost::system::error_code ec, size_t n) {
+        reading_ = false;
+        if (ec) {
+            shut(ec == asio::error::eof || ec == asio::error::operation_aborted
+                     ? nullptr
+                     : ec.message().c_str());
+            return;
+        }
+        have_ += n;
+        if (!process()) return;
+        flush();
+        read();
+    }
+
+    // Serves every whole frame in the buffer; false once the connection is closed.
+    bool process() {
+        size_t at = 0;
+        uint32_t const max = server_.limits().max_frame;
+        while (have_ - at >= wire::kPrefix) {
+            uint32_t const length = wire::frame_length(&in_[at]);
+            if (length == 0 || length > max) {
+                shut(("frame of " + std::to_string(length) + " bytes, limit " + std::to_string(max))
+                         .c_str());
+                return false;
+            }
+            if (have_ - at < wire::kPrefix + length) break;
+            if (!handle(&in_[at + wire::kPrefix], length)) return false;
+            at += wire::kPrefix + length;
+        }
+        if (at > 0) {
+            std::memmove(in_.data(), in_.data() + at, have_ - at);
+            have_ -= at;
+        }
+        partial_ = have_ > 0;
+        if (partial_ && at > 0) partial_since_ = Clock::now();
+        if (have_ >= wire::kPrefix) {
+            size_t const needed = wire::kPrefix + wire::frame_length(in_.data());
+            if (in_.size() < needed) in_.resize(needed);
+        } else if (in_.size() > kReadChunk) {
+            // Memory stays flat: a large frame's buffer goes with it.
+            std::vector<char>(kReadChunk).swap(in_);
+        }
+        if (session_.done()) closing_ = true;
+        return true;
+    }
+
+    bool malformed(char const* what) {
+        shut(what);
+        return false;
+    }
+
+    bool handle(char const* data, size_t size) {
+        if (!decoded_.parse(data, size)) return malformed("malformed frame");
+        if (!greeted_) {
+            wire::Hello hello;
+            if (!decoded_.hello(hello)) return malformed("no hello first");
+            greeted_ = true;
+            if (!session_.greet(hello, out_)) {
+                log_line(
+                    "connection #%llu (%s): refused: client protocol %u, table %016llx; ours %u, "
+                    "%016llx",
+                    static_cast<unsigned long long>(number_), peer_.c_str(), hello.version,
+                    static_cast<unsigned long long>(hello.fingerprint), wire::kVersion,
+                    static_cast<unsigned long long>(table_fingerprint()));
+                closing_ = true;
+            }
+            ++out_count_;
+            return true;
+        }
+        wire::Call call;
+        if (!decoded_.call(call)) return malformed("malformed call");
+        Kind const kind = function(call.function).kind;
+        uint32_t const latency = server_.station().camera.latency_us();
+        bool const delayed =
+            latency && (kind == Kind::request || kind == Kind::action) && call.id != wire::kNoWait;
+        if (!delayed) {
+            if (!session_.serve(call, out_)) return malformed("malformed call arguments");
+            if (call.id != wire::kNoWait) ++out_count_;
+        } else {
+            auto reply = std::make_shared<wire::FrameWriter>();
+            if (!session_.serve(call, *reply)) return malformed("malformed call arguments");
+            ++delayed_;
+            auto timer =
+                std::make_shared<asio::steady_timer>(strand_, std::chrono::microseconds(latency));
+            timer->async_wait([self = shared_from_this(), timer, reply](boost::system::error_code) {
+                --self->delayed_;
+                if (self->closed_) return;
+                self->out_.buffer().write(reply->buffer().data(), reply->buffer().size());
+                ++self->out_count_;
+                self->flush();
+                if (self->paused_) self->read();
+            });
+        }
+        subscribed_.store(session_.subscribed(), std::memory_order_relaxed);
+        return true;
+    }
+
+    void push_event(int service) {
+        if (closed_ || !greeted_) return;
+        wire::write_event(out_, {service, 1, server_.address()});
+    }
+
+    void flush() {
+        if (write_active_ || closed_) return;
+        if (out_.buffer().size() == 0) {
+            if (closing_ && delayed_ == 0) shut(nullptr);
+            return;
+        }
+        std::swap(writing_, out_.buffer());
+        writing_count_ = out_count_;
+        out_count_ = 0;
+        write_active_ = true;
+        write_started_ = Clock::now();
+        asio::async_write(socket_, asio::buffer(writing_.data(), writing_.size()),
+                          asio::bind_executor(strand_, [self = shared_from_this()](
+                                                           boost::system::error_code ec, size_t) {
+                              self->on_write(ec);
+                          }));
+    }
+
+    void on_write(boost::system::error_code ec) {
+        write_active_ = false;
+        writing_count_ = 0;
+        writing_.clear();
+        if (ec) {
+            shut(ec == asio::error::operation_aborted ? nullptr : ec.message().c_str());
+            return;
+        }
+        flush();
+        if (paused_) read();
+    }
+
+    void shut(char const* why) {
+        if (closed_) return;
+        closed_ = true;
+        if (why)
+            log_line("connection #%llu (%s): closed: %s", static_cast<unsigned long long>(number_),
+                     peer_.c_str(), why);
+        boost::system::error_code ignored;
+        socket_.shutdown(tcp::socket::shutdown_both, ignored);
+        socket_.close(ignored);
+        subscribed_.store(false, std::memory_order_relaxed);
+        server_.forget(number_);
+    }
+
+    Server& server_;
+    asio::strand<asio::any_io_executor> strand_;
+    tcp::socket socket_;
+    uint64_t const number_;
+    std::string peer_;
+    Session session_;
+    wire::Decoded decoded_;
+
+    std::vector<char> in_;
+    size_t have_ = 0;
+    bool reading_ = false;
+    bool paused_ = false;
+    bool partial_ = false;
+    Clock::time_point partial_since_;
+    Clock::time_point const started_;
+
+    wire::FrameWriter out_;  // frames waiting for the socket
+    msgpack::sbuffer writing_;
+    size_t out_count_ = 0;
+    size_t writing_count_ = 0;
+    size_t delayed_ = 0;
+    bool write_active_ = false;
+    Clock::time_point write_started_;
+
+    bool greeted_ = false;
+    bool closing_ = false;  // close once everything is written
+    bool closed_ = false;
+    std::atomic<bool> subscribed_{false};
+};
+
+Server::Server(asio::io_context& io, Station& station, tcp::endpoint const& listen,
+               Limits const& limits)
+    : io_(io), station_(station), limits_(limits), acceptor_(io), sweeper_(io) {
+    acceptor_.open(listen.protocol());
+    acceptor_.set_option(tcp::acceptor::reuse_address(true));
+    acceptor_.bind(listen);
+    acceptor_.listen();
+    address_ = "tcp://" + text_of(acceptor_.local_endpoint());
+    station_.camera.listen(this);
+}
+
+Server::~Server() { station_.camera.unlisten(this); }
+
+void Server::start() {
+    accept();
+    sweep();
+}
+
+void Server::accept() {
+    acceptor_.async_accept([this](boost::system::error_code ec, tcp::socket socket) {
+        if (ec == asio::error::operation_aborted) return;
+        if (!ec) {
+            std::shared_ptr<Connection> made;
+            {
+                std::lock_guard lock(mutex_);
+                if (stopped_) return;
+                if (connections_.size() >= limits_.max_connections) {
+                    boost::system::error_code ignored;
+                    log_line("connection limit %zu reached: refusing %s", limits_.max_connections,
+                             text_of(socket.remote_endpoint(ignored)).c_str());
+                    socket.close(ignored);
+                } else {
+                    made = std::make_shared<Connection>(*this, std::move(socket), ++accepted_);
+                    connections_.emplace(accepted_, made);
+                }
+            }
+            if (made) made->start();
+        } else {
+            // Out of descriptors, say: keep serving those already connected.
+            log_line("accept: %s", ec.message().c_str());
+        }
+        std::lock_guard lock(mutex_);
+        if (!stopped_) accept();
+    });
+}
+
+void Server::sweep() {
+    sweeper_.expires_after(std::chrono::milliseconds(250));
+    sweeper_.async_wait([this](boost::system::error_code ec) {
+        if (ec) return;
+        auto const now = Clock::now();
+        std::lock_guard lock(mutex_);
+        for (auto& [number, weak] : connections_) {
+            if (auto c = weak.lock()) c->check(now);
+        }
+        if (!stopped_) sweep();
+    });
+}
+
+void Server::announce(int service) {
+    std::vector<std::shared_ptr<Connection>> listening;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& [number, weak] : connections_) {
+            auto c = weak.lock();
+            if (c && c->subscribed()) listening.push_back(std::move(c));
+        }
+    }
+    for (auto const& c : listening) c->announce(service);
+}
+
+void Server::forget(uint64_t number) {
+    std::lock_guard lock(mutex_);
+    connections_.erase(number);
+}
+
+void Server::stop() {
+    asio::post(io_, [this] {
+        std::vector<std::shared_ptr<Connection>> open;
+        {
+            std::lock_guard lock(mutex_);
+            stopped_ = true;
+            boost::system::error_code ignored;
+            acceptor_.close(ignored);
+            sweeper_.cancel();
+            for (auto& [number, weak] : connections_) {
+                if (auto c = weak.lock()) open.push_back(std::move(c));
+            }
+        }
+        for (auto const& c : open) c->close("the daemon is stopping");
+    });
+}
+
+}  // namespace kovra_sim

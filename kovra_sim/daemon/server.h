@@ -1,0 +1,72 @@
+// The daemon's network side: it accepts clients on one address and runs
+// one connection per client, each with its own session. A connection reads
+// whole frames into a buffer that grows only as far as the frame's length
+// prefix (never beyond the frame limit), serves them in order, and writes
+// replies in batches. Everything one connection does runs on its own strand;
+// announcements reach a connection from other threads by posting to it.
+//
+// Limits bound what clients can take: connections at once, requests in
+// flight per connection (reading pauses until replies are written), the
+// frame size, the time a hello or an unfinished frame may take, and the
+// time a reply may wait for a client that does not read. Each logs a line
+// when it is hit; a bad connection is closed and no other one notices.
+#pragma once
+
+#include <boost/asio.hpp>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "station.h"
+
+namespace kovra_sim {
+
+struct Limits {
+    size_t max_connections = 256;
+    size_t max_in_flight = 1024;
+    uint32_t max_frame = wire::kMaxFrame;
+    std::chrono::milliseconds hello_timeout{10000};
+    std::chrono::milliseconds frame_timeout{10000};
+    std::chrono::milliseconds write_timeout{30000};
+};
+
+class Connection;
+
+class Server final : private Listener {
+public:
+    Server(boost::asio::io_context& io, Station& station,
+           boost::asio::ip::tcp::endpoint const& listen, Limits const& limits);
+    ~Server();
+
+    boost::asio::ip::tcp::endpoint local_endpoint() const { return acceptor_.local_endpoint(); }
+    Station& station() { return station_; }
+    Limits const& limits() const { return limits_; }
+    // The address a connection's announcements name.
+    std::string const& address() const { return address_; }
+
+    void start();
+    // Stops accepting and closes every connection.
+    void stop();
+    void forget(uint64_t number);
+
+private:
+    void accept();
+    void sweep();
+    void announce(int service) override;
+
+    boost::asio::io_context& io_;
+    Station& station_;
+    Limits const limits_;
+    boost::asio::ip::tcp::acceptor acceptor_;
+    boost::asio::steady_timer sweeper_;
+    std::string address_;
+    std::mutex mutex_;  // guards the members below
+    bool stopped_ = false;
+    uint64_t accepted_ = 0;
+    std::map<uint64_t, std::weak_ptr<Connection>> connections_;
+};
+
+}  // namespace kovra_sim

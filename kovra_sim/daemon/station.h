@@ -1,0 +1,81 @@
+// What the daemon serves: one simulated camera with its call counts and
+// faults, journal and files, shared by every connection; and per connection
+// a session that holds that client's initiators and subscriptions and turns
+// each call frame into its reply frame. Sessions are used by one thread at a
+// time (their connection's strand); the station is thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "camera.h"
+#include "config.h"
+#include "journal.h"
+#include "ledger.h"
+#include "protocol.h"
+
+namespace kovra_sim {
+
+class Station {
+public:
+    Camera camera;
+    Ledger ledger;
+    Journal journal;
+
+    // Applies directives; false with the reason in `error`.
+    bool apply(Config const& config, std::string& error);
+    // Completes the journal file and writes the state file; false with the
+    // reasons in `error`.
+    bool finish(std::string& error);
+
+    uint32_t next_array() { return arrays_.fetch_add(1, std::memory_order_relaxed) + 1; }
+
+private:
+    std::atomic<uint32_t> arrays_{0};
+    std::mutex mutex_;
+    std::optional<std::string> journal_path_;
+    std::optional<std::string> state_path_;
+};
+
+class Session {
+public:
+    explicit Session(Station& station) : station_(station) {}
+
+    // Answers a hello: writes the welcome, and returns whether the client may go on.
+    bool greet(wire::Hello const& hello, wire::FrameWriter& out);
+    // Serves one call and writes its reply (unless its id is kNoWait).
+    // Returns false if the call's arguments do not fit its function, which
+    // makes the frame malformed.
+    bool serve(wire::Call const& call, wire::FrameWriter& out);
+    // Whether any broker of this session has a handler.
+    bool subscribed() const { return subscriptions_ > 0; }
+    // True once the client said goodbye.
+    bool done() const { return done_; }
+    uint32_t ipc() const { return ipc_; }
+
+private:
+    struct Initiator {
+        int service;
+        bool events;
+        uint32_t handlers = 0;
+    };
+    // Each serves one kind of call; no status means malformed arguments.
+    std::optional<int32_t> open(wire::Call const& call, int service, Entry* e);
+    std::optional<int32_t> close(wire::Call const& call, int service, Entry* e);
+    std::optional<int32_t> request(wire::Call const& call, Entry* e, msgpack::sbuffer& values);
+    std::optional<int32_t> handler(wire::Call const& call, bool add, Entry* e);
+    std::optional<int32_t> goodbye(wire::Call const& call, Entry* e);
+    Initiator* find(uint32_t id, int service);
+
+    Station& station_;
+    uint32_t ipc_ = 0;
+    uint32_t log_ = 0;
+    bool done_ = false;
+    uint32_t subscriptions_ = 0;
+    std::unordered_map<uint32_t, Initiator> initiators_;
+};
+
+}  // namespace kovra_sim

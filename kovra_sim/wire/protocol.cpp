@@ -1,0 +1,281 @@
+#include "protocol.h"
+
+#include <limits>
+
+namespace kovra_sim::wire {
+namespace {
+
+// Strings and arrays are never copied out of the frame being decoded.
+bool reference(msgpack::type::object_type, size_t, void*) { return true; }
+
+// Nothing a frame holds is deeper than a reply's array of texts, and no
+// array is longer than a frame could carry anyway; these bounds keep a
+// hostile frame from making the decoder allocate much more than its size.
+msgpack::unpack_limit const kLimits(/*array*/ 4096, /*map*/ 0, /*str*/ kMaxFrame, /*bin*/ 0,
+                                    /*ext*/ 0, /*depth*/ 4);
+
+bool range_of(Type type, int64_t& low, int64_t& high) {
+    switch (type) {
+        case Type::u8:
+            low = 0, high = 255;
+            return true;
+        case Type::u32:
+            low = 0, high = std::numeric_limits<uint32_t>::max();
+            return true;
+        case Type::i32:
+            low = std::numeric_limits<int32_t>::min(), high = std::numeric_limits<int32_t>::max();
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool read_unsigned(msgpack::object const& o, uint64_t& out) {
+    if (o.type != msgpack::type::POSITIVE_INTEGER) return false;
+    out = o.via.u64;
+    return true;
+}
+
+template <class T>
+bool read_unsigned(msgpack::object const& o, T& out) {
+    int64_t v = 0;
+    if (!read_int(o, 0, int64_t(std::numeric_limits<T>::max()), v)) return false;
+    out = T(v);
+    return true;
+}
+
+}  // namespace
+
+void FrameWriter::begin() {
+    start_ = buffer_.size();
+    static char const zeros[kPrefix] = {};
+    buffer_.write(zeros, kPrefix);
+}
+
+void FrameWriter::end() {
+    uint32_t const n = uint32_t(buffer_.size() - start_ - kPrefix);
+    auto* p = reinterpret_cast<unsigned char*>(buffer_.data() + start_);
+    p[0] = uint8_t(n >> 24), p[1] = uint8_t(n >> 16), p[2] = uint8_t(n >> 8), p[3] = uint8_t(n);
+}
+
+void write_hello(FrameWriter& w, Hello const& h) {
+    w.begin();
+    w.packer().pack_array(5).pack(uint8_t(FrameType::hello)).pack(h.version).pack(h.fingerprint);
+    w.packer().pack(h.ipc).pack(h.log);
+    w.end();
+}
+
+void write_welcome(FrameWriter& w, Welcome const& h) {
+    w.begin();
+    w.packer().pack_array(4).pack(uint8_t(FrameType::hello)).pack(h.version).pack(h.fingerprint);
+    w.packer().pack(h.status);
+    w.end();
+}
+
+void write_event(FrameWriter& w, Event const& e) {
+    w.begin();
+    w.packer().pack_array(4).pack(uint8_t(FrameType::event)).pack(e.service).pack(e.flag);
+    w.packer().pack(e.address);
+    w.end();
+}
+
+void begin_call(FrameWriter& w, uint32_t id, int function, uint32_t handle, uint32_t count) {
+    w.begin();
+    w.packer().pack_array(6).pack(uint8_t(FrameType::call)).pack(id).pack(function).pack(handle);
+    w.packer().pack_nil().pack_array(count);
+}
+
+void write_request(FrameWriter& w, uint32_t id, int function, uint32_t handle,
+                   std::string_view target, Sent const* sent) {
+    FunctionInfo const& f = kovra_sim::function(function);
+    w.begin();
+    auto& p = w.packer();
+    p.pack_array(6)
+        .pack(uint8_t(FrameType::call))
+        .pack(id)
+        .pack(function)
+        .pack(handle)
+        .pack(target);
+    p.pack_array(uint32_t(f.argc - f.gets));
+    for (int i = 0; i < f.argc; ++i) {
+        Arg const& a = f.args[i];
+        if (a.direction == Direction::get) continue;
+        if (a.type == Type::f64) {
+            p.pack(sent[i].real);
+        } else if (a.type == Type::text) {
+            p.pack(sent[i].text);
+        } else {
+            p.pack(sent[i].number);
+        }
+    }
+    w.end();
+}
+
+void write_reply_status(FrameWriter& w, uint32_t id, int32_t status) {
+    w.begin();
+    w.packer().pack_array(4).pack(uint8_t(FrameType::reply)).pack(id).pack(status).pack_array(0);
+    w.end();
+}
+
+void write_reply(FrameWriter& w, uint32_t id, uint32_t count, msgpack::sbuffer const& values) {
+    w.begin();
+    w.packer()
+        .pack_array(4)
+        .pack(uint8_t(FrameType::reply))
+        .pack(id)
+        .pack(int32_t(0))
+        .pack_array(count);
+    w.buffer().write(values.data(), values.size());
+    w.end();
+}
+
+void pack_value(msgpack::packer<msgpack::sbuffer>& p, Value const& v) {
+    switch (v.type) {
+        case Type::f64:
+            p.pack(v.real);
+            break;
+        case Type::text:
+            p.pack(v.text);
+            break;
+        case Type::texts:
+            p.pack(v.texts);
+            break;
+        case Type::bools:
+            p.pack_array(uint32_t(v.bools.size()));
+            for (uint8_t b : v.bools) b ? p.pack_true() : p.pack_false();
+            break;
+        default:
+            p.pack(v.number);
+            break;
+    }
+}
+
+bool read_int(msgpack::object const& o, int64_t low, int64_t high, int64_t& out) {
+    if (o.type == msgpack::type::POSITIVE_INTEGER) {
+        if (o.via.u64 > uint64_t(std::numeric_limits<int64_t>::max()) ||
+            int64_t(o.via.u64) > high || int64_t(o.via.u64) < low) {
+            return false;
+        }
+        out = int64_t(o.via.u64);
+        return true;
+    }
+    if (o.type == msgpack::type::NEGATIVE_INTEGER) {
+        if (o.via.i64 < low || o.via.i64 > high) return false;
+        out = o.via.i64;
+        return true;
+    }
+    return false;
+}
+
+bool read_text(msgpack::object const& o, std::string_view& out) {
+    if (o.type != msgpack::type::STR) return false;
+    out = std::string_view(o.via.str.ptr, o.via.str.size);
+    return true;
+}
+
+bool Decoded::parse(char const* data, size_t size) {
+    try {
+        zone_.clear();
+        size_t offset = 0;
+        bool referenced = false;
+        root_ = msgpack::unpack(zone_, data, size, offset, referenced, reference, nullptr, kLimits);
+        int64_t type = 0;
+        if (offset != size || root_.type != msgpack::type::ARRAY || root_.via.array.size == 0 ||
+            !read_int(root_.via.array.ptr[0], 0, 3, type)) {
+            return false;
+        }
+        type_ = FrameType(type);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool Decoded::hello(Hello& out) const {
+    msgpack::object_array const& a = root_.via.array;
+    return type_ == FrameType::hello && a.size == 5 && read_unsigned(a.ptr[1], out.version) &&
+           read_unsigned(a.ptr[2], out.fingerprint) && read_unsigned(a.ptr[3], out.ipc) &&
+           read_unsigned(a.ptr[4], out.log);
+}
+
+bool Decoded::welcome(Welcome& out) const {
+    msgpack::object_array const& a = root_.via.array;
+    int64_t status = 0;
+    if (type_ != FrameType::hello || a.size != 4 || !read_unsigned(a.ptr[1], out.version) ||
+        !read_unsigned(a.ptr[2], out.fingerprint) ||
+        !read_int(a.ptr[3], std::numeric_limits<int32_t>::min(),
+                  std::numeric_limits<int32_t>::max(), status)) {
+        return false;
+    }
+    out.status = int32_t(status);
+    return true;
+}
+
+bool Decoded::call(Call& out) const {
+    msgpack::object_array const& a = root_.via.array;
+    int64_t function = 0;
+    if (type_ != FrameType::call || a.size != 6 || !read_unsigned(a.ptr[1], out.id) ||
+        !read_int(a.ptr[2], 0, kFunctionCount - 1, function) ||
+        !read_unsigned(a.ptr[3], out.handle) || a.ptr[5].type != msgpack::type::ARRAY) {
+        return false;
+    }
+    out.function = int32_t(function);
+    out.target.reset();
+    if (a.ptr[4].type != msgpack::type::NIL) {
+        std::string_view target;
+        if (!read_text(a.ptr[4], target)) return false;
+        out.target = target;
+    }
+    out.args = a.ptr[5];
+    return true;
+}
+
+bool Decoded::reply(Reply& out) const {
+    msgpack::object_array const& a = root_.via.array;
+    int64_t status = 0;
+    if (type_ != FrameType::reply || a.size != 4 || !read_unsigned(a.ptr[1], out.id) ||
+        !read_int(a.ptr[2], std::numeric_limits<int32_t>::min(),
+                  std::numeric_limits<int32_t>::max(), status) ||
+        a.ptr[3].type != msgpack::type::ARRAY) {
+        return false;
+    }
+    out.status = int32_t(status);
+    out.values = a.ptr[3];
+    return true;
+}
+
+bool Decoded::event(Event& out) const {
+    msgpack::object_array const& a = root_.via.array;
+    int64_t service = 0;
+    if (type_ != FrameType::event || a.size != 4 ||
+        !read_int(a.ptr[1], 0, kServiceCount - 1, service) || !read_unsigned(a.ptr[2], out.flag) ||
+        !read_text(a.ptr[3], out.address)) {
+        return false;
+    }
+    out.service = int32_t(service);
+    return true;
+}
+
+bool read_sent(int function, msgpack::object const& args, Sent* sent) {
+    FunctionInfo const& f = kovra_sim::function(function);
+    if (args.type != msgpack::type::ARRAY || args.via.array.size != uint32_t(f.argc - f.gets))
+        return false;
+    msgpack::object const* next = args.via.array.ptr;
+    for (int i = 0; i < f.argc; ++i) {
+        Arg const& a = f.args[i];
+        if (a.direction == Direction::get) continue;
+        msgpack::object const& o = *next++;
+        int64_t low = 0, high = 0;
+        if (a.type == Type::text) {
+            if (!read_text(o, sent[i].text)) return false;
+        } else if (a.type == Type::f64) {
+            if (o.type != msgpack::type::FLOAT64 && o.type != msgpack::type::FLOAT32) return false;
+            sent[i].real = o.via.f64;
+        } else if (!range_of(a.type, low, high) || !read_int(o, low, high, sent[i].number)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace kovra_sim::wire
