@@ -14,6 +14,17 @@ void Staging::text(int arg, std::string_view value) {
     slots_[arg].owned = copy;
 }
 
+void Staging::texts(int arg, msgpack::object_array const& items) {
+    slots_[arg].owned = make_string_array(items.size, [&](size_t k) {
+        return std::string_view(items.ptr[k].via.str.ptr, items.ptr[k].via.str.size);
+    });
+}
+
+void Staging::bools(int arg, msgpack::object_array const& items) {
+    slots_[arg].owned =
+        make_bool_array(items.size, [&](size_t k) { return items.ptr[k].via.boolean; });
+}
+
 void Staging::put(int arg, Value const& value) {
     switch (value.type) {
         case Type::f64:
@@ -23,11 +34,12 @@ void Staging::put(int arg, Value const& value) {
             text(arg, value.text);
             break;
         case Type::texts:
-            own(arg, make_string_array(value.texts.size(),
-                                       [&](size_t i) { return std::string_view(value.texts[i]); }));
+            slots_[arg].owned = make_string_array(
+                value.texts.size(), [&](size_t i) { return std::string_view(value.texts[i]); });
             break;
         case Type::bools:
-            own(arg, make_bool_array(value.bools.size(), [&](size_t i) { return value.bools[i]; }));
+            slots_[arg].owned =
+                make_bool_array(value.bools.size(), [&](size_t i) { return value.bools[i]; });
             break;
         default:
             number(arg, value.number);

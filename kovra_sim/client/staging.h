@@ -9,10 +9,11 @@
 
 #include "arrays.h"
 #include "camera.h"
+#include "protocol.h"
 
 namespace kovra_sim {
 
-class Staging final : public Replies {
+class Staging final : public Replies, public wire::ValueSink {
 public:
     explicit Staging(FunctionInfo const& function) : function_(function) {}
     Staging(Staging const&) = delete;
@@ -22,10 +23,11 @@ public:
     void put(int arg, Value const& value) override;
 
     // The same, value by value, for replies that arrive encoded.
-    void number(int arg, int64_t value) { slots_[arg].number = value; }
-    void real(int arg, double value) { slots_[arg].real = value; }
-    void text(int arg, std::string_view value);
-    void own(int arg, void* array) { slots_[arg].owned = array; }
+    void number(int arg, int64_t value) override { slots_[arg].number = value; }
+    void real(int arg, double value) override { slots_[arg].real = value; }
+    void text(int arg, std::string_view value) override;
+    void texts(int arg, msgpack::object_array const& items) override;
+    void bools(int arg, msgpack::object_array const& items) override;
 
     // Writes every value to its out-parameter (argv[i] for argument i) and
     // numbers the arrays in `arrays`.

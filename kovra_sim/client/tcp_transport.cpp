@@ -16,7 +16,6 @@ using tcp = asio::ip::tcp;
 
 namespace {
 
-constexpr size_t kReadChunk = 64 * 1024;
 constexpr auto kFirstRetry = std::chrono::milliseconds(50);
 constexpr auto kLastRetry = std::chrono::milliseconds(2000);
 
@@ -46,66 +45,6 @@ bool parse_url(std::string const& url, std::string& host, std::string& port) {
            parse_integer(port, 1, 65535, number);
 }
 
-// A reply's values into the staging of the request waiting for it; false
-// unless they match the function's out-parameters in number and type.
-bool decode_replies(FunctionInfo const& f, msgpack::object const& values, Staging& out) {
-    if (values.type != msgpack::type::ARRAY || values.via.array.size != f.gets) return false;
-    msgpack::object const* next = values.via.array.ptr;
-    for (int i = 0; i < f.argc; ++i) {
-        Arg const& a = f.args[i];
-        if (a.direction != Direction::get) continue;
-        msgpack::object const& o = *next++;
-        int64_t number = 0;
-        std::string_view text;
-        switch (a.type) {
-            case Type::u8:
-                if (!wire::read_int(o, 0, 255, number)) return false;
-                out.number(i, number);
-                break;
-            case Type::u32:
-                if (!wire::read_int(o, 0, 4294967295LL, number)) return false;
-                out.number(i, number);
-                break;
-            case Type::i32:
-                if (!wire::read_int(o, -2147483648LL, 2147483647LL, number)) return false;
-                out.number(i, number);
-                break;
-            case Type::f64:
-                if (o.type != msgpack::type::FLOAT64 && o.type != msgpack::type::FLOAT32)
-                    return false;
-                out.real(i, o.via.f64);
-                break;
-            case Type::text:
-                if (!wire::read_text(o, text)) return false;
-                out.text(i, text);
-                break;
-            case Type::texts: {
-                if (o.type != msgpack::type::ARRAY) return false;
-                msgpack::object_array const& items = o.via.array;
-                for (uint32_t k = 0; k < items.size; ++k) {
-                    if (items.ptr[k].type != msgpack::type::STR) return false;
-                }
-                out.own(i, make_string_array(items.size, [&](size_t k) {
-                            return std::string_view(items.ptr[k].via.str.ptr,
-                                                    items.ptr[k].via.str.size);
-                        }));
-                break;
-            }
-            case Type::bools: {
-                if (o.type != msgpack::type::ARRAY) return false;
-                msgpack::object_array const& items = o.via.array;
-                for (uint32_t k = 0; k < items.size; ++k) {
-                    if (items.ptr[k].type != msgpack::type::BOOLEAN) return false;
-                }
-                out.own(i, make_bool_array(items.size,
-                                           [&](size_t k) { return items.ptr[k].via.boolean; }));
-                break;
-            }
-        }
-    }
-    return true;
-}
-
 // Request ids: the slot in the low half, the slot's generation above, never 0.
 uint32_t id_of(uint32_t slot, uint16_t generation) { return uint32_t(generation) << 16 | slot; }
 
@@ -119,8 +58,7 @@ TcpTransport::TcpTransport(std::string url, uint32_t ipc, uint32_t log, uint32_t
       work_(asio::make_work_guard(io_)),
       socket_(io_),
       retry_(io_),
-      slots_(new Slot[kMaxInFlight]),
-      in_(kReadChunk) {
+      slots_(new Slot[kMaxInFlight]) {
     free_.reserve(kMaxInFlight);
     for (uint32_t i = kMaxInFlight; i-- > 0;) free_.push_back(i);
 }
@@ -415,36 +353,33 @@ int32_t TcpTransport::unsubscribe(uint32_t id, bool handler) {
 }
 
 void TcpTransport::read() {
-    socket_.async_read_some(asio::buffer(in_.data() + have_, in_.size() - have_),
+    socket_.async_read_some(asio::buffer(frames_.space(), frames_.room()),
                             [this](boost::system::error_code ec, size_t n) { on_read(ec, n); });
 }
 
 void TcpTransport::on_read(boost::system::error_code ec, size_t n) {
     if (ec) {
-        if (ec != asio::error::operation_aborted)
+        if (ec != asio::error::operation_aborted) {
             lost(ec == asio::error::eof ? "the camera closed the connection" : ec.message());
+        }
         return;
     }
-    have_ += n;
-    size_t at = 0;
-    while (have_ - at >= wire::kPrefix) {
-        uint32_t const length = wire::frame_length(&in_[at]);
-        if (length == 0 || length > wire::kMaxFrame) {
+    frames_.received(n);
+    char const* payload = nullptr;
+    uint32_t length = 0;
+    for (;;) {
+        auto const next = frames_.next(payload, length);
+        if (next == wire::FrameReader::Next::more) break;
+        if (next == wire::FrameReader::Next::too_large) {
             lost("frame of " + std::to_string(length) + " bytes from the camera");
             return;
         }
-        if (have_ - at < wire::kPrefix + length) break;
-        if (!dispatch(&in_[at + wire::kPrefix], length)) {
+        if (!dispatch(payload, length)) {
             lost("malformed frame from the camera");
             return;
         }
-        at += wire::kPrefix + length;
     }
-    std::memmove(in_.data(), in_.data() + at, have_ - at);
-    have_ -= at;
-    if (have_ >= wire::kPrefix && in_.size() < wire::kPrefix + wire::frame_length(in_.data())) {
-        in_.resize(wire::kPrefix + wire::frame_length(in_.data()));
-    }
+    frames_.done();
     read();
 }
 
@@ -514,8 +449,9 @@ void TcpTransport::answer(wire::Reply const& reply) {
     FunctionInfo const& f = function(slot.function);
     if (reply.status == KOVRA_SIM_STATUS_OK && slot.replies && f.gets) {
         try {
-            if (!decode_replies(f, reply.values, *slot.replies))
+            if (!wire::read_replies(slot.function, reply.values, *slot.replies)) {
                 slot.status = KOVRA_SIM_STATUS_PROTOCOL;
+            }
         } catch (std::bad_alloc const&) {
             slot.status = KOVRA_SIM_STATUS_NO_RESOURCES;
         }
@@ -560,7 +496,7 @@ void TcpTransport::lost(std::string const& why) {
 
 void TcpTransport::reconnect() {
     if (state_.load() == closed) return;
-    have_ = 0;
+    frames_ = wire::FrameReader(wire::kMaxFrame);
     welcomed_ = false;
     {
         std::lock_guard lock(write_mutex_);

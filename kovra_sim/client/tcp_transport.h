@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "frame_reader.h"
 #include "protocol.h"
 #include "transport.h"
 
@@ -113,8 +114,7 @@ private:
     std::mutex opened_mutex_;
     std::map<uint32_t, Opened> opened_;  // to open again after a reconnect
 
-    std::vector<char> in_;
-    size_t have_ = 0;
+    wire::FrameReader frames_{wire::kMaxFrame};
     wire::Decoded decoded_;
     bool welcomed_ = false;
 };

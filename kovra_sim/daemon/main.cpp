@@ -63,6 +63,7 @@ int main(int argc, char** argv) {
     std::string listen, sim, port_file, log;
     Limits limits;
     unsigned threads = 2;
+    unsigned frame_timeout_ms = 10000;
     po::options_description options(
         "Usage: kovra-camd [OPTION]...\n"
         "Serves the stand-in's simulated camera to ipc_soak and other clients that\n"
@@ -86,6 +87,9 @@ int main(int argc, char** argv) {
         "requests per connection whose replies are not yet written; beyond it the connection is "
         "not read")("max-frame", po::value(&limits.max_frame)->default_value(limits.max_frame),
                     "largest frame in bytes; a larger one closes its connection")(
+        "frame-timeout",
+        po::value(&frame_timeout_ms)->value_name("MS")->default_value(frame_timeout_ms),
+        "time a client may take for its hello or for the rest of a frame; then it is closed")(
         "port-file", po::value(&port_file)->value_name("PATH"),
         "once listening, write the port to PATH (useful with port 0)")(
         "log", po::value(&log)->value_name("stderr|syslog")->default_value("stderr"),
@@ -118,6 +122,7 @@ int main(int argc, char** argv) {
                "--max-frame at least 64\n";
         return 2;
     }
+    limits.hello_timeout = limits.frame_timeout = std::chrono::milliseconds(frame_timeout_ms);
     log_to(log == "syslog" ? LogTo::syslog : LogTo::stderr_stream);
 
     Station station;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "frame_reader.h"
 #include "log.h"
 
 namespace kovra_sim {
@@ -11,10 +12,6 @@ using tcp = asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// What a connection reads at a time; a larger frame grows its buffer to
-// the frame's size for as long as it takes to arrive.
-constexpr size_t kReadChunk = 64 * 1024;
 
 std::string text_of(tcp::endpoint const& e) {
     boost::system::error_code ec;
@@ -33,7 +30,7 @@ public:
           socket_(std::move(socket)),
           number_(number),
           session_(server.station()),
-          in_(kReadChunk),
+          frames_(server.limits().max_frame),
           started_(Clock::now()) {
         boost::system::error_code ec;
         peer_ = text_of(socket_.remote_endpoint(ec));
@@ -84,21 +81,13 @@ public:
 private:
     size_t in_flight() const { return out_count_ + writing_count_ + delayed_; }
 
+    bool limited() const { return in_flight() >= server_.limits().max_in_flight; }
+
     void read() {
-        if (closed_ || reading_ || closing_) return;
-        if (in_flight() >= server_.limits().max_in_flight) {
-            if (!paused_)
-                log_line(
-                    "connection #%llu (%s): %zu requests in flight, reading paused until replies "
-                    "are written",
-                    static_cast<unsigned long long>(number_), peer_.c_str(), in_flight());
-            paused_ = true;
-            return;
-        }
-        paused_ = false;
+        if (closed_ || reading_ || closing_ || paused_) return;
         reading_ = true;
         socket_.async_read_some(
-            asio::buffer(in_.data() + have_, in_.size() - have_),
+            asio::buffer(frames_.space(), frames_.room()),
             asio::bind_executor(
                 strand_, [self = shared_from_this()](boost::system::error_code ec, size_t n) {
                     self->on_read(ec, n);
@@ -108,45 +97,57 @@ private:
     void on_read(boost::system::error_code ec, size_t n) {
         reading_ = false;
         if (ec) {
-            shut(ec == asio::error::eof || ec == asio::error::operation_aborted
-                     ? nullptr
-                     : ec.message().c_str());
+            // A client that hangs up, politely or not, is no news.
+            bool const quiet = ec == asio::error::eof || ec == asio::error::operation_aborted ||
+                               ec == asio::error::connection_reset;
+            shut(quiet ? nullptr : ec.message().c_str());
             return;
         }
-        have_ += n;
+        frames_.received(n);
         if (!process()) return;
         flush();
         read();
     }
 
-    // Serves every whole frame in the buffer; false once the connection is closed.
+    // Replies have gone out: serve what waited and read again.
+    void resume() {
+        if (!paused_ || limited()) return;
+        paused_ = false;
+        if (!process()) return;
+        flush();
+        read();
+    }
+
+    // Serves the whole frames in the buffer, stopping at the in-flight limit
+    // (the rest waits for replies to go out); false once the connection is closed.
     bool process() {
-        size_t at = 0;
-        uint32_t const max = server_.limits().max_frame;
-        while (have_ - at >= wire::kPrefix) {
-            uint32_t const length = wire::frame_length(&in_[at]);
-            if (length == 0 || length > max) {
-                shut(("frame of " + std::to_string(length) + " bytes, limit " + std::to_string(max))
+        char const* payload = nullptr;
+        uint32_t length = 0;
+        bool served = false;
+        while (!(paused_ = limited())) {
+            auto const next = frames_.next(payload, length);
+            if (next == wire::FrameReader::Next::more) break;
+            if (next == wire::FrameReader::Next::too_large) {
+                shut(("frame of " + std::to_string(length) + " bytes, limit " +
+                      std::to_string(server_.limits().max_frame))
                          .c_str());
                 return false;
             }
-            if (have_ - at < wire::kPrefix + length) break;
-            if (!handle(&in_[at + wire::kPrefix], length)) return false;
-            at += wire::kPrefix + length;
+            if (!handle(payload, length)) return false;
+            served = true;
         }
-        if (at > 0) {
-            std::memmove(in_.data(), in_.data() + at, have_ - at);
-            have_ -= at;
+        frames_.done();
+        if (paused_ && !said_paused_) {
+            said_paused_ = true;
+            log_line(
+                "connection #%llu (%s): %zu requests in flight, reading paused until replies are "
+                "written",
+                static_cast<unsigned long long>(number_), peer_.c_str(), in_flight());
         }
-        partial_ = have_ > 0;
-        if (partial_ && at > 0) partial_since_ = Clock::now();
-        if (have_ >= wire::kPrefix) {
-            size_t const needed = wire::kPrefix + wire::frame_length(in_.data());
-            if (in_.size() < needed) in_.resize(needed);
-        } else if (in_.size() > kReadChunk) {
-            // Memory stays flat: a large frame's buffer goes with it.
-            std::vector<char>(kReadChunk).swap(in_);
-        }
+        // A paused connection's waiting frames are whole; only an unfinished one runs late.
+        bool const partial = frames_.partial() && !paused_;
+        if (partial && (served || !partial_)) partial_since_ = Clock::now();
+        partial_ = partial;
         if (session_.done()) closing_ = true;
         return true;
     }
@@ -195,7 +196,7 @@ private:
                 self->out_.buffer().write(reply->buffer().data(), reply->buffer().size());
                 ++self->out_count_;
                 self->flush();
-                if (self->paused_) self->read();
+                self->resume();
             });
         }
         subscribed_.store(session_.subscribed(), std::memory_order_relaxed);
@@ -234,7 +235,7 @@ private:
             return;
         }
         flush();
-        if (paused_) read();
+        resume();
     }
 
     void shut(char const* why) {
@@ -258,10 +259,10 @@ private:
     Session session_;
     wire::Decoded decoded_;
 
-    std::vector<char> in_;
-    size_t have_ = 0;
+    wire::FrameReader frames_;
     bool reading_ = false;
     bool paused_ = false;
+    bool said_paused_ = false;
     bool partial_ = false;
     Clock::time_point partial_since_;
     Clock::time_point const started_;

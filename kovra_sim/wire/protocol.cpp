@@ -167,6 +167,24 @@ bool read_int(msgpack::object const& o, int64_t low, int64_t high, int64_t& out)
     return false;
 }
 
+// msgpack-cxx packs a double with an integral value as an integer.
+bool read_real(msgpack::object const& o, double& out) {
+    switch (o.type) {
+        case msgpack::type::FLOAT32:
+        case msgpack::type::FLOAT64:
+            out = o.via.f64;
+            return true;
+        case msgpack::type::POSITIVE_INTEGER:
+            out = double(o.via.u64);
+            return true;
+        case msgpack::type::NEGATIVE_INTEGER:
+            out = double(o.via.i64);
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool read_text(msgpack::object const& o, std::string_view& out) {
     if (o.type != msgpack::type::STR) return false;
     out = std::string_view(o.via.str.ptr, o.via.str.size);
@@ -269,10 +287,41 @@ bool read_sent(int function, msgpack::object const& args, Sent* sent) {
         if (a.type == Type::text) {
             if (!read_text(o, sent[i].text)) return false;
         } else if (a.type == Type::f64) {
-            if (o.type != msgpack::type::FLOAT64 && o.type != msgpack::type::FLOAT32) return false;
-            sent[i].real = o.via.f64;
+            if (!read_real(o, sent[i].real)) return false;
         } else if (!range_of(a.type, low, high) || !read_int(o, low, high, sent[i].number)) {
             return false;
+        }
+    }
+    return true;
+}
+
+bool read_replies(int function, msgpack::object const& values, ValueSink& out) {
+    FunctionInfo const& f = kovra_sim::function(function);
+    if (values.type != msgpack::type::ARRAY || values.via.array.size != f.gets) return false;
+    msgpack::object const* next = values.via.array.ptr;
+    for (int i = 0; i < f.argc; ++i) {
+        Arg const& a = f.args[i];
+        if (a.direction != Direction::get) continue;
+        msgpack::object const& o = *next++;
+        int64_t low = 0, high = 0, number = 0;
+        std::string_view text;
+        if (range_of(a.type, low, high)) {
+            if (!read_int(o, low, high, number)) return false;
+            out.number(i, number);
+        } else if (a.type == Type::f64) {
+            double real = 0;
+            if (!read_real(o, real)) return false;
+            out.real(i, real);
+        } else if (a.type == Type::text) {
+            if (!read_text(o, text)) return false;
+            out.text(i, text);
+        } else {
+            auto const item = a.type == Type::texts ? msgpack::type::STR : msgpack::type::BOOLEAN;
+            if (o.type != msgpack::type::ARRAY) return false;
+            for (uint32_t k = 0; k < o.via.array.size; ++k) {
+                if (o.via.array.ptr[k].type != item) return false;
+            }
+            a.type == Type::texts ? out.texts(i, o.via.array) : out.bools(i, o.via.array);
         }
     }
     return true;

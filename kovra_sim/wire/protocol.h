@@ -127,8 +127,27 @@ private:
 // the function's row in number and type.
 bool read_sent(int function, msgpack::object const& args, Sent* sent);
 
+// Where a reply's values go, one per out-parameter (argument index `arg`).
+// Lists come checked: every item of `texts` is a string, of `bools` a boolean.
+class ValueSink {
+public:
+    virtual void number(int arg, int64_t value) = 0;
+    virtual void real(int arg, double value) = 0;
+    virtual void text(int arg, std::string_view value) = 0;
+    virtual void texts(int arg, msgpack::object_array const& items) = 0;
+    virtual void bools(int arg, msgpack::object_array const& items) = 0;
+
+protected:
+    ~ValueSink() = default;
+};
+
+// A reply's values for request `function`; false unless they match its
+// out-parameters in number and type (the sink may have taken some by then).
+bool read_replies(int function, msgpack::object const& values, ValueSink& out);
+
 // Typed reads of one object; false on a type or range mismatch.
 bool read_int(msgpack::object const& o, int64_t low, int64_t high, int64_t& out);
+bool read_real(msgpack::object const& o, double& out);
 bool read_text(msgpack::object const& o, std::string_view& out);
 
 }  // namespace kovra_sim::wire

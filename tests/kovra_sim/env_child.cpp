@@ -1,9 +1,9 @@
 // A program like ipc_soak, linked only against libkovra-core and
 // libkovra-interfaces: it makes a fixed series of calls and prints their
 // statuses, so a test can run it under a KOVRA_SIM value.
-#include <cstdio>
-
 #include <kovra/kovra_api.h>
+
+#include <cstdio>
 
 int main() {
     int const init = kovra_core_init();

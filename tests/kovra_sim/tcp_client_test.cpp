@@ -1,0 +1,195 @@
+// The stand-in's TCP transport against cameras that misbehave: ones that
+// never answer, answer the wrong request, hang up mid-frame, speak another
+// protocol or are not there; and against a real daemon that dies and comes
+// back. Every call ends within its deadline with a status.
+#include <gtest/gtest.h>
+#include <kovra/kovra_api.h>
+#include <kovra_sim/control.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "Daemon.h"
+#include "protocol.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// One connection's worth of a camera played by hand: it welcomes the
+// client as `welcome` says, then hands each frame it reads to `behave`.
+class FakeCamera {
+public:
+    using Behaviour = std::function<bool(int fd, kovra_sim::wire::Call const&)>;
+
+    FakeCamera(Behaviour behave, uint64_t fingerprint = kovra_sim::table_fingerprint())
+        : listener_(listen_loopback(port_)) {
+        thread_ = std::thread([this, behave, fingerprint] {
+            int const fd = accept(listener_, nullptr, nullptr);
+            if (fd < 0) return;
+            std::string hello = read_frame(fd);
+            kovra_sim::wire::FrameWriter w;
+            kovra_sim::wire::write_welcome(w, {kovra_sim::wire::kVersion, fingerprint, 0});
+            send(fd, w.buffer().data(), w.buffer().size(), MSG_NOSIGNAL);
+            for (std::string f = read_frame(fd); !f.empty(); f = read_frame(fd)) {
+                kovra_sim::wire::Decoded d;
+                kovra_sim::wire::Call call;
+                if (!d.parse(f.data(), f.size()) || !d.call(call) || !behave(fd, call)) break;
+            }
+            close(fd);
+        });
+    }
+    ~FakeCamera() {
+        shutdown(listener_, SHUT_RDWR);
+        close(listener_);
+        thread_.join();
+    }
+    std::string url() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
+
+    static std::string read_frame(int fd) {
+        char header[4];
+        if (recv(fd, header, 4, MSG_WAITALL) != 4) return {};
+        std::string body(kovra_sim::wire::frame_length(header), '\0');
+        if (recv(fd, body.data(), body.size(), MSG_WAITALL) != ssize_t(body.size())) return {};
+        return body;
+    }
+    static void reply(int fd, uint32_t id, int32_t status) {
+        kovra_sim::wire::FrameWriter w;
+        kovra_sim::wire::write_reply_status(w, id, status);
+        send(fd, w.buffer().data(), w.buffer().size(), MSG_NOSIGNAL);
+    }
+
+private:
+    int port_ = 0;
+    int listener_;
+    std::thread thread_;
+};
+
+class TcpClient : public testing::Test {
+protected:
+    void SetUp() override {
+        kovra_sim_reset();
+        ASSERT_EQ(kovra_sim_configure("timeout=300"), 0);
+        ASSERT_EQ(kovra_core_logging_init("tcp_client_test", &log_), 0);
+    }
+    void TearDown() override {
+        if (ipc_) kovra_core_ipc_deinit(ipc_);
+        kovra_core_logging_deinit(log_);
+        kovra_sim_reset();
+    }
+    int32_t connect(std::string const& url) {
+        return kovra_core_ipc_initiator_init(log_, url.c_str(), &ipc_);
+    }
+    // The LED's state, and how long asking took.
+    int32_t ask(kovra_initiator* led, Clock::duration* took = nullptr) {
+        auto const start = Clock::now();
+        uint8_t on = 0;
+        int32_t const status = kovra_api_led_get_state_send(led, "led", &on);
+        if (took) *took = Clock::now() - start;
+        return status;
+    }
+
+    void* log_ = nullptr;
+    void* ipc_ = nullptr;
+};
+
+// Answers initiators, then does what the test says with requests.
+FakeCamera::Behaviour opens_then(
+    std::function<bool(int, kovra_sim::wire::Call const&)> on_request) {
+    return [on_request](int fd, kovra_sim::wire::Call const& call) {
+        if (kovra_sim::function(call.function).kind == kovra_sim::Kind::initiator_init) {
+            FakeCamera::reply(fd, call.id, 0);
+            return true;
+        }
+        return on_request(fd, call);
+    };
+}
+
+TEST_F(TcpClient, ASilentCameraCostsOneDeadlineThenCallsFailAtOnce) {
+    FakeCamera camera(opens_then([](int, auto const&) { return true; }));
+    ASSERT_EQ(connect(camera.url()), 0);
+    kovra_initiator* led = nullptr;
+    ASSERT_EQ(kovra_api_led_initiator_init(ipc_, log_, &led, 0, 0), 0);
+    Clock::duration took;
+    EXPECT_EQ(ask(led, &took), KOVRA_SIM_STATUS_TIMEOUT);
+    EXPECT_GE(took, 300ms);
+    EXPECT_LT(took, 3s);
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(ask(led, &took), KOVRA_SIM_STATUS_NOT_CONNECTED);
+    EXPECT_LT(took, 100ms);
+}
+
+TEST_F(TcpClient, AReplyToNoRequestIsIgnored) {
+    FakeCamera camera(opens_then([](int fd, kovra_sim::wire::Call const& call) {
+        FakeCamera::reply(fd, call.id + 0x10000, 0);  // another generation of the slot
+        FakeCamera::reply(fd, 0xffffffffu, 0);        // no slot at all
+        FakeCamera::reply(fd, call.id, -42);
+        return true;
+    }));
+    ASSERT_EQ(connect(camera.url()), 0);
+    kovra_initiator* led = nullptr;
+    ASSERT_EQ(kovra_api_led_initiator_init(ipc_, log_, &led, 0, 0), 0);
+    EXPECT_EQ(ask(led), -42);
+    EXPECT_EQ(ask(led), -42);
+}
+
+TEST_F(TcpClient, ACameraThatHangsUpMidFrameFailsTheCallPromptly) {
+    FakeCamera camera(opens_then([](int fd, kovra_sim::wire::Call const&) {
+        send(fd, "\x00\x00\x00\x10\x94", 5, MSG_NOSIGNAL);
+        return false;
+    }));
+    ASSERT_EQ(connect(camera.url()), 0);
+    kovra_initiator* led = nullptr;
+    ASSERT_EQ(kovra_api_led_initiator_init(ipc_, log_, &led, 0, 0), 0);
+    Clock::duration took;
+    EXPECT_EQ(ask(led, &took), KOVRA_SIM_STATUS_NOT_CONNECTED);
+    EXPECT_LT(took, 250ms);
+}
+
+TEST_F(TcpClient, ConnectingFailsWithAStatusThatSaysWhy) {
+    int free_port = 0;
+    close(listen_loopback(free_port));
+    EXPECT_EQ(connect("tcp://127.0.0.1:" + std::to_string(free_port)),
+              KOVRA_SIM_STATUS_NOT_CONNECTED);
+    for (char const* bad :
+         {"udp://127.0.0.1", "tcp://", "tcp://127.0.0.1:0", "tcp://127.0.0.1:x", "tcp://[::1"}) {
+        EXPECT_EQ(connect(bad), KOVRA_SIM_STATUS_BAD_ARGUMENT) << bad;
+    }
+    FakeCamera other([](int, auto const&) { return false; }, kovra_sim::table_fingerprint() ^ 1);
+    EXPECT_EQ(connect(other.url()), KOVRA_SIM_STATUS_PROTOCOL);
+    ipc_ = nullptr;
+}
+
+// The daemon dies mid-run and comes back on the same port: calls fail fast
+// meanwhile, then the same initiator and handler work again.
+TEST_F(TcpClient, ReconnectsAndReopensWhatItHad) {
+    auto daemon = std::make_unique<Daemon>();
+    int const port = daemon->port();
+    ASSERT_EQ(connect(daemon->url()), 0);
+    kovra_initiator *led = nullptr, *broker = nullptr;
+    ASSERT_EQ(kovra_api_led_initiator_init(ipc_, log_, &led, 0, 0), 0);
+    ASSERT_EQ(kovra_api_broker_initiator_init(ipc_, log_, &broker, 1, 0), 0);
+    static std::atomic<int> announced{0};
+    auto handler = [](char const*, char const*, uint8_t, char const*, void*) { ++announced; };
+    ASSERT_EQ(kovra_api_broker_new_target_register_event_handler(broker, handler, nullptr), 0);
+    ASSERT_EQ(ask(led), 0);
+
+    daemon->stop(SIGKILL);
+    EXPECT_EQ(ask(led), KOVRA_SIM_STATUS_NOT_CONNECTED);
+    daemon =
+        std::make_unique<Daemon>(std::vector<std::string>{"--sim", "restart=led*1/1"}, "", port);
+    int32_t status = -1;
+    for (int i = 0; i < 500 && status != 0; ++i) {
+        std::this_thread::sleep_for(10ms);
+        status = ask(led);
+    }
+    EXPECT_EQ(status, 0);
+    for (int i = 0; i < 100 && announced == 0; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(announced, 1) << "the handler was not registered again";
+}
+
+}  // namespace

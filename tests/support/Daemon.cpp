@@ -1,0 +1,133 @@
+#include "Daemon.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+std::string slurp(std::string const& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+Daemon::Daemon(std::vector<std::string> const& options, std::string const& env, int port) {
+    char pattern[] = "/tmp/kovra-camd-test-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    std::vector<std::string> argv;
+    std::istringstream emulator(KOVRA_SIM_EMULATOR);
+    for (std::string word; emulator >> word;) argv.push_back(word);
+    argv.insert(argv.end(), {KOVRA_CAMD, "--listen", "127.0.0.1:" + std::to_string(port),
+                             "--port-file", dir_ + "/port"});
+    argv.insert(argv.end(), options.begin(), options.end());
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e) {
+        if (std::string(*e).rfind("KOVRA_SIM=", 0) != 0) environment.push_back(*e);
+    }
+    if (!env.empty()) environment.push_back("KOVRA_SIM=" + env);
+    std::vector<char*> envp;
+    for (auto& e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, (dir_ + "/log").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int const failed = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed) throw std::runtime_error("cannot start " + argv[0]);
+    // Until it says where it listens, or 20 s (an emulated daemon starts slowly).
+    int status = 0;
+    for (int i = 0; i < 2000 && port_ == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        port_ = std::atoi(slurp(dir_ + "/port").c_str());
+        if (port_ == 0 && waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            break;
+        }
+    }
+    if (port_ == 0) {
+        stop(SIGKILL, 5);
+        throw std::runtime_error("kovra-camd did not start: " + log());
+    }
+}
+
+Daemon::~Daemon() {
+    if (pid_ > 0) stop(SIGTERM);
+    std::remove((dir_ + "/port").c_str());
+    std::remove((dir_ + "/log").c_str());
+    rmdir(dir_.c_str());
+}
+
+std::string Daemon::log() const { return slurp(dir_ + "/log"); }
+
+long Daemon::rss_kib() const {
+    std::istringstream status(slurp("/proc/" + std::to_string(pid_) + "/status"));
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return -1;
+}
+
+int Daemon::stop(int signal, int seconds) {
+    if (pid_ <= 0) return -1;
+    ::kill(pid_, signal);
+    int status = 0;
+    for (int i = 0; i < seconds * 100; ++i) {
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return -1;
+}
+
+int connect_loopback(int port) {
+    int const fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+    if (fd >= 0) close(fd);
+    return -1;
+}
+
+int listen_loopback(int& port) {
+    int const fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 16) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        close(fd);
+        return -1;
+    }
+    port = ntohs(a.sin_port);
+    return fd;
+}

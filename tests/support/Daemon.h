@@ -1,0 +1,44 @@
+#ifndef IPC_SOAK_TESTS_SUPPORT_DAEMON_H
+#define IPC_SOAK_TESTS_SUPPORT_DAEMON_H
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+// A kovra-camd of one test, listening on a free loopback port. Destroying it
+// stops it (SIGTERM, then SIGKILL if it lingers) and waits for it.
+class Daemon {
+public:
+    // Starts the daemon with `options` besides its --listen and --port-file,
+    // on `port` (0: any free one), with KOVRA_SIM set to `env` if not empty.
+    explicit Daemon(std::vector<std::string> const& options = {}, std::string const& env = "",
+                    int port = 0);
+    Daemon(Daemon const&) = delete;
+    Daemon& operator=(Daemon const&) = delete;
+    ~Daemon();
+
+    int port() const { return port_; }
+    std::string url() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
+    // What it wrote to stderr so far.
+    std::string log() const;
+    // Its resident memory in KiB.
+    long rss_kib() const;
+
+    // Sends `signal` and waits at most `seconds` for it to end; its exit
+    // status, or -1 if it did not exit normally in time.
+    int stop(int signal, int seconds = 10);
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+    std::string dir_;
+};
+
+// A raw TCP connection to 127.0.0.1:port for tests that play a client or a
+// server by hand; -1 if it cannot be made.
+int connect_loopback(int port);
+// A listening socket on a free loopback port; fills `port`.
+int listen_loopback(int& port);
+
+#endif
