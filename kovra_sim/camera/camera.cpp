@@ -13,7 +13,7 @@ void store(Value& v, Sent const& s) {
             v.real = s.real;
             break;
         case Type::text:
-            v.text.assign(s.text);
+            v.text.assign(s.text());
             break;
         default:
             v.number = s.number;
@@ -41,8 +41,9 @@ int32_t Camera::serve(int id, std::string_view target, Sent const* sent, Replies
 }
 
 void Camera::served() {
-    uint64_t const n = served_.fetch_add(1, std::memory_order_relaxed) + 1;
+    // Only restarts need the count: without them, threads do not share it.
     if (!any_restarts_.load(std::memory_order_relaxed)) return;
+    uint64_t const n = served_.fetch_add(1, std::memory_order_relaxed) + 1;
     std::vector<int> due;
     {
         std::lock_guard lock(mutex_);

@@ -51,8 +51,9 @@ public:
     // values and hands the GET values to `replies`.
     int32_t serve(int function, std::string_view target, Sent const* sent, Replies& replies);
 
-    // Counts a request served successfully and restarts the targets whose
-    // turn it is; returns once the listeners have been told.
+    // Counts a request served successfully while restarts are planned, and
+    // restarts the targets whose turn it is; returns once the listeners have
+    // been told.
     void served();
     // Restarts a service's target now.
     void restart(int service);

@@ -213,7 +213,7 @@ int Settings::instance(int function, Sent const* sent) const {
         std::vector<std::string> const& options = r.keys[k++];
         int choice = -1;
         if (f.args[i].type == Type::text) {
-            auto const it = std::find(options.begin(), options.end(), sent[i].text);
+            auto const it = std::find(options.begin(), options.end(), sent[i].text());
             if (it != options.end()) choice = int(it - options.begin());
         } else if (sent[i].number >= 0 && sent[i].number < int64_t(options.size())) {
             choice = int(sent[i].number);

@@ -126,7 +126,7 @@ bool read_sent(FunctionInfo const& f, void* const* argv, Sent* sent) {
             default: {
                 char const* text = *static_cast<char const* const*>(argv[i]);
                 if (!text) return false;
-                sent[i].text = text;
+                sent[i].set_text(text);
                 break;
             }
         }

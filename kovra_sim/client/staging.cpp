@@ -2,8 +2,16 @@
 
 namespace kovra_sim {
 
+Staging::Staging(FunctionInfo const& function) : function_(function) {
+    for (int i = 0; i < function_.argc; ++i) {
+        if (function_.args[i].direction == Direction::get) slots_[i] = Slot{0, 0, nullptr};
+    }
+}
+
 Staging::~Staging() {
-    for (Slot& s : slots_) std::free(s.owned);
+    for (int i = 0; i < function_.argc; ++i) {
+        if (function_.args[i].direction == Direction::get) std::free(slots_[i].owned);
+    }
 }
 
 void Staging::text(int arg, std::string_view value) {

@@ -15,7 +15,7 @@ namespace kovra_sim {
 
 class Staging final : public Replies, public wire::ValueSink {
 public:
-    explicit Staging(FunctionInfo const& function) : function_(function) {}
+    explicit Staging(FunctionInfo const& function);
     Staging(Staging const&) = delete;
     Staging& operator=(Staging const&) = delete;
     ~Staging();
@@ -34,10 +34,12 @@ public:
     void commit(void* const* argv, Arrays& arrays);
 
 private:
+    // Only the out-parameters' slots are set up: a request makes one of
+    // these every time.
     struct Slot {
-        int64_t number = 0;
-        double real = 0;
-        void* owned = nullptr;  // a text or an array
+        int64_t number;
+        double real;
+        void* owned;  // a text or an array
     };
     FunctionInfo const& function_;
     Slot slots_[kMaxArgs];

@@ -2,8 +2,22 @@
 
 namespace kovra_sim {
 
-int32_t Ledger::injected(int function, uint32_t n) {
+size_t Ledger::shard() {
+    static std::atomic<size_t> threads{0};
+    thread_local size_t const mine = threads.fetch_add(1, std::memory_order_relaxed) % kShards;
+    return mine;
+}
+
+uint32_t Ledger::count(int function) const {
+    uint32_t n = 0;
+    for (Shard const& s : shards_) n += s.counts[function].load(std::memory_order_relaxed);
+    return n;
+}
+
+int32_t Ledger::injected(int function) {
     std::lock_guard lock(mutex_);
+    uint32_t const n = count(function) + 1;
+    shards_[shard()].counts[function].fetch_add(1, std::memory_order_relaxed);
     Fault const& f = faults_[function];
     auto const it = f.nth.find(n);
     return it != f.nth.end() ? it->second : f.always;
@@ -26,7 +40,9 @@ void Ledger::clear_faults() {
 }
 
 void Ledger::reset_counts() {
-    for (auto& c : counts_) c.value.store(0, std::memory_order_relaxed);
+    for (Shard& s : shards_) {
+        for (auto& c : s.counts) c.store(0, std::memory_order_relaxed);
+    }
 }
 
 std::string Ledger::calls_text() const {

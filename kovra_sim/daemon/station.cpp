@@ -13,7 +13,7 @@ constexpr size_t kMaxInitiators = 4096;
 
 std::string shown(Arg const& a, Sent const& s) {
     if (a.type == Type::f64) return format_f64(s.real);
-    if (a.type == Type::text) return quote(std::string(s.text).c_str());
+    if (a.type == Type::text) return quote(std::string(s.text()).c_str());
     return std::to_string(s.number);
 }
 

@@ -103,7 +103,7 @@ void write_request(FrameWriter& w, uint32_t id, int function, uint32_t handle,
         if (a.type == Type::f64) {
             p.pack(sent[i].real);
         } else if (a.type == Type::text) {
-            p.pack(sent[i].text);
+            p.pack(sent[i].text());
         } else {
             p.pack(sent[i].number);
         }
@@ -285,7 +285,9 @@ bool read_sent(int function, msgpack::object const& args, Sent* sent) {
         msgpack::object const& o = *next++;
         int64_t low = 0, high = 0;
         if (a.type == Type::text) {
-            if (!read_text(o, sent[i].text)) return false;
+            std::string_view text;
+            if (!read_text(o, text)) return false;
+            sent[i].set_text(text);
         } else if (a.type == Type::f64) {
             if (!read_real(o, sent[i].real)) return false;
         } else if (!range_of(a.type, low, high) || !read_int(o, low, high, sent[i].number)) {

@@ -171,7 +171,7 @@ TEST(DaemonTest, LimitsAreHeldAndSaidOnce) {
     // A client that sends without reading: the daemon stops reading it.
     std::string flood;
     kovra_sim::wire::FrameWriter w;
-    kovra_sim::Sent sent[kovra_sim::kMaxArgs];
+    kovra_sim::Sent sent[kovra_sim::kMaxArgs]{};
     for (uint32_t id = 1; id <= 200000; ++id) {
         w.clear();
         kovra_sim::wire::write_request(w, id, kovra_sim::fn_kovra_api_led_get_state_send, 1, "led",

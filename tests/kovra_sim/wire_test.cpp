@@ -27,7 +27,7 @@ TEST(Wire, FramesReadBackAsWritten) {
     Call wrong;
     EXPECT_FALSE(d.call(wrong));
 
-    Sent sent[kMaxArgs];
+    Sent sent[kMaxArgs]{};
     sent[0].number = 1, sent[1].number = -5, sent[2].real = 0.5;  // IN(i32), SET(i32), IN(f64) ...
     w.clear();
     write_request(w, 77, fn_kovra_api_positioning_move_to_position_with_speed_percentage_send, 9,
@@ -124,7 +124,7 @@ TEST(Wire, MalformedPayloadsAreRefused) {
 }
 
 TEST(Wire, ValuesSentMustFitTheirArguments) {
-    Sent sent[kMaxArgs];
+    Sent sent[kMaxArgs]{};
     auto args = [](auto pack) {
         static msgpack::sbuffer b;
         static msgpack::zone zone;
