@@ -1,7 +1,8 @@
 # Draws docs/performance.png from the data files report.py writes.
-#   gnuplot -e "data='DIR'; out='FILE.png'; title_note='...'" bench/performance.gp
+#   gnuplot -e "data='DIR'; out='FILE.png'; title_note='...'; scaling=1.6" bench/performance.gp
 # Left: in-process commands per second by worker threads, median with the
-# min-max range. Right: TCP requests per second by connections.
+# min-max range, and the -t 2 target (scaling times -t 1). Right: TCP
+# requests per second by connections.
 set terminal pngcairo size 1400,560 font "sans,11" noenhanced
 set output out
 set multiplot layout 1,2 title "ipc_soak benchmark  ".title_note
@@ -15,8 +16,13 @@ set title "In-process: commands per second (median, min-max)"
 set xlabel "worker threads (-t)"
 set ylabel "commands / s"
 set xrange [0.8:10]
+stats data."/inproc_ipc_soak.dat" every ::0::0 using 2 nooutput
+single = STATS_max
+# The direct loop is drawn a little to the right so that the ranges do not hide each other.
 plot data."/inproc_ipc_soak.dat" using 1:2:3:4 with yerrorlines lw 2 pt 7 title "ipc_soak", \
-     data."/inproc_direct_loop.dat" using 1:2:3:4 with yerrorlines lw 2 pt 5 title "direct loop (limit)"
+     data."/inproc_direct_loop.dat" using ($1*1.04):2:3:4 with yerrorlines lw 2 pt 5 title "direct loop (limit)", \
+     "+" using (2):(scaling*single) every ::0::0 with points pt 6 ps 2 lc rgb "red" \
+         title sprintf("target at -t 2: %gx -t 1", scaling)
 
 set title "TCP on loopback: requests per second (median)"
 set xlabel "connections / threads"

@@ -97,6 +97,19 @@ trap 'exit 130' INT TERM
 # Records a command line for the page, with the working folder written as $WORK.
 note() { printf '%s\n' "${*//$WORK/\$WORK}" >>"$WORK/commands.txt"; }
 
+# The arguments as a shell reads them back: quoted where they need it.
+quoted() {
+    local arg words=()
+    for arg in "$@"; do
+        if [[ $arg =~ ^[A-Za-z0-9_./:=,@+-]+$ ]]; then
+            words+=("$arg")
+        else
+            words+=("'${arg//\'/\'\\\'\'}'")
+        fi
+    done
+    echo "${words[*]}"
+}
+
 # key=value lines for the report.
 meta() { printf '%s=%s\n' "$1" "$2" >>"$WORK/meta.txt"; }
 figure() { printf '%s=%s\n' "$1" "$2" >>"$WORK/figures.txt"; }
@@ -290,7 +303,7 @@ wait_port() {
 start_server() {
     local out=$1
     shift
-    note "$* &"
+    note "$(quoted "$@") &"
     "$@" >"$out" 2>&1 &
     BACKGROUND+=($!)
 }
@@ -384,7 +397,7 @@ report() {
     if command -v gnuplot >/dev/null; then
         local out=docs/performance.png
         ((!SMOKE)) || out=$WORK/performance.png
-        gnuplot -e "data='$WORK/plot'; out='$out'; title_note='($(sed -n 's/^commit=//p' "$WORK/meta.txt"), $(sed -n 's/^date=//p' "$WORK/meta.txt"))'" \
+        gnuplot -e "data='$WORK/plot'; out='$out'; scaling=$MIN_SCALING; title_note='($(sed -n 's/^commit=//p' "$WORK/meta.txt"), $(sed -n 's/^date=//p' "$WORK/meta.txt"))'" \
             bench/performance.gp 2>"$WORK/gnuplot.log" || die "gnuplot failed: $(cat "$WORK/gnuplot.log")"
     fi
     if ((SMOKE)); then
