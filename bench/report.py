@@ -49,12 +49,18 @@ def number(value, digits=0):
     return f"{value:,.{digits}f}"
 
 
-def rate(value):
+def scale_of(value):
+    """Divisor, digits and unit that show a rate of this size."""
     if value >= 1e6:
-        return f"{value / 1e6:.2f} M/s"
+        return 1e6, 2, " M/s"
     if value >= 1e3:
-        return f"{value / 1e3:.1f} k/s"
-    return f"{value:.0f}/s"
+        return 1e3, 1, " k/s"
+    return 1.0, 0, "/s"
+
+
+def rate(value):
+    divisor, digits, unit = scale_of(value)
+    return f"{value / divisor:.{digits}f}{unit}"
 
 
 def ratio(value):
@@ -122,9 +128,13 @@ def paired(a, b):
 
 
 def spread(samples):
+    """Median with the range, in the median's unit: "2.69 M/s (2.56-2.78)"."""
     values = sorted(samples.values())
-    return (f"{rate(statistics.median(values))} ({rate(values[0])}-{rate(values[-1])})"
-            if values else NOT_AVAILABLE)
+    if not values:
+        return NOT_AVAILABLE
+    middle = statistics.median(values)
+    divisor, digits, _ = scale_of(middle)
+    return f"{rate(middle)} ({values[0] / divisor:.{digits}f}-{values[-1] / divisor:.{digits}f})"
 
 
 def throughput_rows(rates, min_scaling):
@@ -140,11 +150,15 @@ def throughput_rows(rates, min_scaling):
             scaling = paired(soak[threads], base)
             rows.append(Row(label, spread(soak[threads]), target,
                             ratio(scaling) if scaling is not None else ""))
+    # The direct loop at -t 1 against ipc_soak, and how the limit itself
+    # scales: ipc_soak cannot scale better than the calls it makes.
     for threads in sorted(direct):
-        against = paired(soak.get(threads, {}), direct[threads])
-        rows.append(Row(f"  direct loop, -t {threads}", spread(direct[threads]),
-                        f"ipc_soak -t {threads} / this",
-                        ratio(against) if against is not None else ""))
+        if threads == 1:
+            reference, value = "ipc_soak -t 1 / this", paired(soak.get(1, {}), direct[1])
+        else:
+            reference, value = "direct loop -t 1", paired(direct[threads], direct.get(1, {}))
+        rows.append(Row(f"  direct loop, -t {threads}", spread(direct[threads]), reference,
+                        ratio(value) if value is not None else ""))
     return rows
 
 
