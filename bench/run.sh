@@ -392,6 +392,7 @@ report() {
         args+=(--markdown docs/performance.md --template bench/performance.md.in)
     fi
     echo
+    ((!SMOKE)) || echo "Smoke run: counts too small for the figures to mean anything."
     python3 bench/report.py "${args[@]}"
     echo
     if command -v gnuplot >/dev/null; then
