@@ -387,6 +387,7 @@ measure_tcp() {
 report() {
     local args=("$WORK" --plot-data "$WORK/plot")
     meta duration "$((SECONDS / 60)) min $((SECONDS % 60)) s"
+    meta loadavg_end "$(cut -d' ' -f1-3 /proc/loadavg)"
     if ((!SMOKE)); then
         mkdir -p docs
         args+=(--markdown docs/performance.md --template bench/performance.md.in)
