@@ -6,6 +6,8 @@
 // Usage and defaults are ipc_soak's: direct_loop [-c N] [-s N] [-t N] [-u URL].
 // Prints one line, "commands N passed P", where P must equal the sum of the
 // passes in ipc_soak's report for the same options.
+#include <kovra/kovra_core.h>
+
 #include <boost/make_shared.hpp>
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
@@ -31,7 +33,6 @@
 #include "TemperatureTestService.h"
 #include "TemporalNoiseFilterTestService.h"
 #include "WhiteBalanceBasicTestService.h"
-#include <kovra/kovra_core.h>
 
 namespace {
 
@@ -91,8 +92,8 @@ private:
 
 int runDirect(RunSettings const& settings, void* ipc, void* log) {
     DirectCommands commands(ipc, log);
-    ScheduleTable schedules = drawSchedules(commands, settings.seed, settings.threadCount,
-                                            settings.commandsPerThread);
+    ScheduleTable schedules =
+        drawSchedules(commands, settings.seed, settings.threadCount, settings.commandsPerThread);
     std::vector<std::uint64_t> passed(settings.threadCount, 0);
     std::vector<std::thread> threads;
     threads.reserve(settings.threadCount);

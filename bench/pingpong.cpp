@@ -12,8 +12,13 @@
 //
 // Frames default to 64 bytes. TCP_NODELAY is set on both ends, so every
 // frame is its own segment, as a request/response protocol sends it.
-#include <algorithm>
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -21,12 +26,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -146,7 +147,8 @@ int load(Endpoint const& endpoint, size_t frame, unsigned connections, uint64_t 
                     failed = true;
                     return;
                 }
-                auto took = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - sent);
+                auto took =
+                    std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - sent);
                 mine.push_back(static_cast<uint32_t>(std::min<int64_t>(took.count(), UINT32_MAX)));
             }
         });

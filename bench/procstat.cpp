@@ -8,17 +8,18 @@
 // Usage: procstat [--timeout SECONDS] [--stdout FILE] -- COMMAND [ARG ...]
 // The command's standard output goes to FILE (default /dev/null), so that
 // writing to a terminal is never part of what is measured.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -31,7 +32,8 @@ double now() {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: procstat [--timeout SECONDS] [--stdout FILE] -- COMMAND [ARG ...]\n");
+    std::fprintf(stderr,
+                 "usage: procstat [--timeout SECONDS] [--stdout FILE] -- COMMAND [ARG ...]\n");
     return 2;
 }
 
@@ -100,7 +102,8 @@ int main(int argc, char** argv) {
             wait4(child, &status, 0, &usage);
             break;
         }
-        timespec wait{static_cast<time_t>(left), static_cast<long>((left - static_cast<time_t>(left)) * 1e9)};
+        timespec wait{static_cast<time_t>(left),
+                      static_cast<long>((left - static_cast<time_t>(left)) * 1e9)};
         sigtimedwait(&childSignal, nullptr, &wait);
     }
     double wall = now() - start;
@@ -114,6 +117,7 @@ int main(int argc, char** argv) {
         exitText = std::to_string(128 + WTERMSIG(status));
     }
     std::printf("wall_s=%.6f user_s=%.6f sys_s=%.6f maxrss_kb=%ld exit=%s\n", wall,
-                seconds(usage.ru_utime), seconds(usage.ru_stime), usage.ru_maxrss, exitText.c_str());
+                seconds(usage.ru_utime), seconds(usage.ru_stime), usage.ru_maxrss,
+                exitText.c_str());
     return timedOut ? 3 : 0;
 }
