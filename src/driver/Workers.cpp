@@ -4,10 +4,11 @@
 #include <iostream>
 
 #include "ApiTester.h"
+#include "StopSignal.h"
 
 void workerThread(ApiTester* tester, unsigned int threadIndex,
                   std::vector<unsigned int>& schedule) {
-    for (std::size_t k = 0; k < schedule.size(); ++k) {
+    for (std::size_t k = 0; k < schedule.size() && !stopRequested(); ++k) {
         tester->runCommand(threadIndex, schedule[k]);
         if (k % 100 == 0) {
             std::cout << '.' << std::flush;

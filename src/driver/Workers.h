@@ -8,7 +8,8 @@
 class ApiTester;
 
 // Runs one worker's schedule on the tester, printing a progress dot after
-// its 1st, 101st, 201st ... command.
+// its 1st, 101st, 201st ... command. Stops early, between two commands, once
+// a stop was requested (StopSignal.h).
 void workerThread(ApiTester* tester, unsigned int threadIndex, std::vector<unsigned int>& schedule);
 
 // Starts worker `threadIndex` on its own copy of `schedule`, made once here:

@@ -96,6 +96,15 @@ protected:
         start(args, directives);
         return finish();
     }
+    // Waits up to a minute for the first progress dot.
+    bool dotted() const {
+        auto const deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (readFile(dir + "/out").empty() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return std::chrono::steady_clock::now() < deadline;
+    }
+
     std::vector<std::string> journal() const { return linesOf(readFile(dir + "/journal")); }
     std::vector<std::string> lastCalls() const {
         std::vector<std::string> calls = journal();
@@ -214,6 +223,30 @@ TEST_F(IpcSoakTest, AFailureIsReportedAndWhatStartedIsShutDown) {
     EXPECT_EQ(soak("", "fail=kovra_core_init:3"), 0);
     EXPECT_EQ(err, "ERROR: kovra_core_init failed status3\n");
     EXPECT_EQ(Report(out).total, 10u);
+}
+
+TEST_F(IpcSoakTest, AnInterruptEndsTheRunEarlyWithItsReport) {
+    start("-t 4 -c 100000", "latency=1000");
+    ASSERT_TRUE(dotted());
+    kill(pid, SIGINT);
+    EXPECT_EQ(finish(60), 0) << err;
+    EXPECT_EQ(err, "");
+    Report report(out);
+    EXPECT_EQ(report.commands.size(), 87u);
+    EXPECT_GT(report.total, 0u);
+    EXPECT_LT(report.total, 400000u);
+    EXPECT_EQ(lastCalls(), kShutdown);
+}
+
+// Each request takes three seconds: the workers are still waiting for their
+// replies when the second interrupt comes.
+TEST_F(IpcSoakTest, ASecondInterruptEndsTheProgramAtOnce) {
+    start("-t 4 -c 100", "latency=3000000");
+    ASSERT_TRUE(dotted());
+    kill(pid, SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    kill(pid, SIGINT);
+    EXPECT_EQ(finish(60), 128 + SIGINT) << err;
 }
 
 }  // namespace
