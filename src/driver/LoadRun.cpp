@@ -1,6 +1,5 @@
 #include "LoadRun.h"
 
-#include <boost/make_shared.hpp>
 #include <iostream>
 
 #include "ApiTester.h"
@@ -13,7 +12,7 @@ void runLoad(RunSettings const& settings, void* ipcHandle, void* logHandle) {
         drawSchedules(tester, settings.seed, settings.threadCount, settings.commandsPerThread);
     WorkerThreads workers(settings.threadCount);
     for (unsigned int i = 0; i < settings.threadCount; ++i) {
-        workers.add(boost::make_shared<boost::thread>(&workerThread, &tester, i, schedules[i]));
+        workers.add(startWorker(&tester, i, schedules[i]));
     }
     workers.joinAll();
     std::cout << std::endl;

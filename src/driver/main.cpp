@@ -1,9 +1,11 @@
+#include <kovra/kovra_core.h>
+
 #include <exception>
 #include <iostream>
 
 #include "CommandLine.h"
 #include "LoadRun.h"
-#include <kovra/kovra_core.h>
+#include "StopSignal.h"
 
 int main(int argc, char** argv) {
     RunSettings settings;
@@ -33,6 +35,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // Once the library is up, an interrupted run still ends with its report
+    // and shuts the library down.
+    stopOnFirstSignal();
     try {
         runLoad(settings, ipcHandle, logHandle);
     } catch (std::exception const& e) {

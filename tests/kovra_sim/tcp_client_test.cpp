@@ -29,7 +29,7 @@ public:
     FakeCamera(Behaviour behave, uint64_t fingerprint = kovra_sim::table_fingerprint())
         : listener_(listen_loopback(port_)) {
         thread_ = std::thread([this, behave, fingerprint] {
-            int const fd = accept(listener_, nullptr, nullptr);
+            int const fd = client_ = accept(listener_, nullptr, nullptr);
             if (fd < 0) return;
             std::string hello = read_frame(fd);
             kovra_sim::wire::FrameWriter w;
@@ -44,6 +44,7 @@ public:
         });
     }
     ~FakeCamera() {
+        shutdown(client_, SHUT_RDWR);
         shutdown(listener_, SHUT_RDWR);
         close(listener_);
         thread_.join();
@@ -66,6 +67,7 @@ public:
 private:
     int port_ = 0;
     int listener_;
+    std::atomic<int> client_{-1};
     std::thread thread_;
 };
 
