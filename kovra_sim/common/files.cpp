@@ -33,10 +33,10 @@ int open_exclusive(std::string const& path, std::string& error) {
     return -1;
 }
 
-bool write_all(int fd, std::string const& text, std::string& error) {
+bool write_all(int fd, char const* data, size_t size, std::string& error) {
     size_t done = 0;
-    while (done < text.size()) {
-        ssize_t const n = ::write(fd, text.data() + done, text.size() - done);
+    while (done < size) {
+        ssize_t const n = ::write(fd, data + done, size - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             error = std::strerror(errno);

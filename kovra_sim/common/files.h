@@ -12,8 +12,11 @@ namespace kovra_sim {
 // its writer). Returns the descriptor, or -1 with the reason in `error`.
 int open_exclusive(std::string const& path, std::string& error);
 
-// Writes all of `text` to `fd`; false with the reason in `error`.
-bool write_all(int fd, std::string const& text, std::string& error);
+// Writes all of `size` bytes to `fd`; false with the reason in `error`.
+bool write_all(int fd, char const* data, size_t size, std::string& error);
+inline bool write_all(int fd, std::string const& text, std::string& error) {
+    return write_all(fd, text.data(), text.size(), error);
+}
 
 // Replaces `path` by a file holding `text`: written beside it under a name
 // of its own, then renamed over it, so a reader sees the old file or the new

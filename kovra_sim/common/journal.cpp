@@ -1,6 +1,11 @@
 #include "journal.h"
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <mutex>
+#include <system_error>
 
 #include "files.h"
 #include "value.h"
@@ -11,11 +16,47 @@ namespace {
 constexpr size_t kFlushBytes = 64 * 1024;
 constexpr auto kFlushAge = std::chrono::milliseconds(100);
 
+// The journals with a file open, for the fatal-signal handler.
+std::atomic<Journal*> streaming[4];
+
+// On a signal that would end the process, what the journals hold goes out
+// before it ends as it would have. Only signals the program left at their
+// default get this, so its own handlers (ipc_soak's Ctrl-C) stay in charge.
+extern "C" void flush_and_die(int signal) {
+    for (auto& j : streaming) {
+        if (Journal* journal = j.load()) journal->flush_on_signal();
+    }
+    ::raise(signal);  // the handler was installed with SA_RESETHAND
+}
+
+void catch_fatal_signals() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (int signal :
+             {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTERM, SIGINT, SIGHUP, SIGPIPE}) {
+            struct sigaction old {};
+            if (::sigaction(signal, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
+            struct sigaction flush {};
+            flush.sa_handler = flush_and_die;
+            flush.sa_flags = SA_RESETHAND;
+            sigemptyset(&flush.sa_mask);
+            ::sigaction(signal, &flush, nullptr);
+        }
+    });
+}
+
 }  // namespace
 
 Journal::~Journal() {
     std::string ignored;
     close_file(ignored);
+}
+
+void Journal::flush_on_signal() {
+    int const fd = fd_.load();
+    size_t const n = committed_.load();
+    // Only whole lines are committed, and the buffer never moves.
+    if (fd >= 0 && n > 0 && ::write(fd, buffer_.get(), n) >= 0) committed_.store(0);
 }
 
 void Journal::enable(int mode) {
@@ -24,7 +65,7 @@ void Journal::enable(int mode) {
     update_on();
 }
 
-void Journal::update_on() { on_.store(mode_ != 0 || fd_ >= 0, std::memory_order_relaxed); }
+void Journal::update_on() { on_.store(mode_ != 0 || fd_.load() >= 0, std::memory_order_relaxed); }
 
 bool Journal::open_file(std::string const& path, std::string& error) {
     int const fd = open_exclusive(path, error);
@@ -32,18 +73,40 @@ bool Journal::open_file(std::string const& path, std::string& error) {
     std::string ignored;
     close_file(ignored);
     std::lock_guard lock(mutex_);
-    fd_ = fd;
-    buffer_.reserve(kFlushBytes);
-    flushed_ = std::chrono::steady_clock::now();
+    if (!buffer_) buffer_.reset(new char[kFlushBytes]);
+    try {
+        writer_ = std::thread(&Journal::write_behind, this);
+    } catch (std::system_error const&) {
+        ::close(fd);
+        error = "cannot start its writer thread";
+        return false;
+    }
+    fd_.store(fd);
     update_on();
+    for (auto& j : streaming) {
+        Journal* expected = nullptr;
+        if (j.load() == this || j.compare_exchange_strong(expected, this)) break;
+    }
+    catch_fatal_signals();
     return true;
 }
 
+// Lines reach the file at most 100 ms after they were added, whether or not
+// more calls follow.
+void Journal::write_behind() {
+    std::unique_lock lock(mutex_);
+    while (!stop_writer_) {
+        wake_.wait_for(lock, kFlushAge);
+        std::string error;
+        if (!flush_locked(error) && write_error_.empty()) write_error_ = error;
+    }
+}
+
 bool Journal::flush_locked(std::string& error) {
-    flushed_ = std::chrono::steady_clock::now();
-    if (fd_ < 0 || buffer_.empty()) return true;
-    bool const ok = write_all(fd_, buffer_, error);
-    buffer_.clear();
+    size_t const n = committed_.load();
+    if (fd_.load() < 0 || n == 0) return true;
+    bool const ok = write_all(fd_.load(), buffer_.get(), n, error);
+    committed_.store(0);
     return ok;
 }
 
@@ -53,15 +116,22 @@ bool Journal::flush(std::string& error) {
 }
 
 bool Journal::close_file(std::string& error) {
+    {
+        std::lock_guard lock(mutex_);
+        stop_writer_ = true;
+    }
+    wake_.notify_all();
+    if (writer_.joinable()) writer_.join();
     std::lock_guard lock(mutex_);
+    stop_writer_ = false;
     bool ok = flush_locked(error);
     if (!write_error_.empty()) {
         error = write_error_;
         ok = false;
     }
     write_error_.clear();
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    int const fd = fd_.exchange(-1);
+    if (fd >= 0) ::close(fd);
     update_on();
     return ok;
 }
@@ -77,15 +147,21 @@ void Journal::add(std::string line) {
         }
         line.insert(0, "T" + std::to_string(number) + " ");
     }
-    if (fd_ >= 0) {
-        buffer_ += line;
-        buffer_ += '\n';
-        if (buffer_.size() >= kFlushBytes ||
-            std::chrono::steady_clock::now() - flushed_ > kFlushAge) {
-            // A journal that cannot be written is reported when it is closed.
-            std::string error;
-            if (!flush_locked(error) && write_error_.empty()) write_error_ = error;
+    if (fd_.load() >= 0) {
+        // A journal that cannot be written is reported when it is closed.
+        std::string error;
+        line += '\n';
+        if (committed_.load() + line.size() > kFlushBytes && !flush_locked(error) &&
+            write_error_.empty()) {
+            write_error_ = error;
         }
+        if (line.size() > kFlushBytes) {
+            if (!write_all(fd_.load(), line, error) && write_error_.empty()) write_error_ = error;
+        } else {
+            std::memcpy(buffer_.get() + committed_.load(), line.data(), line.size());
+            committed_.fetch_add(line.size());
+        }
+        line.pop_back();
     }
     if (mode_ != 0) lines_.push_back(std::move(line));
 }

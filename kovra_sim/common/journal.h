@@ -1,17 +1,22 @@
 // The call journal: one line per completed call, "name(arg, ...) = status".
 // Lines go to memory (for the controls, while enabled there) and to a file
 // (while one is open), or both. The file is streamed: lines are buffered and
-// written out every 64 KiB, at least every 100 ms while calls go on, on
-// flush() and when the file is closed, so a long soak holds little memory
-// and a crash loses at most its last moments. When neither is on, callers
-// check on() (one relaxed load) and build nothing. Thread-safe.
+// written out every 64 KiB, by a writer thread at most 100 ms after they were
+// added, on flush() and when the file is closed, so a long soak holds little
+// memory and the file is never far behind.
+// A signal that ends the process (abort, a crash, an unhandled SIGINT or
+// SIGTERM) writes what is buffered first. When neither is on, callers check
+// on() (one relaxed load) and build nothing. Thread-safe.
 #pragma once
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kovra_sim {
@@ -31,6 +36,8 @@ public:
     bool close_file(std::string& error);
 
     void add(std::string line);
+    // From a signal handler: writes the whole lines buffered, taking no lock.
+    void flush_on_signal();
     // Forgets the lines in memory and numbers threads from 1 again.
     void clear();
     size_t size() const;
@@ -40,6 +47,7 @@ public:
 private:
     void update_on();
     bool flush_locked(std::string& error);
+    void write_behind();
 
     std::atomic<bool> on_{false};
     mutable std::mutex mutex_;
@@ -47,10 +55,13 @@ private:
     std::vector<std::string> lines_;
     uint64_t epoch_ = 1;  // a thread's number holds for one epoch
     uint32_t threads_ = 0;
-    int fd_ = -1;
-    std::string buffer_;
-    std::string write_error_;  // the first, until the file is closed
-    std::chrono::steady_clock::time_point flushed_;
+    std::atomic<int> fd_{-1};
+    std::unique_ptr<char[]> buffer_;    // never moves once made, for flush_on_signal
+    std::atomic<size_t> committed_{0};  // whole lines in buffer_
+    std::string write_error_;           // the first, until the file is closed
+    std::thread writer_;
+    std::condition_variable wake_;
+    bool stop_writer_ = false;
 };
 
 // Builds one journal line. Texts are quoted with \" \\ \n \t escaped; NULL

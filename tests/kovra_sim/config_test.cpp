@@ -1,110 +1,81 @@
-#include <chrono>
+// Control directives as KOVRA_SIM and the daemon's --sim give them: what
+// each well-formed list means, and why each malformed one is refused.
+#include "config.h"
 
-#include "sim_test.h"
+#include <gtest/gtest.h>
 
+namespace kovra_sim {
 namespace {
 
-class Configure : public SimTest {};
-
-TEST_F(Configure, AcceptsWellFormedDirectives) {
-    for (char const* d : {
-             "",
-             ";;",
-             "fail=kovra_core_init",
-             "fail=kovra_core_init@1",
-             "fail=kovra_api_led_get_state_send@3:-100",
-             "fail=kovra_core_deinit:7",
-             " latency=0 ; latency=10000000 ",
-             "set=led.state=7",
-             "set=log.settings[KOVRA_IPC]=debug,notset,a b",
-             "set=img_param.stream_dim[1,0]=640,480",
-             "set=broker.targets=,,",
-             "restart=exposure*1/1",
-             "restart=log:log*3/100;restart=exposure:0*2/5",
-             "journal=/tmp/j.txt;state=/tmp/s.txt",
-         }) {
-        kovra_sim_reset();
-        EXPECT_EQ(kovra_sim_configure(d), 0) << d;
+class Directives : public testing::Test {
+protected:
+    bool parse(std::string const& text) {
+        error.clear();
+        return parse_config(text, settings, config, error);
     }
+    Settings settings;
+    Config config;
+    std::string error;
+};
+
+TEST_F(Directives, AWellFormedListSaysWhatToApply) {
+    ASSERT_TRUE(
+        parse(" fail=kovra_core_init ;; fail=kovra_api_led_set_state_send@3:-33;"
+              "set=log.settings[KOVRA_IPC]=a\\,b,c,d\\|e; restart=log:log*2/10;"
+              "latency=250; timeout=900; journal=/tmp/j; state=/tmp/s"))
+        << error;
+    ASSERT_EQ(config.faults.size(), 2u);
+    EXPECT_EQ(config.faults[0].function, fn_kovra_core_init);
+    EXPECT_EQ(config.faults[0].nth, 0u);
+    EXPECT_EQ(config.faults[0].status, -5) << "the documented default status";
+    EXPECT_EQ(config.faults[1].nth, 3u);
+    EXPECT_EQ(config.faults[1].status, -33);
+    ASSERT_EQ(config.sets.size(), 1u);
+    EXPECT_EQ(settings.key(config.sets[0].instance), "log.settings[KOVRA_IPC]");
+    EXPECT_EQ(config.sets[0].values[0].text, "a,b");
+    EXPECT_EQ(config.sets[0].values[2].text, "d|e");
+    ASSERT_EQ(config.restarts.size(), 1u);
+    EXPECT_EQ(config.restarts[0].service, svc_log);
+    EXPECT_EQ(config.restarts[0].count * 100 + config.restarts[0].every, 210u);
+    EXPECT_EQ(config.latency_us.value_or(0), 250u);
+    EXPECT_EQ(config.timeout_ms.value_or(0), 900u);
+    EXPECT_EQ(config.journal_path.value_or(""), "/tmp/j");
+    EXPECT_EQ(config.state_path.value_or(""), "/tmp/s");
+    // What the camera stores reads back through the same text form.
+    settings.put(config.sets[0].instance, config.sets[0].values);
+    std::vector<Value> back;
+    ASSERT_TRUE(settings.parse(config.sets[0].instance,
+                               format_values(settings.values(config.sets[0].instance)), back,
+                               error));
+    EXPECT_EQ(back, config.sets[0].values);
 }
 
-TEST_F(Configure, RefusesMalformedDirectives) {
-    for (char const* d : {
-             "bogus=1",
-             "fail",
-             "fail=",
-             "fail=kovra_core_nope",
-             "fail=kovra_core_init@0",
-             "fail=kovra_core_init@x",
-             "fail=kovra_core_init:0",
-             "fail=kovra_core_init:2147483648",
-             "fail=kovra_core_init:-",
-             "set=led.state",
-             "set=led.state=",
-             "set=led.state=300",
-             "set=led.nope=1",
-             "set=img_param.stream_dim=1,2",
-             "restart=exposure",
-             "restart=exposure*0/1",
-             "restart=exposure*1/0",
-             "restart=exposure:1*1/1",
-             "restart=camera*1/1",
-             "restart=exposure*1",
-             "latency=-1",
-             "latency=10000001",
-             "latency=1ms",
-             "journal=",
-             "latency=5;fail=nope",
-         }) {
-        EXPECT_EQ(kovra_sim_configure(d), KOVRA_SIM_STATUS_BAD_CONFIG) << d;
+TEST_F(Directives, AMalformedListIsRefusedWithItsReason) {
+    std::pair<char const*, char const*> const cases[] = {
+        {"nope=1", "\"nope=1\": unknown directive \"nope\""},
+        {"fail", "\"fail\": expected NAME=VALUE"},
+        {"fail=kovra_nothing", "\"fail=kovra_nothing\": unknown function \"kovra_nothing\""},
+        {"fail=kovra_core_init:0", "\"fail=kovra_core_init:0\": status must be a non-zero int32"},
+        {"fail=kovra_core_init@0",
+         "\"fail=kovra_core_init@0\": call number after '@' must be 1 or more"},
+        {"set=led.state", "\"set=led.state\": expected KEY=VALUES"},
+        {"set=led.state=256", "\"set=led.state=256\": \"256\" is not a u8 value"},
+        {"set=led.state=1,2", "\"set=led.state=1,2\": \"led.state\" takes 1 values, not 2"},
+        {"set=log.settings[KOVRA_X]=a,b,c",
+         "\"set=log.settings[KOVRA_X]=a,b,c\": no setting \"log.settings[KOVRA_X]\""},
+        {"restart=led*0/1", "\"restart=led*0/1\": COUNT and EVERY must be 1 or more"},
+        {"restart=led:0*1/1",
+         "\"restart=led:0*1/1\": service \"led\" has no target \"0\" (its target is \"led\")"},
+        {"restart=lamp*1/1", "\"restart=lamp*1/1\": unknown service \"lamp\""},
+        {"latency=10000001", "\"latency=10000001\": latency must be 0 to 10000000"},
+        {"timeout=0", "\"timeout=0\": timeout must be 1 to 3600000"},
+        {"journal=/tmp/x;state=/tmp/x", "journal and state name the same file \"/tmp/x\""},
+    };
+    for (auto const& [text, reason] : cases) {
+        EXPECT_FALSE(parse(std::string("latency=1;") + text)) << text;
+        EXPECT_EQ(error, reason);
     }
-    EXPECT_EQ(kovra_sim_configure(nullptr), KOVRA_SIM_STATUS_BAD_CONFIG);
-}
-
-TEST_F(Configure, ARefusedListAppliesNothing) {
-    std::string const before = snapshot();
-    EXPECT_EQ(kovra_sim_configure("set=led.state=7;fail=kovra_core_init;journal=/tmp/x;nope=1"),
-              KOVRA_SIM_STATUS_BAD_CONFIG);
-    EXPECT_EQ(snapshot(), before);
-    EXPECT_EQ(kovra_core_init(), 0);
-    EXPECT_EQ(kovra_sim_journal_size(), 0u);
-}
-
-TEST_F(Configure, DirectivesTakeEffect) {
-    ASSERT_EQ(kovra_sim_configure("set=led.state=7;fail=kovra_api_led_set_state_send@2:-33"), 0);
-    kovra_initiator* led = nullptr;
-    OPEN(led, led);
-    uint8_t state = 0;
-    ASSERT_EQ(kovra_api_led_get_state_send(led, "led", &state), 0);
-    EXPECT_EQ(state, 7);
-    EXPECT_EQ(kovra_api_led_set_state_send(led, "led", 1), 0);
-    EXPECT_EQ(kovra_api_led_set_state_send(led, "led", 2), -33);
-    EXPECT_EQ(setting("led.state"), "1");
-}
-
-TEST_F(Configure, LatencyDelaysEveryRequest) {
-    ASSERT_EQ(kovra_sim_configure("latency=100000"), 0);
-    kovra_initiator* led = nullptr;
-    OPEN(led, led);
-    uint8_t state = 0;
-    auto const start = std::chrono::steady_clock::now();
-    ASSERT_EQ(kovra_api_led_get_state_send(led, "led", &state), 0);
-    ASSERT_EQ(kovra_api_led_set_state_send(led, "led", 3), 0);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
-    kovra_sim_reset();
-    ASSERT_EQ(kovra_core_logging_init("t", &log_), 0);
-    ASSERT_EQ(kovra_core_ipc_initiator_init(log_, nullptr, &ipc_), 0);
-    OPEN(led, led);
-    auto const quick = std::chrono::steady_clock::now();
-    ASSERT_EQ(kovra_api_led_get_state_send(led, "led", &state), 0);
-    // Less than one delay, with room for a loaded or emulated machine.
-    EXPECT_LT(std::chrono::steady_clock::now() - quick, std::chrono::milliseconds(100));
-}
-
-TEST_F(Configure, JournalDirectiveTurnsTheJournalOn) {
-    ASSERT_EQ(kovra_sim_configure("journal=/dev/null"), 0);
-    EXPECT_EQ(kovra_core_init(), 0);
-    EXPECT_EQ(journal(), std::vector<std::string>{"kovra_core_init() = 0"});
 }
 
 }  // namespace
+}  // namespace kovra_sim

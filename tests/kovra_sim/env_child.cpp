@@ -1,11 +1,16 @@
 // A program like ipc_soak, linked only against libkovra-core and
 // libkovra-interfaces: it makes a fixed series of calls and prints their
-// statuses, so a test can run it under a KOVRA_SIM value.
+// statuses, so a test can run it under a KOVRA_SIM value. With "abort" it
+// aborts before shutting down; with "hold" it waits two seconds first.
 #include <kovra/kovra_api.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
-int main() {
+int main(int argc, char** argv) {
+    char const* const then = argc > 1 ? argv[1] : "";
     int const init = kovra_core_init();
     void* log = nullptr;
     void* ipc = nullptr;
@@ -21,6 +26,9 @@ int main() {
         int const status = kovra_api_led_get_state_send(led, "led", &state);
         std::printf("get_state=%d value=%d\n", status, state);
     }
+    std::fflush(stdout);
+    if (std::strcmp(then, "abort") == 0) std::abort();
+    if (std::strcmp(then, "hold") == 0) sleep(2);
     kovra_api_led_initiator_deinit(led);
     kovra_core_ipc_deinit(ipc);
     kovra_core_logging_deinit(log);

@@ -1,0 +1,320 @@
+// The stand-in client library through its C functions, on the in-process
+// camera: the status each kind of bad call gets, faults, what the journal
+// says of each kind of argument, settings kept and handed out, and the
+// broker's announcements.
+#include <gmock/gmock.h>
+#include <kovra/kovra_api.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "SimulatedCamera.h"
+
+namespace {
+
+using testing::ElementsAre;
+
+class Client : public SimulatedCamera {
+protected:
+    template <class Init>
+    kovra_initiator* open(Init init, int32_t events = 0) {
+        kovra_initiator* i = nullptr;
+        EXPECT_EQ(init(ipcHandle, logHandle, &i, events, 0), 0);
+        return i;
+    }
+    static std::string setting(char const* key) {
+        std::string values(kovra_sim_setting_get(key, nullptr, 0), '\0');
+        kovra_sim_setting_get(key, values.data(), values.size() + 1);
+        return values;
+    }
+};
+
+TEST_F(Client, EachKindOfBadCallGetsItsStatusAndTouchesNothing) {
+    kovra_initiator* led = open(kovra_api_led_initiator_init);
+    kovra_initiator* log = open(kovra_api_log_initiator_init);
+    kovra_initiator* released = open(kovra_api_led_initiator_init);
+    ASSERT_EQ(kovra_api_led_initiator_deinit(released), 0);
+    void* other_ipc = nullptr;
+    ASSERT_EQ(kovra_core_ipc_initiator_init(logHandle, nullptr, &other_ipc), 0);
+    kovra_initiator* orphan = nullptr;
+    ASSERT_EQ(kovra_api_led_initiator_init(other_ipc, logHandle, &orphan, 0, 0), 0);
+    ASSERT_EQ(kovra_core_ipc_deinit(other_ipc), 0);
+    auto* garbage = reinterpret_cast<kovra_initiator*>(uintptr_t(0x5a5a5a5a));
+    uint8_t state = 77;
+    uint32_t u = 77;
+    kovra_initiator* none = nullptr;
+    struct Case {
+        char const* what;
+        std::function<int32_t()> call;
+        int32_t status;
+    };
+    Case const cases[] = {
+        {"released initiator",
+         [&] { return kovra_api_led_get_state_send(released, "led", &state); },
+         KOVRA_SIM_STATUS_BAD_HANDLE},
+        {"another service's", [&] { return kovra_api_led_get_state_send(log, "led", &state); },
+         KOVRA_SIM_STATUS_BAD_HANDLE},
+        {"never a handle", [&] { return kovra_api_led_get_state_send(garbage, "led", &state); },
+         KOVRA_SIM_STATUS_BAD_HANDLE},
+        {"released twice", [&] { return kovra_api_led_initiator_deinit(released); },
+         KOVRA_SIM_STATUS_BAD_HANDLE},
+        {"log handle as IPC",
+         [&] { return kovra_api_led_initiator_init(logHandle, logHandle, &none, 0, 0); },
+         KOVRA_SIM_STATUS_BAD_HANDLE},
+        {"IPC released", [&] { return kovra_api_led_get_state_send(orphan, "led", &state); },
+         KOVRA_SIM_STATUS_NOT_CONNECTED},
+        {"null target", [&] { return kovra_api_led_get_state_send(led, nullptr, &state); },
+         KOVRA_SIM_STATUS_NULL_POINTER},
+        {"null out-parameter", [&] { return kovra_api_led_get_state_send(led, "led", nullptr); },
+         KOVRA_SIM_STATUS_NULL_POINTER},
+        {"null text sent",
+         [&] { return kovra_api_log_get_settings_core_send(log, "log", nullptr, &u, &u, &u); },
+         KOVRA_SIM_STATUS_NULL_POINTER},
+        {"null format", [&] { return kovra_core_logging_log(logHandle, 3, nullptr); },
+         KOVRA_SIM_STATUS_NULL_POINTER},
+        {"another target", [&] { return kovra_api_led_get_state_send(led, "0", &state); },
+         KOVRA_SIM_STATUS_UNKNOWN_TARGET},
+        {"no such log tag",
+         [&] { return kovra_api_log_get_settings_core_send(log, "log", "KOVRA_NOPE", &u, &u, &u); },
+         KOVRA_SIM_STATUS_UNKNOWN_TARGET},
+        {"events on a plain service",
+         [&] { return kovra_api_led_initiator_init(ipcHandle, logHandle, &none, 1, 0); },
+         KOVRA_SIM_STATUS_BAD_ARGUMENT},
+        {"reserved not 0",
+         [&] { return kovra_api_broker_initiator_init(ipcHandle, logHandle, &none, 1, 5); },
+         KOVRA_SIM_STATUS_BAD_ARGUMENT},
+        {"handler on a broker without events",
+         [&] {
+             return kovra_api_broker_new_target_register_event_handler(
+                 open(kovra_api_broker_initiator_init),
+                 [](char const*, char const*, uint8_t, char const*, void*) {}, nullptr);
+         },
+         KOVRA_SIM_STATUS_BAD_HANDLE},
+        {"a URL of no camera",
+         [&] { return kovra_core_ipc_initiator_init(logHandle, "http://camera", &other_ipc); },
+         KOVRA_SIM_STATUS_BAD_ARGUMENT},
+    };
+    std::string const before = snapshot();
+    for (Case const& c : cases) EXPECT_EQ(c.call(), c.status) << c.what;
+    EXPECT_EQ(state, 77) << "an out-parameter was written by a failed call";
+    EXPECT_EQ(u, 77u);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(snapshot(), before);
+    // Handles from before a reset are unknown after it, even where numbers repeat.
+    kovra_sim_reset();
+    void* fresh = nullptr;
+    ASSERT_EQ(kovra_core_logging_init("again", &fresh), 0);
+    EXPECT_EQ(kovra_core_logging_log(logHandle, 3, "stale"), KOVRA_SIM_STATUS_BAD_HANDLE);
+    EXPECT_EQ(kovra_core_logging_log(fresh, 3, "fresh"), 0);
+}
+
+TEST_F(Client, FaultsFireOnTheirCallsAndNothingElseHappens) {
+    kovra_initiator* led = open(kovra_api_led_initiator_init);
+    char const* const set = "kovra_api_led_set_state_send";
+    // The directive's documented default status, then one given on a call
+    // number, one every time, and a call number winning over every time.
+    ASSERT_EQ(kovra_sim_configure("fail=kovra_api_led_set_state_send@2"), 0);
+    ASSERT_EQ(kovra_sim_fail_nth(set, 4, -40), 0);
+    std::vector<int32_t> statuses;
+    for (int i = 0; i < 5; ++i)
+        statuses.push_back(kovra_api_led_set_state_send(led, "led", uint8_t(10 + i)));
+    EXPECT_THAT(statuses, ElementsAre(0, KOVRA_SIM_STATUS_INJECTED, 0, -40, 0));
+    EXPECT_EQ(setting("led.state"), "14");
+    ASSERT_EQ(kovra_sim_fail_always(set, -1), 0);
+    ASSERT_EQ(kovra_sim_fail_nth(set, 7, -70), 0);
+    EXPECT_EQ(kovra_api_led_set_state_send(led, "led", 99), -1);
+    EXPECT_EQ(kovra_api_led_set_state_send(led, "led", 99), -70);
+    EXPECT_EQ(setting("led.state"), "14");
+    EXPECT_EQ(kovra_sim_call_count(set), 7u);
+    EXPECT_EQ(kovra_sim_fail_always("kovra_api_led_no_such_send", -1),
+              KOVRA_SIM_STATUS_BAD_ARGUMENT);
+    EXPECT_EQ(kovra_sim_fail_always(set, 0), KOVRA_SIM_STATUS_BAD_ARGUMENT);
+    // Any function at all, the hand-written ones included.
+    ASSERT_EQ(kovra_sim_fail_always("kovra_core_logging_log", -9), 0);
+    EXPECT_EQ(kovra_core_logging_log(logHandle, 3, "x"), -9);
+}
+
+// One call of each kind of argument, and the journal line it leaves.
+TEST_F(Client, TheJournalShowsEveryKindOfArgument) {
+    ASSERT_EQ(kovra_sim_setting_set("log.settings[KOVRA_IPC]", "say \"hi\",a\\nb,c"), 0);
+    ASSERT_EQ(kovra_sim_setting_set("positioning.position", "-1,2,3"), 0);
+    kovra_initiator* log = open(kovra_api_log_initiator_init);           // #3
+    kovra_initiator* pos = open(kovra_api_positioning_initiator_init);   // #4
+    kovra_initiator* broker = open(kovra_api_broker_initiator_init, 1);  // #5
+    kovra_sim_journal_clear();
+    char *level = nullptr, *a = nullptr, *b = nullptr;
+    kovra_api_log_get_settings_send(log, "log", "KOVRA_IPC", &level, &a, &b);
+    kovra_api_positioning_move_to_position_with_speed_percentage_send(pos, "0", 1, -2, 0.5, 1, 2,
+                                                                      1.0 / 3, 1, 3, 100, 7);
+    kovra_string_array *words = nullptr, *targets = nullptr;
+    kovra_bool_array* up = nullptr;
+    kovra_api_broker_get_targets_send(broker, "broker", "", &words, &targets, &up);
+    kovra_core_free_string_array(targets);
+    kovra_core_free_string_array(targets);
+    int32_t i32 = 5;
+    kovra_api_positioning_get_position_send(pos, "nope", &i32, &i32, &i32);
+    kovra_api_positioning_get_position_send(pos, "0", &i32, nullptr, &i32);
+    kovra_core_logging_log(logHandle, 6, "%d%%", 50);
+    kovra_api_broker_new_target_register_event_handler(
+        broker, [](char const*, char const*, uint8_t, char const*, void*) {}, nullptr);
+    EXPECT_THAT(
+        journal(),
+        ElementsAre(
+            "kovra_api_log_get_settings_send(#3, \"log\", \"KOVRA_IPC\", &\"say \\\"hi\\\"\", "
+            "&\"a\\nb\", &\"c\") = 0",
+            "kovra_api_positioning_move_to_position_with_speed_percentage_send(#4, \"0\", 1, -2, "
+            "0.5, 1, 2, 0.33333333333333331, 1, 3, 100, 7) = 0",
+            "kovra_api_broker_get_targets_send(#5, \"broker\", \"\", &[#1], &[#2], &[#3]) = 0",
+            "kovra_core_free_string_array([#2]) = 0", "kovra_core_free_string_array([#?]) = -1",
+            "kovra_api_positioning_get_position_send(#4, \"nope\", &?, &?, &?) = -3",
+            "kovra_api_positioning_get_position_send(#4, \"0\", &?, null, &?) = -2",
+            "kovra_core_logging_log(#1, 6, \"50%\") = 0",
+            "kovra_api_broker_new_target_register_event_handler(#5, ptr, null) = 0"));
+    EXPECT_EQ(kovra_sim_outstanding_arrays(), 2u);
+    kovra_core_free_string_array(words);
+    kovra_core_free_bool_array(up);
+    std::free(level), std::free(a), std::free(b);
+}
+
+TEST_F(Client, SettingsAreKeptPerInstanceAndHandedOutWhole) {
+    kovra_initiator* img = open(kovra_api_img_param_initiator_init);
+    kovra_initiator* pos = open(kovra_api_positioning_initiator_init);
+    ASSERT_EQ(kovra_sim_setting_set("img_param.stream_dim[1,0]", "640,480"), 0);
+    uint32_t w = 0, h = 0;
+    ASSERT_EQ(kovra_api_img_param_get_stream_dim_send(img, "img_param", 1, 0, &w, &h), 0);
+    EXPECT_EQ(w * 10000 + h, 6400480u);
+    EXPECT_EQ(kovra_api_img_param_get_stream_dim_send(img, "img_param", 2, 0, &w, &h),
+              KOVRA_SIM_STATUS_UNKNOWN_TARGET);
+    // A write stores its slots and leaves the others.
+    ASSERT_EQ(kovra_api_positioning_set_soft_velocity_limits_send(pos, "0", 1, -2, 3, 0, 5, -6, 255,
+                                                                  INT32_MIN, INT32_MAX),
+              0);
+    EXPECT_EQ(setting("positioning.soft_velocity_limits"),
+              "1,-2,3,0,5,-6,255,-2147483648,2147483647");
+    std::string const velocity = setting("positioning.velocity");
+    ASSERT_EQ(kovra_api_positioning_set_velocity_send(pos, "0", 9, 11, 9, 12, 9, 13, 9), 0);
+    EXPECT_EQ(setting("positioning.velocity"), "11,12,13");
+    // Every default instance exists and differs from its neighbours' slots.
+    EXPECT_NE(velocity, "11,12,13");
+    EXPECT_EQ(setting("img_param.no_such"), "");
+    for (auto [key, values] : {std::pair{"led.state", "256"},
+                               {"led.state", "1,2"},
+                               {"no.such", "1"},
+                               {"log.tags", "a\\"}}) {
+        EXPECT_EQ(kovra_sim_setting_set(key, values), KOVRA_SIM_STATUS_BAD_ARGUMENT)
+            << key << "=" << values;
+    }
+}
+
+struct Heard {
+    std::mutex mutex;
+    std::vector<std::string> calls;
+    std::thread::id thread;
+};
+
+void record(char const* service, char const* target, uint8_t flag, char const* address,
+            void* context) {
+    auto* heard = static_cast<Heard*>(context);
+    std::lock_guard lock(heard->mutex);
+    heard->calls.push_back(std::string(service) + ":" + target + " " + std::to_string(flag) + " " +
+                           address);
+    heard->thread = std::this_thread::get_id();
+}
+
+TEST_F(Client, RestartsAreAnnouncedOnALibraryThreadWhileSubscribed) {
+    kovra_initiator* broker = open(kovra_api_broker_initiator_init, 1);
+    kovra_initiator* exposure = open(kovra_api_exposure_initiator_init);
+    Heard heard;
+    ASSERT_EQ(kovra_api_broker_new_target_register_event_handler(broker, record, &heard), 0);
+    // Every 30th request served restarts exposure, five times at most; failed ones count nothing.
+    ASSERT_EQ(kovra_sim_configure("restart=exposure:0*5/30;restart=led*1/1000"), 0);
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 4; ++t) {
+        workers.emplace_back([exposure] {
+            uint8_t on = 0;
+            for (int i = 0; i < 50; ++i)
+                EXPECT_EQ(kovra_api_exposure_get_manual_mode_enable_send(exposure, "0", &on), 0);
+            for (int i = 0; i < 50; ++i)
+                kovra_api_exposure_get_manual_mode_enable_send(exposure, "9", &on);
+        });
+    }
+    for (auto& w : workers) w.join();
+    ASSERT_EQ(kovra_sim_restart_target("log:log"), 0);
+    {
+        std::lock_guard lock(heard.mutex);
+        EXPECT_EQ(std::count(heard.calls.begin(), heard.calls.end(), "exposure:0 1 local"), 5);
+        EXPECT_EQ(heard.calls.back(), "log:log 1 local");
+        EXPECT_EQ(heard.calls.size(), 6u);
+        EXPECT_NE(heard.thread, std::this_thread::get_id());
+    }
+    // Once unregistered (or its broker released), nothing more arrives.
+    ASSERT_EQ(kovra_api_broker_new_target_unregister_event_handler(broker, record), 0);
+    EXPECT_EQ(kovra_api_broker_new_target_unregister_event_handler(broker, record),
+              KOVRA_SIM_STATUS_BAD_HANDLE);
+    ASSERT_EQ(kovra_sim_restart_target("led"), 0);
+    ASSERT_EQ(kovra_api_broker_new_target_register_event_handler(broker, record, &heard), 0);
+    ASSERT_EQ(kovra_api_broker_initiator_deinit(broker), 0);
+    ASSERT_EQ(kovra_sim_restart_target("led"), 0);
+    EXPECT_EQ(heard.calls.size(), 6u);
+    EXPECT_EQ(kovra_sim_restart_target("led:0"), KOVRA_SIM_STATUS_BAD_ARGUMENT);
+}
+
+std::atomic<bool> running{false};
+std::atomic<int> deliveries{0};
+
+void slow(char const*, char const*, uint8_t, char const*, void*) {
+    running = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ++deliveries;
+    running = false;
+}
+
+TEST_F(Client, UnregisteringWaitsForARunningHandler) {
+    kovra_initiator* broker = open(kovra_api_broker_initiator_init, 1);
+    ASSERT_EQ(kovra_api_broker_new_target_register_event_handler(broker, slow, nullptr), 0);
+    std::thread restarter([] { kovra_sim_restart_target("relay"); });
+    while (!running) std::this_thread::yield();
+    ASSERT_EQ(kovra_api_broker_new_target_unregister_event_handler(broker, slow), 0);
+    EXPECT_FALSE(running);
+    EXPECT_EQ(deliveries, 1);
+    restarter.join();
+}
+
+// Requests on shared initiators from many threads, controls beside them:
+// every call counted and journalled once, nothing leaked.
+TEST_F(Client, ManyThreadsOnSharedInitiators) {
+    kovra_initiator* exposure = open(kovra_api_exposure_initiator_init);
+    kovra_initiator* log = open(kovra_api_log_initiator_init);
+    size_t const before = kovra_sim_journal_size();
+    constexpr int kThreads = 6, kRounds = 200;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kRounds; ++i) {
+                uint32_t a, b, c;
+                EXPECT_EQ(
+                    kovra_api_exposure_set_frame_rate_send(exposure, "0", uint32_t(t * 1000 + i)),
+                    0);
+                EXPECT_EQ(kovra_api_exposure_get_frame_rate_send(exposure, "0", &a, &b, &c), 0);
+                EXPECT_LT(a, uint32_t(kThreads * 1000));
+                kovra_string_array* tags = nullptr;
+                EXPECT_EQ(kovra_api_log_get_tags_send(log, "log", &tags), 0);
+                EXPECT_EQ(kovra_core_free_string_array(tags), 0);
+            }
+        });
+    }
+    std::thread controls([] {
+        for (int i = 0; i < 50; ++i)
+            kovra_sim_setting_set("led.state", "4"), kovra_sim_snapshot(nullptr, 0);
+    });
+    for (auto& t : threads) t.join();
+    controls.join();
+    uint32_t const n = kThreads * kRounds;
+    EXPECT_EQ(kovra_sim_call_count("kovra_api_exposure_get_frame_rate_send"), n);
+    EXPECT_EQ(kovra_sim_call_count("kovra_core_free_string_array"), n);
+    EXPECT_EQ(kovra_sim_outstanding_arrays(), 0u);
+    EXPECT_EQ(kovra_sim_journal_size() - before, size_t(n) * 4);
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+// The KOVRA_SIM path from outside a process, and the files it writes:
+// programs linked like ipc_soak run under a KOVRA_SIM value. The journal is
+// streamed (an aborted program leaves its lines), a state file is replaced
+// whole, and paths that cannot work get a clear error instead of a hang or
+// a torn file.
+#include <gmock/gmock.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using testing::HasSubstr;
+
+struct Outcome {
+    int exit_code;
+    std::string out, err;
+};
+
+std::string read(std::string const& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class ChildFiles : public testing::Test {
+protected:
+    void SetUp() override {
+        char dir[] = "/tmp/kovra_sim_files_XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        dir_ = dir;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    // Runs `program` with KOVRA_SIM set, bounded to 30 s.
+    Outcome run(std::string const& program, std::string const& kovra_sim,
+                std::string const& tag = "") {
+        std::string const out = dir_ + "/out" + tag, err = dir_ + "/err" + tag;
+        std::string const cmd = "KOVRA_SIM='" + kovra_sim + "' timeout 30 " + KOVRA_SIM_EMULATOR +
+                                " " + program + " >" + out + " 2>" + err;
+        int const status = std::system(cmd.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(out), read(err)};
+    }
+    std::string path(char const* name) const { return dir_ + "/" + name; }
+
+    std::string dir_;
+};
+
+std::string const kChildJournal =
+    "kovra_core_init() = 0\n"
+    "kovra_core_logging_init(\"kovra_sim_env_child\", &#1) = 0\n"
+    "kovra_core_logging_log(#1, 6, \"child 1\") = 0\n"
+    "kovra_core_ipc_initiator_init(#1, null, &#2) = 0\n"
+    "kovra_api_led_initiator_init(#2, #1, &#3, 0, 0) = 0\n"
+    "kovra_api_led_get_state_send(#3, \"led\", &9) = 0\n"
+    "kovra_api_led_get_state_send(#3, \"led\", &?) = -77\n"
+    "kovra_api_led_get_state_send(#3, \"led\", &9) = 0\n";
+
+TEST_F(ChildFiles, DirectivesApplyAndTheFilesHoldTheWholeRun) {
+    std::ofstream(path("state")) << "an older state\n";
+    Outcome const r = run(KOVRA_SIM_ENV_CHILD,
+                          "fail=kovra_api_led_get_state_send@2:-77; set=led.state=9;"
+                          "set=device_information.friendly_name=two\\nlines\\, one value;"
+                          "journal=" +
+                              path("journal") + ";state=" + path("state"));
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "init=0 logging_init=0\nget_state=0 value=9\nget_state=-77 value=0\nget_state=0 "
+              "value=9\ndeinit=0\n");
+    EXPECT_EQ(read(path("journal")), kChildJournal +
+                                         "kovra_api_led_initiator_deinit(#3) = 0\n"
+                                         "kovra_core_ipc_deinit(#2) = 0\n"
+                                         "kovra_core_logging_deinit(#1) = 0\n"
+                                         "kovra_core_deinit() = 0\n");
+    std::string const state = read(path("state"));
+    EXPECT_THAT(state, HasSubstr("\ndevice_information.friendly_name=two\\nlines\\, one value\n"));
+    EXPECT_THAT(state, HasSubstr("\nled.state=9\n"));
+    EXPECT_THAT(
+        state,
+        HasSubstr(
+            "\ncalls kovra_api_led_get_state_send 3\ncalls kovra_api_led_initiator_deinit 1\n"));
+    EXPECT_THAT(state, testing::EndsWith("\noutstanding_arrays 0\n"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 4)
+        << "a temporary file was left";
+}
+
+TEST_F(ChildFiles, AnAbortedProgramLeavesItsJournal) {
+    Outcome const r =
+        run(std::string(KOVRA_SIM_ENV_CHILD) + " abort",
+            "fail=kovra_api_led_get_state_send@2:-77; set=led.state=9; journal=" + path("journal"));
+    EXPECT_NE(r.exit_code, 0);
+    EXPECT_EQ(read(path("journal")), kChildJournal);
+}
+
+TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
+    ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+    std::string const same = path("same");
+    struct Case {
+        std::string directives, error;
+    } const cases[] = {
+        {"journal=" + path("fifo"),
+         "kovra-sim: KOVRA_SIM: journal " + path("fifo") + ": not a regular file\n"},
+        {"journal=" + same + ";state=" + same,
+         "kovra-sim: KOVRA_SIM: journal and state name the same file \"" + same + "\"\n"},
+        {"journal=" + dir_ + "/no/such/dir/j",
+         "kovra-sim: KOVRA_SIM: journal " + dir_ + "/no/such/dir/j: No such file or directory\n"},
+        {"latency=fast", "kovra-sim: KOVRA_SIM: \"latency=fast\": latency must be 0 to 10000000\n"},
+    };
+    for (Case const& c : cases) {
+        Outcome const r = run(KOVRA_SIM_ENV_CHILD, c.directives);
+        EXPECT_EQ(r.exit_code, 1) << c.directives;
+        EXPECT_EQ(r.out, "init=-6 logging_init=-6\n") << c.directives;
+        EXPECT_EQ(r.err, c.error);
+    }
+}
+
+// A second process naming a journal in use gets an error, and the first
+// one's journal stays whole.
+TEST_F(ChildFiles, TwoProcessesNeverShareAJournal) {
+    std::string const directives =
+        "set=led.state=9; fail=kovra_api_led_get_state_send@2:-77; journal=" + path("journal");
+    auto first = std::async(std::launch::async, [&] {
+        return run(std::string(KOVRA_SIM_ENV_CHILD) + " hold", directives, "1");
+    });
+    for (int i = 0; i < 500 && read(path("journal")).find("&9) = 0\n") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    Outcome const second = run(KOVRA_SIM_ENV_CHILD, directives, "2");
+    EXPECT_EQ(second.err,
+              "kovra-sim: KOVRA_SIM: journal " + path("journal") + ": in use by another process\n");
+    EXPECT_EQ(first.get().exit_code, 0);
+    EXPECT_THAT(read(path("journal")), testing::StartsWith(kChildJournal));
+    EXPECT_THAT(read(path("journal")), testing::EndsWith("kovra_core_deinit() = 0\n"));
+}
+
+TEST_F(ChildFiles, TheInfoToolChecksValuesAndDescribesTheLibrary) {
+    std::string const info = std::string(KOVRA_SIM_EMULATOR) + " " + KOVRA_SIM_INFO;
+    Outcome r = run(info + " --check 'restart=led*2/9; timeout=10'", "");
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, "ok\n");
+    r = run(info + " --check 'fail=kovra_api_led_get_state_send@0'", "");
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err,
+              "kovra-sim-info: \"fail=kovra_api_led_get_state_send@0\": call number after '@' must "
+              "be 1 or more\n");
+    r = run(info + " --defaults --functions", "");
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_THAT(r.err, HasSubstr("give exactly one of --functions, --defaults, --check"));
+    r = run(info + " --functions", "");
+    EXPECT_THAT(
+        r.out,
+        HasSubstr(
+            "int32_t kovra_core_logging_log(void* log, int32_t level, char const* format, ...)\n"));
+    EXPECT_THAT(
+        r.out,
+        HasSubstr("int32_t kovra_api_img_param_get_stream_dim_send(kovra_initiator* initiator, "
+                  "char const* target, int32_t a0, int32_t a1, uint32_t* a2, uint32_t* a3)\n"));
+}
+
+}  // namespace
