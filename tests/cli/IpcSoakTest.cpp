@@ -10,10 +10,13 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "Daemon.h"
 
 extern char** environ;
 
@@ -106,6 +109,15 @@ protected:
     }
 
     std::vector<std::string> journal() const { return linesOf(readFile(dir + "/journal")); }
+    // The "calls FUNCTION N" lines of a state file for the functions that
+    // reach a camera daemon: requests, initiators and event handlers.
+    static std::vector<std::string> remoteCalls(std::string const& state) {
+        std::vector<std::string> calls;
+        for (auto const& line : linesOf(state)) {
+            if (line.rfind("calls kovra_api_", 0) == 0) calls.push_back(line);
+        }
+        return calls;
+    }
     std::vector<std::string> lastCalls() const {
         std::vector<std::string> calls = journal();
         return {calls.end() - std::min<std::size_t>(calls.size(), 3), calls.end()};
@@ -198,7 +210,7 @@ TEST_F(IpcSoakTest, AFailureIsReportedAndWhatStartedIsShutDown) {
          1,
          "ERROR: kovra_core_ipc_initiator_init failed status-3\n",
          {kStart[0], kStart[1], ipc + "null, &?) = -3", kShutdown[1], kShutdown[2]}},
-        // The stand-in serves no network camera.
+        // No camera daemon listens there.
         {"-u tcp://127.0.0.1",
          "",
          1,
@@ -247,6 +259,75 @@ TEST_F(IpcSoakTest, ASecondInterruptEndsTheProgramAtOnce) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     kill(pid, SIGINT);
     EXPECT_EQ(finish(60), 128 + SIGINT) << err;
+}
+
+// Over TCP the program prints what it prints in-process, restarts
+// included; the daemon served exactly the calls the program made, and the
+// camera is left as found but for the two values the program writes.
+TEST_F(IpcSoakTest, OverTcpASoakIsTheSameAsInProcess) {
+    std::string const restarts = "restart=exposure*5/300;restart=led*2/1000";
+    auto daemon = std::make_unique<Daemon>(
+        std::vector<std::string>{"--sim", restarts + ";state=" + dir + "/camd"});
+    ASSERT_EQ(soak("-t 8 -c 2000 -u " + daemon->url()), 0) << err;
+    std::string const over_tcp = out, client_state = readFile(dir + "/state");
+    ASSERT_EQ(daemon->stop(SIGTERM), 0);
+    ASSERT_EQ(soak("-t 8 -c 2000", restarts), 0);
+    EXPECT_EQ(over_tcp, out);
+    EXPECT_EQ(Report(out).targets, (std::vector<std::string>{"Target exposure:0 reset 5 times",
+                                                             "Target led:led reset 2 times"}));
+    std::string const camd = readFile(dir + "/camd");
+    EXPECT_EQ(remoteCalls(camd), remoteCalls(client_state));
+    std::vector<std::string> changed;
+    for (auto const& line : linesOf(camd)) {
+        // The client's own camera, unused over TCP, still holds the defaults.
+        if (line.find('=') != std::string::npos &&
+            ("\n" + client_state).find("\n" + line + "\n") == std::string::npos) {
+            changed.push_back(line);
+        }
+    }
+    EXPECT_EQ(changed, (std::vector<std::string>{"device_information.friendly_name=FRIENDLY",
+                                                 "log.settings[KOVRA_IPC]=err,notset,notset"}));
+}
+
+// A camera that dies mid-soak costs moments, not a deadline per command:
+// the rest fail fast and are counted; a new daemon serves a new run.
+TEST_F(IpcSoakTest, ASoakWhoseCameraDiesFinishesPromptly) {
+    auto daemon = std::make_unique<Daemon>();
+    start("-t 8 -c 200000 -u " + daemon->url());
+    ASSERT_TRUE(dotted());
+    daemon->stop(SIGKILL);
+    auto const killed = std::chrono::steady_clock::now();
+    EXPECT_EQ(finish(120), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(30));
+    Report report(out);
+    EXPECT_EQ(report.total, 1600000u);
+    EXPECT_THAT(out, testing::ContainsRegex("/[1-9][0-9]*/[0-9]+\n"));
+    daemon = std::make_unique<Daemon>();
+    EXPECT_EQ(soak("-t 2 -c 300 -u " + daemon->url()), 0);
+    for (auto const& line : Report(out).commands)
+        EXPECT_THAT(line, testing::ContainsRegex(" [0-9]+/0/[0-9]+$"));
+}
+
+// Two programs on one daemon: each sees its own report, the daemon both.
+TEST_F(IpcSoakTest, TwoSoaksShareADaemon) {
+    Daemon daemon({"--sim", "state=" + dir + "/camd"});
+    std::string const other = dir + "/other";
+    auto second = std::async(std::launch::async, [&] {
+        return std::system(("KOVRA_SIM= " IPC_SOAK_EMULATOR " " IPC_SOAK_PROGRAM
+                            " -t 3 -s 9 -c 3000 -u " +
+                            daemon.url() + " >" + other)
+                               .c_str());
+    });
+    ASSERT_EQ(soak("-t 5 -c 2000 -u " + daemon.url()), 0);
+    EXPECT_EQ(second.get(), 0);
+    EXPECT_EQ(Report(out).total, 10000u);
+    EXPECT_EQ(Report(readFile(other)).total, 9000u);
+    for (std::string const& report : {out, readFile(other)}) {
+        EXPECT_THAT(report, testing::Not(testing::ContainsRegex("/[1-9][0-9]*/[0-9]+\n")));
+    }
+    ASSERT_EQ(daemon.stop(SIGTERM), 0);
+    EXPECT_THAT(readFile(dir + "/camd"),
+                testing::HasSubstr("\ncalls kovra_api_broker_initiator_init 4\n"));
 }
 
 }  // namespace
