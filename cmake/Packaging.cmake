@@ -1,8 +1,11 @@
 # Debian packages, one per component:
-#   ipc-soak   the program alone. On a camera the client library is the
-#              vendor's, so this package neither ships nor depends on it.
-#   kovra-sim  the stand-in client library, its simulated camera, the
-#              kovra-sim-info tool and headers, for machines without a camera.
+#   ipc-soak   the program alone, with its manual page. On a camera the
+#              client library is the vendor's, so this package neither ships
+#              nor depends on it.
+#   kovra-sim  the stand-in client library, its simulated camera, the camera
+#              daemon kovra-camd (with a systemd unit listening on loopback
+#              and a manual page), the kovra-sim-info tool and headers, for
+#              machines without a camera.
 # Build with `cmake --build --preset <preset> --target package`; a cross
 # build packages for its own architecture.
 
@@ -17,7 +20,22 @@ set_target_properties(kovra-sim-info PROPERTIES INSTALL_RPATH "$ORIGIN/../${IPC_
 install(TARGETS kovra-core kovra-interfaces kovra-sim
         LIBRARY DESTINATION ${IPC_SOAK_SIM_LIBDIR} COMPONENT sim
         NAMELINK_COMPONENT sim)
-install(TARGETS kovra-sim-info RUNTIME DESTINATION bin COMPONENT sim)
+install(TARGETS kovra-sim-info kovra-camd RUNTIME DESTINATION bin COMPONENT sim)
+install(FILES ${PROJECT_SOURCE_DIR}/kovra_sim/daemon/kovra-camd.service
+        DESTINATION lib/systemd/system COMPONENT sim)
+
+# Manual pages go in gzipped, as Debian has them.
+function(ipc_soak_man_page page component)
+  set(gz ${CMAKE_BINARY_DIR}/man/${page}.gz)
+  add_custom_command(OUTPUT ${gz}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/docs/man/${page} > ${gz}
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/${page} VERBATIM)
+  add_custom_target(man_${page} ALL DEPENDS ${gz})
+  install(FILES ${gz} DESTINATION share/man/man1 COMPONENT ${component})
+endfunction()
+ipc_soak_man_page(ipc_soak.1 program)
+ipc_soak_man_page(kovra-camd.1 sim)
 install(FILES ${PROJECT_SOURCE_DIR}/kovra_sim/include/kovra_sim/control.h
         DESTINATION include/kovra_sim COMPONENT sim)
 # The client library's declarations, kept under the stand-in's folder so that
@@ -68,7 +86,8 @@ set(CPACK_DEBIAN_SIM_PACKAGE_DEPENDS "libboost-program-options1.74.0, ${_ipc_soa
 set(CPACK_COMPONENT_SIM_DESCRIPTION
     "Stand-in for the camera's client library, with a simulated camera
 libkovra-core and libkovra-interfaces answer requests from an in-process
-simulated camera controlled through libkovra-sim. They live in
-/usr/lib/kovra-sim so they never replace a camera's own library.")
+simulated camera controlled through libkovra-sim, or from the kovra-camd
+daemon over TCP. The libraries live in /usr/lib/kovra-sim so they never
+replace a camera's own library.")
 
 include(CPack)
