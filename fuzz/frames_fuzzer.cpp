@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
             if (!greeted) {
                 if (!decoded.hello(hello) || !session.greet(hello, out)) return 0;
                 greeted = true;
-            } else if (!decoded.call(call) || !session.serve(call, out)) {
+            } else if (int32_t status = 0;
+                       !decoded.call(call) || !session.serve(call, out, status)) {
                 return 0;
             }
             out.clear();

@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
     w.packer().pack(0).pack(0).pack(2).pack(1);
     w.end();
     Sent sent[kMaxArgs]{};
-    sent[0].set_text("KOVRA_IPC"), sent[1].set_text("err"), sent[2].set_text("notset"), sent[3].set_text("notset");
+    sent[0].set_text("KOVRA_IPC"), sent[1].set_text("err"), sent[2].set_text("notset"),
+        sent[3].set_text("notset");
     wire::write_request(w, 2, fn_kovra_api_log_set_settings_send, 3, "log", sent);
     wire::write_request(w, 3, fn_kovra_api_log_get_tags_send, 3, "log", sent);
     wire::begin_call(w, 4, fn_kovra_api_broker_initiator_init, 4, 4);

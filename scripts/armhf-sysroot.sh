@@ -29,7 +29,7 @@ packages=(
     libboost-atomic1.74-dev libboost-atomic1.74.0
     libboost-chrono1.74-dev libboost-chrono1.74.0
     libboost-date-time1.74-dev libboost-date-time1.74.0
-    libmsgpack-cxx-dev
+    libmsgpack-cxx-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev
 )
 

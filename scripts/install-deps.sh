@@ -17,8 +17,8 @@ done
 apt-get install -y -q --no-install-recommends \
     ca-certificates g++ make cmake binutils file dpkg-dev \
     libboost-dev libboost-thread-dev libboost-system-dev libboost-random-dev \
-    libboost-program-options-dev libmsgpack-cxx-dev \
+    libboost-program-options-dev libmsgpack-cxx-dev nlohmann-json3-dev \
     libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-format \
     gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf qemu-user \
-    valgrind gnuplot-nox redis-server redis-tools procps
+    valgrind gnuplot-nox redis-server redis-tools procps python3
 scripts/armhf-sysroot.sh

@@ -114,6 +114,18 @@ bool parse_directive(std::string_view d, Settings const& settings, Config& c, st
         c.state_path = std::string(v);
         return true;
     }
+    if (name == "stats") {
+        c.stats_path = std::string(v);
+        return true;
+    }
+    if (name == "drift") {
+        if (v != "1") {
+            error = "drift takes 1";
+            return false;
+        }
+        c.drift = true;
+        return true;
+    }
     error = "unknown directive \"" + std::string(name) + "\"";
     return false;
 }
@@ -150,9 +162,14 @@ bool parse_config(std::string_view text, Settings const& settings, Config& out,
             return false;
         }
     }
-    if (c.journal_path && c.journal_path == c.state_path) {
-        error = "journal and state name the same file \"" + *c.journal_path + "\"";
-        return false;
+    for (auto const* a : {&c.journal_path, &c.state_path, &c.stats_path}) {
+        for (auto const* b : {&c.journal_path, &c.state_path, &c.stats_path}) {
+            if (a < b && *a && *a == *b) {
+                error =
+                    "journal, state and stats must name different files, not \"" + **a + "\" twice";
+                return false;
+            }
+        }
     }
     out = std::move(c);
     return true;

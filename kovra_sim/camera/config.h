@@ -30,6 +30,8 @@ struct Config {
     std::optional<uint32_t> timeout_ms;
     std::optional<std::string> journal_path;
     std::optional<std::string> state_path;
+    std::optional<std::string> stats_path;
+    bool drift = false;
 };
 
 // The default of fail='s status.

@@ -161,7 +161,47 @@ std::vector<Value> default_values(std::string const& name, Shape const& shape,
     return values;
 }
 
+std::map<std::string, std::string> lines_of(std::string const& snapshot) {
+    std::map<std::string, std::string> values;
+    size_t start = 0;
+    for (size_t end; (end = snapshot.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string const line = snapshot.substr(start, end - start);
+        size_t const eq = line.find('=');
+        values[line.substr(0, eq)] = eq == std::string::npos ? "" : line.substr(eq + 1);
+    }
+    return values;
+}
+
 }  // namespace
+
+std::vector<Drift> drift(std::string const& before, std::string const& after) {
+    std::map<std::string, std::string> const old = lines_of(before), now = lines_of(after);
+    std::vector<Drift> changes;
+    for (auto const& [key, value] : now) {
+        auto const it = old.find(key);
+        if (it == old.end() || it->second != value)
+            changes.push_back({key, it == old.end() ? "" : it->second, value});
+    }
+    return changes;
+}
+
+std::string drift_line(std::vector<Drift> const& changes) {
+    if (changes.empty()) return "drift: the configuration is as it was at the start";
+    std::string line = "drift: " + std::to_string(changes.size()) + " setting" +
+                       (changes.size() > 1 ? "s" : "") + " changed since the start:";
+    for (size_t i = 0; i < changes.size(); ++i) {
+        line += (i ? "; " : " ") + changes[i].key + " (" + changes[i].before + " -> " +
+                changes[i].after + ")";
+    }
+    return line;
+}
+
+nlohmann::json drift_json(std::vector<Drift> const& changes) {
+    nlohmann::json list = nlohmann::json::array();
+    for (Drift const& d : changes)
+        list.push_back({{"setting", d.key}, {"before", d.before}, {"after", d.after}});
+    return list;
+}
 
 Settings::Settings() : resolved_(kFunctionCount) {
     std::map<std::string, Shape> const all = shapes();

@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,17 @@
 #include "value.h"
 
 namespace kovra_sim {
+
+// One setting whose values changed between two snapshots.
+struct Drift {
+    std::string key, before, after;
+};
+// The settings whose values differ between two snapshots, by key.
+std::vector<Drift> drift(std::string const& before, std::string const& after);
+// "drift: ..." as a line for a person: what changed, or that nothing did.
+std::string drift_line(std::vector<Drift> const& changes);
+// [{"setting", "before", "after"}, ...] for a statistics file.
+nlohmann::json drift_json(std::vector<Drift> const& changes);
 
 class Settings {
 public:

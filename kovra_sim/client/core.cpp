@@ -6,7 +6,8 @@
 // Each row of the table's hand-written functions must match its declaration:
 // a function converts to a pointer of the row's type only if it has exactly
 // that type (checked unevaluated, so the functions need not be linked here).
-#define KOVRA_FUNCTION(name, params) using row_##name = decltype(static_cast<int32_t(*) params>(&name));
+#define KOVRA_FUNCTION(name, params) \
+    using row_##name = decltype(static_cast<int32_t(*) params>(&name));
 #include <kovra/kovra_requests.def>
 
 #define KOVRA_EXPORT extern "C" __attribute__((visibility("default")))

@@ -51,6 +51,11 @@ bool Library::apply(Config const& config, std::string& error) {
     std::lock_guard lock(mutex_);
     if (config.journal_path) journal_path_ = config.journal_path;
     if (config.state_path) state_path_ = config.state_path;
+    if (config.stats_path) {
+        stats_path_ = config.stats_path;
+        stats.start();
+    }
+    if (config.drift) baseline_ = camera.settings.snapshot();
     return true;
 }
 
@@ -77,11 +82,13 @@ char const* Library::keep_identity(char const* identity) {
 }
 
 void Library::finish_files() {
-    std::optional<std::string> journal_path, state_path;
+    std::optional<std::string> journal_path, state_path, stats_path, baseline;
     {
         std::lock_guard lock(mutex_);
         journal_path = journal_path_;
         state_path = state_path_;
+        stats_path = stats_path_;
+        baseline = baseline_;
         journal_path_.reset();
     }
     std::string error;
@@ -93,6 +100,19 @@ void Library::finish_files() {
                                  "\n";
         if (!replace_file(*state_path, text, error))
             report("cannot write " + *state_path + ": " + error);
+    }
+    std::vector<Drift> changes;
+    if (baseline) {
+        changes = drift(*baseline, camera.settings.snapshot());
+        report(drift_line(changes));
+    }
+    if (stats_path) {
+        nlohmann::json figures = stats.report();
+        figures["source"] = "client";
+        if (baseline) figures["drift"] = drift_json(changes);
+        if (!replace_file(*stats_path, figures.dump(1) + "\n", error)) {
+            report("cannot write " + *stats_path + ": " + error);
+        }
     }
 }
 
@@ -106,6 +126,12 @@ void Library::reset() {
     }
     for (Transport* t : open) t->close();
     announcer.stop();
+    stats.stop();
+    {
+        std::lock_guard lock(mutex_);
+        stats_path_.reset();
+        baseline_.reset();
+    }
     ledger.clear_faults();
     ledger.reset_counts();
     journal.enable(0);

@@ -21,6 +21,7 @@
 #include "handles.h"
 #include "journal.h"
 #include "ledger.h"
+#include "stats.h"
 #include "transport.h"
 
 namespace kovra_sim {
@@ -36,6 +37,7 @@ public:
     Arrays arrays;
     Camera camera;
     Announcer announcer;
+    Stats stats;
 
     // True when KOVRA_SIM could not be applied.
     bool bad_config() const { return bad_config_; }
@@ -53,7 +55,7 @@ public:
     char const* keep_identity(char const* identity);
 
     // At kovra_core_deinit: the journal file is completed and closed, the
-    // state file written.
+    // state and statistics files written, the drift check said.
     void finish_files();
 
     // See kovra_sim_reset.
@@ -70,6 +72,8 @@ private:
     std::mutex mutex_;  // guards the members below
     std::optional<std::string> journal_path_;
     std::optional<std::string> state_path_;
+    std::optional<std::string> stats_path_;
+    std::optional<std::string> baseline_;  // the configuration at the start, for the drift check
     std::deque<std::string> identities_;
     // Every connection ever made stays until the process ends: a program may
     // still hold a handle of one that was closed or reset.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <thread>
 #include <vector>
@@ -60,7 +61,7 @@ bool configure(Station& station, char const* what, std::string const& directives
 
 int main(int argc, char** argv) {
     namespace po = boost::program_options;
-    std::string listen, sim, port_file, log;
+    std::string listen, sim, port_file, log, stats;
     Limits limits;
     unsigned threads = 2;
     unsigned frame_timeout_ms = 10000;
@@ -90,6 +91,9 @@ int main(int argc, char** argv) {
         "frame-timeout",
         po::value(&frame_timeout_ms)->value_name("MS")->default_value(frame_timeout_ms),
         "time a client may take for its hello or for the rest of a frame; then it is closed")(
+        "stats", po::value(&stats)->value_name("FILE"),
+        "record each function's service times and calls per connection; write them to FILE as "
+        "JSON at exit, and log them as a table on SIGUSR1")(
         "port-file", po::value(&port_file)->value_name("PATH"),
         "once listening, write the port to PATH (useful with port 0)")(
         "log", po::value(&log)->value_name("stderr|syslog")->default_value("stderr"),
@@ -129,6 +133,7 @@ int main(int argc, char** argv) {
     if (char const* env = std::getenv("KOVRA_SIM"); env && !configure(station, "KOVRA_SIM", env))
         return 2;
     if (vm.count("sim") && !configure(station, "--sim", sim)) return 2;
+    if (!stats.empty()) station.write_stats_to(stats);
 
     asio::io_context io;
     std::unique_ptr<Server> server;
@@ -145,22 +150,40 @@ int main(int argc, char** argv) {
         std::ofstream(port_file) << server->local_endpoint().port() << "\n";
     }
 
+    // SIGUSR1 prints the statistics so far, as a table.
+    asio::signal_set usr1(io, SIGUSR1);
+    std::function<void()> await_usr1 = [&] {
+        usr1.async_wait([&](boost::system::error_code ec, int) {
+            if (ec) return;
+            if (!station.stats.on()) {
+                log_line("no statistics: start kovra-camd with --stats FILE");
+            } else {
+                std::string const table = stats_table(station.stats.report());
+                for (size_t at = 0, end; (end = table.find('\n', at)) != std::string::npos;
+                     at = end + 1) {
+                    log_line("%s", table.substr(at, end - at).c_str());
+                }
+            }
+            await_usr1();
+        });
+    };
+    await_usr1();
     asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](boost::system::error_code ec, int signal) {
         if (ec) return;
         log_line("stopping on signal %d", signal);
+        usr1.cancel();
         server->stop();
     });
     std::vector<std::thread> pool;
     for (unsigned i = 1; i < threads; ++i) pool.emplace_back([&io] { io.run(); });
     io.run();
     for (auto& t : pool) t.join();
+    nlohmann::json const connections = server->connections();
     server.reset();
 
-    std::string error;
-    if (!station.finish(error)) {
-        log_line("%s", error.c_str());
-        return 1;
-    }
-    return 0;
+    std::vector<std::string> say;
+    bool const written = station.finish(connections, say);
+    for (std::string const& line : say) log_line("%s", line.c_str());
+    return written ? 0 : 1;
 }

@@ -53,6 +53,9 @@ public:
     }
 
     bool subscribed() const { return subscribed_.load(std::memory_order_relaxed); }
+    uint64_t calls() const { return calls_.load(std::memory_order_relaxed); }
+    uint64_t number() const { return number_; }
+    std::string const& peer() const { return peer_; }
 
     void close(std::string why) {
         asio::post(strand_,
@@ -181,17 +184,25 @@ private:
         uint32_t const latency = server_.station().camera.latency_us();
         bool const delayed =
             latency && (kind == Kind::request || kind == Kind::action) && call.id != wire::kNoWait;
+        Stats& stats = server_.station().stats;
+        auto const start = stats.on() ? Clock::now() : Clock::time_point();
+        int32_t status = 0;
+        calls_.fetch_add(1, std::memory_order_relaxed);
         if (!delayed) {
-            if (!session_.serve(call, out_)) return malformed("malformed call arguments");
+            if (!session_.serve(call, out_, status)) return malformed("malformed call arguments");
             if (call.id != wire::kNoWait) ++out_count_;
+            if (stats.on()) stats.record(call.function, status, Clock::now() - start);
         } else {
             auto reply = std::make_shared<wire::FrameWriter>();
-            if (!session_.serve(call, *reply)) return malformed("malformed call arguments");
+            if (!session_.serve(call, *reply, status)) return malformed("malformed call arguments");
             ++delayed_;
             auto timer =
                 std::make_shared<asio::steady_timer>(strand_, std::chrono::microseconds(latency));
-            timer->async_wait([self = shared_from_this(), timer, reply](boost::system::error_code) {
+            timer->async_wait([self = shared_from_this(), timer, reply, start, status,
+                               function = call.function](boost::system::error_code) {
                 --self->delayed_;
+                Stats& stats = self->server_.station().stats;
+                if (stats.on()) stats.record(function, status, Clock::now() - start);
                 if (self->closed_) return;
                 self->out_.buffer().write(reply->buffer().data(), reply->buffer().size());
                 ++self->out_count_;
@@ -248,7 +259,7 @@ private:
         socket_.shutdown(tcp::socket::shutdown_both, ignored);
         socket_.close(ignored);
         subscribed_.store(false, std::memory_order_relaxed);
-        server_.forget(number_);
+        server_.forget(number_, {{"connection", number_}, {"peer", peer_}, {"calls", calls()}});
     }
 
     Server& server_;
@@ -279,6 +290,7 @@ private:
     bool closing_ = false;  // close once everything is written
     bool closed_ = false;
     std::atomic<bool> subscribed_{false};
+    std::atomic<uint64_t> calls_{0};
 };
 
 Server::Server(asio::io_context& io, Station& station, tcp::endpoint const& listen,
@@ -352,9 +364,26 @@ void Server::announce(int service) {
     for (auto const& c : listening) c->announce(service);
 }
 
-void Server::forget(uint64_t number) {
+void Server::forget(uint64_t number, nlohmann::json closed) {
     std::lock_guard lock(mutex_);
     connections_.erase(number);
+    if (closed["calls"].get<uint64_t>() == 0) return;  // a peer that only knocked
+    closed_.push_back(std::move(closed));
+    if (closed_.size() > kClosedKept) closed_.pop_front();
+}
+
+nlohmann::json Server::connections() {
+    std::lock_guard lock(mutex_);
+    nlohmann::json all = nlohmann::json::array();
+    for (auto const& c : closed_) all.push_back(c);
+    for (auto& [number, weak] : connections_) {
+        if (auto c = weak.lock())
+            all.push_back({{"connection", number},
+                           {"peer", c->peer()},
+                           {"calls", c->calls()},
+                           {"open", true}});
+    }
+    return all;
 }
 
 void Server::stop() {

@@ -15,6 +15,7 @@
 #include <boost/asio.hpp>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -50,7 +51,11 @@ public:
     void start();
     // Stops accepting and closes every connection.
     void stop();
-    void forget(uint64_t number);
+    // A connection closed: its figures are kept among the last few closed.
+    void forget(uint64_t number, nlohmann::json closed);
+    // [{"connection", "peer", "calls", "open"}]: the open connections and the
+    // last closed ones that made calls.
+    nlohmann::json connections();
 
 private:
     void accept();
@@ -67,6 +72,8 @@ private:
     bool stopped_ = false;
     uint64_t accepted_ = 0;
     std::map<uint64_t, std::weak_ptr<Connection>> connections_;
+    static constexpr size_t kClosedKept = 256;
+    std::deque<nlohmann::json> closed_;
 };
 
 }  // namespace kovra_sim

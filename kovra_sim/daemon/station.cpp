@@ -66,23 +66,45 @@ bool Station::apply(Config const& config, std::string& error) {
     std::lock_guard lock(mutex_);
     if (config.journal_path) journal_path_ = config.journal_path;
     if (config.state_path) state_path_ = config.state_path;
+    if (config.stats_path) {
+        stats_path_ = config.stats_path;
+        stats.start();
+    }
+    if (config.drift) baseline_ = camera.settings.snapshot();
     return true;
 }
 
-bool Station::finish(std::string& error) {
+void Station::write_stats_to(std::string const& path) {
     std::lock_guard lock(mutex_);
-    bool ok = true;
+    stats_path_ = path;
+    stats.start();
+}
+
+bool Station::finish(nlohmann::json const& connections, std::vector<std::string>& say) {
+    std::lock_guard lock(mutex_);
     std::string reason;
-    if (journal_path_ && !journal.close_file(reason)) {
-        error += "cannot write " + *journal_path_ + ": " + reason + "; ";
-        ok = false;
-    }
+    size_t const said = say.size();
+    if (journal_path_ && !journal.close_file(reason))
+        say.push_back("cannot write " + *journal_path_ + ": " + reason);
     if (state_path_ &&
         !replace_file(*state_path_, camera.settings.snapshot() + ledger.calls_text(), reason)) {
-        error += "cannot write " + *state_path_ + ": " + reason + "; ";
-        ok = false;
+        say.push_back("cannot write " + *state_path_ + ": " + reason);
     }
-    return ok;
+    std::vector<Drift> changes;
+    if (baseline_) {
+        changes = drift(*baseline_, camera.settings.snapshot());
+        say.push_back(drift_line(changes));
+    }
+    if (stats_path_) {
+        nlohmann::json figures = stats.report();
+        figures["source"] = "daemon";
+        figures["connections"] = connections;
+        if (baseline_) figures["drift"] = drift_json(changes);
+        if (!replace_file(*stats_path_, figures.dump(1) + "\n", reason)) {
+            say.push_back("cannot write " + *stats_path_ + ": " + reason);
+        }
+    }
+    return say.size() == said + (baseline_ ? 1 : 0);
 }
 
 bool Session::greet(wire::Hello const& hello, wire::FrameWriter& out) {
@@ -215,7 +237,7 @@ std::optional<int32_t> Session::goodbye(wire::Call const& call, Entry* e) {
     return station_.ledger.on_call(call.function);
 }
 
-bool Session::serve(wire::Call const& call, wire::FrameWriter& out) {
+bool Session::serve(wire::Call const& call, wire::FrameWriter& out, int32_t& served) {
     if (call.args.type != msgpack::type::ARRAY) return false;
     FunctionInfo const& f = function(call.function);
     std::optional<Entry> entry;
@@ -239,6 +261,7 @@ bool Session::serve(wire::Call const& call, wire::FrameWriter& out) {
     }
     // Nothing else of the library reaches the camera.
     if (!status) return false;
+    served = *status;
     if (e) station_.journal.add(e->done(*status));
     if (call.id == wire::kNoWait) return true;
     if (*status == KOVRA_SIM_STATUS_OK && f.gets) {

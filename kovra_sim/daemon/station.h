@@ -16,6 +16,7 @@
 #include "journal.h"
 #include "ledger.h"
 #include "protocol.h"
+#include "stats.h"
 
 namespace kovra_sim {
 
@@ -24,12 +25,16 @@ public:
     Camera camera;
     Ledger ledger;
     Journal journal;
+    Stats stats;  // service times, when asked for
 
     // Applies directives; false with the reason in `error`.
     bool apply(Config const& config, std::string& error);
-    // Completes the journal file and writes the state file; false with the
-    // reasons in `error`.
-    bool finish(std::string& error);
+    // Where the statistics go at the end (also stats= of the directives).
+    void write_stats_to(std::string const& path);
+    // Completes the journal file, writes the state file and the statistics
+    // (with `connections` in them) and says the drift check; false if a file
+    // could not be written. Each line for the log goes to `say`.
+    bool finish(nlohmann::json const& connections, std::vector<std::string>& say);
 
     uint32_t next_array() { return arrays_.fetch_add(1, std::memory_order_relaxed) + 1; }
 
@@ -38,6 +43,8 @@ private:
     std::mutex mutex_;
     std::optional<std::string> journal_path_;
     std::optional<std::string> state_path_;
+    std::optional<std::string> stats_path_;
+    std::optional<std::string> baseline_;  // the configuration at the start, for the drift check
 };
 
 class Session {
@@ -46,10 +53,10 @@ public:
 
     // Answers a hello: writes the welcome, and returns whether the client may go on.
     bool greet(wire::Hello const& hello, wire::FrameWriter& out);
-    // Serves one call and writes its reply (unless its id is kNoWait).
-    // Returns false if the call's arguments do not fit its function, which
-    // makes the frame malformed.
-    bool serve(wire::Call const& call, wire::FrameWriter& out);
+    // Serves one call and writes its reply (unless its id is kNoWait), its
+    // status in `status`. Returns false if the call's arguments do not fit
+    // its function, which makes the frame malformed.
+    bool serve(wire::Call const& call, wire::FrameWriter& out, int32_t& status);
     // Whether any broker of this session has a handler.
     bool subscribed() const { return subscriptions_ > 0; }
     // True once the client said goodbye.

@@ -7,10 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -109,12 +112,15 @@ protected:
     }
 
     std::vector<std::string> journal() const { return linesOf(readFile(dir + "/journal")); }
-    // The "calls FUNCTION N" lines of a state file for the functions that
-    // reach a camera daemon: requests, initiators and event handlers.
-    static std::vector<std::string> remoteCalls(std::string const& state) {
-        std::vector<std::string> calls;
-        for (auto const& line : linesOf(state)) {
-            if (line.rfind("calls kovra_api_", 0) == 0) calls.push_back(line);
+    nlohmann::json stats(char const* name) const {
+        return nlohmann::json::parse(readFile(dir + "/" + name));
+    }
+    // Calls per function of a statistics file, for the functions that reach
+    // a camera: requests, initiators and event handlers.
+    static std::map<std::string, uint64_t> remoteCalls(nlohmann::json const& stats) {
+        std::map<std::string, uint64_t> calls;
+        for (auto const& [name, f] : stats.at("functions").items()) {
+            if (name.rfind("kovra_api_", 0) == 0) calls[name] = f.at("calls");
         }
         return calls;
     }
@@ -262,31 +268,70 @@ TEST_F(IpcSoakTest, ASecondInterruptEndsTheProgramAtOnce) {
 }
 
 // Over TCP the program prints what it prints in-process, restarts
-// included; the daemon served exactly the calls the program made, and the
-// camera is left as found but for the two values the program writes.
+// included; the daemon served exactly the calls the program made, and its
+// drift check finds only the two values the program writes by design.
 TEST_F(IpcSoakTest, OverTcpASoakIsTheSameAsInProcess) {
     std::string const restarts = "restart=exposure*5/300;restart=led*2/1000";
     auto daemon = std::make_unique<Daemon>(
-        std::vector<std::string>{"--sim", restarts + ";state=" + dir + "/camd"});
-    ASSERT_EQ(soak("-t 8 -c 2000 -u " + daemon->url()), 0) << err;
-    std::string const over_tcp = out, client_state = readFile(dir + "/state");
+        std::vector<std::string>{"--sim", restarts + ";drift=1", "--stats", dir + "/camd"});
+    ASSERT_EQ(soak("-t 8 -c 2000 -u " + daemon->url(), "stats=" + dir + "/client"), 0) << err;
+    std::string const over_tcp = out;
     ASSERT_EQ(daemon->stop(SIGTERM), 0);
     ASSERT_EQ(soak("-t 8 -c 2000", restarts), 0);
     EXPECT_EQ(over_tcp, out);
     EXPECT_EQ(Report(out).targets, (std::vector<std::string>{"Target exposure:0 reset 5 times",
                                                              "Target led:led reset 2 times"}));
-    std::string const camd = readFile(dir + "/camd");
-    EXPECT_EQ(remoteCalls(camd), remoteCalls(client_state));
+    nlohmann::json const camd = stats("camd"), client = stats("client");
+    EXPECT_EQ(remoteCalls(camd), remoteCalls(client));
+    EXPECT_EQ(camd.at("requests"), client.at("requests"));
     std::vector<std::string> changed;
-    for (auto const& line : linesOf(camd)) {
-        // The client's own camera, unused over TCP, still holds the defaults.
-        if (line.find('=') != std::string::npos &&
-            ("\n" + client_state).find("\n" + line + "\n") == std::string::npos) {
-            changed.push_back(line);
-        }
-    }
+    for (auto const& d : camd.at("drift"))
+        changed.push_back(d.at("setting").get<std::string>() + "=" +
+                          d.at("after").get<std::string>());
     EXPECT_EQ(changed, (std::vector<std::string>{"device_information.friendly_name=FRIENDLY",
                                                  "log.settings[KOVRA_IPC]=err,notset,notset"}));
+    EXPECT_THAT(daemon->log(), testing::HasSubstr("drift: 2 settings changed since the start"));
+}
+
+// The statistics count what the report counts, and their percentiles are
+// ordered and close above a latency the camera was told to take.
+TEST_F(IpcSoakTest, StatisticsCountWhatTheReportCountsAndTimeTheCalls) {
+    ASSERT_EQ(soak("-t 4 -c 60", "latency=2000;stats=" + dir + "/stats"), 0);
+    nlohmann::json const figures = stats("stats");
+    for (auto const& line : linesOf(readFile(dir + "/state"))) {
+        if (line.rfind("calls ", 0) != 0) continue;
+        std::string const name = line.substr(6, line.rfind(' ') - 6);
+        EXPECT_EQ(figures["functions"][name]["calls"], std::stoul(line.substr(line.rfind(' ') + 1)))
+            << name;
+    }
+    // Runs of the command `name` of the service answering as `target`.
+    auto total = [&](std::string const& target, std::string const& name) {
+        for (auto const& line : Report(out).commands) {
+            if (line.find(" " + target + " Command: ") != std::string::npos &&
+                line.find(" " + name + " pass") != std::string::npos) {
+                return std::stoul(line.substr(line.rfind('/') + 1));
+            }
+        }
+        return 0ul;
+    };
+    auto calls = [&](char const* function) {
+        return figures["functions"]
+            .value(function, nlohmann::json{{"calls", 0}})["calls"]
+            .get<unsigned long>();
+    };
+    EXPECT_EQ(calls("kovra_api_temperature_get_temperature_send"), total("0", "getTemperature"));
+    // setState reads, then writes back: the LED's two commands read, one writes.
+    EXPECT_EQ(calls("kovra_api_led_get_state_send"),
+              total("led", "getState") + total("led", "setState"));
+    EXPECT_EQ(calls("kovra_api_led_set_state_send"), total("led", "setState"));
+    for (auto const& [name, f] : figures.at("functions").items()) {
+        if (name.find("_send") == std::string::npos) continue;
+        std::vector<double> const q{f["min_us"], f["p50_us"],  f["p90_us"],
+                                    f["p99_us"], f["p999_us"], f["max_us"]};
+        EXPECT_TRUE(std::is_sorted(q.begin(), q.end())) << name;
+        EXPECT_GE(q[1], 2000) << name;
+        EXPECT_LE(q[1], 2500) << name;
+    }
 }
 
 // A camera that dies mid-soak costs moments, not a deadline per command:

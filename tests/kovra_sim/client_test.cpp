@@ -6,7 +6,9 @@
 #include <kovra/kovra_api.h>
 
 #include <atomic>
+#include <fstream>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "SimulatedCamera.h"
@@ -205,6 +207,26 @@ TEST_F(Client, SettingsAreKeptPerInstanceAndHandedOutWhole) {
         EXPECT_EQ(kovra_sim_setting_set(key, values), KOVRA_SIM_STATUS_BAD_ARGUMENT)
             << key << "=" << values;
     }
+}
+
+// The drift check lists exactly the settings the run changed.
+TEST_F(Client, TheDriftCheckListsWhatTheRunChanged) {
+    std::string const path = testing::TempDir() + "client_drift.json";
+    ASSERT_EQ(kovra_sim_configure(("drift=1;stats=" + path).c_str()), 0);
+    kovra_initiator* led = open(kovra_api_led_initiator_init);
+    uint8_t on = 0;
+    ASSERT_EQ(kovra_api_led_get_state_send(led, "led", &on), 0);
+    ASSERT_EQ(kovra_api_led_set_state_send(led, "led", on), 0);  // written back: no change
+    ASSERT_EQ(kovra_api_led_set_state_send(led, "led", uint8_t(on + 1)), 0);
+    ASSERT_EQ(kovra_core_deinit(), 0);
+    std::ifstream in(path);
+    nlohmann::json const figures = nlohmann::json::parse(in);
+    EXPECT_EQ(
+        figures.at("drift"),
+        nlohmann::json::parse(R"([{"setting": "led.state", "before": ")" + std::to_string(on) +
+                              R"(", "after": ")" + std::to_string(on + 1) + R"("}])"));
+    EXPECT_EQ(figures.at("functions").at("kovra_api_led_set_state_send").at("calls"), 2);
+    std::remove(path.c_str());
 }
 
 struct Heard {

@@ -69,7 +69,9 @@ TEST_F(Directives, AMalformedListIsRefusedWithItsReason) {
         {"restart=lamp*1/1", "\"restart=lamp*1/1\": unknown service \"lamp\""},
         {"latency=10000001", "\"latency=10000001\": latency must be 0 to 10000000"},
         {"timeout=0", "\"timeout=0\": timeout must be 1 to 3600000"},
-        {"journal=/tmp/x;state=/tmp/x", "journal and state name the same file \"/tmp/x\""},
+        {"journal=/tmp/x;stats=/tmp/x",
+         "journal, state and stats must name different files, not \"/tmp/x\" twice"},
+        {"drift=yes", "\"drift=yes\": drift takes 1"},
     };
     for (auto const& [text, reason] : cases) {
         EXPECT_FALSE(parse(std::string("latency=1;") + text)) << text;

@@ -108,7 +108,8 @@ TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
         {"journal=" + path("fifo"),
          "kovra-sim: KOVRA_SIM: journal " + path("fifo") + ": not a regular file\n"},
         {"journal=" + same + ";state=" + same,
-         "kovra-sim: KOVRA_SIM: journal and state name the same file \"" + same + "\"\n"},
+         "kovra-sim: KOVRA_SIM: journal, state and stats must name different files, not \"" + same +
+             "\" twice\n"},
         {"journal=" + dir_ + "/no/such/dir/j",
          "kovra-sim: KOVRA_SIM: journal " + dir_ + "/no/such/dir/j: No such file or directory\n"},
         {"latency=fast", "kovra-sim: KOVRA_SIM: \"latency=fast\": latency must be 0 to 10000000\n"},
