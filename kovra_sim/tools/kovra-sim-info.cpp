@@ -134,7 +134,7 @@ int plot(nlohmann::json const& stats, std::string const& png) {
     char dir[] = "/tmp/kovra-sim-plot-XXXXXX";
     if (!mkdtemp(dir)) throw std::runtime_error("cannot make a temporary folder");
     std::string script = "set terminal pngcairo size 960,600\nset output '" + png +
-                         "'\nset logscale x\nset grid\nset key bottom right\n"
+                         "'\nset logscale x\nset grid\nset key top left box opaque\n"
                          "set xlabel 'latency (us)'\nset ylabel 'fraction of calls done'\n"
                          "set title 'Latency of the busiest functions (" +
                          stats.value("source", std::string("run")) + ")'\nplot ";
