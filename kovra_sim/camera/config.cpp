@@ -118,6 +118,14 @@ bool parse_directive(std::string_view d, Settings const& settings, Config& c, st
         c.stats_path = std::string(v);
         return true;
     }
+    if (name == "exhaust") {
+        if (v != "memory" && v != "threads" && v != "nothing") {
+            error = "exhaust takes memory, threads or nothing";
+            return false;
+        }
+        c.exhaust = std::string(v);
+        return true;
+    }
     if (name == "drift") {
         if (v != "1") {
             error = "drift takes 1";

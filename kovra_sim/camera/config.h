@@ -32,6 +32,7 @@ struct Config {
     std::optional<std::string> state_path;
     std::optional<std::string> stats_path;
     bool drift = false;
+    std::optional<std::string> exhaust;  // "memory", "threads" or "nothing"
 };
 
 // The default of fail='s status.

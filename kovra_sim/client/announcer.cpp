@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "exhaust.h"
 #include "functions.h"
 #include "transport.h"
 
@@ -14,6 +15,7 @@ bool Announcer::start() {
     std::lock_guard lock(mutex_);
     if (running_) return true;
     try {
+        check_threads();
         thread_ = std::thread(&Announcer::run, this);
     } catch (std::system_error const&) {
         return false;

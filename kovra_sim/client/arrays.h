@@ -13,6 +13,8 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "exhaust.h"
+
 // The library's array types; opaque to its callers. `number` is the "#N" of
 // the journal.
 struct kovra_string_array {
@@ -33,8 +35,7 @@ template <class Get>
 kovra_string_array* make_string_array(size_t count, Get get) {
     size_t bytes = sizeof(kovra_string_array) + count * sizeof(char*);
     for (size_t i = 0; i < count; ++i) bytes += get(i).size() + 1;
-    auto* array = static_cast<kovra_string_array*>(std::malloc(bytes));
-    if (!array) throw std::bad_alloc();
+    auto* array = static_cast<kovra_string_array*>(allocate(bytes));
     array->number = 0;
     array->count = uint32_t(count);
     array->items = reinterpret_cast<char**>(array + 1);
@@ -52,8 +53,7 @@ kovra_string_array* make_string_array(size_t count, Get get) {
 // An array of `count` bools, item i being get(i).
 template <class Get>
 kovra_bool_array* make_bool_array(size_t count, Get get) {
-    auto* array = static_cast<kovra_bool_array*>(std::malloc(sizeof(kovra_bool_array) + count));
-    if (!array) throw std::bad_alloc();
+    auto* array = static_cast<kovra_bool_array*>(allocate(sizeof(kovra_bool_array) + count));
     array->number = 0;
     array->count = uint32_t(count);
     array->items = reinterpret_cast<uint8_t*>(array + 1);

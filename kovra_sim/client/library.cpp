@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "exhaust.h"
 #include "files.h"
 #include "kovra_sim/control.h"
 #include "local_transport.h"
@@ -56,6 +57,10 @@ bool Library::apply(Config const& config, std::string& error) {
         stats.start();
     }
     if (config.drift) baseline_ = camera.settings.snapshot();
+    if (config.exhaust) {
+        Exhausted::memory = *config.exhaust == "memory";
+        Exhausted::threads = *config.exhaust == "threads";
+    }
     return true;
 }
 
@@ -142,6 +147,7 @@ void Library::reset() {
     handles.reset();
     arrays.renumber();
     timeout_ms_.store(kDefaultTimeoutMs, std::memory_order_relaxed);
+    Exhausted::memory = Exhausted::threads = false;
 }
 
 void Library::stop() {

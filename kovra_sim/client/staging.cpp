@@ -15,8 +15,7 @@ Staging::~Staging() {
 }
 
 void Staging::text(int arg, std::string_view value) {
-    char* copy = static_cast<char*>(std::malloc(value.size() + 1));
-    if (!copy) throw std::bad_alloc();
+    char* copy = static_cast<char*>(allocate(value.size() + 1));
     std::memcpy(copy, value.data(), value.size());
     copy[value.size()] = '\0';
     slots_[arg].owned = copy;

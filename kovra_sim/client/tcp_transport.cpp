@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "exhaust.h"
 #include "kovra_sim/control.h"
 #include "staging.h"
 
@@ -81,6 +82,7 @@ std::unique_ptr<Transport> TcpTransport::connect(char const* url, uint32_t ipc, 
     if (!t->handshake(status)) return nullptr;
     t->state_.store(up, std::memory_order_release);
     try {
+        check_threads();
         t->thread_ = std::thread([p = t.get()] { p->io_.run(); });
     } catch (std::system_error const&) {
         status = KOVRA_SIM_STATUS_NO_RESOURCES;

@@ -55,6 +55,10 @@ std::string handle(uint32_t number) { return number ? "#" + std::to_string(numbe
 }  // namespace
 
 bool Station::apply(Config const& config, std::string& error) {
+    if (config.exhaust) {
+        error = "exhaust= is for the client library, not the daemon";
+        return false;
+    }
     if (config.journal_path && !journal.open_file(*config.journal_path, error)) {
         error = "journal " + *config.journal_path + ": " + error;
         return false;

@@ -76,8 +76,9 @@ protected:
     // Starts ipc_soak with `args` in the background. The shell sets KOVRA_SIM
     // (the camera journals every call and writes its state at shutdown, and
     // follows `directives`) and sends standard output and error to files.
-    void start(std::string const& args, std::string const& directives = "") {
-        std::string const script = "KOVRA_SIM='state=" + dir + "/state;journal=" + dir +
+    void start(std::string const& args, std::string const& directives = "",
+               std::string const& limits = "") {
+        std::string const script = limits + "KOVRA_SIM='state=" + dir + "/state;journal=" + dir +
                                    "/journal;" + directives +
                                    "' exec " IPC_SOAK_EMULATOR " " IPC_SOAK_PROGRAM " " + args +
                                    " >" + dir + "/out 2>" + dir + "/err";
@@ -266,6 +267,19 @@ TEST_F(IpcSoakTest, ASecondInterruptEndsTheProgramAtOnce) {
     kill(pid, SIGINT);
     EXPECT_EQ(finish(60), 128 + SIGINT) << err;
 }
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // they need the address space
+// Sixty workers with 100 MB stacks in 2.5 GB: the later ones cannot start.
+// The run ends as a failed start is described to end, never with an abort.
+TEST_F(IpcSoakTest, WorkersThatCannotStartEndTheRunAsDescribed) {
+    if (*IPC_SOAK_EMULATOR) GTEST_SKIP() << "the limits would bind the emulator";
+    start("-t 60 -c 300", "latency=500;restart=led*1/2000",
+          "ulimit -s 100000; ulimit -v 2500000; ");
+    EXPECT_EQ(finish(), 0) << err;
+    EXPECT_THAT(err, testing::StartsWith("ERROR: caught exception "));
+    EXPECT_EQ(lastCalls(), kShutdown);
+}
+#endif
 
 // Over TCP the program prints what it prints in-process, restarts
 // included; the daemon served exactly the calls the program made, and its

@@ -209,6 +209,31 @@ TEST_F(Client, SettingsAreKeptPerInstanceAndHandedOutWhole) {
     }
 }
 
+// A library out of memory or threads says so with a status and hands
+// nothing out.
+TEST_F(Client, ALibraryOutOfMemoryOrThreadsReturnsAStatus) {
+    kovra_initiator* info = open(kovra_api_device_information_initiator_init);
+    kovra_initiator* log = open(kovra_api_log_initiator_init);
+    ASSERT_EQ(kovra_sim_configure("exhaust=memory"), 0);
+    char* name = nullptr;
+    kovra_string_array* tags = nullptr;
+    EXPECT_EQ(
+        kovra_api_device_information_get_friendly_name_send(info, "device_information", &name),
+        KOVRA_SIM_STATUS_NO_RESOURCES);
+    EXPECT_EQ(kovra_api_log_get_tags_send(log, "log", &tags), KOVRA_SIM_STATUS_NO_RESOURCES);
+    EXPECT_EQ(name, nullptr);
+    EXPECT_EQ(tags, nullptr);
+    EXPECT_EQ(kovra_sim_outstanding_arrays(), 0u);
+    // Connecting starts the announcer, which the reset stopped.
+    kovra_sim_reset();
+    ASSERT_EQ(kovra_core_logging_init("threads", &logHandle), 0);
+    ASSERT_EQ(kovra_sim_configure("exhaust=threads"), 0);
+    EXPECT_EQ(kovra_core_ipc_initiator_init(logHandle, nullptr, &ipcHandle),
+              KOVRA_SIM_STATUS_NO_RESOURCES);
+    ASSERT_EQ(kovra_sim_configure("exhaust=nothing"), 0);
+    EXPECT_EQ(kovra_core_ipc_initiator_init(logHandle, nullptr, &ipcHandle), 0);
+}
+
 // The drift check lists exactly the settings the run changed.
 TEST_F(Client, TheDriftCheckListsWhatTheRunChanged) {
     std::string const path = testing::TempDir() + "client_drift.json";

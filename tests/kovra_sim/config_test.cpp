@@ -72,6 +72,7 @@ TEST_F(Directives, AMalformedListIsRefusedWithItsReason) {
         {"journal=/tmp/x;stats=/tmp/x",
          "journal, state and stats must name different files, not \"/tmp/x\" twice"},
         {"drift=yes", "\"drift=yes\": drift takes 1"},
+        {"exhaust=disk", "\"exhaust=disk\": exhaust takes memory, threads or nothing"},
     };
     for (auto const& [text, reason] : cases) {
         EXPECT_FALSE(parse(std::string("latency=1;") + text)) << text;

@@ -86,7 +86,21 @@ enum {
  *                                snapshot lines, then "calls FUNCTION N" for
  *                                every function called since the reset (sorted
  *                                by name), then "outstanding_arrays N"
- * journal and state must name different files. Directives that shape the
+ *   stats=PATH                   time every call; at kovra_core_deinit, replace
+ *                                PATH with JSON: per function its calls, statuses,
+ *                                min, p50, p90, p99, p99.9 and max latency in
+ *                                microseconds and histogram buckets, and the
+ *                                run's wall time and requests per second
+ *   drift=1                      at kovra_core_deinit, say on stderr which
+ *                                settings differ from when the directive was
+ *                                applied ("kovra-sim: drift: ..."), and list
+ *                                them in the statistics
+ *   exhaust=memory|threads|nothing
+ *                                the library has run out of that: calls that
+ *                                must hand out texts or arrays (memory), or
+ *                                start a thread (threads: connecting), return
+ *                                KOVRA_SIM_STATUS_NO_RESOURCES
+ * journal, state and stats must name different files. Directives that shape the
  * camera (set=, restart=, latency=) shape the camera embedded in this
  * process; with a tcp:// URL, give them to the camera daemon instead.
  * KOVRA_SIM is read once, on the first call of any function of the stand-in.
