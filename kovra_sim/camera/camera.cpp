@@ -5,23 +5,6 @@
 #include "kovra_sim/control.h"
 
 namespace kovra_sim {
-namespace {
-
-void store(Value& v, Sent const& s) {
-    switch (v.type) {
-        case Type::f64:
-            v.real = s.real;
-            break;
-        case Type::text:
-            v.text.assign(s.text());
-            break;
-        default:
-            v.number = s.number;
-            break;
-    }
-}
-
-}  // namespace
 
 int32_t Camera::serve(int id, std::string_view target, Sent const* sent, Replies& replies) {
     FunctionInfo const& f = function(id);
@@ -29,14 +12,7 @@ int32_t Camera::serve(int id, std::string_view target, Sent const* sent, Replies
     int const instance = settings.instance(id, sent);
     if (instance == Settings::kNone) return KOVRA_SIM_STATUS_OK;
     if (instance < 0) return KOVRA_SIM_STATUS_UNKNOWN_TARGET;
-    settings.access(instance, [&](std::vector<Value>& values) {
-        for (int i = 0; i < f.argc; ++i) {
-            if (f.args[i].direction == Direction::set) store(values[f.args[i].slot], sent[i]);
-        }
-        for (int i = 0; i < f.argc; ++i) {
-            if (f.args[i].direction == Direction::get) replies.put(i, values[f.args[i].slot]);
-        }
-    });
+    settings.exchange(instance, f, sent, replies);
     return KOVRA_SIM_STATUS_OK;
 }
 

@@ -1,8 +1,11 @@
 #include "settings.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <stdexcept>
+
+#include "camera.h"
 
 namespace kovra_sim {
 namespace {
@@ -74,6 +77,39 @@ std::vector<std::string> instance_keys(std::string const& name, Shape const& sha
     }
     for (std::string& k : keys) k = k.empty() ? name : name + "[" + k + "]";
     return keys;
+}
+
+// A number's slot as stored for lock-free readers: f64 by its bits.
+int64_t bits_of(Value const& v) {
+    int64_t bits = v.number;
+    if (v.type == Type::f64) std::memcpy(&bits, &v.real, sizeof bits);
+    return bits;
+}
+
+int64_t bits_of(Type type, Sent const& s) {
+    int64_t bits = s.number;
+    if (type == Type::f64) std::memcpy(&bits, &s.real, sizeof bits);
+    return bits;
+}
+
+void assign(Value& v, Sent const& s) {
+    switch (v.type) {
+        case Type::f64:
+            v.real = s.real;
+            break;
+        case Type::text:
+            v.text.assign(s.text());
+            break;
+        default:
+            v.number = s.number;
+            break;
+    }
+}
+
+bool numbers_only(std::vector<Value> const& values) {
+    return std::all_of(values.begin(), values.end(), [](Value const& v) {
+        return v.type != Type::text && v.type != Type::texts && v.type != Type::bools;
+    });
 }
 
 uint64_t fnv1a(std::string const& s) {
@@ -217,7 +253,10 @@ Settings::Settings() : resolved_(kFunctionCount) {
     instances_ = std::make_unique<Instance[]>(count_);
     for (size_t i = 0; i < count_; ++i) {
         instances_[i].key = made[i].first;
-        instances_[i].values = std::move(made[i].second);
+        if (numbers_only(made[i].second)) {
+            instances_[i].numbers = std::make_unique<std::atomic<int64_t>[]>(made[i].second.size());
+        }
+        store(instances_[i], std::move(made[i].second));
         sorted_.push_back(int(i));
     }
     std::sort(sorted_.begin(), sorted_.end(),
@@ -289,10 +328,76 @@ bool Settings::parse(int instance, std::string_view text, std::vector<Value>& ou
 }
 
 void Settings::put(int instance, std::vector<Value> values) {
-    access(instance, [&](std::vector<Value>& v) { v = std::move(values); });
+    store(instances_[size_t(instance)], std::move(values));
+}
+
+void Settings::store(Instance& i, std::vector<Value> values) {
+    std::lock_guard lock(i.mutex);
+    if (i.numbers) {
+        i.sequence.fetch_add(1, std::memory_order_relaxed);
+        for (size_t slot = 0; slot < values.size(); ++slot)
+            i.numbers[slot].store(bits_of(values[slot]), std::memory_order_release);
+        i.sequence.fetch_add(1, std::memory_order_release);
+    }
+    i.values = std::move(values);
+}
+
+void Settings::exchange(int instance, FunctionInfo const& f, Sent const* sent, Replies& replies) {
+    Instance& i = instances_[size_t(instance)];
+    if (!i.numbers) {
+        std::lock_guard lock(i.mutex);
+        for (int a = 0; a < f.argc; ++a) {
+            if (f.args[a].direction == Direction::set) assign(i.values[f.args[a].slot], sent[a]);
+        }
+        for (int a = 0; a < f.argc; ++a) {
+            if (f.args[a].direction == Direction::get) replies.put(a, i.values[f.args[a].slot]);
+        }
+        return;
+    }
+    int64_t now[kMaxArgs];
+    auto read = [&] {
+        for (;;) {
+            uint32_t const before = i.sequence.load(std::memory_order_acquire);
+            if (before & 1) continue;
+            for (int a = 0; a < f.argc; ++a) {
+                Direction const d = f.args[a].direction;
+                if (d == Direction::get || d == Direction::set) {
+                    now[a] = i.numbers[f.args[a].slot].load(std::memory_order_acquire);
+                }
+            }
+            if (i.sequence.load(std::memory_order_acquire) == before) return;
+        }
+    };
+    read();
+    bool changes = false;
+    for (int a = 0; a < f.argc; ++a) {
+        if (f.args[a].direction == Direction::set)
+            changes |= now[a] != bits_of(f.args[a].type, sent[a]);
+    }
+    if (changes) {
+        std::lock_guard lock(i.mutex);
+        i.sequence.fetch_add(1, std::memory_order_relaxed);
+        for (int a = 0; a < f.argc; ++a) {
+            if (f.args[a].direction != Direction::set) continue;
+            assign(i.values[f.args[a].slot], sent[a]);
+            i.numbers[f.args[a].slot].store(bits_of(f.args[a].type, sent[a]),
+                                            std::memory_order_release);
+        }
+        i.sequence.fetch_add(1, std::memory_order_release);
+        read();
+    }
+    Value v;
+    for (int a = 0; a < f.argc; ++a) {
+        if (f.args[a].direction != Direction::get) continue;
+        v.type = f.args[a].type;
+        v.number = now[a];
+        std::memcpy(&v.real, &now[a], sizeof v.real);
+        replies.put(a, v);
+    }
 }
 
 std::vector<Value> Settings::values(int instance) const {
+    // The values vector is written under the lock, so reading it takes it too.
     Instance const& i = instances_[size_t(instance)];
     std::lock_guard lock(i.mutex);
     return i.values;

@@ -5,8 +5,14 @@
 // are made; a request then finds its instance from its KEY values alone.
 // Each instance has its own lock, held only while its values are read or
 // written, so requests on different settings never wait for each other.
+// Settings of numbers only are read without taking it: a sequence number
+// tells a reader whether a write overlapped its read, and a write that would
+// store the values already there (a soak's write-back) stores nothing, so
+// threads reading and writing back the same settings never write to a
+// shared cache line.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -48,13 +54,10 @@ public:
     // not know.
     int instance(int function, Sent const* sent) const;
 
-    // Calls f(values) with the instance's values under its lock.
-    template <class F>
-    void access(int instance, F&& f) {
-        Instance& i = instances_[size_t(instance)];
-        std::lock_guard lock(i.mutex);
-        f(i.values);
-    }
+    // Serves request `function` on an instance: stores its SET values, then
+    // hands its GET values to `replies`, in argument order.
+    void exchange(int instance, FunctionInfo const& function, Sent const* sent,
+                  class Replies& replies);
 
     // The instance with this key ("SERVICE.SETTING" or "...[K1,K2]"), or -1.
     int find(std::string_view key) const;
@@ -70,11 +73,16 @@ public:
     std::string snapshot() const;
 
 private:
-    struct Instance {
+    struct alignas(64) Instance {
         std::string key;
-        std::vector<Value> values;
-        mutable std::mutex mutex;
+        std::vector<Value> values;  // all of them, under the lock
+        mutable std::mutex mutex;   // held by writers, and by readers of texts and lists
+        // Settings of numbers only: each slot's number or f64 bits, written
+        // under the lock between two steps of `sequence` (odd while writing).
+        std::unique_ptr<std::atomic<int64_t>[]> numbers;
+        std::atomic<uint32_t> sequence{0};
     };
+    void store(Instance& i, std::vector<Value> values);
     struct Resolved {
         int first = kNone;                           // the setting's first instance
         std::vector<std::vector<std::string>> keys;  // per KEY argument, its choices

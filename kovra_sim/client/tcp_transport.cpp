@@ -445,7 +445,7 @@ void TcpTransport::answer(wire::Reply const& reply) {
     uint32_t const index = reply.id & 0xffff;
     if (index >= kMaxInFlight) return;  // no request of ours: ignored
     Slot& slot = slots_[index];
-    std::lock_guard lock(slot.mutex);
+    std::unique_lock lock(slot.mutex);
     if (!slot.waiting || slot.done || slot.generation != reply.id >> 16) return;
     slot.status = reply.status;
     FunctionInfo const& f = function(slot.function);
@@ -459,16 +459,19 @@ void TcpTransport::answer(wire::Reply const& reply) {
         }
     }
     slot.done = true;
+    // Woken after the lock is let go, the caller does not wait for it again.
+    lock.unlock();
     slot.done_cv.notify_one();
 }
 
 void TcpTransport::fail_waiting(int32_t status) {
     for (uint32_t i = 0; i < kMaxInFlight; ++i) {
         Slot& slot = slots_[i];
-        std::lock_guard lock(slot.mutex);
+        std::unique_lock lock(slot.mutex);
         if (!slot.waiting || slot.done) continue;
         slot.status = status;
         slot.done = true;
+        lock.unlock();
         slot.done_cv.notify_one();
     }
 }

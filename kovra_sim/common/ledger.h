@@ -1,8 +1,8 @@
 // Per-function call counts and injected faults. Every call of a function
 // passes through on_call() exactly once. Thread-safe. While no fault is set,
-// counting is one relaxed increment in the calling thread's own shard of the
-// counters, so threads never write to each other's cache lines; with a
-// fault set, calls are numbered exactly under a lock (a fault can name the
+// counting is a plain increment of the calling thread's own counter (no
+// atomic read-modify-write, no cache line shared with another thread); with
+// a fault set, calls are numbered exactly under a lock (a fault can name the
 // N-th call).
 #pragma once
 
@@ -10,8 +10,10 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "functions.h"
 
@@ -19,10 +21,13 @@ namespace kovra_sim {
 
 class Ledger {
 public:
+    Ledger();
+
     // Counts a call of `function`; returns the status to inject, or 0.
     int32_t on_call(int function) {
         if (any_.load(std::memory_order_acquire)) return injected(function);
-        shards_[shard()].counts[function].fetch_add(1, std::memory_order_relaxed);
+        auto& n = mine().counts[size_t(function)];
+        n.store(n.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         return 0;
     }
 
@@ -37,19 +42,19 @@ public:
     std::string calls_text() const;
 
 private:
-    int32_t injected(int function);
-    // The calling thread's shard; threads beyond the shards share them.
-    static size_t shard();
-
-    static constexpr size_t kShards = 8;
-    struct alignas(64) Shard {
+    struct alignas(64) Counters {
         std::array<std::atomic<uint32_t>, kFunctionCount> counts{};
     };
+    int32_t injected(int function);
+    // The calling thread's counters, made on its first call.
+    Counters& mine();
     struct Fault {
         int32_t always = 0;  // 0: none
         std::map<uint32_t, int32_t> nth;
     };
-    std::array<Shard, kShards> shards_{};
+    uint64_t const id_;
+    mutable std::mutex threads_mutex_;
+    std::vector<std::unique_ptr<Counters>> threads_;
     std::atomic<bool> any_{false};
     std::mutex mutex_;
     std::array<Fault, kFunctionCount> faults_{};

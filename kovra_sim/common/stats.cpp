@@ -114,7 +114,8 @@ nlohmann::json Stats::report() const {
     double const wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     nlohmann::json functions = nlohmann::json::object();
-    uint64_t calls = 0, requests = 0;
+    uint64_t calls = 0;
+    Figures requests;  // every _send call of every function
     for (int id = 0; id < kFunctionCount; ++id) {
         Figures all;
         for (auto const& t : threads_) {
@@ -144,15 +145,22 @@ nlohmann::json Stats::report() const {
         f["buckets"] = std::move(buckets);
         calls += all.calls;
         std::string const name = function(id).name;
-        if (name.size() > 5 && name.compare(name.size() - 5, 5, "_send") == 0)
-            requests += all.calls;
+        if (name.size() > 5 && name.compare(name.size() - 5, 5, "_send") == 0) requests.merge(all);
         functions[name] = std::move(f);
     }
-    return {{"wall_seconds", round3(wall)},
-            {"calls", calls},
-            {"requests", requests},
-            {"requests_per_second", wall > 0 ? std::round(double(requests) / wall) : 0.0},
-            {"functions", std::move(functions)}};
+    nlohmann::json report{
+        {"wall_seconds", round3(wall)},
+        {"calls", calls},
+        {"requests", requests.calls},
+        {"requests_per_second", wall > 0 ? std::round(double(requests.calls) / wall) : 0.0}};
+    if (requests.calls) {
+        for (auto [name, q] :
+             {std::pair{"p50_us", 0.5}, {"p90_us", 0.9}, {"p99_us", 0.99}, {"p999_us", 0.999}}) {
+            report[name] = round3(requests.quantile(q));
+        }
+    }
+    report["functions"] = std::move(functions);
+    return report;
 }
 
 std::string stats_table(nlohmann::json const& report) {

@@ -32,7 +32,8 @@ public:
     void record(int function, int32_t status, std::chrono::nanoseconds took);
 
     // The merged figures: {"wall_seconds", "calls", "requests",
-    // "requests_per_second", "functions": {NAME: {"calls", "statuses",
+    // "requests_per_second", the requests' "p50_us" to "p999_us",
+    // "functions": {NAME: {"calls", "statuses",
     // "min_us", "p50_us", "p90_us", "p99_us", "p999_us", "max_us",
     // "buckets": [[upper_us, count], ...]}}}. Requests are the _send calls.
     nlohmann::json report() const;

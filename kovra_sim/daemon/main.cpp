@@ -135,10 +135,20 @@ int main(int argc, char** argv) {
     if (vm.count("sim") && !configure(station, "--sim", sim)) return 2;
     if (!stats.empty()) station.write_stats_to(stats);
 
-    asio::io_context io;
+    // One io_context a thread: a connection's work stays on one thread, and
+    // an idle thread sleeps in its own poll instead of taking work over.
+    std::vector<std::unique_ptr<asio::io_context>> contexts;
+    std::vector<asio::io_context*> workers;
+    for (unsigned i = 0; i < threads; ++i) {
+        contexts.push_back(std::make_unique<asio::io_context>(1));
+        workers.push_back(contexts.back().get());
+    }
+    asio::io_context& io = *contexts.front();
+    std::vector<asio::executor_work_guard<asio::io_context::executor_type>> keep;
+    for (unsigned i = 1; i < threads; ++i) keep.push_back(asio::make_work_guard(*contexts[i]));
     std::unique_ptr<Server> server;
     try {
-        server = std::make_unique<Server>(io, station, endpoint, limits);
+        server = std::make_unique<Server>(io, workers, station, endpoint, limits);
     } catch (boost::system::system_error const& e) {
         std::cerr << "kovra-camd: cannot listen on " << listen << ": " << e.code().message()
                   << "\n";
@@ -174,9 +184,12 @@ int main(int argc, char** argv) {
         log_line("stopping on signal %d", signal);
         usr1.cancel();
         server->stop();
+        // The other threads end once their connections are closed.
+        asio::post(io, [&] { keep.clear(); });
     });
     std::vector<std::thread> pool;
-    for (unsigned i = 1; i < threads; ++i) pool.emplace_back([&io] { io.run(); });
+    for (unsigned i = 1; i < threads; ++i)
+        pool.emplace_back([&contexts, i] { contexts[i]->run(); });
     io.run();
     for (auto& t : pool) t.join();
     nlohmann::json const connections = server->connections();

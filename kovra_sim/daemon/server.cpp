@@ -293,9 +293,14 @@ private:
     std::atomic<uint64_t> calls_{0};
 };
 
-Server::Server(asio::io_context& io, Station& station, tcp::endpoint const& listen,
-               Limits const& limits)
-    : io_(io), station_(station), limits_(limits), acceptor_(io), sweeper_(io) {
+Server::Server(asio::io_context& io, std::vector<asio::io_context*> workers, Station& station,
+               tcp::endpoint const& listen, Limits const& limits)
+    : io_(io),
+      workers_(std::move(workers)),
+      station_(station),
+      limits_(limits),
+      acceptor_(io),
+      sweeper_(io) {
     acceptor_.open(listen.protocol());
     acceptor_.set_option(tcp::acceptor::reuse_address(true));
     acceptor_.bind(listen);
@@ -312,7 +317,8 @@ void Server::start() {
 }
 
 void Server::accept() {
-    acceptor_.async_accept([this](boost::system::error_code ec, tcp::socket socket) {
+    asio::io_context& worker = *workers_[next_worker_++ % workers_.size()];
+    acceptor_.async_accept(worker, [this](boost::system::error_code ec, tcp::socket socket) {
         if (ec == asio::error::operation_aborted) return;
         if (!ec) {
             std::shared_ptr<Connection> made;

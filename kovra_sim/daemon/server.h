@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "station.h"
 
@@ -38,8 +39,10 @@ class Connection;
 
 class Server final : private Listener {
 public:
-    Server(boost::asio::io_context& io, Station& station,
-           boost::asio::ip::tcp::endpoint const& listen, Limits const& limits);
+    // Accepts on `io`; runs connections on `workers` in turn (each run by
+    // one thread of its own, so a connection's work never changes threads).
+    Server(boost::asio::io_context& io, std::vector<boost::asio::io_context*> workers,
+           Station& station, boost::asio::ip::tcp::endpoint const& listen, Limits const& limits);
     ~Server();
 
     boost::asio::ip::tcp::endpoint local_endpoint() const { return acceptor_.local_endpoint(); }
@@ -63,6 +66,8 @@ private:
     void announce(int service) override;
 
     boost::asio::io_context& io_;
+    std::vector<boost::asio::io_context*> const workers_;
+    size_t next_worker_ = 0;
     Station& station_;
     Limits const limits_;
     boost::asio::ip::tcp::acceptor acceptor_;
