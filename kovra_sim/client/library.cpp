@@ -40,23 +40,8 @@ Library::Library() {
 }
 
 bool Library::apply(Config const& config, std::string& error) {
-    if (config.journal_path && !journal.open_file(*config.journal_path, error)) {
-        error = "journal " + *config.journal_path + ": " + error;
-        return false;
-    }
-    for (Config::Fault const& f : config.faults) ledger.fail(f.function, f.nth, f.status);
-    for (Config::Set const& s : config.sets) camera.settings.put(s.instance, s.values);
-    for (RestartPlan const& r : config.restarts) camera.plan_restart(r);
-    if (config.latency_us) camera.set_latency_us(*config.latency_us);
+    if (!Run::apply(config, error)) return false;
     if (config.timeout_ms) timeout_ms_.store(*config.timeout_ms, std::memory_order_relaxed);
-    std::lock_guard lock(mutex_);
-    if (config.journal_path) journal_path_ = config.journal_path;
-    if (config.state_path) state_path_ = config.state_path;
-    if (config.stats_path) {
-        stats_path_ = config.stats_path;
-        stats.start();
-    }
-    if (config.drift) baseline_ = camera.settings.snapshot();
     if (config.exhaust) {
         Exhausted::memory = *config.exhaust == "memory";
         Exhausted::threads = *config.exhaust == "threads";
@@ -87,38 +72,9 @@ char const* Library::keep_identity(char const* identity) {
 }
 
 void Library::finish_files() {
-    std::optional<std::string> journal_path, state_path, stats_path, baseline;
-    {
-        std::lock_guard lock(mutex_);
-        journal_path = journal_path_;
-        state_path = state_path_;
-        stats_path = stats_path_;
-        baseline = baseline_;
-        journal_path_.reset();
-    }
-    std::string error;
-    if (journal_path && !journal.close_file(error))
-        report("cannot write " + *journal_path + ": " + error);
-    if (state_path) {
-        std::string const text = camera.settings.snapshot() + ledger.calls_text() +
-                                 "outstanding_arrays " + std::to_string(arrays.outstanding()) +
-                                 "\n";
-        if (!replace_file(*state_path, text, error))
-            report("cannot write " + *state_path + ": " + error);
-    }
-    std::vector<Drift> changes;
-    if (baseline) {
-        changes = drift(*baseline, camera.settings.snapshot());
-        report(drift_line(changes));
-    }
-    if (stats_path) {
-        nlohmann::json figures = stats.report();
-        figures["source"] = "client";
-        if (baseline) figures["drift"] = drift_json(changes);
-        if (!replace_file(*stats_path, figures.dump(1) + "\n", error)) {
-            report("cannot write " + *stats_path + ": " + error);
-        }
-    }
+    std::vector<std::string> say;
+    finish("client", "outstanding_arrays " + std::to_string(arrays.outstanding()) + "\n", {}, say);
+    for (std::string const& line : say) report(line);
 }
 
 void Library::reset() {
@@ -126,17 +82,10 @@ void Library::reset() {
     {
         std::lock_guard lock(mutex_);
         for (auto const& t : transports_) open.push_back(t.get());
-        journal_path_.reset();
-        state_path_.reset();
     }
     for (Transport* t : open) t->close();
     announcer.stop();
-    stats.stop();
-    {
-        std::lock_guard lock(mutex_);
-        stats_path_.reset();
-        baseline_.reset();
-    }
+    forget_files();
     ledger.clear_faults();
     ledger.reset_counts();
     journal.enable(0);

@@ -1,6 +1,6 @@
-// The stand-in client library's state in this process: call counts and
-// faults, the journal, handles, arrays, the embedded camera and the
-// connections. Made on the first call of any function of the stand-in,
+// The stand-in client library's state in this process: a run of the
+// embedded camera (its counts, faults, journal, statistics and files), and
+// handles, arrays and the connections. Made on the first call of any function of the stand-in,
 // which is also when KOVRA_SIM is read and applied, and never destroyed, so
 // calls made during static destruction still find it; its threads end when
 // the library is unloaded.
@@ -19,9 +19,7 @@
 #include "camera.h"
 #include "config.h"
 #include "handles.h"
-#include "journal.h"
-#include "ledger.h"
-#include "stats.h"
+#include "run.h"
 #include "transport.h"
 
 namespace kovra_sim {
@@ -29,15 +27,11 @@ namespace kovra_sim {
 // How long a round trip to a camera daemon may take unless KOVRA_SIM says.
 constexpr uint32_t kDefaultTimeoutMs = 5000;
 
-class Library {
+class Library : public Run {
 public:
-    Ledger ledger;
-    Journal journal;
     Handles handles;
     Arrays arrays;
-    Camera camera;
     Announcer announcer;
-    Stats stats;
 
     // True when KOVRA_SIM could not be applied.
     bool bad_config() const { return bad_config_; }
@@ -70,10 +64,6 @@ private:
     bool bad_config_ = false;
     std::atomic<uint32_t> timeout_ms_{kDefaultTimeoutMs};
     std::mutex mutex_;  // guards the members below
-    std::optional<std::string> journal_path_;
-    std::optional<std::string> state_path_;
-    std::optional<std::string> stats_path_;
-    std::optional<std::string> baseline_;  // the configuration at the start, for the drift check
     std::deque<std::string> identities_;
     // Every connection ever made stays until the process ends: a program may
     // still hold a handle of one that was closed or reset.

@@ -25,25 +25,13 @@ void report(std::string const& what) { std::fprintf(stderr, "kovra-sim: %s\n", w
 // "tcp://HOST[:PORT]" or "tcp://[V6]:PORT".
 bool parse_url(std::string const& url, std::string& host, std::string& port) {
     std::string const scheme = "tcp://";
-    if (url.compare(0, scheme.size(), scheme) != 0) return false;
-    std::string rest = url.substr(scheme.size());
-    port = std::to_string(wire::kDefaultPort);
-    if (!rest.empty() && rest[0] == '[') {
-        size_t const close = rest.find(']');
-        if (close == std::string::npos) return false;
-        host = rest.substr(1, close - 1);
-        if (close + 1 < rest.size()) {
-            if (rest[close + 1] != ':') return false;
-            port = rest.substr(close + 2);
-        }
-    } else {
-        size_t const colon = rest.find(':');
-        host = rest.substr(0, colon);
-        if (colon != std::string::npos) port = rest.substr(colon + 1);
+    uint16_t number = 0;
+    if (url.compare(0, scheme.size(), scheme) != 0 ||
+        !wire::split_address(url.substr(scheme.size()), host, number)) {
+        return false;
     }
-    int64_t number = 0;
-    return !host.empty() && host.find('/') == std::string::npos &&
-           parse_integer(port, 1, 65535, number);
+    port = std::to_string(number);
+    return !host.empty() && host.find('/') == std::string::npos && number != 0;
 }
 
 // Request ids: the slot in the low half, the slot's generation above, never 0.

@@ -23,26 +23,13 @@ namespace {
 
 // "ADDR", "ADDR:PORT" or "[V6ADDR]:PORT"; false if it is none of them.
 bool parse_listen(std::string const& text, tcp::endpoint& out) {
-    std::string host = text;
-    std::string port = std::to_string(wire::kDefaultPort);
-    if (!text.empty() && text[0] == '[') {
-        size_t const close = text.find(']');
-        if (close == std::string::npos) return false;
-        host = text.substr(1, close - 1);
-        if (close + 1 < text.size()) {
-            if (text[close + 1] != ':') return false;
-            port = text.substr(close + 2);
-        }
-    } else if (size_t const colon = text.rfind(':');
-               colon != std::string::npos && text.find(':') == colon) {
-        host = text.substr(0, colon);
-        port = text.substr(colon + 1);
-    }
-    int64_t number = 0;
+    std::string host;
+    uint16_t port = 0;
     boost::system::error_code ec;
+    if (!wire::split_address(text, host, port)) return false;
     auto const address = asio::ip::make_address(host, ec);
-    if (ec || !parse_integer(port, 0, 65535, number)) return false;
-    out = tcp::endpoint(address, uint16_t(number));
+    if (ec) return false;
+    out = tcp::endpoint(address, port);
     return true;
 }
 

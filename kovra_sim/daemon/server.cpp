@@ -15,7 +15,8 @@ namespace {
 
 std::string text_of(tcp::endpoint const& e) {
     boost::system::error_code ec;
-    return e.address().to_string(ec) + ":" + std::to_string(e.port());
+    std::string const address = e.address().to_string(ec);
+    return (e.address().is_v6() ? "[" + address + "]" : address) + ":" + std::to_string(e.port());
 }
 
 long long ms(std::chrono::milliseconds d) { return static_cast<long long>(d.count()); }

@@ -59,56 +59,7 @@ bool Station::apply(Config const& config, std::string& error) {
         error = "exhaust= is for the client library, not the daemon";
         return false;
     }
-    if (config.journal_path && !journal.open_file(*config.journal_path, error)) {
-        error = "journal " + *config.journal_path + ": " + error;
-        return false;
-    }
-    for (Config::Fault const& f : config.faults) ledger.fail(f.function, f.nth, f.status);
-    for (Config::Set const& s : config.sets) camera.settings.put(s.instance, s.values);
-    for (RestartPlan const& r : config.restarts) camera.plan_restart(r);
-    if (config.latency_us) camera.set_latency_us(*config.latency_us);
-    std::lock_guard lock(mutex_);
-    if (config.journal_path) journal_path_ = config.journal_path;
-    if (config.state_path) state_path_ = config.state_path;
-    if (config.stats_path) {
-        stats_path_ = config.stats_path;
-        stats.start();
-    }
-    if (config.drift) baseline_ = camera.settings.snapshot();
-    return true;
-}
-
-void Station::write_stats_to(std::string const& path) {
-    std::lock_guard lock(mutex_);
-    stats_path_ = path;
-    stats.start();
-}
-
-bool Station::finish(nlohmann::json const& connections, std::vector<std::string>& say) {
-    std::lock_guard lock(mutex_);
-    std::string reason;
-    size_t const said = say.size();
-    if (journal_path_ && !journal.close_file(reason))
-        say.push_back("cannot write " + *journal_path_ + ": " + reason);
-    if (state_path_ &&
-        !replace_file(*state_path_, camera.settings.snapshot() + ledger.calls_text(), reason)) {
-        say.push_back("cannot write " + *state_path_ + ": " + reason);
-    }
-    std::vector<Drift> changes;
-    if (baseline_) {
-        changes = drift(*baseline_, camera.settings.snapshot());
-        say.push_back(drift_line(changes));
-    }
-    if (stats_path_) {
-        nlohmann::json figures = stats.report();
-        figures["source"] = "daemon";
-        figures["connections"] = connections;
-        if (baseline_) figures["drift"] = drift_json(changes);
-        if (!replace_file(*stats_path_, figures.dump(1) + "\n", reason)) {
-            say.push_back("cannot write " + *stats_path_ + ": " + reason);
-        }
-    }
-    return say.size() == said + (baseline_ ? 1 : 0);
+    return Run::apply(config, error);
 }
 
 bool Session::greet(wire::Hello const& hello, wire::FrameWriter& out) {

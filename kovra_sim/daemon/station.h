@@ -11,40 +11,26 @@
 #include <string>
 #include <unordered_map>
 
-#include "camera.h"
-#include "config.h"
-#include "journal.h"
-#include "ledger.h"
 #include "protocol.h"
-#include "stats.h"
+#include "run.h"
 
 namespace kovra_sim {
 
-class Station {
+// The daemon's run of the camera, shared by every connection.
+class Station : public Run {
 public:
-    Camera camera;
-    Ledger ledger;
-    Journal journal;
-    Stats stats;  // service times, when asked for
-
     // Applies directives; false with the reason in `error`.
     bool apply(Config const& config, std::string& error);
-    // Where the statistics go at the end (also stats= of the directives).
-    void write_stats_to(std::string const& path);
-    // Completes the journal file, writes the state file and the statistics
-    // (with `connections` in them) and says the drift check; false if a file
-    // could not be written. Each line for the log goes to `say`.
-    bool finish(nlohmann::json const& connections, std::vector<std::string>& say);
+    // The end of the daemon's run (see Run::finish), its statistics with
+    // `connections` in them.
+    bool finish(nlohmann::json const& connections, std::vector<std::string>& say) {
+        return Run::finish("daemon", "", {{"connections", connections}}, say);
+    }
 
     uint32_t next_array() { return arrays_.fetch_add(1, std::memory_order_relaxed) + 1; }
 
 private:
     std::atomic<uint32_t> arrays_{0};
-    std::mutex mutex_;
-    std::optional<std::string> journal_path_;
-    std::optional<std::string> state_path_;
-    std::optional<std::string> stats_path_;
-    std::optional<std::string> baseline_;  // the configuration at the start, for the drift check
 };
 
 class Session {

@@ -25,6 +25,10 @@ constexpr uint32_t kNoWait = 0;
 
 enum class FrameType : uint8_t { hello = 0, call = 1, reply = 2, event = 3 };
 
+// Splits an address, "HOST", "HOST:PORT" or "[V6ADDRESS]:PORT", the port
+// kDefaultPort unless given; false for another form or a port beyond 65535.
+bool split_address(std::string_view text, std::string& host, uint16_t& port);
+
 // Bytes of the length prefix before every frame.
 constexpr size_t kPrefix = 4;
 

@@ -1,0 +1,52 @@
+// A run of the simulated camera: the camera with its call counts and
+// faults, its journal and statistics, and the files a run's directives name
+// (journal, state, statistics, the drift check). The in-process library and
+// the daemon each are one; only what they add differs.
+#pragma once
+
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "camera.h"
+#include "config.h"
+#include "journal.h"
+#include "ledger.h"
+#include "stats.h"
+
+namespace kovra_sim {
+
+class Run {
+public:
+    Camera camera;
+    Ledger ledger;
+    Journal journal;
+    Stats stats;
+
+    // Applies parsed directives (all but exhaust=, which is the library's);
+    // false with the reason in `error`, and nothing of a journal that
+    // cannot be opened applied.
+    bool apply(Config const& config, std::string& error);
+    // Records statistics from now on and writes them to `path` at the end.
+    void write_stats_to(std::string const& path);
+    // The end of the run: the journal file is completed and closed, the
+    // state file written (settings, calls, then `state_tail`), the
+    // statistics written (from `source`, with the fields of `extra`) and the
+    // drift check said. Lines for a person go to `say`; false if a file
+    // could not be written.
+    bool finish(char const* source, std::string const& state_tail, nlohmann::json const& extra,
+                std::vector<std::string>& say);
+    // Forgets the files and the drift baseline, and stops the statistics.
+    void forget_files();
+
+private:
+    std::mutex mutex_;  // guards the members below
+    std::optional<std::string> journal_path_;
+    std::optional<std::string> state_path_;
+    std::optional<std::string> stats_path_;
+    std::optional<std::string> baseline_;  // the configuration at the start, for the drift check
+};
+
+}  // namespace kovra_sim
