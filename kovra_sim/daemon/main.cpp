@@ -52,37 +52,38 @@ int main(int argc, char** argv) {
     Limits limits;
     unsigned threads = 2;
     unsigned frame_timeout_ms = 10000;
+    // One screen: one line an option, the description beside it.
     po::options_description options(
         "Usage: kovra-camd [OPTION]...\n"
-        "Serves the stand-in's simulated camera to ipc_soak and other clients that\n"
-        "connect with -u tcp://HOST[:PORT]. Runs in the foreground; SIGINT or SIGTERM\n"
-        "stops it after writing its journal and state files.\n\n"
-        "Options");
+        "Serves the stand-in's simulated camera to clients of -u tcp://HOST[:PORT], in the\n"
+        "foreground; SIGINT or SIGTERM stop it after writing its files. Options",
+        120, 60);
     options.add_options()("help,h", "show this help")(
         "listen",
         po::value(&listen)
             ->value_name("ADDR[:PORT]")
             ->default_value("127.0.0.1:" + std::to_string(wire::kDefaultPort)),
-        "address to listen on; 0.0.0.0 or [::] for every interface, port 0 for any free one")(
+        "address; 0.0.0.0 or [::]: every interface; port 0: any")(
         "sim", po::value(&sim)->value_name("DIRECTIVES"),
-        "control directives as KOVRA_SIM takes them (faults, settings, restarts, latency, journal, "
-        "state); applied after KOVRA_SIM itself")(
-        "threads", po::value(&threads)->default_value(threads), "threads serving connections")(
+        "directives as KOVRA_SIM takes them, after it")(
+        "stats", po::value(&stats)->value_name("FILE"),
+        "service times to FILE (JSON) at exit; a table on SIGUSR1")(
+        "threads", po::value(&threads)->value_name("N")->default_value(threads),
+        "threads serving connections")(
         "max-connections",
-        po::value(&limits.max_connections)->default_value(limits.max_connections),
-        "clients served at once; more are refused")(
-        "max-in-flight", po::value(&limits.max_in_flight)->default_value(limits.max_in_flight),
-        "requests per connection whose replies are not yet written; beyond it the connection is "
-        "not read")("max-frame", po::value(&limits.max_frame)->default_value(limits.max_frame),
-                    "largest frame in bytes; a larger one closes its connection")(
+        po::value(&limits.max_connections)->value_name("N")->default_value(limits.max_connections),
+        "clients at once; more are refused")(
+        "max-in-flight",
+        po::value(&limits.max_in_flight)->value_name("N")->default_value(limits.max_in_flight),
+        "unwritten replies per connection before it is not read")(
+        "max-frame",
+        po::value(&limits.max_frame)->value_name("BYTES")->default_value(limits.max_frame),
+        "a larger frame closes its connection")(
         "frame-timeout",
         po::value(&frame_timeout_ms)->value_name("MS")->default_value(frame_timeout_ms),
-        "time a client may take for its hello or for the rest of a frame; then it is closed")(
-        "stats", po::value(&stats)->value_name("FILE"),
-        "record each function's service times and calls per connection; write them to FILE as "
-        "JSON at exit, and log them as a table on SIGUSR1")(
-        "port-file", po::value(&port_file)->value_name("PATH"),
-        "once listening, write the port to PATH (useful with port 0)")(
+        "time for a hello or the rest of a frame")("port-file",
+                                                   po::value(&port_file)->value_name("PATH"),
+                                                   "write the port to PATH once listening")(
         "log", po::value(&log)->value_name("stderr|syslog")->default_value("stderr"),
         "where log lines go");
     po::variables_map vm;

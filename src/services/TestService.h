@@ -1,14 +1,14 @@
 #ifndef IPC_SOAK_SERVICES_TEST_SERVICE_H
 #define IPC_SOAK_SERVICES_TEST_SERVICE_H
 
+#include <kovra/kovra_api.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
-
-#include <kovra/kovra_api.h>
 
 // Registers `method` of the concrete service under its own name, so that a
 // command's name can never differ from the method that runs it.
