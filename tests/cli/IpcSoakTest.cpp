@@ -308,10 +308,10 @@ TEST_F(IpcSoakTest, OverTcpASoakIsTheSameAsInProcess) {
 }
 
 // The statistics count what the report counts, and their percentiles are
-// ordered and close above a latency the camera was told to take (10 ms:
-// long enough that a loaded machine's late wake-ups stay well inside 25%).
+// ordered and close above a latency the camera was told to take (50 ms:
+// long enough that a busy machine's late wake-ups stay inside 25% of it).
 TEST_F(IpcSoakTest, StatisticsCountWhatTheReportCountsAndTimeTheCalls) {
-    ASSERT_EQ(soak("-t 12 -c 20", "latency=10000;stats=" + dir + "/stats"), 0);
+    ASSERT_EQ(soak("-t 24 -c 10", "latency=50000;stats=" + dir + "/stats"), 0);
     nlohmann::json const figures = stats("stats");
     for (auto const& line : linesOf(readFile(dir + "/state"))) {
         if (line.rfind("calls ", 0) != 0) continue;
@@ -344,8 +344,8 @@ TEST_F(IpcSoakTest, StatisticsCountWhatTheReportCountsAndTimeTheCalls) {
         std::vector<double> const q{f["min_us"], f["p50_us"],  f["p90_us"],
                                     f["p99_us"], f["p999_us"], f["max_us"]};
         EXPECT_TRUE(std::is_sorted(q.begin(), q.end())) << name;
-        EXPECT_GE(q[1], 10000) << name;
-        EXPECT_LE(q[1], 12500) << name;
+        EXPECT_GE(q[1], 50000) << name;
+        EXPECT_LE(q[1], 62500) << name;
     }
 }
 

@@ -149,7 +149,7 @@ TEST(DaemonTest, HostilePeersNeitherStopNorSlowAWellBehavedClient) {
         }
     };
     churn();
-    long const rss_before = daemon.rss_kib();
+    [[maybe_unused]] long const rss_before = daemon.rss_kib();
     churn();
 
     uint64_t const before = client.ok;
