@@ -1,65 +1,56 @@
 #!/usr/bin/env python3
-"""Requests per second and p99 latency from the stand-in's stats file.
+"""Requests, requests per second and the p50 and p99 latency of a run, from
+the stand-in's stats file.
 
     sim_stats.py FILE
 
 FILE is what KOVRA_SIM='stats=FILE' makes the stand-in write at
-kovra_core_deinit. The reader expects a JSON object like
+kovra_core_deinit: a JSON object whose top level holds the run's
+"wall_seconds", "requests" (the calls of request functions, *_send),
+"requests_per_second" and the percentiles of every request's round trip
+together, "p50_us", "p90_us", "p99_us" and "p999_us", beside "functions",
+per-function figures keyed by C function name:
 
-    {"wall_seconds": 1.9, "calls": 41000, "requests_per_second": 21500.0,
-     "functions": {"kovra_api_led_get_state_send":
-                       {"calls": 480, "p50_us": 41, "p90_us": 60,
-                        "p99_us": 95, "p99_9_us": 180}, ...}}
+    {"wall_seconds": 1.9, "requests": 41000, "requests_per_second": 21500,
+     "p50_us": 35.5, "p99_us": 106.0, ...,
+     "functions": {"kovra_api_led_get_state_send": {"calls": 480, "p50_us": 41, ...}, ...}}
 
-and accepts small variations: "functions" may be a list of objects with a
-"name"; a percentile may be given in _ns, _us or _ms; requests per second may
-be missing, when it is the requests' calls over the wall time. The p99 is the
-run's own "p99" if it has one, or else the worst p99 of the functions that are
-requests (*_send), so it is never better than any request's.
+The run-wide percentiles are used as they are. A file without them (an
+older stand-in) falls back to the worst p50 and p99 of the request
+functions, never better than any request's; one without a request rate to
+the requests' calls over the wall time.
 
-Prints one line: rps=X p99_us=Y (Y is "na" when the file has no percentile).
+Prints one line: requests=N rps=X p50_us=A p99_us=B ("na" for what the file
+does not give).
 """
 import json
-import re
 import sys
 
-SCALE = {"ns": 1e-3, "us": 1.0, "usec": 1.0, "ms": 1e3, "": 1.0}
-P99 = re.compile(r"^p99_?(ns|us|usec|ms)?$")
 
-
-def p99_of(entry):
-    for key, value in entry.items():
-        m = P99.match(key)
-        if m and isinstance(value, (int, float)):
-            return value * SCALE[m.group(1) or ""]
-    return None
-
-
-def functions_of(stats):
-    functions = stats.get("functions", {})
-    if isinstance(functions, list):
-        return {f.get("name", f.get("function", "")): f for f in functions}
-    return functions
+def worst(requests, key):
+    values = [f[key] for f in requests.values() if isinstance(f.get(key), (int, float))]
+    return max(values) if values else None
 
 
 def main():
     with open(sys.argv[1]) as f:
         stats = json.load(f)
-    functions = functions_of(stats)
+    functions = stats.get("functions", {})
     requests = {name: f for name, f in functions.items() if name.endswith("_send")}
 
-    rps = stats.get("requests_per_second", stats.get("rps"))
+    count = stats.get("requests")
+    if count is None:
+        count = sum(f.get("calls", 0) for f in requests.values())
+    rps = stats.get("requests_per_second")
     if rps is None:
-        wall = stats.get("wall_seconds", stats.get("wall_s"))
-        calls = sum(f.get("calls", 0) for f in requests.values())
-        rps = calls / wall if wall else None
+        wall = stats.get("wall_seconds")
+        rps = count / wall if wall else None
 
-    p99 = p99_of(stats)
-    if p99 is None:
-        p99s = [p for p in (p99_of(f) for f in requests.values()) if p is not None]
-        p99 = max(p99s) if p99s else None
-
-    print(f"rps={rps if rps is not None else 'na'} p99_us={p99 if p99 is not None else 'na'}")
+    out = {"requests": count, "rps": rps}
+    for key in ("p50_us", "p99_us"):
+        value = stats.get(key)
+        out[key] = value if isinstance(value, (int, float)) else worst(requests, key)
+    print(" ".join(f"{k}={'na' if v is None else v}" for k, v in out.items()))
 
 
 if __name__ == "__main__":
