@@ -17,7 +17,9 @@ split in proportion to the inclusive cost of each caller's calls of it, as
 gprof splits a function's time. Code that no owner calls (process and thread
 start-up) stays 'unattributed'; it cancels in the difference.
 
-Prints key=value lines: total, program, standin, unattributed.
+Prints key=value lines: total, program, standin, unattributed. With
+--top-out FILE, also writes the N functions (--top, default 12) costliest in
+themselves, per command, one a line: instructions<TAB>object<TAB>function.
 """
 import argparse
 import collections
@@ -129,13 +131,30 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--program", required=True, help="basename of the executable")
     parser.add_argument("--commands", type=int, required=True, help="LARGE's extra commands")
+    parser.add_argument("--top-out", help="where to write the costliest functions")
+    parser.add_argument("--top", type=int, default=12, help="how many of them")
     parser.add_argument("small")
     parser.add_argument("large")
     args = parser.parse_args()
-    small = attribute(*parse(args.small), args.program)
-    large = attribute(*parse(args.large), args.program)
+    small_profile, large_profile = parse(args.small), parse(args.large)
+    small = attribute(*small_profile, args.program)
+    large = attribute(*large_profile, args.program)
     for key in ("total",) + OWNERS:
         print(f"{key}={(large[key] - small[key]) / args.commands:.1f}")
+    if args.top_out:
+        write_top(args.top_out, args.top, small_profile[0], large_profile[0], args.commands)
+
+
+def write_top(path, count, small_self, large_self, commands):
+    """The functions whose own instructions grow most with the commands."""
+    per_command = collections.Counter()
+    for (ob, fn), cost in large_self.items():
+        per_command[(os.path.basename(ob or "?"), fn or "?")] += cost
+    for (ob, fn), cost in small_self.items():
+        per_command[(os.path.basename(ob or "?"), fn or "?")] -= cost
+    with open(path, "w") as f:
+        for (ob, fn), cost in per_command.most_common(count):
+            f.write(f"{cost / commands:.1f}\t{ob}\t{fn}\n")
 
 
 if __name__ == "__main__":
