@@ -1,27 +1,37 @@
 #!/usr/bin/env python3
-"""Turns the raw results of one bench/run.sh into its table, page and plot data.
+"""Turns the raw results of one bench/run.sh into its tables, page and plot data.
 
     report.py WORK [--markdown OUT --template IN] [--plot-data DIR]
 
 WORK holds what run.sh recorded:
-  meta.txt      key=value: machine, date, commit, tool versions, parameters
-  figures.txt   key=value: callgrind, dhat and peak-RSS figures
-  runs.txt      one line per timed run: group= threads= commands= round= wall_s= ... exit=
-  tcp.txt       one line per TCP run: system= conns= round= rps= p99_us=
-  unavailable.txt  SYSTEM<tab>REASON for TCP rows that could not be measured
-  commands.txt  the command lines run, one per line
-Prints the table; writes the page and the plot's data files when asked.
-Every ratio between two timed figures is the median of ratios taken round by
-round, so that both sides of it ran under the same machine load.
+  meta.txt         key=value: machine, date, commit, tool versions, parameters
+  figures.txt      key=value: callgrind, dhat and peak-RSS figures, and the targets
+  runs.txt         one line per timed in-process run: group= threads= commands= round= wall_s= ... exit=
+  perfstat.txt     one line per perf stat run: group= threads= round= commands= task_ms= cpus=
+  perf-report-NAME.txt  perf report of NAME at -t 2
+  cg-top-NAME.tsv  callgrind: instructions per command, object, function
+  dhat-top-NAME.tsv     dhat: blocks and bytes per command, file:line, function
+  tcp.txt          one line per TCP run: system= conns= round= requests= rps= p50_us= p99_us=
+                   client_cpu_s= server_cpu_s=
+  trace.txt, strace-SYSTEM-SIZE.txt  strace -f -c of the clients at one connection
+  unavailable.txt  WHAT<tab>REASON for what could not be measured
+  commands.txt     the command lines run, one per line
+Prints the tables and the "What bounds it" section; writes the page and the
+plot's data files when asked. Every ratio between two timed figures is the
+median of ratios taken round by round, so that both sides of it ran under the
+same machine load.
 """
 import argparse
 import collections
 import os
+import re
 import statistics
 import sys
 
 NOT_AVAILABLE = "not available"
 
+
+# ---------------------------------------------------------------- reading
 
 def read_pairs(path):
     pairs = {}
@@ -45,6 +55,32 @@ def read_records(path):
     return records
 
 
+def read_tsv(path):
+    if not os.path.exists(path):
+        return []
+    with open(path) as f:
+        return [line.rstrip("\n").split("\t") for line in f if line.strip()]
+
+
+def read_unavailable(path):
+    reasons = {}
+    if os.path.exists(path):
+        with open(path) as f:
+            for line in f:
+                system, _, reason = line.rstrip("\n").partition("\t")
+                reasons.setdefault(system, reason)
+    return reasons
+
+
+def as_float(value):
+    try:
+        return float(value)
+    except (TypeError, ValueError):
+        return None
+
+
+# ---------------------------------------------------------------- formatting
+
 def number(value, digits=0):
     return f"{value:,.{digits}f}"
 
@@ -67,46 +103,96 @@ def ratio(value):
     return f"{value:.2f}x"
 
 
+def ratio_spread(values):
+    """Median ratio with its range over the rounds: "0.96x (0.90-1.02)"."""
+    if not values:
+        return ""
+    values = sorted(values)
+    middle = statistics.median(values)
+    if len(values) == 1:
+        return ratio(middle)
+    return f"{ratio(middle)} ({values[0]:.2f}-{values[-1]:.2f})"
+
+
+def micros(value):
+    return "n/a" if value is None else (f"{value:.0f} us" if value >= 10 else f"{value:.1f} us")
+
+
+def short_symbol(name):
+    """A C++ symbol without template arguments, parameters or return type."""
+    text = name.replace("(anonymous namespace)", "{anon}")
+    previous = None
+    while previous != text:
+        previous = text
+        text = re.sub(r"<[^<>]*>", "", text)
+    text = re.sub(r"\(.*$", "", text).strip()
+    if " " in text and "operator" not in text:
+        text = text.split()[-1]
+    return text.replace("{anon}", "(anonymous namespace)")
+
+
+# ---------------------------------------------------------------- rows
+
 class Row:
-    def __init__(self, measurement, figure, reference="", ratio_text=""):
-        self.cells = [measurement, figure, reference, ratio_text]
+    def __init__(self, measurement, figure, against="", ratio_text="", target="", met=""):
+        self.cells = [measurement, figure, against, ratio_text, target, met]
 
 
-def figure_rows(figures):
+def verdict(value, target, at_most):
+    if value is None:
+        return "not measured"
+    return "met" if (value <= target if at_most else value >= target) else "not met"
+
+
+class Verdicts:
+    """Every target's outcome, for the bounds section."""
+
+    def __init__(self):
+        self.items = collections.OrderedDict()
+
+    def add(self, key, value, target, at_most):
+        result = verdict(value, target, at_most)
+        self.items[key] = (result, value, target)
+        return result
+
+    def missed(self, key):
+        return self.items.get(key, ("",))[0] == "not met"
+
+
+def figure_rows(figures, verdicts):
     rows = []
 
     def get(key):
-        return float(figures[key]) if key in figures else None
+        return as_float(figures.get(key))
 
-    for label, key in (("Instructions per command", "total"),
-                       ("  of which the program's own", "program"),
-                       ("  of which the stand-in's", "standin")):
+    targets = {"total": get("target_instructions"), "program": get("target_program_instructions")}
+    for label, key in (("Instructions per command (callgrind)", "total"),
+                       ("&nbsp;&nbsp;of which the program's own", "program"),
+                       ("&nbsp;&nbsp;of which the stand-in's", "standin")):
         ipc, direct = get(f"cg_ipc_soak_{key}"), get(f"cg_direct_loop_{key}")
+        target = targets.get(key)
+        target_text = f"<= {number(target)}" if target is not None else ""
+        met = verdicts.add(f"instructions_{key}", ipc, target, True) if target is not None else ""
         if ipc is None:
-            rows.append(Row(label + " (callgrind)", NOT_AVAILABLE))
+            rows.append(Row(label, NOT_AVAILABLE, "", "", target_text, met))
             continue
-        rows.append(Row(label + " (callgrind)", number(ipc),
+        rows.append(Row(label, number(ipc),
                         f"direct loop {number(direct)}" if direct is not None else "",
-                        ratio(ipc / direct) if direct else ""))
+                        ratio(ipc / direct) if direct else "", target_text, met))
 
-    ipc, direct = get("dhat_ipc_soak_blocks"), get("dhat_direct_loop_blocks")
-    if ipc is None:
-        rows.append(Row("Heap blocks per command (dhat)", NOT_AVAILABLE))
-    else:
-        rows.append(Row("Heap blocks per command (dhat)", number(ipc, 2),
-                        f"direct loop {number(direct, 2)}" if direct is not None else "",
-                        ratio(ipc / direct) if direct else ""))
+    ipc, direct, target = get("dhat_ipc_soak_blocks"), get("dhat_direct_loop_blocks"), get("target_heap_blocks")
+    met = verdicts.add("heap_blocks", ipc, target, True)
+    rows.append(Row("Heap blocks per command (dhat)", NOT_AVAILABLE if ipc is None else number(ipc, 2),
+                    f"direct loop {number(direct, 2)}" if direct is not None else "",
+                    ratio(ipc / direct) if ipc is not None and direct else "",
+                    f"<= {target:g}", met))
 
-    ipc, direct = get("rss_ipc_soak_bytes"), get("rss_direct_loop_bytes")
-    target = float(figures.get("rss_target_bytes", "8"))
-    if ipc is None:
-        rows.append(Row("Peak RSS per scheduled command, -t 1", NOT_AVAILABLE))
-    else:
-        rows.append(Row("Peak RSS per scheduled command, -t 1", f"{ipc:.1f} B",
-                        f"target <= {target:g} B", ratio(ipc / target)))
-        if direct is not None:
-            rows.append(Row("  direct loop (its schedule alone)", f"{direct:.1f} B",
-                            f"ipc_soak {ipc:.1f} B", ratio(direct / ipc) if ipc else ""))
+    ipc, direct, target = get("rss_ipc_soak_bytes"), get("rss_direct_loop_bytes"), get("rss_target_bytes")
+    met = verdicts.add("rss", ipc, target, True)
+    rows.append(Row("Peak RSS per scheduled command, -t 1", NOT_AVAILABLE if ipc is None else f"{ipc:.1f} B",
+                    f"direct loop {direct:.1f} B" if direct is not None else "",
+                    ratio(ipc / direct) if ipc is not None and direct else "",
+                    f"<= {target:g} B", met))
     return rows
 
 
@@ -121,10 +207,9 @@ def throughput(runs):
     return rates
 
 
-def paired(a, b):
-    """Median of a[r] / b[r] over the rounds both have."""
-    common = sorted(set(a) & set(b))
-    return statistics.median(a[r] / b[r] for r in common) if common else None
+def paired_ratios(a, b):
+    """a[r] / b[r] for every round both have."""
+    return [a[r] / b[r] for r in sorted(set(a) & set(b)) if b[r]]
 
 
 def spread(samples):
@@ -137,107 +222,448 @@ def spread(samples):
     return f"{rate(middle)} ({values[0] / divisor:.{digits}f}-{values[-1] / divisor:.{digits}f})"
 
 
-def throughput_rows(rates, min_scaling):
+def throughput_rows(rates, min_scaling, verdicts):
     rows = []
     soak, direct = rates.get("ipc_soak", {}), rates.get("direct_loop", {})
     base = soak.get(1, {})
     for threads in sorted(soak):
         label = f"Commands per second, -t {threads}"
         if threads == 1:
-            rows.append(Row(label, spread(soak[1]), "-t 1", ratio(1.0)))
+            rows.append(Row(label, spread(soak[1])))
+            continue
+        ratios = paired_ratios(soak[threads], base)
+        if threads == 2:
+            met = verdicts.add("scaling", statistics.median(ratios) if ratios else None, min_scaling, False)
+            rows.append(Row(label, spread(soak[2]), "-t 1", ratio_spread(ratios),
+                            f"ratio >= {min_scaling:.1f}x", met))
         else:
-            target = f"target >= {min_scaling:g}x -t 1" if threads == 2 else "-t 1"
-            scaling = paired(soak[threads], base)
-            rows.append(Row(label, spread(soak[threads]), target,
-                            ratio(scaling) if scaling is not None else ""))
+            rows.append(Row(label, spread(soak[threads]), "-t 1", ratio_spread(ratios)))
     # The direct loop at -t 1 against ipc_soak, and how the limit itself
     # scales: ipc_soak cannot scale better than the calls it makes.
     for threads in sorted(direct):
         if threads == 1:
-            reference, value = "ipc_soak -t 1 / this", paired(soak.get(1, {}), direct[1])
+            against, ratios = "ipc_soak -t 1 / this", paired_ratios(soak.get(1, {}), direct[1])
         else:
-            reference, value = "direct loop -t 1", paired(direct[threads], direct.get(1, {}))
-        rows.append(Row(f"  direct loop, -t {threads}", spread(direct[threads]), reference,
-                        ratio(value) if value is not None else ""))
+            against, ratios = "direct loop -t 1", paired_ratios(direct[threads], direct.get(1, {}))
+        rows.append(Row(f"&nbsp;&nbsp;direct loop, -t {threads}", spread(direct[threads]), against,
+                        ratio_spread(ratios)))
     return rows
 
 
-def read_unavailable(path):
-    reasons = {}
-    if os.path.exists(path):
-        with open(path) as f:
-            for line in f:
-                system, _, reason = line.rstrip("\n").partition("\t")
-                reasons.setdefault(system, reason)
-    return reasons
+# ---------------------------------------------------------------- TCP
+
+TCP_SYSTEMS = ("ipc_soak_tcp", "redis", "pingpong")
+TCP_NAMES = {"ipc_soak_tcp": "ipc_soak", "redis": "redis", "pingpong": "ping-pong"}
 
 
-def tcp_results(records):
-    """results[system][conns] = (median rps, median p99 in us)."""
-    samples = collections.defaultdict(lambda: collections.defaultdict(list))
-    for record in records:
-        p99 = float(record["p99_us"]) if record.get("p99_us") not in (None, "", "na") else None
-        samples[record["system"]][int(record["conns"])].append((float(record["rps"]), p99))
-    results = collections.defaultdict(dict)
-    for system, by_conns in samples.items():
-        for conns, values in by_conns.items():
-            p99s = [p for _, p in values if p is not None]
-            results[system][conns] = (statistics.median(r for r, _ in values),
-                                      statistics.median(p99s) if p99s else None)
-    return results
+class Tcp:
+    """TCP runs by system, connections and round."""
+
+    def __init__(self, records):
+        self.runs = collections.defaultdict(lambda: collections.defaultdict(dict))
+        for record in records:
+            self.runs[record["system"]][int(record["conns"])][record["round"]] = record
+
+    def values(self, system, conns, key):
+        return {r: as_float(rec.get(key)) for r, rec in self.runs.get(system, {}).get(conns, {}).items()
+                if as_float(rec.get(key)) is not None}
+
+    def median(self, system, conns, key):
+        values = list(self.values(system, conns, key).values())
+        return statistics.median(values) if values else None
+
+    def per_request_us(self, system, conns, key):
+        """Median over rounds of a CPU time per request, in microseconds."""
+        values = []
+        for rec in self.runs.get(system, {}).get(conns, {}).values():
+            cpu, requests = as_float(rec.get(key)), as_float(rec.get("requests"))
+            if cpu is not None and requests:
+                values.append(cpu * 1e6 / requests)
+        return statistics.median(values) if values else None
+
+    def ratios(self, conns, key):
+        return paired_ratios(self.values("ipc_soak_tcp", conns, key), self.values("redis", conns, key))
 
 
-TCP_SYSTEMS = (("pingpong", "Loopback ping-pong (the limit), {n} conn"),
-               ("redis", "redis-benchmark PING, -c {n}"),
-               ("ipc_soak_tcp", "ipc_soak -u tcp://, -t {n}"))
-
-
-def tcp_rows(results, unavailable, conns):
+def tcp_target_rows(tcp, unavailable, target_conns, rps_target, p99_target, verdicts):
     rows = []
-    for system, label in TCP_SYSTEMS:
-        if system in unavailable and not results.get(system):
-            rows.append(Row(label.format(n="N"), f"{NOT_AVAILABLE}: {unavailable[system]}"))
-            continue
-        for n in conns:
-            got = results.get(system, {}).get(n)
-            if got is None:
-                rows.append(Row(label.format(n=n), NOT_AVAILABLE))
-                continue
-            p99 = f"p99 {got[1]:.0f} us" if got[1] is not None else "p99 not measured"
-            figure = f"{rate(got[0])}, {p99}"
-            reference, against = "", ""
-            if system == "redis":
-                limit = results.get("pingpong", {}).get(n)
-                reference = "ping-pong / this"
-                against = ratio(limit[0] / got[0]) if limit else ""
-            elif system == "ipc_soak_tcp":
-                redis = results.get("redis", {}).get(n)
-                reference = "redis / this"
-                against = ratio(redis[0] / got[0]) if redis else ""
-            rows.append(Row(label.format(n=n), figure, reference, against))
+    for n in target_conns:
+        for key, label, target, at_most in (("rps", "Requests per second over TCP", rps_target, False),
+                                            ("p99_us", "p99 latency over TCP", p99_target, True)):
+            name = f"{label}, ipc_soak -t {n} / redis -c {n}"
+            ipc, redis = tcp.median("ipc_soak_tcp", n, key), tcp.median("redis", n, key)
+            ratios = tcp.ratios(n, key)
+            value = statistics.median(ratios) if ratios else None
+            met = verdicts.add(f"tcp_{key}_{n}", value, target, at_most)
+            show = rate if key == "rps" else micros
+            if ipc is None:
+                why = unavailable.get("ipc_soak_tcp")
+                figure = f"{NOT_AVAILABLE}: {why}" if why else NOT_AVAILABLE
+            else:
+                figure = show(ipc)
+            rows.append(Row(name, figure, f"redis {show(redis)}" if redis is not None else "redis n/a",
+                            ratio_spread(ratios), f"ratio {'<=' if at_most else '>='} {target:.1f}x", met))
     return rows
 
 
-HEADER = ["Measurement", "Figure", "Reference / target", "Ratio"]
+def tcp_table(tcp, conns, markdown=True):
+    header = ["Connections"]
+    for system in TCP_SYSTEMS:
+        header += [f"{TCP_NAMES[system]} req/s", "p50", "p99"]
+    header += ["ipc_soak / redis, req/s", "ipc_soak / redis, p99"]
+    lines = []
+    for n in conns:
+        cells = [str(n)]
+        for system in TCP_SYSTEMS:
+            rps = tcp.median(system, n, "rps")
+            cells += [rate(rps) if rps is not None else "n/a",
+                      micros(tcp.median(system, n, "p50_us")), micros(tcp.median(system, n, "p99_us"))]
+        cells += [ratio_spread(tcp.ratios(n, "rps")) or "n/a", ratio_spread(tcp.ratios(n, "p99_us")) or "n/a"]
+        lines.append(cells)
+    return render(header, lines, markdown, align="-" + "r" * (len(header) - 1))
 
 
-def text_table(rows):
-    widths = [max(len(r.cells[i]) for r in rows + [Row(*HEADER)]) for i in range(4)]
-    lines = ["  ".join(h.ljust(w) for h, w in zip(HEADER, widths)),
-             "  ".join("-" * w for w in widths)]
-    lines += ["  ".join(c.ljust(w) for c, w in zip(r.cells, widths)).rstrip() for r in rows]
-    return "\n".join(lines)
+def cpu_table(tcp, conns, cores, markdown=True):
+    """CPU microseconds per request, client and server, and the rate two
+    cores could carry at that cost."""
+    header = ["Connections"]
+    for system in TCP_SYSTEMS:
+        header += [f"{TCP_NAMES[system]} client", "server", f"{cores} cores allow"]
+    lines = []
+    for n in conns:
+        cells = [str(n)]
+        for system in TCP_SYSTEMS:
+            client = tcp.per_request_us(system, n, "client_cpu_s")
+            server = tcp.per_request_us(system, n, "server_cpu_s")
+            both = (client or 0) + (server or 0)
+            cells += [micros(client), micros(server),
+                      rate(cores * 1e6 / both) if client is not None and server is not None and both else "n/a"]
+        lines.append(cells)
+    return render(header, lines, markdown, align="-" + "r" * (len(header) - 1))
 
 
-def markdown_table(rows):
-    lines = ["| " + " | ".join(HEADER) + " |", "|---|---:|---|---:|"]
-    for r in rows:
-        cells = [c.replace("  ", "&nbsp;&nbsp;", 1) if c.startswith("  ") else c for c in r.cells]
-        lines.append("| " + " | ".join(cells) + " |")
-    return "\n".join(lines)
+# ---------------------------------------------------------------- tables
+
+HEADER = ["Measurement", "Figure", "Compared with", "Ratio", "Target", "Met"]
 
 
-def write_plot_data(directory, rates, results):
+def render(header, lines, markdown, align=None):
+    if markdown:
+        align = align or "-" * len(header)
+        marks = ["---:" if a == "r" else "---" for a in align]
+        out = ["| " + " | ".join(header) + " |", "|" + "|".join(marks) + "|"]
+        out += ["| " + " | ".join(cells) + " |" for cells in lines]
+        return "\n".join(out)
+    lines = [[c.replace("&nbsp;", " ") for c in cells] for cells in lines]
+    widths = [max(len(r[i]) for r in lines + [header]) for i in range(len(header))]
+    out = ["  ".join(h.ljust(w) for h, w in zip(header, widths)),
+           "  ".join("-" * w for w in widths)]
+    out += ["  ".join(c.ljust(w) for c, w in zip(cells, widths)).rstrip() for cells in lines]
+    return "\n".join(out)
+
+
+def main_table(rows, markdown=True):
+    return render(HEADER, [r.cells for r in rows], markdown, align="-r-r--")
+
+
+# ---------------------------------------------------------------- what bounds it
+
+def perf_top(path, count):
+    """(samples line, [(percent, object, kernel?, symbol)]) from perf report --stdio."""
+    if not os.path.exists(path):
+        return "", []
+    head, rows = "", []
+    line_re = re.compile(r"^\s*([\d.]+)%\s+(\S+)\s+\[(.)\]\s+(.*?)(?:\s+-\s+-)?\s*$")
+    with open(path) as f:
+        for line in f:
+            if line.startswith("# Samples"):
+                head = line[1:].strip()
+            m = line_re.match(line)
+            if m:
+                rows.append((float(m.group(1)), m.group(2), m.group(3) == "k", m.group(4)))
+    return head, rows[:count] if count else rows
+
+
+LOCK_SYMBOLS = re.compile(r"mutex|futex|lll_lock|lll_unlock|spin_lock|__lll_", re.I)
+
+
+def perf_shares(rows):
+    kernel = sum(p for p, _, k, _ in rows if k)
+    locks = sum(p for p, _, k, s in rows if LOCK_SYMBOLS.search(s))
+    return kernel, locks
+
+
+def strace_calls(path):
+    """{syscall: (calls, errors)} from strace -c's summary."""
+    calls = {}
+    if not os.path.exists(path):
+        return calls
+    with open(path) as f:
+        for line in f:
+            fields = line.split()
+            if len(fields) < 5 or not re.match(r"^[\d.]+$", fields[0]) or fields[-1] == "total":
+                continue
+            # % time, seconds, usecs/call, calls, [errors,] syscall
+            numbers = fields[1:-1]
+            count = int(numbers[2]) if len(numbers) >= 3 else 0
+            errors = int(numbers[3]) if len(numbers) >= 4 else 0
+            calls[fields[-1]] = (count, errors)
+    return calls
+
+
+def per_request_syscalls(work, system):
+    """{syscall: (calls, errors) per request}, small and large run differenced."""
+    sizes = [r for r in read_records(os.path.join(work, "trace.txt")) if r.get("system") == system]
+    if len(sizes) < 2:
+        return None
+    sizes.sort(key=lambda r: int(r["requests"]))
+    small, large = sizes[0], sizes[-1]
+    delta = int(large["requests"]) - int(small["requests"])
+    a = strace_calls(os.path.join(work, f"strace-{system}-{small['size']}.txt"))
+    b = strace_calls(os.path.join(work, f"strace-{system}-{large['size']}.txt"))
+    if not a or not b or delta <= 0:
+        return None
+    out = {}
+    for name in set(a) | set(b):
+        ca, ea = a.get(name, (0, 0))
+        cb, eb = b.get(name, (0, 0))
+        out[name] = ((cb - ca) / delta, (eb - ea) / delta)
+    return out, delta
+
+
+def perfstat(work):
+    """stats[group][threads] = dict of medians: cpus, ns (CPU per command),
+    switches and faults (per run)."""
+    samples = collections.defaultdict(lambda: collections.defaultdict(list))
+    for rec in read_records(os.path.join(work, "perfstat.txt")):
+        samples[rec["group"]][int(rec["threads"])].append(
+            {"cpus": float(rec["cpus"]), "ns": float(rec["task_ms"]) * 1e6 / float(rec["commands"]),
+             "switches": as_float(rec.get("switches")), "faults": as_float(rec.get("faults"))})
+    out = collections.defaultdict(dict)
+    for group, by_threads in samples.items():
+        for threads, values in by_threads.items():
+            out[group][threads] = {
+                key: statistics.median(v[key] for v in values) if all(v[key] is not None for v in values)
+                else None for key in ("cpus", "ns", "switches", "faults")}
+    return out
+
+
+GROUP_NAMES = {"ipc_soak": "ipc_soak", "direct_loop": "direct loop"}
+
+
+def code_block(lines):
+    return "```\n" + "\n".join(lines) + "\n```"
+
+
+def perf_excerpt(head, rows):
+    lines = [head] if head else []
+    for percent, obj, kernel, symbol in rows:
+        lines.append(f"{percent:6.2f}%  {obj:<24} {'[k]' if kernel else '[.]'} {short_symbol(symbol)}")
+    return code_block(lines)
+
+
+def bounds_section(work, meta, figures, verdicts, rates, tcp, unavailable):
+    out = []
+    say = out.append
+    cores = int(meta.get("cores", "2") or 2)
+
+    # Instructions, heap blocks and memory: only when a target was missed.
+    top = read_tsv(os.path.join(work, "cg-top-ipc_soak.tsv"))
+    if verdicts.missed("instructions_total") or verdicts.missed("instructions_program"):
+        total, target = verdicts.items["instructions_total"][1], verdicts.items["instructions_total"][2]
+        say("### Instructions per command")
+        say("")
+        say(f"{number(total)} per command against at most {number(target)}: the stand-in's calls take "
+            f"{number(float(figures.get('cg_ipc_soak_standin', 'nan')))} of them (the direct loop, which makes "
+            f"the same calls and nothing else, spends {number(float(figures.get('cg_direct_loop_total', 'nan')))} "
+            f"in all), the program's own code "
+            f"{number(float(figures.get('cg_ipc_soak_program', 'nan')))}. The functions costliest in "
+            f"themselves, instructions per command (callgrind, the difference of the two runs):")
+        say("")
+        listings = []
+        if verdicts.missed("instructions_total"):
+            listings.append(("All code:", top[:10]))
+        if verdicts.missed("instructions_program"):
+            listings.append(("The program's own code:", [r for r in top if r[1] == "ipc_soak"][:10]))
+        for title, rows in listings:
+            say(title)
+            say("")
+            say(code_block([f"{float(r[0]):8.1f}  {r[1]:<24} {short_symbol(r[2])}" for r in rows]
+                           or ["(no callgrind profile)"]))
+            say("")
+    if verdicts.missed("heap_blocks"):
+        sites = read_tsv(os.path.join(work, "dhat-top-ipc_soak.tsv"))
+        say("### Heap blocks per command")
+        say("")
+        say(f"{number(verdicts.items['heap_blocks'][1], 2)} per command against at most "
+            f"{verdicts.items['heap_blocks'][2]:g}; the direct loop allocates "
+            f"{number(float(figures.get('dhat_direct_loop_blocks', 'nan')), 2)}. Where they are allocated "
+            f"(dhat; blocks and bytes per command, the first frame that is not an allocator):")
+        say("")
+        say(code_block([f"{float(s[0]):6.3f} {float(s[1]):8.1f} B  {short_symbol(s[3])} ({s[2]})" for s in sites]
+                       or ["(no dhat profile)"]))
+        say("")
+    if verdicts.missed("rss"):
+        say("### Peak RSS per scheduled command")
+        say("")
+        say(f"{verdicts.items['rss'][1]:.1f} B per scheduled command against at most "
+            f"{verdicts.items['rss'][2]:g} B; the direct loop, which holds the same schedule, "
+            f"{float(figures.get('rss_direct_loop_bytes', 'nan')):.1f} B. dhat's peak of live heap grows by "
+            f"{float(figures.get('dhat_ipc_soak_peak_bytes', 'nan')):.1f} B per command for ipc_soak and "
+            f"{float(figures.get('dhat_direct_loop_peak_bytes', 'nan')):.1f} B for the direct loop "
+            f"(-t 1, the difference of the two runs).")
+        say("")
+
+    # In-process scaling, always.
+    say("### In-process scaling, -t 2 against -t 1")
+    say("")
+    stats = perfstat(work)
+    soak_scaling = paired_ratios(rates.get("ipc_soak", {}).get(2, {}), rates.get("ipc_soak", {}).get(1, {}))
+    direct_scaling = paired_ratios(rates.get("direct_loop", {}).get(2, {}), rates.get("direct_loop", {}).get(1, {}))
+    if not stats:
+        say(f"Not measured: {unavailable.get('perf', 'perf stat did not run')}.")
+        say("")
+    else:
+        lines = []
+        for group, scaling in (("ipc_soak", soak_scaling), ("direct_loop", direct_scaling)):
+            for threads in (1, 2):
+                got = stats.get(group, {}).get(threads)
+                if not got:
+                    continue
+                lines.append([GROUP_NAMES[group], str(threads), f"{got['cpus']:.2f}", f"{got['ns']:.0f} ns",
+                              "n/a" if got["switches"] is None else number(got["switches"]),
+                              "n/a" if got["faults"] is None else number(got["faults"]),
+                              "1.00x" if threads == 1 else (ratio(statistics.median(scaling)) if scaling else "n/a")])
+        say(f"`perf stat -e task-clock,context-switches,page-faults`, {meta.get('total_commands', '?')} commands "
+            f"a run, median of {meta.get('perf_rounds', '?')} runs each: the CPUs kept busy (task-clock over "
+            f"wall time), CPU time per command, and the run's context switches and page faults; beside them "
+            f"the commands per second over -t 1's from the table above. Give or take the runs' noise, that "
+            f"ratio is the ratio of CPUs busy divided by the ratio of CPU per command.")
+        say("")
+        say(render(["Program", "-t", "CPUs busy", "CPU per command", "Context switches", "Page faults",
+                    "Commands/s over -t 1"], lines, True, align="-rrrrrr"))
+        say("")
+        sentences = []
+        soak1, soak2 = stats.get("ipc_soak", {}).get(1), stats.get("ipc_soak", {}).get(2)
+        dir1, dir2 = stats.get("direct_loop", {}).get(1), stats.get("direct_loop", {}).get(2)
+        if soak1 and soak2:
+            sentences.append(
+                f"At -t 2 ipc_soak kept {soak2['cpus']:.2f} CPUs busy against {soak1['cpus']:.2f} at -t 1 "
+                f"({ratio(soak2['cpus'] / soak1['cpus'])}), and a command cost "
+                f"{ratio(soak2['ns'] / soak1['ns'])} the CPU time.")
+            if soak2["cpus"] < 0.8 * cores:
+                sentences.append(
+                    f"It kept less than {0.8 * cores:.1f} of the machine's {cores} cores busy: its threads spent "
+                    f"part of the run off the CPU (asleep on a contended lock, in the single-threaded start and "
+                    f"end of the run, or waiting for a core the machine's other load held).")
+            if soak2["ns"] > 1.25 * soak1["ns"]:
+                sentences.append(
+                    "A command costing more CPU with two threads than with one is the price of two threads "
+                    "sharing data: cache lines moving between the cores, and contended locks.")
+        if dir1 and dir2:
+            sentences.append(
+                f"The direct loop, which makes the same calls without the program's counters mutex, kept "
+                f"{dir2['cpus']:.2f} CPUs busy at -t 2 against {dir1['cpus']:.2f} "
+                f"({ratio(dir2['cpus'] / dir1['cpus'])}), a command costing {ratio(dir2['ns'] / dir1['ns'])} "
+                f"the CPU time.")
+            if direct_scaling and soak_scaling:
+                d, s = statistics.median(direct_scaling), statistics.median(soak_scaling)
+                if d < float(meta.get("min_scaling", "1.6")):
+                    sentences.append(
+                        f"It reached {ratio(d)} the commands per second of its -t 1 (ipc_soak {ratio(s)}): the "
+                        f"calls themselves fall short of the target on this machine, with or without the "
+                        f"program's mutex.")
+                elif s < float(meta.get("min_scaling", "1.6")):
+                    sentences.append(
+                        f"It reached {ratio(d)} the commands per second of its -t 1 against ipc_soak's {ratio(s)}: "
+                        f"what falls short is what the program adds to the calls.")
+        if sentences:
+            say(" ".join(sentences))
+            say("")
+        for name in ("ipc_soak", "direct_loop"):
+            head, rows = perf_top(os.path.join(work, f"perf-report-{name}.txt"), 0)
+            if not rows:
+                continue
+            kernel, locks = perf_shares(rows)
+            say(f"`perf report --no-children --sort dso,symbol` of {'the ' if name == 'direct_loop' else ''}"
+                f"{GROUP_NAMES[name]} -t 2 "
+                f"(all samples: {kernel:.1f}% in the kernel, {locks:.1f}% in mutex and futex functions; "
+                f"the top {min(12, len(rows))} symbols):")
+            say("")
+            say(perf_excerpt(head, rows[:12]))
+            say("")
+
+    # TCP, always: syscalls per request at one connection, then CPU per request.
+    say("### TCP: syscalls and CPU per request")
+    say("")
+    soak_calls, redis_calls = per_request_syscalls(work, "ipc_soak_tcp"), per_request_syscalls(work, "redis")
+    if soak_calls is None:
+        why = unavailable.get("strace") or unavailable.get("ipc_soak_tcp") or "strace did not run"
+        say(f"Syscalls per request: not measured ({why}).")
+        say("")
+    else:
+        soak_per, soak_n = soak_calls
+        redis_per = redis_calls[0] if redis_calls else {}
+        names = sorted((n for n in set(soak_per) | set(redis_per)
+                        if max(soak_per.get(n, (0, 0))[0], redis_per.get(n, (0, 0))[0]) >= 0.05),
+                       key=lambda n: -soak_per.get(n, (0, 0))[0])
+
+        def cell(per, name):
+            calls, errors = per.get(name, (0.0, 0.0))
+            return f"{calls:.2f}" + (f" ({errors:.2f} errors)" if errors >= 0.05 else "")
+
+        lines = [[name, cell(soak_per, name), cell(redis_per, name) if redis_calls else "n/a"] for name in names]
+        lines.append(["**all**", f"{sum(c for c, _ in soak_per.values()):.2f}",
+                      f"{sum(c for c, _ in redis_per.values()):.2f}" if redis_calls else "n/a"])
+        say(f"`strace -f -c` of the client at one connection, every thread: the calls of a run of "
+            f"-c {meta.get('trace_large', '?')} less those of -c {meta.get('trace_small', '?')}, over the "
+            f"{soak_n:,} requests between them (redis-benchmark -c 1 made as many); per request, with the "
+            f"calls that returned an error (EAGAIN, say) in brackets:")
+        say("")
+        say(render(["Syscall", "ipc_soak -t 1", "redis-benchmark -c 1"], lines, True, align="-rr"))
+        say("")
+        futex = soak_per.get("futex", (0, 0))[0]
+        total = sum(c for c, _ in soak_per.values())
+        text = (f"Per request ipc_soak made {total:.1f} syscalls, {futex:.1f} of them futex: the calling thread "
+                f"sends its request and sleeps, the library's I/O thread reads the reply and wakes it, so every "
+                f"round trip also crosses between two threads.")
+        if redis_calls:
+            text += (f" redis-benchmark made {sum(c for c, _ in redis_per.values()):.1f}, the whole round trip "
+                     f"on one thread.")
+        say(text)
+        say("")
+    conns = sorted({n for system in TCP_SYSTEMS for n in tcp.runs.get(system, {})})
+    if conns:
+        say(f"CPU time per request, client and server (the client's from its own accounting, the server's "
+            f"from `/proc/PID/stat` around the run; median of the rounds), and the request rate the machine's "
+            f"{cores} cores would allow at that cost if nothing else ran:")
+        say("")
+        say(cpu_table(tcp, conns, cores))
+        say("")
+        lines = []
+        for n in conns:
+            ipc = [tcp.per_request_us("ipc_soak_tcp", n, k) for k in ("client_cpu_s", "server_cpu_s")]
+            red = [tcp.per_request_us("redis", n, k) for k in ("client_cpu_s", "server_cpu_s")]
+            if None in ipc or None in red:
+                continue
+            lines.append(f"at {n} connection{'s' if n > 1 else ''}, {sum(ipc):.0f} us of CPU per request for "
+                         f"ipc_soak and kovra-camd together against {sum(red):.0f} us for redis-benchmark and "
+                         f"redis-server ({ratio(sum(ipc) / sum(red))})")
+        if lines:
+            say("Loopback leaves the CPU as the only resource the two sides share: " + "; ".join(lines) + ".")
+            say("")
+    missed = [k for k in verdicts.items if k.startswith("tcp_") and verdicts.missed(k)]
+    if missed:
+        names = ", ".join(f"{'requests per second' if k.startswith('tcp_rps') else 'p99'} at "
+                          f"{k.rsplit('_', 1)[1]}" for k in missed)
+        say(f"TCP targets not met in this run: {names}.")
+        say("")
+    return "\n".join(out).rstrip("\n")
+
+
+# ---------------------------------------------------------------- plot data
+
+def write_plot_data(directory, rates, tcp):
     os.makedirs(directory, exist_ok=True)
     for group, by_threads in rates.items():
         with open(os.path.join(directory, f"inproc_{group}.dat"), "w") as f:
@@ -245,12 +671,12 @@ def write_plot_data(directory, rates, results):
             for threads in sorted(by_threads):
                 values = sorted(by_threads[threads].values())
                 f.write(f"{threads} {statistics.median(values):.1f} {values[0]:.1f} {values[-1]:.1f}\n")
-    for system, _ in TCP_SYSTEMS:
+    for system in TCP_SYSTEMS:
         with open(os.path.join(directory, f"tcp_{system}.dat"), "w") as f:
-            f.write("# connections median_rps p99_us\n")
-            for conns in sorted(results.get(system, {})):
-                rps, p99 = results[system][conns]
-                f.write(f"{conns} {rps:.1f} {p99 if p99 is not None else 'NaN'}\n")
+            f.write("# connections median_rps p50_us p99_us\n")
+            for conns in sorted(tcp.runs.get(system, {})):
+                values = [tcp.median(system, conns, k) for k in ("rps", "p50_us", "p99_us")]
+                f.write(f"{conns} " + " ".join("NaN" if v is None else f"{v:.1f}" for v in values) + "\n")
 
 
 def main():
@@ -264,25 +690,44 @@ def main():
     meta = read_pairs(os.path.join(args.work, "meta.txt"))
     figures = read_pairs(os.path.join(args.work, "figures.txt"))
     rates = throughput(read_records(os.path.join(args.work, "runs.txt")))
-    results = tcp_results(read_records(os.path.join(args.work, "tcp.txt")))
+    tcp = Tcp(read_records(os.path.join(args.work, "tcp.txt")))
     unavailable = read_unavailable(os.path.join(args.work, "unavailable.txt"))
     conns = [int(n) for n in meta.get("tcp_conns", "").split()]
+    target_conns = [int(n) for n in meta.get("tcp_target_conns", "").split() if int(n) in conns]
 
-    rows = figure_rows(figures)
-    rows += throughput_rows(rates, float(meta.get("min_scaling", "1.6")))
-    rows += tcp_rows(results, unavailable, conns)
-    print(text_table(rows))
+    verdicts = Verdicts()
+    rows = figure_rows(figures, verdicts)
+    rows += throughput_rows(rates, float(meta.get("min_scaling", "1.6")), verdicts)
+    rows += tcp_target_rows(tcp, unavailable, target_conns, float(figures.get("target_tcp_rps", "1")),
+                            float(figures.get("target_tcp_p99", "1.5")), verdicts)
+    bounds = bounds_section(args.work, meta, figures, verdicts, rates, tcp, unavailable)
+
+    print(main_table(rows, markdown=False))
+    print()
+    print(tcp_table(tcp, conns, markdown=False))
+    print()
+    print(bounds)
 
     if args.plot_data:
-        write_plot_data(args.plot_data, rates, results)
+        write_plot_data(args.plot_data, rates, tcp)
     if args.markdown:
         with open(args.template) as f:
             page = f.read()
         with open(os.path.join(args.work, "commands.txt")) as f:
             commands = "".join(dict.fromkeys(f.readlines()))
-        values = dict(meta, table=markdown_table(rows), commands=commands.rstrip("\n"))
+        met = [v[0] for v in verdicts.items.values()]
+        summary = (f"{met.count('met')} of {len(met)} targets met"
+                   + (f", {met.count('not measured')} not measured" if "not measured" in met else ""))
+        per_command = [as_float(rec.get("requests")) / (int(meta.get("tcp_requests", "0")) // n * n)
+                       for n, by_round in tcp.runs.get("ipc_soak_tcp", {}).items()
+                       for rec in by_round.values() if as_float(rec.get("requests"))]
+        values = dict(meta, **{k: v for k, v in figures.items() if k.startswith("wire_")})
+        values.update(table=main_table(rows), tcp_table=tcp_table(tcp, conns), bounds=bounds,
+                      summary=summary, commands=commands.rstrip("\n"),
+                      requests_per_command=f"{statistics.median(per_command):.2f}" if per_command else "n/a")
         for key, value in values.items():
             page = page.replace("{{" + key + "}}", value)
+        page = re.sub(r"\{\{[a-z_]+\}\}", "n/a", page)  # a figure this run could not take
         with open(args.markdown, "w") as f:
             f.write(page)
 

@@ -2,7 +2,9 @@
 # Benchmarks ipc_soak with the stand-in client library: instructions, heap
 # blocks and peak memory per command, commands per second by thread count,
 # the same beside a direct-call loop (the limit), and request/response rates
-# over loopback TCP beside redis and a raw ping-pong. Prints a table and
+# and latencies over loopback TCP against kovra-camd beside redis and a raw
+# ping-pong; each against its target, then profiles of what bounds it (perf
+# at -t 2, strace and CPU per request over TCP). Prints the tables and
 # writes docs/performance.md and docs/performance.png; docs/performance.md
 # says what each row means.
 #
@@ -11,7 +13,9 @@
 #            minute; prints the table and leaves docs/ alone
 #   --keep   keep the working folder (profiles, journals, raw timings)
 # Needs cmake, g++, valgrind, python3 and, for the page's plot, gnuplot; the
-# redis rows need redis-server and redis-benchmark (scripts/install-deps.sh).
+# redis rows need redis-server and redis-benchmark (scripts/install-deps.sh),
+# the profiles perf (Debian's linux-perf) and strace. What a missing tool
+# stops is written on the page as not measured.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -41,16 +45,29 @@ if ((SMOKE)); then
     RSS_COMMANDS=20000 RSS_ROUNDS=1
     TOTAL_COMMANDS=40000 ROUNDS=2 THREADS="1 2"
     TCP_CONNS="1 2" TCP_REQUESTS=2000 TCP_ROUNDS=1
+    PERF_ROUNDS=1 TRACE_SMALL=100 TRACE_LARGE=300
 else
     CG_SMALL=20000 CG_LARGE=40000
     RSS_COMMANDS=2000000 RSS_ROUNDS=3
-    TOTAL_COMMANDS=2000000 ROUNDS=7 THREADS="1 2 4 8"
-    TCP_CONNS="1 2 4 8 16" TCP_REQUESTS=50000 TCP_ROUNDS=3
+    TOTAL_COMMANDS=4000000 ROUNDS=7 THREADS="1 2 4 8"
+    TCP_CONNS="1 2 4 8 16" TCP_REQUESTS=30000 TCP_ROUNDS=5
+    PERF_ROUNDS=3 TRACE_SMALL=1000 TRACE_LARGE=5000
 fi
 JOURNAL_COMMANDS=2000
-FRAME_BYTES=64
-MIN_SCALING=1.6     # -t 2 should reach this multiple of -t 1
-RSS_TARGET_BYTES=8  # peak RSS per scheduled command we aim for
+# ipc_soak's frames on the wire, length prefix included, average about 20
+# bytes a request and 16-21 a reply (strace of a -t 1 soak; each run measures
+# them again for the page): the ping-pong echoes frames a little above both.
+FRAME_BYTES=24
+
+# Targets. They live here and on the page, never in a timed test.
+INSTRUCTIONS_TARGET=1800        # instructions per command, at most
+PROGRAM_INSTRUCTIONS_TARGET=260 # of which the program's own, at most
+HEAP_BLOCKS_TARGET=1.5          # heap blocks per command, at most
+RSS_TARGET_BYTES=8              # peak RSS per scheduled command at -t 1, at most
+MIN_SCALING=1.6                 # -t 2 commands per second over -t 1's, at least
+TCP_RPS_TARGET=1.0              # ipc_soak requests/s over redis's, at least
+TCP_P99_TARGET=1.5              # ipc_soak p99 over redis's, at most
+TCP_TARGET_CONNS="1 4 16"       # connection counts the two TCP targets apply to
 
 SOAK=$BUILD/src/ipc_soak
 DIRECT=$BUILD/bench/direct_loop
@@ -169,6 +186,8 @@ describe_machine() {
     meta gxx "$("${cxx:-c++}" --version | head -n 1)"
     meta valgrind "$(valgrind --version)"
     meta redis "$(redis-server --version 2>/dev/null | cut -d' ' -f1-3 || echo 'redis not installed')"
+    meta perf "$(perf --version 2>/dev/null || echo 'perf not installed')"
+    meta strace "$(strace -V 2>/dev/null | head -n 1 || echo 'strace not installed')"
     meta mode "$( ((SMOKE)) && echo smoke || echo full)"
     meta cg_small "$CG_SMALL"
     meta cg_large "$CG_LARGE"
@@ -181,8 +200,17 @@ describe_machine() {
     meta tcp_requests "$TCP_REQUESTS"
     meta tcp_rounds "$TCP_ROUNDS"
     meta frame_bytes "$FRAME_BYTES"
+    meta perf_rounds "$PERF_ROUNDS"
+    meta trace_small "$TRACE_SMALL"
+    meta trace_large "$TRACE_LARGE"
     meta min_scaling "$MIN_SCALING"
+    meta tcp_target_conns "$TCP_TARGET_CONNS"
+    figure target_instructions "$INSTRUCTIONS_TARGET"
+    figure target_program_instructions "$PROGRAM_INSTRUCTIONS_TARGET"
+    figure target_heap_blocks "$HEAP_BLOCKS_TARGET"
     figure rss_target_bytes "$RSS_TARGET_BYTES"
+    figure target_tcp_rps "$TCP_RPS_TARGET"
+    figure target_tcp_p99 "$TCP_P99_TARGET"
 }
 
 # The direct loop is only a limit if it makes the program's calls: compare
@@ -213,30 +241,40 @@ measure_instructions() {
                 "$bin" -t 1 -c "$c" >/dev/null 2>"$WORK/cg-$name-$c.log" ||
                 die "callgrind of $name failed: $(tail -n 3 "$WORK/cg-$name-$c.log")"
         done
-        note "bench/callgrind_split.py --program $name --commands $((CG_LARGE - CG_SMALL)) $WORK/cg-$name-$CG_SMALL.out $WORK/cg-$name-$CG_LARGE.out"
+        note "bench/callgrind_split.py --program $name --commands $((CG_LARGE - CG_SMALL)) --top-out $WORK/cg-top-$name.tsv $WORK/cg-$name-$CG_SMALL.out $WORK/cg-$name-$CG_LARGE.out"
         python3 bench/callgrind_split.py --program "$name" --commands "$((CG_LARGE - CG_SMALL))" \
-            "$WORK/cg-$name-$CG_SMALL.out" "$WORK/cg-$name-$CG_LARGE.out" |
+            --top 40 --top-out "$WORK/cg-top-$name.tsv" "$WORK/cg-$name-$CG_SMALL.out" "$WORK/cg-$name-$CG_LARGE.out" |
             sed "s/^/cg_${name}_/" >>"$WORK/figures.txt"
     done
 }
 
 measure_heap_blocks() {
-    local bin name c small large
+    local bin name c small large gmax_small gmax_large delta=$((CG_LARGE - CG_SMALL))
     for bin in "$SOAK" "$DIRECT"; do
         name=$(basename "$bin")
         log "dhat: $name -t 1 -c $CG_SMALL and -c $CG_LARGE"
         for c in "$CG_SMALL" "$CG_LARGE"; do
-            note "valgrind --tool=dhat --dhat-out-file=/dev/null $bin -t 1 -c $c"
-            timeout 1200 valgrind --tool=dhat --dhat-out-file=/dev/null \
+            note "valgrind --tool=dhat --dhat-out-file=$WORK/dhat-$name-$c.json $bin -t 1 -c $c"
+            timeout 1200 valgrind --tool=dhat --dhat-out-file="$WORK/dhat-$name-$c.json" \
                 "$bin" -t 1 -c "$c" >/dev/null 2>"$WORK/dhat-$name-$c.log" ||
                 die "dhat of $name failed: $(tail -n 3 "$WORK/dhat-$name-$c.log")"
         done
         # "==PID== Total:     10,718,136 bytes in 100,207 blocks"
+        # "==PID== At t-gmax: 216,638 bytes in 551 blocks"
         small=$(sed -n 's/.*Total: .* in \([0-9,]*\) blocks.*/\1/p' "$WORK/dhat-$name-$CG_SMALL.log" | tr -d ,)
         large=$(sed -n 's/.*Total: .* in \([0-9,]*\) blocks.*/\1/p' "$WORK/dhat-$name-$CG_LARGE.log" | tr -d ,)
+        gmax_small=$(sed -n 's/.*At t-gmax: *\([0-9,]*\) bytes.*/\1/p' "$WORK/dhat-$name-$CG_SMALL.log" | tr -d ,)
+        gmax_large=$(sed -n 's/.*At t-gmax: *\([0-9,]*\) bytes.*/\1/p' "$WORK/dhat-$name-$CG_LARGE.log" | tr -d ,)
         [[ -n $small && -n $large ]] || die "no block total in dhat's output for $name"
-        figure "dhat_${name}_blocks" "$(awk -v a="$small" -v b="$large" -v n="$((CG_LARGE - CG_SMALL))" \
+        figure "dhat_${name}_blocks" "$(awk -v a="$small" -v b="$large" -v n="$delta" \
             'BEGIN { printf "%.3f", (b - a) / n }')"
+        [[ -z $gmax_small || -z $gmax_large ]] ||
+            figure "dhat_${name}_peak_bytes" "$(awk -v a="$gmax_small" -v b="$gmax_large" -v n="$delta" \
+                'BEGIN { printf "%.2f", (b - a) / n }')"
+        note "bench/dhat_top.py --commands $delta $WORK/dhat-$name-$CG_SMALL.json $WORK/dhat-$name-$CG_LARGE.json"
+        python3 bench/dhat_top.py --commands "$delta" "$WORK/dhat-$name-$CG_SMALL.json" \
+            "$WORK/dhat-$name-$CG_LARGE.json" >"$WORK/dhat-top-$name.tsv" ||
+            die "bench/dhat_top.py could not read the profiles of $name"
     done
 }
 
@@ -283,6 +321,56 @@ measure_throughput() {
     done
 }
 
+# In-process -t 2 scaling: how many CPUs each program keeps busy at -t 1 and
+# -t 2 (perf stat's task-clock over the wall time), and where the time goes
+# at -t 2 (perf record, sampled on the CPU clock when the machine has no
+# cycle counter). ipc_soak takes one counters mutex per command by design;
+# the direct loop takes none, so the two side by side tell the mutex from
+# the calls.
+profile_scaling() {
+    local round t bin name out ms cpus
+    if ! perf stat -e task-clock true >/dev/null 2>&1; then
+        unavailable perf "perf stat -e task-clock does not run on this machine"
+        return 0
+    fi
+    log "perf: task-clock at -t 1 and -t 2, $PERF_ROUNDS rounds; perf record at -t 2"
+    out=$WORK/perf-stat.csv
+    for bin in "$SOAK" "$DIRECT"; do
+        for t in 1 2; do
+            note "perf stat -e task-clock,context-switches,page-faults -- $bin -t $t -c $((TOTAL_COMMANDS / t))"
+        done
+    done
+    for ((round = 1; round <= PERF_ROUNDS; ++round)); do
+        for t in 1 2; do
+            for bin in "$SOAK" "$DIRECT"; do
+                name=$(basename "$bin")
+                timeout 300 perf stat -x, -e task-clock,context-switches,page-faults -o "$out" -- \
+                    "$bin" -t "$t" -c "$((TOTAL_COMMANDS / t))" >/dev/null ||
+                    die "perf stat of $name -t $t failed: $(tail -n 3 "$out")"
+                # "165.43,msec,task-clock,165432470,100.00,0.532,CPUs utilized"
+                # "1751,,context-switches,165432470,100.00,10.585,K/sec"
+                ms=$(awk -F, '$3 ~ /^task-clock/ { print $1 }' "$out")
+                cpus=$(awk -F, '$3 ~ /^task-clock/ { print $6 }' "$out")
+                [[ -n $ms && -n $cpus ]] || die "no task-clock in perf stat's output: $(cat "$out")"
+                echo "group=$name threads=$t round=$round commands=$TOTAL_COMMANDS task_ms=$ms cpus=$cpus" \
+                    "switches=$(awk -F, '$3 ~ /^context-switches/ { print $1 }' "$out")" \
+                    "faults=$(awk -F, '$3 ~ /^page-faults/ { print $1 }' "$out")" >>"$WORK/perfstat.txt"
+            done
+        done
+    done
+    for bin in "$SOAK" "$DIRECT"; do
+        name=$(basename "$bin")
+        note "perf record -o $WORK/perf-$name.data -- $bin -t 2 -c $((TOTAL_COMMANDS / 2))"
+        note "perf report -i $WORK/perf-$name.data --no-children --sort dso,symbol --stdio"
+        timeout 300 perf record -o "$WORK/perf-$name.data" -- \
+            "$bin" -t 2 -c "$((TOTAL_COMMANDS / 2))" >/dev/null 2>"$WORK/perf-record-$name.log" ||
+            die "perf record of $name failed: $(tail -n 3 "$WORK/perf-record-$name.log")"
+        timeout 300 perf report -i "$WORK/perf-$name.data" --no-children --sort dso,symbol --stdio \
+            >"$WORK/perf-report-$name.txt" 2>/dev/null || true
+        grep -q '%' "$WORK/perf-report-$name.txt" || unavailable perf "perf report printed nothing for $name"
+    done
+}
+
 free_port() {
     python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
@@ -299,7 +387,8 @@ wait_port() {
     return 1
 }
 
-# Starts a server in the background, remembered for the exit trap.
+# Starts a server in the background, remembered for the exit trap; its
+# process id is then ${BACKGROUND[-1]}.
 start_server() {
     local out=$1
     shift
@@ -308,7 +397,7 @@ start_server() {
     BACKGROUND+=($!)
 }
 
-# A TCP row that cannot be measured, and why.
+# A row that cannot be measured, and why.
 unavailable() { printf '%s\t%s\n' "$1" "$2" >>"$WORK/unavailable.txt"; }
 
 # The camera daemon, from this build or from PATH; empty when there is none.
@@ -319,69 +408,168 @@ find_camd() {
     echo "$camd"
 }
 
-measure_tcp() {
-    local pingpong_port redis_port="" camd camd_port="" round n line stats
-    log "TCP on loopback: ${TCP_CONNS// /, } connections, $TCP_REQUESTS requests each, $TCP_ROUNDS rounds"
+CLK_TCK=$(getconf CLK_TCK)
 
-    pingpong_port=$(free_port)
-    start_server "$WORK/pingpong.log" "$PINGPONG" serve --listen "127.0.0.1:$pingpong_port" --frame "$FRAME_BYTES" --lifetime 1800
-    wait_port "$pingpong_port" 10 || die "the ping-pong server did not listen"
-    note "$PINGPONG load --connect 127.0.0.1:$pingpong_port -c N -n $TCP_REQUESTS --frame $FRAME_BYTES"
+# CPU seconds, user and system, that a running process (all its threads)
+# has used so far.
+cpu_seconds() {
+    sed 's/.*) //' "/proc/$1/stat" | awk -v hz="$CLK_TCK" '{ printf "%.2f", ($12 + $13) / hz }'
+}
+
+PINGPONG_PORT="" PINGPONG_PID="" REDIS_PORT="" REDIS_PID="" CAMD_PORT="" CAMD_PID=""
+
+# One server of each kind for the whole stage, every round against the same
+# one, as a soak meets a camera that has been up a while.
+start_tcp_servers() {
+    local camd tries
+
+    PINGPONG_PORT=$(free_port)
+    start_server "$WORK/pingpong.log" "$PINGPONG" serve --listen "127.0.0.1:$PINGPONG_PORT" \
+        --frame "$FRAME_BYTES" --lifetime 1800
+    PINGPONG_PID=${BACKGROUND[-1]}
+    wait_port "$PINGPONG_PORT" 10 || die "the ping-pong server did not listen"
+    note "$PINGPONG load --connect 127.0.0.1:$PINGPONG_PORT -c N -n $TCP_REQUESTS --frame $FRAME_BYTES"
 
     if command -v redis-server >/dev/null && command -v redis-benchmark >/dev/null; then
-        redis_port=$(free_port)
-        start_server "$WORK/redis.log" redis-server --port "$redis_port" --bind 127.0.0.1 --save '' --appendonly no
-        wait_port "$redis_port" 10 || die "redis-server did not listen"
-        note "redis-benchmark -h 127.0.0.1 -p $redis_port -c N -n $TCP_REQUESTS -P 1 -t ping_mbulk --csv --precision 3"
+        REDIS_PORT=$(free_port)
+        start_server "$WORK/redis.log" redis-server --port "$REDIS_PORT" --bind 127.0.0.1 --save '' --appendonly no
+        REDIS_PID=${BACKGROUND[-1]}
+        wait_port "$REDIS_PORT" 10 || die "redis-server did not listen"
+        note "redis-benchmark -h 127.0.0.1 -p $REDIS_PORT -c N -n $TCP_REQUESTS -P 1 -t ping_mbulk --csv --precision 3"
     else
         unavailable redis "redis-server or redis-benchmark not installed"
     fi
 
     camd=$(find_camd)
     if [[ -z $camd ]]; then
-        unavailable ipc_soak_tcp "kovra-camd not built yet"
-    else
-        camd_port=$(free_port)
-        start_server "$WORK/camd.log" "$camd" --listen "127.0.0.1:$camd_port"
-        if wait_port "$camd_port" 10; then
-            note "KOVRA_SIM='stats=$WORK/stats.json' $SOAK -t N -c $TCP_REQUESTS/N -u tcp://127.0.0.1:$camd_port"
-        else
-            unavailable ipc_soak_tcp "kovra-camd did not listen on 127.0.0.1:$camd_port"
-            camd_port=""
-        fi
+        unavailable ipc_soak_tcp "kovra-camd not built"
+        return 0
     fi
+    start_server "$WORK/camd.log" "$camd" --listen 127.0.0.1:0 --port-file "$WORK/camd.port" --threads 2
+    CAMD_PID=${BACKGROUND[-1]}
+    for ((tries = 0; tries < 100; ++tries)); do
+        [[ -s $WORK/camd.port ]] && break
+        sleep 0.1
+    done
+    CAMD_PORT=$(cat "$WORK/camd.port" 2>/dev/null || true)
+    if [[ -z $CAMD_PORT ]] || ! wait_port "$CAMD_PORT" 10; then
+        unavailable ipc_soak_tcp "kovra-camd wrote no port or did not listen: $(tail -n 2 "$WORK/camd.log")"
+        CAMD_PORT=""
+        return 0
+    fi
+    note "KOVRA_SIM='stats=$WORK/stats.json' $SOAK -t N -c $TCP_REQUESTS/N -u tcp://127.0.0.1:$CAMD_PORT"
+}
 
-    for ((round = 1; round <= TCP_ROUNDS; ++round)); do
+# One point: SYSTEM at N connections (threads, for ipc_soak). The client runs
+# under procstat; the server's CPU time is read before and after it. Appends
+# a line to tcp.txt unless the point is recorded as unavailable.
+tcp_point() {
+    local system=$1 n=$2 round=$3 server line result before after stats
+    local out=$WORK/tcp-out.txt
+    case $system in
+    pingpong)
+        server=$PINGPONG_PID
+        before=$(cpu_seconds "$server")
+        line=$("$PROCSTAT" --timeout 300 --stdout "$out" -- "$PINGPONG" load \
+            --connect "127.0.0.1:$PINGPONG_PORT" -c "$n" -n "$TCP_REQUESTS" --frame "$FRAME_BYTES") || true
+        [[ $(field exit <<<"$line") == 0 ]] || die "ping-pong -c $n failed: $line"
+        # requests=R seconds=S rps=X p50_us=A p99_us=B max_us=C
+        result=$(tail -n 1 "$out")
+        ;;
+    redis)
+        [[ -n $REDIS_PORT ]] || return 0
+        server=$REDIS_PID
+        before=$(cpu_seconds "$server")
+        line=$("$PROCSTAT" --timeout 300 --stdout "$out" -- redis-benchmark -h 127.0.0.1 -p "$REDIS_PORT" \
+            -c "$n" -n "$TCP_REQUESTS" -P 1 -t ping_mbulk --csv --precision 3) || true
+        [[ $(field exit <<<"$line") == 0 ]] || die "redis-benchmark -c $n failed: $line"
+        # "test","rps","avg_latency_ms","min_latency_ms","p50_latency_ms","p95_latency_ms","p99_latency_ms","max_latency_ms"
+        # "PING_MBULK","30165.91","0.022","0.016","0.023","0.031","0.055","2.967"
+        result=$(tail -n 1 "$out" | tr -d '"' | awk -F, -v n="$TCP_REQUESTS" \
+            '{ printf "requests=%d rps=%s p50_us=%.1f p99_us=%.1f", n, $2, $5 * 1000, $7 * 1000 }')
+        ;;
+    ipc_soak_tcp)
+        [[ -n $CAMD_PORT ]] || return 0
+        server=$CAMD_PID
+        stats=$WORK/stats-$n-$round.json
+        before=$(cpu_seconds "$server")
+        line=$(KOVRA_SIM="stats=$stats" "$PROCSTAT" --timeout 300 -- \
+            "$SOAK" -t "$n" -c "$((TCP_REQUESTS / n))" -u "tcp://127.0.0.1:$CAMD_PORT") || true
+        if [[ $(field exit <<<"$line") != 0 ]]; then
+            unavailable ipc_soak_tcp "ipc_soak -u tcp:// ended with $(field exit <<<"$line")"
+            return 0
+        elif [[ ! -s $stats ]]; then
+            unavailable ipc_soak_tcp "KOVRA_SIM=stats= wrote no file"
+            return 0
+        elif ! result=$(python3 bench/sim_stats.py "$stats") || [[ $result == *rps=na* ]]; then
+            unavailable ipc_soak_tcp "no request rate in the stats file (bench/sim_stats.py)"
+            return 0
+        fi
+        ;;
+    esac
+    after=$(cpu_seconds "$server")
+    ((round == 0)) && return 0
+    echo "system=$system conns=$n round=$round $result client_cpu_s=$(awk -v u="$(field user_s <<<"$line")" \
+        -v s="$(field sys_s <<<"$line")" 'BEGIN { printf "%.3f", u + s }') server_cpu_s=$(awk -v a="$before" \
+        -v b="$after" 'BEGIN { printf "%.2f", b - a }')" >>"$WORK/tcp.txt"
+}
+
+# Every point once per round, the three systems side by side at each
+# connection count, which of them goes first turning round by round; round 0
+# is a warm-up at the first count and is not recorded.
+measure_tcp() {
+    local round n k systems=(pingpong redis ipc_soak_tcp)
+    log "TCP on loopback: ${TCP_CONNS// /, } connections, $TCP_REQUESTS requests each, $TCP_ROUNDS rounds"
+    start_tcp_servers
+    for ((round = 0; round <= TCP_ROUNDS; ++round)); do
         for n in $TCP_CONNS; do
-            line=$(timeout 300 "$PINGPONG" load --connect "127.0.0.1:$pingpong_port" -c "$n" \
-                -n "$TCP_REQUESTS" --frame "$FRAME_BYTES") || die "ping-pong -c $n failed"
-            echo "system=pingpong conns=$n round=$round $line" >>"$WORK/tcp.txt"
-
-            if [[ -n $redis_port ]]; then
-                # "PING_MBULK","30165.91","0.022","0.016","0.023","0.031","0.055","2.967"
-                line=$(timeout 300 redis-benchmark -h 127.0.0.1 -p "$redis_port" -c "$n" -n "$TCP_REQUESTS" \
-                    -P 1 -t ping_mbulk --csv --precision 3 | tail -n 1 | tr -d '"') || die "redis-benchmark -c $n failed"
-                echo "system=redis conns=$n round=$round $(awk -F, '{ printf "rps=%s p99_us=%.1f", $2, $7 * 1000 }' <<<"$line")" \
-                    >>"$WORK/tcp.txt"
-            fi
-
-            if [[ -n $camd_port ]]; then
-                stats=$WORK/stats-$n-$round.json
-                line=$(KOVRA_SIM="stats=$stats" "$PROCSTAT" --timeout 300 -- \
-                    "$SOAK" -t "$n" -c "$((TCP_REQUESTS / n))" -u "tcp://127.0.0.1:$camd_port") || true
-                if [[ $(field exit <<<"$line") != 0 ]]; then
-                    unavailable ipc_soak_tcp "ipc_soak -u tcp:// ended with $(field exit <<<"$line")"
-                elif [[ ! -s $stats ]]; then
-                    unavailable ipc_soak_tcp "KOVRA_SIM=stats= wrote no file"
-                elif ! line=$(python3 bench/sim_stats.py "$stats") || [[ $line == *rps=na* ]]; then
-                    unavailable ipc_soak_tcp "no request rate in the stats file (bench/sim_stats.py)"
-                else
-                    echo "system=ipc_soak_tcp conns=$n round=$round $line" >>"$WORK/tcp.txt"
-                fi
-            fi
+            for k in 0 1 2; do
+                tcp_point "${systems[(round + k) % 3]}" "$n" "$round"
+            done
+            ((round > 0)) || break
         done
     done
+    trace_tcp_clients
     stop_background
+}
+
+# Syscalls per request of the clients at one connection: strace -f -c of a
+# small and a large run, the difference over the difference in requests, so
+# start-up and shut-down cancel. redis-benchmark makes as many requests as
+# ipc_soak did.
+trace_tcp_clients() {
+    local c requests
+    if ! command -v strace >/dev/null; then
+        unavailable strace "strace not installed"
+        return 0
+    fi
+    [[ -n $CAMD_PORT ]] || return 0
+    log "strace -f -c: ipc_soak -t 1 -c $TRACE_SMALL and -c $TRACE_LARGE over TCP, redis-benchmark -c 1 alike"
+    for c in "$TRACE_SMALL" "$TRACE_LARGE"; do
+        note "KOVRA_SIM='stats=$WORK/trace-$c.json' strace -f -c -o $WORK/strace-ipc_soak_tcp-$c.txt $SOAK -t 1 -c $c -u tcp://127.0.0.1:$CAMD_PORT"
+        KOVRA_SIM="stats=$WORK/trace-$c.json" timeout 300 strace -f -c -o "$WORK/strace-ipc_soak_tcp-$c.txt" \
+            "$SOAK" -t 1 -c "$c" -u "tcp://127.0.0.1:$CAMD_PORT" >/dev/null 2>"$WORK/strace-ipc_soak_tcp-$c.log" ||
+            die "strace of ipc_soak failed: $(tail -n 3 "$WORK/strace-ipc_soak_tcp-$c.log")"
+        requests=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["requests"])' "$WORK/trace-$c.json")
+        echo "system=ipc_soak_tcp size=$c requests=$requests" >>"$WORK/trace.txt"
+        if ((c == TRACE_SMALL)); then
+            # The bytes ipc_soak's frames take on the wire, for the page beside the ping-pong's size.
+            note "strace -f -qq -e trace=sendto,recvfrom -o $WORK/wire.txt $SOAK -t 1 -c $c -u tcp://127.0.0.1:$CAMD_PORT"
+            timeout 300 strace -f -qq -e trace=sendto,recvfrom -o "$WORK/wire.txt" \
+                "$SOAK" -t 1 -c "$c" -u "tcp://127.0.0.1:$CAMD_PORT" >/dev/null 2>&1 ||
+                die "strace of ipc_soak's frames failed"
+            awk -v n="$requests" '
+                /sendto/ && / = [0-9]+$/ { sent += $NF; ++sends }
+                /recvfrom/ && / = [0-9]+$/ { received += $NF }
+                END { if (sends && n) printf "wire_request_bytes=%.1f\nwire_reply_bytes=%.1f\n", sent / sends, received / n }
+            ' "$WORK/wire.txt" >>"$WORK/figures.txt"
+        fi
+        [[ -n $REDIS_PORT ]] || continue
+        note "strace -f -c -o $WORK/strace-redis-$c.txt redis-benchmark -h 127.0.0.1 -p $REDIS_PORT -c 1 -n $requests -P 1 -t ping_mbulk -q"
+        timeout 300 strace -f -c -o "$WORK/strace-redis-$c.txt" redis-benchmark -h 127.0.0.1 -p "$REDIS_PORT" \
+            -c 1 -n "$requests" -P 1 -t ping_mbulk -q >/dev/null 2>&1 || die "strace of redis-benchmark failed"
+        echo "system=redis size=$c requests=$requests" >>"$WORK/trace.txt"
+    done
 }
 
 report() {
@@ -417,5 +605,6 @@ measure_instructions
 measure_heap_blocks
 measure_peak_rss
 measure_throughput
+profile_scaling
 measure_tcp
 report
