@@ -1,7 +1,9 @@
 // Runs a command once and prints one line about the finished process:
-//   wall_s=W user_s=U sys_s=S maxrss_kb=M exit=E
+//   wall_s=W user_s=U sys_s=S maxrss_kb=M vcsw=V ivcsw=I exit=E
 // from the kernel's own accounting (wait4), the way /usr/bin/time -v does,
-// so the benchmark needs no other tool. exit is the exit status, or 128 plus
+// so the benchmark needs no other tool. V and I count the context switches
+// of all its threads: voluntary, a thread waiting, and involuntary, the
+// scheduler taking its core away. exit is the exit status, or 128 plus
 // the signal that ended it; a command still running after --timeout seconds
 // is killed and reported as exit=timeout.
 //
@@ -116,8 +118,8 @@ int main(int argc, char** argv) {
     } else {
         exitText = std::to_string(128 + WTERMSIG(status));
     }
-    std::printf("wall_s=%.6f user_s=%.6f sys_s=%.6f maxrss_kb=%ld exit=%s\n", wall,
-                seconds(usage.ru_utime), seconds(usage.ru_stime), usage.ru_maxrss,
-                exitText.c_str());
+    std::printf("wall_s=%.6f user_s=%.6f sys_s=%.6f maxrss_kb=%ld vcsw=%ld ivcsw=%ld exit=%s\n",
+                wall, seconds(usage.ru_utime), seconds(usage.ru_stime), usage.ru_maxrss,
+                usage.ru_nvcsw, usage.ru_nivcsw, exitText.c_str());
     return timedOut ? 3 : 0;
 }

@@ -281,6 +281,15 @@ class Tcp:
                 values.append(cpu * 1e6 / requests)
         return statistics.median(values) if values else None
 
+    def per_request(self, system, conns, key):
+        """Median over rounds of a count per request."""
+        values = []
+        for rec in self.runs.get(system, {}).get(conns, {}).values():
+            count, requests = as_float(rec.get(key)), as_float(rec.get("requests"))
+            if count is not None and requests:
+                values.append(count / requests)
+        return statistics.median(values) if values else None
+
     def ratios(self, conns, key):
         return paired_ratios(self.values("ipc_soak_tcp", conns, key), self.values("redis", conns, key))
 
@@ -462,6 +471,81 @@ def perf_excerpt(head, rows):
     return code_block(lines)
 
 
+def span(values, show):
+    values = [v for v in values if v is not None]
+    if not values:
+        return "n/a"
+    low, high = min(values), max(values)
+    return show(low) if show(low) == show(high) else f"{show(low)} to {show(high)}"
+
+
+def cpu_sentences(tcp, conns, cores):
+    out = []
+    client = lambda system: [tcp.per_request_us(system, n, "client_cpu_s") for n in conns]
+    server = lambda system: [tcp.per_request_us(system, n, "server_cpu_s") for n in conns]
+    out.append(f"Over 1 to {conns[-1]} connections ipc_soak's client spent {span(client('ipc_soak_tcp'), micros)} "
+               f"of CPU per request against redis-benchmark's {span(client('redis'), micros)}, and kovra-camd "
+               f"{span(server('ipc_soak_tcp'), micros)} against redis-server's {span(server('redis'), micros)}.")
+    for n in sorted({conns[0], conns[-1]}):
+        busy = []
+        for system in ("ipc_soak_tcp", "redis"):
+            c, v = tcp.per_request_us(system, n, "client_cpu_s"), tcp.per_request_us(system, n, "server_cpu_s")
+            rps = tcp.median(system, n, "rps")
+            if None in (c, v, rps):
+                return out
+            busy.append(rps * (c + v) / 1e6)
+        text = (f"At {n} connection{'s' if n > 1 else ''} ipc_soak's client and server together kept "
+                f"{busy[0]:.2f} cores busy on average, redis's {busy[1]:.2f}")
+        if max(busy) <= 1.25:
+            text += (": with one request in flight the two sides mostly work in turn, so the rate is about one "
+                     "over the CPU time of a round trip, client and server together.")
+        elif min(busy) >= 0.8 * cores:
+            text += (f": the CPU is the bound there, the rate about {cores} cores over the CPU time per "
+                     f"request.")
+        else:
+            text += "."
+        out.append(text)
+    return out
+
+
+def switch_table(tcp, conns, markdown=True):
+    header = ["Connections", "ipc_soak client", "kovra-camd", "redis-benchmark", "redis-server"]
+    lines = []
+    for n in conns:
+        cells = [str(n)]
+        for system in ("ipc_soak_tcp", "redis"):
+            voluntary = tcp.per_request(system, n, "client_vcsw")
+            involuntary = tcp.per_request(system, n, "client_ivcsw")
+            server = tcp.per_request(system, n, "server_switches")
+            cells.append("n/a" if voluntary is None or involuntary is None
+                         else f"{voluntary:.2f} + {involuntary:.2f}")
+            cells.append("n/a" if server is None else f"{server:.2f}")
+        lines.append(cells)
+    return render(header, lines, markdown, align="-rrrr")
+
+
+def switch_sentences(tcp, conns, cores, verdicts):
+    out = []
+    for n in conns:
+        if not verdicts.missed(f"tcp_p99_us_{n}") and not verdicts.missed(f"tcp_rps_{n}"):
+            continue
+        voluntary = tcp.per_request("ipc_soak_tcp", n, "client_vcsw")
+        involuntary = tcp.per_request("ipc_soak_tcp", n, "client_ivcsw")
+        redis_v = tcp.per_request("redis", n, "client_vcsw")
+        redis_i = tcp.per_request("redis", n, "client_ivcsw")
+        if None in (voluntary, involuntary, redis_v, redis_i):
+            continue
+        text = (f"At {n} thread{'s' if n > 1 else ''} ipc_soak's client switched {voluntary + involuntary:.2f} "
+                f"times per request ({involuntary:.2f} involuntary), redis-benchmark {redis_v + redis_i:.2f}.")
+        if voluntary + involuntary > 1.5 * (redis_v + redis_i):
+            text += (f" Each reply is handed from the I/O thread to a sleeping calling thread, which must then "
+                     f"get a core; with {n} calling thread{'s' if n > 1 else ''}, the I/O thread and the "
+                     f"daemon's threads on {cores} cores, that wait is part of every round trip"
+                     + (" and grows the tail." if verdicts.missed(f"tcp_p99_us_{n}") else "."))
+        out.append(text)
+    return out
+
+
 def bounds_section(work, meta, figures, verdicts, rates, tcp, unavailable):
     out = []
     say = out.append
@@ -566,22 +650,39 @@ def bounds_section(work, meta, figures, verdicts, rates, tcp, unavailable):
                 f"{dir2['cpus']:.2f} CPUs busy at -t 2 against {dir1['cpus']:.2f} "
                 f"({ratio(dir2['cpus'] / dir1['cpus'])}), a command costing {ratio(dir2['ns'] / dir1['ns'])} "
                 f"the CPU time.")
-            if direct_scaling and soak_scaling:
-                d, s = statistics.median(direct_scaling), statistics.median(soak_scaling)
-                if d < float(meta.get("min_scaling", "1.6")):
-                    sentences.append(
-                        f"It reached {ratio(d)} the commands per second of its -t 1 (ipc_soak {ratio(s)}): the "
-                        f"calls themselves fall short of the target on this machine, with or without the "
-                        f"program's mutex.")
-                elif s < float(meta.get("min_scaling", "1.6")):
-                    sentences.append(
-                        f"It reached {ratio(d)} the commands per second of its -t 1 against ipc_soak's {ratio(s)}: "
-                        f"what falls short is what the program adds to the calls.")
+        profiles = {name: perf_top(os.path.join(work, f"perf-report-{name}.txt"), 0)
+                    for name in ("ipc_soak", "direct_loop")}
+        if direct_scaling and soak_scaling:
+            d, s = statistics.median(direct_scaling), statistics.median(soak_scaling)
+            target = float(meta.get("min_scaling", "1.6"))
+            if d < target:
+                sentences.append(
+                    f"The direct loop itself reached only {ratio(d)} the commands per second of its -t 1: on this "
+                    f"machine the calls alone, without anything of the program's, fall short of {target:g}x.")
+            if s < 0.9 * d:
+                text = f"ipc_soak, at {ratio(s)}, falls further short"
+                if soak2 and dir2 and soak2["switches"] is not None and dir2["switches"] is not None:
+                    text += (f": at -t 2 its threads switched context {number(soak2['switches'])} times a run "
+                             f"against the direct loop's {number(dir2['switches'])}")
+                if profiles["ipc_soak"][1] and profiles["direct_loop"][1]:
+                    text += (f", and {perf_shares(profiles['ipc_soak'][1])[1]:.0f}% of its samples below are in "
+                             f"mutex and futex functions against "
+                             f"{perf_shares(profiles['direct_loop'][1])[1]:.0f}% of the direct loop's")
+                text += (". The difference is what the program adds to the calls, and the one lock it adds on "
+                         "that path is the counters mutex, taken once a command by design.")
+                sentences.append(text)
+        schedule = [(name, sum(p for p, _, _, sym in rows if "drawSchedules" in sym))
+                    for name, (_, rows) in profiles.items() if rows]
+        if schedule:
+            sentences.append(
+                "Drawing the schedules, on one thread before the workers start, took " +
+                " and ".join(f"{share:.1f}% of {'the ' if name == 'direct_loop' else ''}{GROUP_NAMES[name]}'s samples"
+                             for name, share in schedule) + ".")
         if sentences:
             say(" ".join(sentences))
             say("")
         for name in ("ipc_soak", "direct_loop"):
-            head, rows = perf_top(os.path.join(work, f"perf-report-{name}.txt"), 0)
+            head, rows = profiles[name]
             if not rows:
                 continue
             kernel, locks = perf_shares(rows)
@@ -640,17 +741,16 @@ def bounds_section(work, meta, figures, verdicts, rates, tcp, unavailable):
         say("")
         say(cpu_table(tcp, conns, cores))
         say("")
-        lines = []
-        for n in conns:
-            ipc = [tcp.per_request_us("ipc_soak_tcp", n, k) for k in ("client_cpu_s", "server_cpu_s")]
-            red = [tcp.per_request_us("redis", n, k) for k in ("client_cpu_s", "server_cpu_s")]
-            if None in ipc or None in red:
-                continue
-            lines.append(f"at {n} connection{'s' if n > 1 else ''}, {sum(ipc):.0f} us of CPU per request for "
-                         f"ipc_soak and kovra-camd together against {sum(red):.0f} us for redis-benchmark and "
-                         f"redis-server ({ratio(sum(ipc) / sum(red))})")
-        if lines:
-            say("Loopback leaves the CPU as the only resource the two sides share: " + "; ".join(lines) + ".")
+        say(" ".join(cpu_sentences(tcp, conns, cores)))
+        say("")
+        say("Context switches per request (the client's from its own accounting, voluntary + involuntary; the "
+            "server's from its threads' `/proc/PID/task/*/status`; median of the rounds):")
+        say("")
+        say(switch_table(tcp, conns))
+        say("")
+        text = switch_sentences(tcp, conns, cores, verdicts)
+        if text:
+            say(" ".join(text))
             say("")
     missed = [k for k in verdicts.items if k.startswith("tcp_") and verdicts.missed(k)]
     if missed:

@@ -416,6 +416,13 @@ cpu_seconds() {
     sed 's/.*) //' "/proc/$1/stat" | awk -v hz="$CLK_TCK" '{ printf "%.2f", ($12 + $13) / hz }'
 }
 
+# Context switches so far, voluntary and not, of the threads a running
+# process has now (those that ended are not counted).
+thread_switches() {
+    cat /proc/"$1"/task/*/status 2>/dev/null |
+        awk '/^(voluntary|nonvoluntary)_ctxt_switches/ { s += $2 } END { print s + 0 }'
+}
+
 PINGPONG_PORT="" PINGPONG_PID="" REDIS_PORT="" REDIS_PID="" CAMD_PORT="" CAMD_PID=""
 
 # One server of each kind for the whole stage, every round against the same
@@ -464,12 +471,12 @@ start_tcp_servers() {
 # under procstat; the server's CPU time is read before and after it. Appends
 # a line to tcp.txt unless the point is recorded as unavailable.
 tcp_point() {
-    local system=$1 n=$2 round=$3 server line result before after stats
+    local system=$1 n=$2 round=$3 server line result before after stats switched
     local out=$WORK/tcp-out.txt
     case $system in
     pingpong)
         server=$PINGPONG_PID
-        before=$(cpu_seconds "$server")
+        before=$(cpu_seconds "$server") switched=$(thread_switches "$server")
         line=$("$PROCSTAT" --timeout 300 --stdout "$out" -- "$PINGPONG" load \
             --connect "127.0.0.1:$PINGPONG_PORT" -c "$n" -n "$TCP_REQUESTS" --frame "$FRAME_BYTES") || true
         [[ $(field exit <<<"$line") == 0 ]] || die "ping-pong -c $n failed: $line"
@@ -479,7 +486,7 @@ tcp_point() {
     redis)
         [[ -n $REDIS_PORT ]] || return 0
         server=$REDIS_PID
-        before=$(cpu_seconds "$server")
+        before=$(cpu_seconds "$server") switched=$(thread_switches "$server")
         line=$("$PROCSTAT" --timeout 300 --stdout "$out" -- redis-benchmark -h 127.0.0.1 -p "$REDIS_PORT" \
             -c "$n" -n "$TCP_REQUESTS" -P 1 -t ping_mbulk --csv --precision 3) || true
         [[ $(field exit <<<"$line") == 0 ]] || die "redis-benchmark -c $n failed: $line"
@@ -492,7 +499,7 @@ tcp_point() {
         [[ -n $CAMD_PORT ]] || return 0
         server=$CAMD_PID
         stats=$WORK/stats-$n-$round.json
-        before=$(cpu_seconds "$server")
+        before=$(cpu_seconds "$server") switched=$(thread_switches "$server")
         line=$(KOVRA_SIM="stats=$stats" "$PROCSTAT" --timeout 300 -- \
             "$SOAK" -t "$n" -c "$((TCP_REQUESTS / n))" -u "tcp://127.0.0.1:$CAMD_PORT") || true
         if [[ $(field exit <<<"$line") != 0 ]]; then
@@ -508,10 +515,15 @@ tcp_point() {
         ;;
     esac
     after=$(cpu_seconds "$server")
+    switched=$(($(thread_switches "$server") - switched))
+    # The ping-pong server's threads end with their connections, and their
+    # switches with them.
+    [[ $system != pingpong ]] || switched=na
     ((round == 0)) && return 0
     echo "system=$system conns=$n round=$round $result client_cpu_s=$(awk -v u="$(field user_s <<<"$line")" \
         -v s="$(field sys_s <<<"$line")" 'BEGIN { printf "%.3f", u + s }') server_cpu_s=$(awk -v a="$before" \
-        -v b="$after" 'BEGIN { printf "%.2f", b - a }')" >>"$WORK/tcp.txt"
+        -v b="$after" 'BEGIN { printf "%.2f", b - a }') client_vcsw=$(field vcsw <<<"$line")" \
+        "client_ivcsw=$(field ivcsw <<<"$line") server_switches=$switched" >>"$WORK/tcp.txt"
 }
 
 # Every point once per round, the three systems side by side at each
