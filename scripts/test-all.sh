@@ -2,7 +2,8 @@
 # Builds and runs the whole test suite: a formatting check; the native build
 # with warnings as errors, the same under AddressSanitizer with
 # UndefinedBehaviorSanitizer and under ThreadSanitizer, and the armhf build
-# under qemu-arm; a minute of each fuzzer; then checks that both
+# under qemu-arm; a hard soak of the camera daemon over loopback under both
+# sanitizers and valgrind; a minute of each fuzzer; then checks that both
 # architectures report the same soak for the same seed and that the Debian
 # packages build for both.
 set -euo pipefail
@@ -21,6 +22,11 @@ done
 
 file build/armhf/src/ipc_soak | grep -q 'ELF 32-bit LSB .* ARM' ||
     { echo "build/armhf/src/ipc_soak is not a 32-bit ARM program" >&2; exit 1; }
+
+echo "=== stress soak over TCP"
+scripts/stress-soak.sh build/asan
+scripts/stress-soak.sh build/tsan
+scripts/stress-soak.sh build/ci --valgrind
 
 echo "=== fuzz"
 scripts/fuzz.sh 60
