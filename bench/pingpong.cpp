@@ -54,9 +54,10 @@ void noDelay(int fd) {
 }
 
 // Reads or writes exactly `size` bytes; false on end of stream or an error.
-bool readAll(int fd, char* data, size_t size) {
+template <class Byte, class Io>
+bool transferAll(int fd, Byte* data, size_t size, Io io) {
     while (size > 0) {
-        ssize_t n = read(fd, data, size);
+        ssize_t n = io(fd, data, size);
         if (n <= 0) {
             if (n < 0 && errno == EINTR) {
                 continue;
@@ -69,19 +70,9 @@ bool readAll(int fd, char* data, size_t size) {
     return true;
 }
 
+bool readAll(int fd, char* data, size_t size) { return transferAll(fd, data, size, ::read); }
 bool writeAll(int fd, char const* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = write(fd, data, size);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
+    return transferAll(fd, data, size, ::write);
 }
 
 int serve(Endpoint const& endpoint, size_t frame, unsigned lifetime) {

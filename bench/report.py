@@ -274,12 +274,8 @@ class Tcp:
 
     def per_request_us(self, system, conns, key):
         """Median over rounds of a CPU time per request, in microseconds."""
-        values = []
-        for rec in self.runs.get(system, {}).get(conns, {}).values():
-            cpu, requests = as_float(rec.get(key)), as_float(rec.get("requests"))
-            if cpu is not None and requests:
-                values.append(cpu * 1e6 / requests)
-        return statistics.median(values) if values else None
+        seconds = self.per_request(system, conns, key)
+        return None if seconds is None else seconds * 1e6
 
     def per_request(self, system, conns, key):
         """Median over rounds of a count per request."""

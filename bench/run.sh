@@ -230,17 +230,26 @@ check_same_calls() {
         die "the direct loop's calls differ from ipc_soak's (diff $WORK/calls-*, run with --keep); update bench/direct_loop.cpp"
 }
 
+# Runs TOOL on BIN at -t 1 with both counts, whose difference cancels start-up
+# and shut-down: $WORK/PREFIX-NAME-COUNT.EXT and .log.
+valgrind_both_counts() {  # TOOL PREFIX EXT BIN
+    local tool=$1 prefix=$2 ext=$3 bin=$4 name c out
+    name=$(basename "$bin")
+    log "$tool: $name -t 1 -c $CG_SMALL and -c $CG_LARGE"
+    for c in "$CG_SMALL" "$CG_LARGE"; do
+        out=$WORK/$prefix-$name-$c
+        note "valgrind --tool=$tool --$tool-out-file=$out.$ext $bin -t 1 -c $c"
+        timeout 1200 valgrind --tool="$tool" --"$tool"-out-file="$out.$ext" \
+            "$bin" -t 1 -c "$c" >/dev/null 2>"$out.log" ||
+            die "$tool of $name failed: $(tail -n 3 "$out.log")"
+    done
+}
+
 measure_instructions() {
-    local bin name c
+    local bin name
     for bin in "$SOAK" "$DIRECT"; do
         name=$(basename "$bin")
-        log "callgrind: $name -t 1 -c $CG_SMALL and -c $CG_LARGE"
-        for c in "$CG_SMALL" "$CG_LARGE"; do
-            note "valgrind --tool=callgrind --callgrind-out-file=$WORK/cg-$name-$c.out $bin -t 1 -c $c"
-            timeout 1200 valgrind --tool=callgrind --callgrind-out-file="$WORK/cg-$name-$c.out" \
-                "$bin" -t 1 -c "$c" >/dev/null 2>"$WORK/cg-$name-$c.log" ||
-                die "callgrind of $name failed: $(tail -n 3 "$WORK/cg-$name-$c.log")"
-        done
+        valgrind_both_counts callgrind cg out "$bin"
         note "bench/callgrind_split.py --program $name --commands $((CG_LARGE - CG_SMALL)) --top-out $WORK/cg-top-$name.tsv $WORK/cg-$name-$CG_SMALL.out $WORK/cg-$name-$CG_LARGE.out"
         python3 bench/callgrind_split.py --program "$name" --commands "$((CG_LARGE - CG_SMALL))" \
             --top 40 --top-out "$WORK/cg-top-$name.tsv" "$WORK/cg-$name-$CG_SMALL.out" "$WORK/cg-$name-$CG_LARGE.out" |
@@ -249,16 +258,10 @@ measure_instructions() {
 }
 
 measure_heap_blocks() {
-    local bin name c small large gmax_small gmax_large delta=$((CG_LARGE - CG_SMALL))
+    local bin name small large gmax_small gmax_large delta=$((CG_LARGE - CG_SMALL))
     for bin in "$SOAK" "$DIRECT"; do
         name=$(basename "$bin")
-        log "dhat: $name -t 1 -c $CG_SMALL and -c $CG_LARGE"
-        for c in "$CG_SMALL" "$CG_LARGE"; do
-            note "valgrind --tool=dhat --dhat-out-file=$WORK/dhat-$name-$c.json $bin -t 1 -c $c"
-            timeout 1200 valgrind --tool=dhat --dhat-out-file="$WORK/dhat-$name-$c.json" \
-                "$bin" -t 1 -c "$c" >/dev/null 2>"$WORK/dhat-$name-$c.log" ||
-                die "dhat of $name failed: $(tail -n 3 "$WORK/dhat-$name-$c.log")"
-        done
+        valgrind_both_counts dhat dhat json "$bin"
         # "==PID== Total:     10,718,136 bytes in 100,207 blocks"
         # "==PID== At t-gmax: 216,638 bytes in 551 blocks"
         small=$(sed -n 's/.*Total: .* in \([0-9,]*\) blocks.*/\1/p' "$WORK/dhat-$name-$CG_SMALL.log" | tr -d ,)

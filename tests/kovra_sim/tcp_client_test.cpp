@@ -86,6 +86,11 @@ protected:
     int32_t connect(std::string const& url) {
         return kovra_core_ipc_initiator_init(log_, url.c_str(), &ipc_);
     }
+    // Connects to the camera and opens the LED service there.
+    void open_led(FakeCamera const& camera) {
+        ASSERT_EQ(connect(camera.url()), 0);
+        ASSERT_EQ(kovra_api_led_initiator_init(ipc_, log_, &led_, 0, 0), 0);
+    }
     // The LED's state, and how long asking took.
     int32_t ask(kovra_initiator* led, Clock::duration* took = nullptr) {
         auto const start = Clock::now();
@@ -97,6 +102,7 @@ protected:
 
     void* log_ = nullptr;
     void* ipc_ = nullptr;
+    kovra_initiator* led_ = nullptr;
 };
 
 // Answers initiators, then does what the test says with requests.
@@ -113,15 +119,13 @@ FakeCamera::Behaviour opens_then(
 
 TEST_F(TcpClient, ASilentCameraCostsOneDeadlineThenCallsFailAtOnce) {
     FakeCamera camera(opens_then([](int, auto const&) { return true; }));
-    ASSERT_EQ(connect(camera.url()), 0);
-    kovra_initiator* led = nullptr;
-    ASSERT_EQ(kovra_api_led_initiator_init(ipc_, log_, &led, 0, 0), 0);
+    ASSERT_NO_FATAL_FAILURE(open_led(camera));
     Clock::duration took;
-    EXPECT_EQ(ask(led, &took), KOVRA_SIM_STATUS_TIMEOUT);
+    EXPECT_EQ(ask(led_, &took), KOVRA_SIM_STATUS_TIMEOUT);
     EXPECT_GE(took, 300ms);
     EXPECT_LT(took, 3s);
     std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(ask(led, &took), KOVRA_SIM_STATUS_NOT_CONNECTED);
+    EXPECT_EQ(ask(led_, &took), KOVRA_SIM_STATUS_NOT_CONNECTED);
     EXPECT_LT(took, 100ms);
 }
 
@@ -132,11 +136,9 @@ TEST_F(TcpClient, AReplyToNoRequestIsIgnored) {
         FakeCamera::reply(fd, call.id, -42);
         return true;
     }));
-    ASSERT_EQ(connect(camera.url()), 0);
-    kovra_initiator* led = nullptr;
-    ASSERT_EQ(kovra_api_led_initiator_init(ipc_, log_, &led, 0, 0), 0);
-    EXPECT_EQ(ask(led), -42);
-    EXPECT_EQ(ask(led), -42);
+    ASSERT_NO_FATAL_FAILURE(open_led(camera));
+    EXPECT_EQ(ask(led_), -42);
+    EXPECT_EQ(ask(led_), -42);
 }
 
 TEST_F(TcpClient, ACameraThatHangsUpMidFrameFailsTheCallPromptly) {
@@ -144,11 +146,9 @@ TEST_F(TcpClient, ACameraThatHangsUpMidFrameFailsTheCallPromptly) {
         send(fd, "\x00\x00\x00\x10\x94", 5, MSG_NOSIGNAL);
         return false;
     }));
-    ASSERT_EQ(connect(camera.url()), 0);
-    kovra_initiator* led = nullptr;
-    ASSERT_EQ(kovra_api_led_initiator_init(ipc_, log_, &led, 0, 0), 0);
+    ASSERT_NO_FATAL_FAILURE(open_led(camera));
     Clock::duration took;
-    EXPECT_EQ(ask(led, &took), KOVRA_SIM_STATUS_NOT_CONNECTED);
+    EXPECT_EQ(ask(led_, &took), KOVRA_SIM_STATUS_NOT_CONNECTED);
     EXPECT_LT(took, 250ms);
 }
 
