@@ -110,11 +110,6 @@ bool Journal::flush_locked(std::string& error) {
     return ok;
 }
 
-bool Journal::flush(std::string& error) {
-    std::lock_guard lock(mutex_);
-    return flush_locked(error);
-}
-
 bool Journal::close_file(std::string& error) {
     {
         std::lock_guard lock(mutex_);
@@ -130,6 +125,10 @@ bool Journal::close_file(std::string& error) {
         ok = false;
     }
     write_error_.clear();
+    for (auto& j : streaming) {
+        Journal* self = this;
+        j.compare_exchange_strong(self, nullptr);
+    }
     int const fd = fd_.exchange(-1);
     if (fd >= 0) ::close(fd);
     update_on();
@@ -150,18 +149,20 @@ void Journal::add(std::string line) {
     if (fd_.load() >= 0) {
         // A journal that cannot be written is reported when it is closed.
         std::string error;
-        line += '\n';
-        if (committed_.load() + line.size() > kFlushBytes && !flush_locked(error) &&
+        size_t const size = line.size() + 1;  // with its newline
+        if (committed_.load() + size > kFlushBytes && !flush_locked(error) &&
             write_error_.empty()) {
             write_error_ = error;
         }
-        if (line.size() > kFlushBytes) {
-            if (!write_all(fd_.load(), line, error) && write_error_.empty()) write_error_ = error;
+        if (size > kFlushBytes) {
+            if (!write_all(fd_.load(), line + '\n', error) && write_error_.empty())
+                write_error_ = error;
         } else {
-            std::memcpy(buffer_.get() + committed_.load(), line.data(), line.size());
-            committed_.fetch_add(line.size());
+            char* const end = buffer_.get() + committed_.load();
+            std::memcpy(end, line.data(), line.size());
+            end[line.size()] = '\n';
+            committed_.fetch_add(size);
         }
-        line.pop_back();
     }
     if (mode_ != 0) lines_.push_back(std::move(line));
 }
@@ -202,6 +203,10 @@ Entry& Entry::handle(void const* p, uint32_t number) {
 
 Entry& Entry::pointer(void const* p) { return raw(p ? "ptr" : "null"); }
 
-std::string Entry::done(int32_t status) { return line_ + ") = " + std::to_string(status); }
+std::string Entry::done(int32_t status) {
+    line_ += ") = ";
+    line_ += std::to_string(status);
+    return std::move(line_);
+}
 
 }  // namespace kovra_sim

@@ -30,8 +30,6 @@ public:
     void enable(int mode);
     // Streams lines to `path` from now on; false with the reason in `error`.
     bool open_file(std::string const& path, std::string& error);
-    // Writes what is buffered; false with the reason in `error`.
-    bool flush(std::string& error);
     // Flushes and closes the file; false with the reason in `error`.
     bool close_file(std::string& error);
 
@@ -75,6 +73,7 @@ public:
     Entry& handle(void const* p, uint32_t number);
     // A pointer that is no handle (handler, context): "null" or "ptr".
     Entry& pointer(void const* p);
+    // Ends the line with the call's status and hands it over.
     std::string done(int32_t status);
 
 private:
