@@ -8,31 +8,15 @@
 // passes in ipc_soak's report for the same options.
 #include <kovra/kovra_core.h>
 
-#include <boost/make_shared.hpp>
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
 #include <iostream>
 #include <thread>
 #include <vector>
 
-#include "AlarmTestService.h"
-#include "AudioParamTestService.h"
-#include "BrokerTestService.h"
 #include "CommandLine.h"
-#include "DayNightTestService.h"
-#include "DeviceInformationTestService.h"
-#include "ExposureTestService.h"
-#include "FlickerCorrectionTestService.h"
-#include "ImagingTestService.h"
-#include "ImgParamTestService.h"
-#include "LedTestService.h"
-#include "LensFocusTestService.h"
-#include "LogTestService.h"
-#include "RelayTestService.h"
 #include "Schedule.h"
-#include "TemperatureTestService.h"
-#include "TemporalNoiseFilterTestService.h"
-#include "WhiteBalanceBasicTestService.h"
+#include "ServiceList.h"
 
 namespace {
 
@@ -47,22 +31,12 @@ struct Command {
 class DirectCommands {
 public:
     DirectCommands(void* ipc, void* log) {
-        enrol<AlarmTestService>(ipc, log);
-        enrol<AudioParamTestService>(ipc, log);
-        enrol<BrokerTestService>(ipc, log);
-        enrol<DayNightTestService>(ipc, log);
-        enrol<DeviceInformationTestService>(ipc, log);
-        enrol<ExposureTestService>(ipc, log);
-        enrol<FlickerCorrectionTestService>(ipc, log);
-        enrol<ImagingTestService>(ipc, log);
-        enrol<ImgParamTestService>(ipc, log);
-        enrol<LedTestService>(ipc, log);
-        enrol<LensFocusTestService>(ipc, log);
-        enrol<LogTestService>(ipc, log);
-        enrol<RelayTestService>(ipc, log);
-        enrol<TemperatureTestService>(ipc, log);
-        enrol<TemporalNoiseFilterTestService>(ipc, log);
-        enrol<WhiteBalanceBasicTestService>(ipc, log);
+        createServices(ipc, log, services_);
+        for (auto const& service : services_) {
+            for (auto const& entry : service->commands()) {
+                commands_.push_back(Command{service.get(), entry.first});
+            }
+        }
     }
 
     unsigned int getCommandCount() const { return static_cast<unsigned int>(commands_.size()); }
@@ -78,14 +52,6 @@ public:
     }
 
 private:
-    template <class Service>
-    void enrol(void* ipc, void* log) {
-        services_.push_back(boost::make_shared<Service>(ipc, log));
-        for (auto const& entry : services_.back()->commands()) {
-            commands_.push_back(Command{services_.back().get(), entry.first});
-        }
-    }
-
     std::vector<boost::shared_ptr<TestService>> services_;
     std::vector<Command> commands_;
 };

@@ -1,31 +1,15 @@
 #include "ApiTester.h"
 
-#include <boost/make_shared.hpp>
 #include <iomanip>
 #include <iostream>
 
-#include "AlarmTestService.h"
-#include "AudioParamTestService.h"
-#include "BrokerTestService.h"
-#include "DayNightTestService.h"
-#include "DeviceInformationTestService.h"
-#include "ExposureTestService.h"
-#include "FlickerCorrectionTestService.h"
-#include "ImagingTestService.h"
-#include "ImgParamTestService.h"
-#include "LedTestService.h"
-#include "LensFocusTestService.h"
-#include "LogTestService.h"
-#include "RelayTestService.h"
-#include "TemperatureTestService.h"
-#include "TemporalNoiseFilterTestService.h"
-#include "WhiteBalanceBasicTestService.h"
+#include "ServiceList.h"
 
 ApiTester::ApiTester(void* ipcHandle, void* logHandle)
     : ipcHandle_(ipcHandle), logHandle_(logHandle), brokerInitiator_(nullptr) {
     subscribe();
     try {
-        enrolServices();
+        createServices(ipcHandle_, logHandle_, services_);
     } catch (...) {
         // The destructor will not run: undo the subscription here, so the
         // broker cannot call back into a tester that never existed.
@@ -52,32 +36,6 @@ void ApiTester::subscribe() {
 void ApiTester::unsubscribe() {
     kovra_api_broker_new_target_unregister_event_handler(brokerInitiator_, &newTargetEventCallback);
     kovra_api_broker_initiator_deinit(brokerInitiator_);
-}
-
-template <class Service>
-void ApiTester::enrol() {
-    services_.push_back(boost::make_shared<Service>(ipcHandle_, logHandle_));
-}
-
-// The enrolment order fixes the command indices, and with them what a seed
-// schedules: append new services only in their place in this list.
-void ApiTester::enrolServices() {
-    enrol<AlarmTestService>();
-    enrol<AudioParamTestService>();
-    enrol<BrokerTestService>();
-    enrol<DayNightTestService>();
-    enrol<DeviceInformationTestService>();
-    enrol<ExposureTestService>();
-    enrol<FlickerCorrectionTestService>();
-    enrol<ImagingTestService>();
-    enrol<ImgParamTestService>();
-    enrol<LedTestService>();
-    enrol<LensFocusTestService>();
-    enrol<LogTestService>();
-    enrol<RelayTestService>();
-    enrol<TemperatureTestService>();
-    enrol<TemporalNoiseFilterTestService>();
-    enrol<WhiteBalanceBasicTestService>();
 }
 
 void ApiTester::addCommands(boost::shared_ptr<TestService> service) {

@@ -55,9 +55,6 @@ public:
 private:
     void subscribe();
     void unsubscribe();
-    void enrolServices();
-    template <class Service>
-    void enrol();
     void addCommands(boost::shared_ptr<TestService> service);
 
     void* ipcHandle_;
