@@ -10,9 +10,9 @@ int32_t Camera::serve(int id, std::string_view target, Sent const* sent, Replies
     FunctionInfo const& f = function(id);
     if (target != service(f.service).target) return KOVRA_SIM_STATUS_UNKNOWN_TARGET;
     int const instance = settings.instance(id, sent);
-    if (instance == Settings::kNone) return KOVRA_SIM_STATUS_OK;
-    if (instance < 0) return KOVRA_SIM_STATUS_UNKNOWN_TARGET;
-    settings.exchange(instance, f, sent, replies);
+    if (instance == -1) return KOVRA_SIM_STATUS_UNKNOWN_TARGET;
+    if (instance != Settings::kNone) settings.exchange(instance, f, sent, replies);
+    served();
     return KOVRA_SIM_STATUS_OK;
 }
 

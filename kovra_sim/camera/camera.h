@@ -48,13 +48,11 @@ public:
     Settings settings;
 
     // Answers a request: checks the target and the instance, stores the SET
-    // values and hands the GET values to `replies`.
+    // values and hands the GET values to `replies`. A request answered OK
+    // counts towards the planned restarts; those whose turn it is happen
+    // before this returns.
     int32_t serve(int function, std::string_view target, Sent const* sent, Replies& replies);
 
-    // Counts a request served successfully while restarts are planned, and
-    // restarts the targets whose turn it is; returns once the listeners have
-    // been told.
-    void served();
     // Restarts a service's target now.
     void restart(int service);
 
@@ -69,6 +67,10 @@ public:
     void reset();
 
 private:
+    // Counts a request served while restarts are planned, and restarts the
+    // targets whose turn it is; returns once the listeners have been told.
+    void served();
+
     struct Restart {
         RestartPlan plan;
         uint32_t fired;

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "kovra_sim/control.h"
+
 namespace kovra_sim {
 namespace {
 
@@ -15,7 +17,7 @@ std::string_view trim(std::string_view s) {
 bool parse_fail(std::string_view v, Config& c, std::string& error) {
     size_t const colon = v.find(':');
     std::string_view head = v.substr(0, colon);
-    int64_t status = kDefaultFaultStatus;
+    int64_t status = KOVRA_SIM_STATUS_INJECTED;
     if (colon != std::string_view::npos &&
         (!parse_integer(v.substr(colon + 1), std::numeric_limits<int32_t>::min(),
                         std::numeric_limits<int32_t>::max(), status) ||

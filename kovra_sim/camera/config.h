@@ -35,8 +35,6 @@ struct Config {
     std::optional<std::string> exhaust;  // "memory", "threads" or "nothing"
 };
 
-// The default of fail='s status.
-constexpr int32_t kDefaultFaultStatus = -5;
 // The bounds of latency= and timeout=.
 constexpr uint32_t kMaxLatencyUs = 10'000'000;
 constexpr uint32_t kMaxTimeoutMs = 3'600'000;

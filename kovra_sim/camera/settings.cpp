@@ -112,15 +112,6 @@ bool numbers_only(std::vector<Value> const& values) {
     });
 }
 
-uint64_t fnv1a(std::string const& s) {
-    uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : s) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h;
-}
-
 // Texts a person reading a journal recognises, by key and slot.
 std::map<std::string, std::vector<std::string>> const& known_texts() {
     static std::map<std::string, std::vector<std::string>> const texts{
@@ -239,19 +230,29 @@ nlohmann::json drift_json(std::vector<Drift> const& changes) {
     return list;
 }
 
-Settings::Settings() : resolved_(kFunctionCount) {
-    std::map<std::string, Shape> const all = shapes();
-    std::map<std::string, int> first;
+namespace {
+
+// Every instance's key and default values, setting by setting in name order,
+// which is the order of the instances; `first` gets each setting's first.
+std::vector<std::pair<std::string, std::vector<Value>>> made_defaults(
+    std::map<std::string, int>& first) {
     std::vector<std::pair<std::string, std::vector<Value>>> made;
-    for (auto const& [name, shape] : all) {
+    for (auto const& [name, shape] : shapes()) {
         first[name] = int(made.size());
         for (std::string const& key : instance_keys(name, shape)) {
             made.emplace_back(key, default_values(name, shape, key));
         }
     }
-    count_ = made.size();
-    instances_ = std::make_unique<Instance[]>(count_);
-    for (size_t i = 0; i < count_; ++i) {
+    return made;
+}
+
+}  // namespace
+
+Settings::Settings() : first_(kFunctionCount, kNone) {
+    std::map<std::string, int> first;
+    auto made = made_defaults(first);
+    instances_ = std::make_unique<Instance[]>(made.size());
+    for (size_t i = 0; i < made.size(); ++i) {
         instances_[i].key = made[i].first;
         if (numbers_only(made[i].second)) {
             instances_[i].numbers = std::make_unique<std::atomic<int64_t>[]>(made[i].second.size());
@@ -263,33 +264,24 @@ Settings::Settings() : resolved_(kFunctionCount) {
               [&](int a, int b) { return instances_[size_t(a)].key < instances_[size_t(b)].key; });
     for (int id = 0; id < kFunctionCount; ++id) {
         FunctionInfo const& f = function(id);
-        if (!stores(f)) continue;
-        Resolved& r = resolved_[size_t(id)];
-        r.first = first.at(setting_name(f));
-        for (int i = 0; i < f.argc; ++i) {
-            if (f.args[i].direction == Direction::key) r.keys.push_back(choices(f.args[i].type));
-        }
+        if (stores(f)) first_[size_t(id)] = first.at(setting_name(f));
     }
 }
 
 void Settings::reset() {
-    std::map<std::string, Shape> const all = shapes();
-    for (auto const& [name, shape] : all) {
-        for (std::string const& key : instance_keys(name, shape)) {
-            put(find(key), default_values(name, shape, key));
-        }
-    }
+    std::map<std::string, int> ignored;
+    auto made = made_defaults(ignored);
+    for (size_t i = 0; i < made.size(); ++i) put(int(i), std::move(made[i].second));
 }
 
 int Settings::instance(int function, Sent const* sent) const {
-    Resolved const& r = resolved_[size_t(function)];
-    if (r.first == kNone) return kNone;
+    int const first = first_[size_t(function)];
+    if (first == kNone) return kNone;
     FunctionInfo const& f = kovra_sim::function(function);
     int index = 0;
-    size_t k = 0;
     for (int i = 0; i < f.argc; ++i) {
         if (f.args[i].direction != Direction::key) continue;
-        std::vector<std::string> const& options = r.keys[k++];
+        std::vector<std::string> const& options = choices(f.args[i].type);
         int choice = -1;
         if (f.args[i].type == Type::text) {
             auto const it = std::find(options.begin(), options.end(), sent[i].text());
@@ -300,7 +292,7 @@ int Settings::instance(int function, Sent const* sent) const {
         if (choice < 0) return -1;
         index = index * int(options.size()) + choice;
     }
-    return r.first + index;
+    return first + index;
 }
 
 int Settings::find(std::string_view key) const {

@@ -62,7 +62,6 @@ public:
     // The instance with this key ("SERVICE.SETTING" or "...[K1,K2]"), or -1.
     int find(std::string_view key) const;
     std::string const& key(int instance) const { return instances_[size_t(instance)].key; }
-    size_t count() const { return count_; }
 
     // Parses the text form of all of an instance's values without storing them.
     bool parse(int instance, std::string_view text, std::vector<Value>& out,
@@ -83,15 +82,10 @@ private:
         std::atomic<uint32_t> sequence{0};
     };
     void store(Instance& i, std::vector<Value> values);
-    struct Resolved {
-        int first = kNone;                           // the setting's first instance
-        std::vector<std::vector<std::string>> keys;  // per KEY argument, its choices
-    };
 
-    size_t count_ = 0;
     std::unique_ptr<Instance[]> instances_;
-    std::vector<int> sorted_;         // instance indices by key
-    std::vector<Resolved> resolved_;  // per function
+    std::vector<int> sorted_;  // instance indices by key
+    std::vector<int> first_;   // per function, its setting's first instance or kNone
 };
 
 }  // namespace kovra_sim

@@ -3,8 +3,6 @@
 #include <chrono>
 #include <thread>
 
-#include "kovra_sim/control.h"
-
 namespace kovra_sim {
 
 LocalTransport::LocalTransport(Camera& camera, Announcer& announcer)
@@ -16,9 +14,7 @@ int32_t LocalTransport::request(int function, uint32_t, char const* target, Sent
                                 Staging& replies) {
     if (uint32_t const us = camera_.latency_us())
         std::this_thread::sleep_for(std::chrono::microseconds(us));
-    int32_t const status = camera_.serve(function, target, sent, replies);
-    if (status == KOVRA_SIM_STATUS_OK) camera_.served();
-    return status;
+    return camera_.serve(function, target, sent, replies);
 }
 
 void LocalTransport::close() { camera_.unlisten(this); }

@@ -76,15 +76,6 @@ constexpr char kTableText[] =
 #include <kovra/kovra_requests.def>
     ;
 
-constexpr uint64_t fnv1a(std::string_view s) {
-    uint64_t h = 1469598103934665603ull;
-    for (char c : s) {
-        h ^= static_cast<unsigned char>(c);
-        h *= 1099511628211ull;
-    }
-    return h;
-}
-
 constexpr int kInitFunctions[] = {
 #define KOVRA_SERVICE(svc, target) fn_kovra_api_##svc##_initiator_init,
 #include <kovra/kovra_requests.def>

@@ -74,4 +74,14 @@ int deinit_function(int service);
 // argument exactly when their fingerprints are equal.
 uint64_t table_fingerprint();
 
+// 64-bit FNV-1a: a stable hash for fingerprints and deterministic defaults.
+constexpr uint64_t fnv1a(std::string_view s) {
+    uint64_t h = 1469598103934665603ull;
+    for (char c : s) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
 }  // namespace kovra_sim

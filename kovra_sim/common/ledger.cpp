@@ -2,38 +2,18 @@
 
 namespace kovra_sim {
 
-namespace {
-
-// Each ledger has its number, so a thread never takes a new one at the
-// address of one gone for it.
-std::atomic<uint64_t> ledgers{1};
-
-}  // namespace
-
-Ledger::Ledger() : id_(ledgers.fetch_add(1)) {}
-
-Ledger::Counters& Ledger::mine() {
-    thread_local std::vector<std::pair<uint64_t, Counters*>> known;
-    for (auto const& [id, counters] : known) {
-        if (id == id_) return *counters;
-    }
-    std::lock_guard lock(threads_mutex_);
-    threads_.push_back(std::make_unique<Counters>());
-    known.emplace_back(id_, threads_.back().get());
-    return *threads_.back();
-}
-
 uint32_t Ledger::count(int function) const {
-    std::lock_guard lock(threads_mutex_);
     uint32_t n = 0;
-    for (auto const& t : threads_) n += t->counts[size_t(function)].load(std::memory_order_relaxed);
+    threads_.each([&](Counters const& t) {
+        n += t.counts[size_t(function)].load(std::memory_order_relaxed);
+    });
     return n;
 }
 
 int32_t Ledger::injected(int function) {
     std::lock_guard lock(mutex_);
     uint32_t const n = count(function) + 1;
-    auto& mine_now = mine().counts[size_t(function)];
+    auto& mine_now = threads_.mine().counts[size_t(function)];
     mine_now.store(mine_now.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     Fault const& f = faults_[function];
     auto const it = f.nth.find(n);
@@ -57,10 +37,9 @@ void Ledger::clear_faults() {
 }
 
 void Ledger::reset_counts() {
-    std::lock_guard lock(threads_mutex_);
-    for (auto& t : threads_) {
-        for (auto& c : t->counts) c.store(0, std::memory_order_relaxed);
-    }
+    threads_.each([](Counters& t) {
+        for (auto& c : t.counts) c.store(0, std::memory_order_relaxed);
+    });
 }
 
 std::string Ledger::calls_text() const {

@@ -10,23 +10,21 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "functions.h"
+#include "per_thread.h"
 
 namespace kovra_sim {
 
 class Ledger {
 public:
-    Ledger();
-
     // Counts a call of `function`; returns the status to inject, or 0.
     int32_t on_call(int function) {
         if (any_.load(std::memory_order_acquire)) return injected(function);
-        auto& n = mine().counts[size_t(function)];
+        auto& n = threads_.mine().counts[size_t(function)];
         n.store(n.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         return 0;
     }
@@ -46,15 +44,11 @@ private:
         std::array<std::atomic<uint32_t>, kFunctionCount> counts{};
     };
     int32_t injected(int function);
-    // The calling thread's counters, made on its first call.
-    Counters& mine();
     struct Fault {
         int32_t always = 0;  // 0: none
         std::map<uint32_t, int32_t> nth;
     };
-    uint64_t const id_;
-    mutable std::mutex threads_mutex_;
-    std::vector<std::unique_ptr<Counters>> threads_;
+    PerThread<Counters> threads_;
     std::atomic<bool> any_{false};
     std::mutex mutex_;
     std::array<Fault, kFunctionCount> faults_{};

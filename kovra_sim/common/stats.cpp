@@ -13,6 +13,8 @@ namespace {
 
 namespace bh = boost::histogram;
 
+double round3(double v) { return std::round(v * 1000) / 1000; }
+
 // Microseconds, 40 bins a decade from 10 ns to 100 s.
 using Axis = bh::axis::regular<double, bh::axis::transform::log>;
 Axis latency_axis() { return Axis(400, 1e-2, 1e8); }
@@ -40,30 +42,31 @@ struct Figures {
         max_us = std::max(max_us, o.max_us);
         for (auto const& [status, n] : o.statuses) statuses[status] += n;
     }
+    // A bin's upper edge; the under- and overflow bins' are what was seen.
+    template <class Bin>
+    double edge(Bin const& bin) const {
+        return bin.index() < 0                             ? min_us
+               : bin.index() >= int(latency.axis().size()) ? max_us
+                                                           : bin.bin().upper();
+    }
     // The upper edge of the bin holding the q-quantile, within what was seen.
     double quantile(double q) const {
         double const rank = std::max(1.0, std::ceil(q * double(calls)));
         double seen = 0;
         for (auto&& bin : bh::indexed(latency, bh::coverage::all)) {
             seen += *bin;
-            if (*bin > 0 && seen >= rank) {
-                double const edge = bin.index() < 0                             ? min_us
-                                    : bin.index() >= int(latency.axis().size()) ? max_us
-                                                                                : bin.bin().upper();
-                return std::clamp(edge, min_us, max_us);
-            }
+            if (*bin > 0 && seen >= rank) return std::clamp(edge(bin), min_us, max_us);
         }
         return max_us;
     }
+    // Adds "p50_us" to "p999_us" to `out`.
+    void quantiles(nlohmann::json& out) const {
+        for (auto [name, q] :
+             {std::pair{"p50_us", 0.5}, {"p90_us", 0.9}, {"p99_us", 0.99}, {"p999_us", 0.999}}) {
+            out[name] = round3(quantile(q));
+        }
+    }
 };
-
-double round3(double v) { return std::round(v * 1000) / 1000; }
-
-// Each Stats has its number, so a thread never mistakes a new one at the
-// address of one gone for it.
-std::atomic<uint64_t> next_stats{1};
-
-uint64_t new_id() { return next_stats.fetch_add(1); }
 
 }  // namespace
 
@@ -73,7 +76,7 @@ struct Stats::Thread {
     std::array<std::unique_ptr<Figures>, kFunctionCount> functions;
 };
 
-Stats::Stats() : id_(new_id()), started_(std::chrono::steady_clock::now()) {}
+Stats::Stats() : started_(std::chrono::steady_clock::now()) {}
 
 Stats::~Stats() = default;
 
@@ -84,19 +87,8 @@ void Stats::start() {
     on_.store(true, std::memory_order_relaxed);
 }
 
-Stats::Thread& Stats::mine() {
-    thread_local std::vector<std::pair<uint64_t, Thread*>> known;
-    for (auto const& [id, thread] : known) {
-        if (id == id_) return *thread;
-    }
-    std::lock_guard lock(mutex_);
-    threads_.push_back(std::make_unique<Thread>());
-    known.emplace_back(id_, threads_.back().get());
-    return *threads_.back();
-}
-
 void Stats::record(int function, int32_t status, std::chrono::nanoseconds took) {
-    Thread& t = mine();
+    Thread& t = threads_.mine();
     std::lock_guard lock(t.mutex);
     uint64_t const generation = generation_.load(std::memory_order_relaxed);
     if (t.generation != generation) {
@@ -118,47 +110,35 @@ nlohmann::json Stats::report() const {
     Figures requests;  // every _send call of every function
     for (int id = 0; id < kFunctionCount; ++id) {
         Figures all;
-        for (auto const& t : threads_) {
-            std::lock_guard figures(t->mutex);
-            if (t->generation == generation && t->functions[size_t(id)])
-                all.merge(*t->functions[size_t(id)]);
-        }
+        threads_.each([&](Thread& t) {
+            std::lock_guard figures(t.mutex);
+            if (t.generation == generation && t.functions[size_t(id)])
+                all.merge(*t.functions[size_t(id)]);
+        });
         if (all.calls == 0) continue;
         nlohmann::json f{{"calls", all.calls},
                          {"statuses", nlohmann::json::object()},
                          {"min_us", round3(all.min_us)}};
         for (auto const& [status, n] : all.statuses) f["statuses"][std::to_string(status)] = n;
-        for (auto [name, q] :
-             {std::pair{"p50_us", 0.5}, {"p90_us", 0.9}, {"p99_us", 0.99}, {"p999_us", 0.999}}) {
-            f[name] = round3(all.quantile(q));
-        }
+        all.quantiles(f);
         f["max_us"] = round3(all.max_us);
         nlohmann::json buckets = nlohmann::json::array();
         for (auto&& bin : bh::indexed(all.latency, bh::coverage::all)) {
             if (*bin == 0) continue;
-            bool const inside = bin.index() >= 0 && bin.index() < int(all.latency.axis().size());
-            buckets.push_back({round3(inside            ? std::min(bin.bin().upper(), all.max_us)
-                                      : bin.index() < 0 ? all.min_us
-                                                        : all.max_us),
-                               uint64_t(*bin)});
+            buckets.push_back({round3(std::min(all.edge(bin), all.max_us)), uint64_t(*bin)});
         }
         f["buckets"] = std::move(buckets);
         calls += all.calls;
-        std::string const name = function(id).name;
-        if (name.size() > 5 && name.compare(name.size() - 5, 5, "_send") == 0) requests.merge(all);
-        functions[name] = std::move(f);
+        Kind const kind = function(id).kind;
+        if (kind == Kind::action || kind == Kind::request) requests.merge(all);
+        functions[function(id).name] = std::move(f);
     }
     nlohmann::json report{
         {"wall_seconds", round3(wall)},
         {"calls", calls},
         {"requests", requests.calls},
         {"requests_per_second", wall > 0 ? std::round(double(requests.calls) / wall) : 0.0}};
-    if (requests.calls) {
-        for (auto [name, q] :
-             {std::pair{"p50_us", 0.5}, {"p90_us", 0.9}, {"p99_us", 0.99}, {"p999_us", 0.999}}) {
-            report[name] = round3(requests.quantile(q));
-        }
-    }
+    if (requests.calls) requests.quantiles(report);
     report["functions"] = std::move(functions);
     return report;
 }

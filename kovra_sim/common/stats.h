@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "functions.h"
+#include "per_thread.h"
 
 namespace kovra_sim {
 
@@ -40,14 +41,12 @@ public:
 
 private:
     struct Thread;
-    Thread& mine();
 
-    uint64_t const id_;
     std::atomic<bool> on_{false};
     std::atomic<uint64_t> generation_{0};  // a start() empties every thread's figures
+    mutable std::mutex mutex_;             // guards started_
     std::chrono::steady_clock::time_point started_;
-    mutable std::mutex mutex_;  // guards the list; each thread's figures have a lock of their own
-    std::vector<std::unique_ptr<Thread>> threads_;
+    PerThread<Thread> threads_;  // each thread's figures have a lock of their own
 };
 
 // The figures of a report as an aligned table, one function a line.

@@ -126,7 +126,6 @@ std::optional<int32_t> Session::request(wire::Call const& call, Entry* e,
         status = KOVRA_SIM_STATUS_BAD_HANDLE;
     if (status == KOVRA_SIM_STATUS_OK)
         status = station_.camera.serve(call.function, *call.target, sent, replies);
-    if (status == KOVRA_SIM_STATUS_OK) station_.camera.served();
     if (e) {
         e->raw(handle(call.handle)).text(std::string(*call.target).c_str());
         for (int i = 0; i < f.argc; ++i) {
