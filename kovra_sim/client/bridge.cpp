@@ -15,7 +15,6 @@
 
 #include "kovra_sim/control.h"
 #include "library.h"
-#include "staging.h"
 
 using namespace kovra_sim;
 
@@ -67,27 +66,38 @@ void out_handle(Library& lib, Entry& e, void* const* out, int32_t status) {
 
 Entry& handle(Library& lib, Entry& e, void const* h) { return e.handle(h, lib.handles.number(h)); }
 
+// The u8, u32 or i32 the caller passed at p, widened.
+int64_t number_at(Type type, void const* p) {
+    switch (type) {
+        case Type::u8:
+            return *static_cast<uint8_t const*>(p);
+        case Type::u32:
+            return *static_cast<uint32_t const*>(p);
+        default:
+            return *static_cast<int32_t const*>(p);
+    }
+}
+
+template <class Array>
+std::string array_tag(Array const* array) {
+    return array ? "[#" + std::to_string(array->number) + "]" : "null";
+}
+
 // The value argument i of a request holds, as the journal shows it.
 std::string shown(Arg const& a, void const* p) {
     switch (a.type) {
         case Type::u8:
-            return std::to_string(*static_cast<uint8_t const*>(p));
         case Type::u32:
-            return std::to_string(*static_cast<uint32_t const*>(p));
         case Type::i32:
-            return std::to_string(*static_cast<int32_t const*>(p));
+            return std::to_string(number_at(a.type, p));
         case Type::f64:
             return format_f64(*static_cast<double const*>(p));
         case Type::text:
             return quote(*static_cast<char const* const*>(p));
-        case Type::texts: {
-            auto const* array = *static_cast<kovra_string_array const* const*>(p);
-            return array ? "[#" + std::to_string(array->number) + "]" : "null";
-        }
-        case Type::bools: {
-            auto const* array = *static_cast<kovra_bool_array const* const*>(p);
-            return array ? "[#" + std::to_string(array->number) + "]" : "null";
-        }
+        case Type::texts:
+            return array_tag(*static_cast<kovra_string_array const* const*>(p));
+        case Type::bools:
+            return array_tag(*static_cast<kovra_bool_array const* const*>(p));
     }
     return "?";
 }
@@ -118,13 +128,9 @@ bool read_sent(FunctionInfo const& f, void* const* argv, Sent* sent) {
         }
         switch (a.type) {
             case Type::u8:
-                sent[i].number = *static_cast<uint8_t const*>(argv[i]);
-                break;
             case Type::u32:
-                sent[i].number = *static_cast<uint32_t const*>(argv[i]);
-                break;
             case Type::i32:
-                sent[i].number = *static_cast<int32_t const*>(argv[i]);
+                sent[i].number = number_at(a.type, argv[i]);
                 break;
             case Type::f64:
                 sent[i].real = *static_cast<double const*>(argv[i]);
@@ -140,9 +146,8 @@ bool read_sent(FunctionInfo const& f, void* const* argv, Sent* sent) {
     return true;
 }
 
-int32_t send(Library& lib, int id, kovra_initiator* initiator, char const* target,
-             void* const* argv, Staging& replies) {
-    FunctionInfo const& f = function(id);
+int32_t send(Library& lib, int id, FunctionInfo const& f, kovra_initiator* initiator,
+             char const* target, void* const* argv, Staging& replies) {
     HandleInfo h, ipc;
     if (!lib.handles.live(initiator, HandleKind::initiator, &h) || h.service != f.service) {
         return KOVRA_SIM_STATUS_BAD_HANDLE;
@@ -168,7 +173,7 @@ extern "C" int32_t ksim_request(int32_t id, kovra_initiator* initiator, char con
     return call(
         id,
         [&](Library& lib) -> int32_t {
-            int32_t const status = send(lib, id, initiator, target, argv, replies);
+            int32_t const status = send(lib, id, f, initiator, target, argv, replies);
             if (status == KOVRA_SIM_STATUS_OK && f.gets) replies.commit(argv, lib.arrays);
             return status;
         },

@@ -1,10 +1,8 @@
 #include "library.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "exhaust.h"
-#include "files.h"
 #include "kovra_sim/control.h"
 #include "local_transport.h"
 #include "tcp_transport.h"
@@ -18,8 +16,6 @@ Library* instance;
 __attribute__((destructor)) void stop_library() {
     if (instance) instance->stop();
 }
-
-void report(std::string const& what) { std::fprintf(stderr, "kovra-sim: %s\n", what.c_str()); }
 
 }  // namespace
 
@@ -78,20 +74,12 @@ void Library::finish_files() {
 }
 
 void Library::reset() {
-    std::vector<Transport*> open;
-    {
-        std::lock_guard lock(mutex_);
-        for (auto const& t : transports_) open.push_back(t.get());
-    }
-    for (Transport* t : open) t->close();
-    announcer.stop();
+    stop();
     forget_files();
     ledger.clear_faults();
     ledger.reset_counts();
     journal.enable(0);
     journal.clear();
-    std::string ignored;
-    journal.close_file(ignored);
     camera.reset();
     handles.reset();
     arrays.renumber();

@@ -4,11 +4,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "exhaust.h"
 #include "kovra_sim/control.h"
-#include "staging.h"
 
 namespace kovra_sim {
 
@@ -19,8 +17,6 @@ namespace {
 
 constexpr auto kFirstRetry = std::chrono::milliseconds(50);
 constexpr auto kLastRetry = std::chrono::milliseconds(2000);
-
-void report(std::string const& what) { std::fprintf(stderr, "kovra-sim: %s\n", what.c_str()); }
 
 // "tcp://HOST[:PORT]" or "tcp://[V6]:PORT".
 bool parse_url(std::string const& url, std::string& host, std::string& port) {
@@ -36,6 +32,26 @@ bool parse_url(std::string const& url, std::string& host, std::string& port) {
 
 // Request ids: the slot in the low half, the slot's generation above, never 0.
 uint32_t id_of(uint32_t slot, uint16_t generation) { return uint32_t(generation) << 16 | slot; }
+
+// The frames that open an initiator and register a handler on it, for a call
+// and for the replay after a reconnect alike.
+void write_open(wire::FrameWriter& w, uint32_t rid, uint32_t id, int service, int32_t events,
+                int32_t reserved, uint32_t ipc, uint32_t log) {
+    wire::begin_call(w, rid, init_function(service), id, 4);
+    w.packer().pack(events).pack(reserved).pack(ipc).pack(log);
+    w.end();
+}
+
+void write_register(wire::FrameWriter& w, uint32_t rid, uint32_t id, bool handler, bool context) {
+    wire::begin_call(w, rid, fn_kovra_api_broker_new_target_register_event_handler, id, 2);
+    w.packer().pack(handler).pack(context);
+    w.end();
+}
+
+// A camera built from the same protocol and function table as this library.
+bool same_build(wire::Welcome const& welcome) {
+    return welcome.version == wire::kVersion && welcome.fingerprint == table_fingerprint();
+}
 
 }  // namespace
 
@@ -142,7 +158,7 @@ bool TcpTransport::handshake(int32_t& status) {
         report("camera at " + url_ + " does not speak this protocol");
         return finish(KOVRA_SIM_STATUS_PROTOCOL);
     }
-    if (welcome.version != wire::kVersion || welcome.fingerprint != table_fingerprint()) {
+    if (!same_build(welcome)) {
         char what[160];
         std::snprintf(what, sizeof what, "protocol %u, function table %016llx; ours: %u, %016llx",
                       welcome.version, static_cast<unsigned long long>(welcome.fingerprint),
@@ -260,8 +276,7 @@ void TcpTransport::flush() {
             pending_.clear();
             return;
         }
-        writing_.swap(pending_);
-        pending_.clear();
+        writing_.swap(pending_);  // writing_ was empty
     }
     asio::async_write(socket_, asio::buffer(writing_),
                       [this](boost::system::error_code ec, size_t) {
@@ -285,12 +300,10 @@ int32_t TcpTransport::request(int function, uint32_t id, char const* target, Sen
 
 int32_t TcpTransport::open_initiator(uint32_t id, int service, int32_t events, int32_t reserved,
                                      uint32_t ipc, uint32_t log) {
-    int const function = init_function(service);
-    int32_t const status = call(function, nullptr, [&](wire::FrameWriter& w, uint32_t rid) {
-        wire::begin_call(w, rid, function, id, 4);
-        w.packer().pack(events).pack(reserved).pack(ipc).pack(log);
-        w.end();
-    });
+    int32_t const status =
+        call(init_function(service), nullptr, [&](wire::FrameWriter& w, uint32_t rid) {
+            write_open(w, rid, id, service, events, reserved, ipc, log);
+        });
     if (status == KOVRA_SIM_STATUS_OK) {
         std::lock_guard lock(opened_mutex_);
         opened_[id] = Opened{service, events, reserved};
@@ -311,12 +324,9 @@ int32_t TcpTransport::close_initiator(uint32_t id, int service) {
 }
 
 int32_t TcpTransport::subscribe(uint32_t id, bool handler, bool context) {
-    int const function = fn_kovra_api_broker_new_target_register_event_handler;
-    int32_t const status = call(function, nullptr, [&](wire::FrameWriter& w, uint32_t rid) {
-        wire::begin_call(w, rid, function, id, 2);
-        w.packer().pack(handler).pack(context);
-        w.end();
-    });
+    int32_t const status = call(
+        fn_kovra_api_broker_new_target_register_event_handler, nullptr,
+        [&](wire::FrameWriter& w, uint32_t rid) { write_register(w, rid, id, handler, context); });
     if (status == KOVRA_SIM_STATUS_OK) {
         std::lock_guard lock(opened_mutex_);
         auto it = opened_.find(id);
@@ -392,8 +402,7 @@ bool TcpTransport::dispatch(char const* data, size_t size) {
         case wire::FrameType::hello: {
             wire::Welcome welcome;
             if (welcomed_ || !decoded_.welcome(welcome)) return false;
-            if (welcome.version != wire::kVersion || welcome.fingerprint != table_fingerprint() ||
-                welcome.status != KOVRA_SIM_STATUS_OK) {
+            if (!same_build(welcome) || welcome.status != KOVRA_SIM_STATUS_OK) {
                 lost("the camera came back built differently, or refused us");
                 return true;
             }
@@ -404,16 +413,10 @@ bool TcpTransport::dispatch(char const* data, size_t size) {
             {
                 std::lock_guard lock(opened_mutex_);
                 for (auto const& [id, o] : opened_) {
-                    wire::begin_call(replay, wire::kNoWait, init_function(o.service), id, 4);
-                    replay.packer().pack(o.events).pack(o.reserved).pack(ipc_).pack(log_);
-                    replay.end();
-                    for (uint32_t h = 0; h < o.handlers; ++h) {
-                        wire::begin_call(replay, wire::kNoWait,
-                                         fn_kovra_api_broker_new_target_register_event_handler, id,
-                                         2);
-                        replay.packer().pack(true).pack(h < o.contexts);
-                        replay.end();
-                    }
+                    write_open(replay, wire::kNoWait, id, o.service, o.events, o.reserved, ipc_,
+                               log_);
+                    for (uint32_t h = 0; h < o.handlers; ++h)
+                        write_register(replay, wire::kNoWait, id, true, h < o.contexts);
                 }
             }
             if (replay.buffer().size()) send(replay.buffer().data(), replay.buffer().size(), true);

@@ -8,13 +8,21 @@
 #include <kovra/kovra_api.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "camera.h"
 #include "staging.h"
 
 namespace kovra_sim {
+
+// Tells the person running the soak, on stderr, what the library cannot say
+// through a status.
+inline void report(std::string const& what) {
+    std::fprintf(stderr, "kovra-sim: %s\n", what.c_str());
+}
 
 // The event handlers subscribed on one connection, by broker handle number.
 class Subscriptions {
