@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
 
     // The handshake fuzzer takes a function number, then one payload.
     auto payload = [](wire::FrameWriter& f) {
-        return std::string(f.buffer().data() + 4, f.buffer().size() - 4);
+        return std::string(f.buffer().data() + wire::kPrefix, f.buffer().size() - wire::kPrefix);
     };
     w.clear();
     wire::write_welcome(w, {wire::kVersion, table_fingerprint(), 0});

@@ -4,7 +4,6 @@
 // SIGTERM, writing its journal and state files.
 #include <boost/asio.hpp>
 #include <boost/program_options.hpp>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>

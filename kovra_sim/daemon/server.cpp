@@ -1,6 +1,5 @@
 #include "server.h"
 
-#include <cstring>
 
 #include "frame_reader.h"
 #include "log.h"
@@ -194,18 +193,21 @@ private:
             if (call.id != wire::kNoWait) ++out_count_;
             if (stats.on()) stats.record(call.function, status, Clock::now() - start);
         } else {
-            auto reply = std::make_shared<wire::FrameWriter>();
-            if (!session_.serve(call, *reply, status)) return malformed("malformed call arguments");
+            // Served now into scratch space, sent when the latency has passed.
+            thread_local wire::FrameWriter scratch;
+            scratch.clear();
+            if (!session_.serve(call, scratch, status)) return malformed("malformed call arguments");
+            std::string reply(scratch.buffer().data(), scratch.buffer().size());
             ++delayed_;
             auto timer =
                 std::make_shared<asio::steady_timer>(strand_, std::chrono::microseconds(latency));
-            timer->async_wait([self = shared_from_this(), timer, reply, start, status,
-                               function = call.function](boost::system::error_code) {
+            timer->async_wait([self = shared_from_this(), timer, reply = std::move(reply), start,
+                               status, function = call.function](boost::system::error_code) {
                 --self->delayed_;
                 Stats& stats = self->server_.station().stats;
                 if (stats.on()) stats.record(function, status, Clock::now() - start);
                 if (self->closed_) return;
-                self->out_.buffer().write(reply->buffer().data(), reply->buffer().size());
+                self->out_.buffer().write(reply.data(), reply.size());
                 ++self->out_count_;
                 self->flush();
                 self->resume();
@@ -260,7 +262,7 @@ private:
         socket_.shutdown(tcp::socket::shutdown_both, ignored);
         socket_.close(ignored);
         subscribed_.store(false, std::memory_order_relaxed);
-        server_.forget(number_, {{"connection", number_}, {"peer", peer_}, {"calls", calls()}});
+        server_.forget(number_, peer_, calls());
     }
 
     Server& server_;
@@ -371,11 +373,19 @@ void Server::announce(int service) {
     for (auto const& c : listening) c->announce(service);
 }
 
-void Server::forget(uint64_t number, nlohmann::json closed) {
+namespace {
+
+nlohmann::json connection_figures(uint64_t number, std::string const& peer, uint64_t calls) {
+    return {{"connection", number}, {"peer", peer}, {"calls", calls}};
+}
+
+}  // namespace
+
+void Server::forget(uint64_t number, std::string const& peer, uint64_t calls) {
     std::lock_guard lock(mutex_);
     connections_.erase(number);
-    if (closed["calls"].get<uint64_t>() == 0) return;  // a peer that only knocked
-    closed_.push_back(std::move(closed));
+    if (calls == 0) return;  // a peer that only knocked
+    closed_.push_back(connection_figures(number, peer, calls));
     if (closed_.size() > kClosedKept) closed_.pop_front();
 }
 
@@ -384,11 +394,10 @@ nlohmann::json Server::connections() {
     nlohmann::json all = nlohmann::json::array();
     for (auto const& c : closed_) all.push_back(c);
     for (auto& [number, weak] : connections_) {
-        if (auto c = weak.lock())
-            all.push_back({{"connection", number},
-                           {"peer", c->peer()},
-                           {"calls", c->calls()},
-                           {"open", true}});
+        if (auto c = weak.lock()) {
+            all.push_back(connection_figures(number, c->peer(), c->calls()));
+            all.back()["open"] = true;
+        }
     }
     return all;
 }

@@ -55,7 +55,7 @@ public:
     // Stops accepting and closes every connection.
     void stop();
     // A connection closed: its figures are kept among the last few closed.
-    void forget(uint64_t number, nlohmann::json closed);
+    void forget(uint64_t number, std::string const& peer, uint64_t calls);
     // [{"connection", "peer", "calls", "open"}]: the open connections and the
     // last closed ones that made calls.
     nlohmann::json connections();

@@ -2,7 +2,6 @@
 
 #include <limits>
 
-#include "files.h"
 #include "kovra_sim/control.h"
 
 namespace kovra_sim {

@@ -6,7 +6,7 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
+#include <atomic>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -47,7 +47,6 @@ public:
     bool subscribed() const { return subscriptions_ > 0; }
     // True once the client said goodbye.
     bool done() const { return done_; }
-    uint32_t ipc() const { return ipc_; }
 
 private:
     struct Initiator {

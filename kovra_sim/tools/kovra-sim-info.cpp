@@ -31,14 +31,7 @@ std::string parameters(char const* raw) {
     return out;
 }
 
-std::string json_string(std::string const& s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
+std::string json_string(std::string const& s) { return nlohmann::json(s).dump(); }
 
 void print_functions(bool json) {
     std::cout << (json ? "[\n" : "");
