@@ -6,7 +6,7 @@
 # on the program, so any difference is a 32-bit/64-bit or ARM/x86 difference.
 #
 # Usage: scripts/armhf-soak-compare.sh [NATIVE_BUILD_DIR [ARMHF_BUILD_DIR]]
-# (defaults build/default and build/armhf, as the presets make them).
+# (defaults build/ci and build/armhf, as the presets make them).
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -15,7 +15,7 @@ armhf=${2:-$repo/build/armhf}/src/ipc_soak
 sysroot=${IPC_SOAK_ARMHF_SYSROOT:-$repo/sysroot/armhf}
 
 for program in "$native" "$armhf"; do
-    [[ -x $program ]] || { echo "missing $program: build the default and armhf presets first" >&2; exit 1; }
+    [[ -x $program ]] || { echo "missing $program: build the ci and armhf presets first" >&2; exit 1; }
 done
 
 # The same emulator line as cmake/toolchains/armhf.cmake gives ctest.

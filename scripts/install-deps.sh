@@ -3,7 +3,8 @@
 # on Debian 12, as root: the native toolchain and libraries, clang's
 # libFuzzer, the armhf cross compiler and qemu-arm, the armhf sysroot of
 # Boost, msgpack-cxx and GoogleTest, and the benchmark's tools (valgrind,
-# gnuplot, redis for a side-by-side reference).
+# gnuplot, redis for a side-by-side reference, perf and strace for its
+# profiles).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -15,10 +16,10 @@ for attempt in 1 2 3; do
     sleep $((attempt * 10))
 done
 apt-get install -y -q --no-install-recommends \
-    ca-certificates g++ make cmake binutils file dpkg-dev \
+    ca-certificates git g++ make cmake binutils file dpkg-dev \
     libboost-dev libboost-thread-dev libboost-system-dev libboost-random-dev \
     libboost-program-options-dev libmsgpack-cxx-dev nlohmann-json3-dev \
     libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-format \
     gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf qemu-user \
-    valgrind gnuplot-nox redis-server redis-tools procps python3
+    valgrind gnuplot-nox redis-server redis-tools linux-perf strace python3
 scripts/armhf-sysroot.sh

@@ -20,23 +20,11 @@
 #include <vector>
 
 #include "Daemon.h"
+#include "TestFiles.h"
 
 extern char** environ;
 
 namespace {
-
-std::string readFile(std::string const& path) {
-    std::ostringstream content;
-    content << std::ifstream(path).rdbuf();
-    return content.str();
-}
-
-std::vector<std::string> linesOf(std::string const& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 // A run's standard output: the dot line, the command lines, the target lines.
 struct Report {
@@ -130,10 +118,7 @@ protected:
         return {calls.end() - std::min<std::size_t>(calls.size(), 3), calls.end()};
     }
 
-    std::string dir = [] {
-        std::string path = std::filesystem::temp_directory_path() / "ipc_soak_test.XXXXXX";
-        return std::string(mkdtemp(path.data()));
-    }();
+    std::string dir = makeTempDir("ipc_soak_test");
     pid_t pid = -1;
     int status = -1;
     std::string out, err;

@@ -11,6 +11,7 @@
 #include "ApiTester.h"
 #include "LoadRun.h"
 #include "SimulatedCamera.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -52,10 +53,7 @@ TEST_F(LoadRunTest, EachWorkerRunsTheScheduleDrawnForIt) {
     RunSettings settings;
     settings.threadCount = 2;
     settings.commandsPerThread = 5;
-    std::ostringstream out;
-    std::streambuf* original = std::cout.rdbuf(out.rdbuf());
-    runLoad(settings, ipcHandle, logHandle);
-    std::cout.rdbuf(original);
+    captureStdout([&] { runLoad(settings, ipcHandle, logHandle); });
 
     std::map<std::string, std::vector<std::string>> byThread;
     for (auto const& line : journal()) byThread[line.substr(0, line.find(' '))].push_back(line);

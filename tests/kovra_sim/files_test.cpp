@@ -14,6 +14,8 @@
 #include <sstream>
 #include <thread>
 
+#include "TestFiles.h"
+
 namespace {
 
 using testing::HasSubstr;
@@ -23,19 +25,11 @@ struct Outcome {
     std::string out, err;
 };
 
-std::string read(std::string const& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class ChildFiles : public testing::Test {
 protected:
     void SetUp() override {
-        char dir[] = "/tmp/kovra_sim_files_XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
+        dir_ = makeTempDir("kovra_sim_files");
+        ASSERT_FALSE(dir_.empty());
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
@@ -46,7 +40,7 @@ protected:
         std::string const cmd = "KOVRA_SIM='" + kovra_sim + "' timeout 30 " + KOVRA_SIM_EMULATOR +
                                 " " + program + " >" + out + " 2>" + err;
         int const status = std::system(cmd.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(out), read(err)};
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
     }
     std::string path(char const* name) const { return dir_ + "/" + name; }
 
@@ -74,12 +68,12 @@ TEST_F(ChildFiles, DirectivesApplyAndTheFilesHoldTheWholeRun) {
     EXPECT_EQ(r.out,
               "init=0 logging_init=0\nget_state=0 value=9\nget_state=-77 value=0\nget_state=0 "
               "value=9\ndeinit=0\n");
-    EXPECT_EQ(read(path("journal")), kChildJournal +
-                                         "kovra_api_led_initiator_deinit(#3) = 0\n"
-                                         "kovra_core_ipc_deinit(#2) = 0\n"
-                                         "kovra_core_logging_deinit(#1) = 0\n"
-                                         "kovra_core_deinit() = 0\n");
-    std::string const state = read(path("state"));
+    EXPECT_EQ(readFile(path("journal")), kChildJournal +
+                                             "kovra_api_led_initiator_deinit(#3) = 0\n"
+                                             "kovra_core_ipc_deinit(#2) = 0\n"
+                                             "kovra_core_logging_deinit(#1) = 0\n"
+                                             "kovra_core_deinit() = 0\n");
+    std::string const state = readFile(path("state"));
     EXPECT_THAT(state, HasSubstr("\ndevice_information.friendly_name=two\\nlines\\, one value\n"));
     EXPECT_THAT(state, HasSubstr("\nled.state=9\n"));
     EXPECT_THAT(
@@ -96,7 +90,7 @@ TEST_F(ChildFiles, AnAbortedProgramLeavesItsJournal) {
         run(std::string(KOVRA_SIM_ENV_CHILD) + " abort",
             "fail=kovra_api_led_get_state_send@2:-77; set=led.state=9; journal=" + path("journal"));
     EXPECT_NE(r.exit_code, 0);
-    EXPECT_EQ(read(path("journal")), kChildJournal);
+    EXPECT_EQ(readFile(path("journal")), kChildJournal);
 }
 
 TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
@@ -130,15 +124,16 @@ TEST_F(ChildFiles, TwoProcessesNeverShareAJournal) {
     auto first = std::async(std::launch::async, [&] {
         return run(std::string(KOVRA_SIM_ENV_CHILD) + " hold", directives, "1");
     });
-    for (int i = 0; i < 500 && read(path("journal")).find("&9) = 0\n") == std::string::npos; ++i) {
+    for (int i = 0; i < 500 && readFile(path("journal")).find("&9) = 0\n") == std::string::npos;
+         ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     Outcome const second = run(KOVRA_SIM_ENV_CHILD, directives, "2");
     EXPECT_EQ(second.err,
               "kovra-sim: KOVRA_SIM: journal " + path("journal") + ": in use by another process\n");
     EXPECT_EQ(first.get().exit_code, 0);
-    EXPECT_THAT(read(path("journal")), testing::StartsWith(kChildJournal));
-    EXPECT_THAT(read(path("journal")), testing::EndsWith("kovra_core_deinit() = 0\n"));
+    EXPECT_THAT(readFile(path("journal")), testing::StartsWith(kChildJournal));
+    EXPECT_THAT(readFile(path("journal")), testing::EndsWith("kovra_core_deinit() = 0\n"));
 }
 
 TEST_F(ChildFiles, TheInfoToolChecksValuesAndDescribesTheLibrary) {

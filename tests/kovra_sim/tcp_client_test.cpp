@@ -49,7 +49,7 @@ public:
         close(listener_);
         thread_.join();
     }
-    std::string url() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
+    std::string url() const { return loopbackUrl(port_); }
 
     static std::string read_frame(int fd) {
         char header[4];
@@ -155,8 +155,7 @@ TEST_F(TcpClient, ACameraThatHangsUpMidFrameFailsTheCallPromptly) {
 TEST_F(TcpClient, ConnectingFailsWithAStatusThatSaysWhy) {
     int free_port = 0;
     close(listen_loopback(free_port));
-    EXPECT_EQ(connect("tcp://127.0.0.1:" + std::to_string(free_port)),
-              KOVRA_SIM_STATUS_NOT_CONNECTED);
+    EXPECT_EQ(connect(loopbackUrl(free_port)), KOVRA_SIM_STATUS_NOT_CONNECTED);
     for (char const* bad :
          {"udp://127.0.0.1", "tcp://", "tcp://127.0.0.1:0", "tcp://127.0.0.1:x", "tcp://[::1"}) {
         EXPECT_EQ(connect(bad), KOVRA_SIM_STATUS_BAD_ARGUMENT) << bad;

@@ -18,20 +18,10 @@
 
 extern char** environ;
 
-namespace {
-
-std::string slurp(std::string const& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-}  // namespace
+namespace {}  // namespace
 
 Daemon::Daemon(std::vector<std::string> const& options, std::string const& env, int port) {
-    char pattern[] = "/tmp/kovra-camd-test-XXXXXX";
-    dir_ = mkdtemp(pattern);
+    dir_ = makeTempDir("kovra-camd-test");
     std::vector<std::string> argv;
     std::istringstream emulator(KOVRA_SIM_EMULATOR);
     for (std::string word; emulator >> word;) argv.push_back(word);
@@ -60,7 +50,7 @@ Daemon::Daemon(std::vector<std::string> const& options, std::string const& env, 
     int status = 0;
     for (int i = 0; i < 2000 && port_ == 0; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        port_ = std::atoi(slurp(dir_ + "/port").c_str());
+        port_ = std::atoi(readFile(dir_ + "/port").c_str());
         if (port_ == 0 && waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
             break;
@@ -79,10 +69,10 @@ Daemon::~Daemon() {
     rmdir(dir_.c_str());
 }
 
-std::string Daemon::log() const { return slurp(dir_ + "/log"); }
+std::string Daemon::log() const { return readFile(dir_ + "/log"); }
 
 long Daemon::rss_kib() const {
-    std::istringstream status(slurp("/proc/" + std::to_string(pid_) + "/status"));
+    std::istringstream status(readFile("/proc/" + std::to_string(pid_) + "/status"));
     for (std::string line; std::getline(status, line);) {
         if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
     }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "TestFiles.h"
+
 // A kovra-camd of one test, listening on a free loopback port. Destroying it
 // stops it (SIGTERM, then SIGKILL if it lingers) and waits for it.
 class Daemon {
@@ -19,7 +21,7 @@ public:
     ~Daemon();
 
     int port() const { return port_; }
-    std::string url() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
+    std::string url() const { return loopbackUrl(port_); }
     // What it wrote to stderr so far.
     std::string log() const;
     // Its resident memory in KiB.

@@ -12,6 +12,7 @@
 
 #include "ApiTester.h"
 #include "SimulatedCamera.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -19,14 +20,7 @@ using testing::ElementsAre;
 using testing::EndsWith;
 
 std::vector<std::string> reportOf(ApiTester& tester) {
-    std::ostringstream out;
-    std::streambuf* original = std::cout.rdbuf(out.rdbuf());
-    tester.printStatistics();
-    std::cout.rdbuf(original);
-    std::vector<std::string> lines;
-    std::istringstream in(out.str());
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
+    return linesOf(captureStdout([&] { tester.printStatistics(); }));
 }
 
 // The text the constructor throws, or "" if it does not.

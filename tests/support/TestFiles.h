@@ -1,0 +1,47 @@
+#ifndef IPC_SOAK_TESTS_SUPPORT_TEST_FILES_H
+#define IPC_SOAK_TESTS_SUPPORT_TEST_FILES_H
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+// Small helpers the test suites share: files, lines, captured output.
+
+// The whole file, or "" if it cannot be read.
+inline std::string readFile(std::string const& path) {
+    std::ostringstream content;
+    content << std::ifstream(path).rdbuf();
+    return content.str();
+}
+
+inline std::vector<std::string> linesOf(std::string const& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// A new empty folder in the temporary directory, its name starting `prefix`.
+inline std::string makeTempDir(std::string const& prefix) {
+    std::string path = std::filesystem::temp_directory_path() / (prefix + ".XXXXXX");
+    return mkdtemp(path.data()) ? path : std::string();
+}
+
+// What `write` printed to std::cout.
+template <class Write>
+std::string captureStdout(Write&& write) {
+    std::ostringstream out;
+    std::streambuf* const original = std::cout.rdbuf(out.rdbuf());
+    write();
+    std::cout.rdbuf(original);
+    return out.str();
+}
+
+inline std::string loopbackUrl(int port) { return "tcp://127.0.0.1:" + std::to_string(port); }
+
+#endif
