@@ -1,6 +1,5 @@
 #include "server.h"
 
-
 #include "frame_reader.h"
 #include "log.h"
 
@@ -196,7 +195,8 @@ private:
             // Served now into scratch space, sent when the latency has passed.
             thread_local wire::FrameWriter scratch;
             scratch.clear();
-            if (!session_.serve(call, scratch, status)) return malformed("malformed call arguments");
+            if (!session_.serve(call, scratch, status))
+                return malformed("malformed call arguments");
             std::string reply(scratch.buffer().data(), scratch.buffer().size());
             ++delayed_;
             auto timer =

@@ -5,8 +5,8 @@
 // time (their connection's strand); the station is thread-safe.
 #pragma once
 
-#include <cstdint>
 #include <atomic>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <unordered_map>
