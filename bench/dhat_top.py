@@ -22,8 +22,7 @@ import sys
 # "0x4849E3F: malloc (in /usr/libexec/valgrind/vgpreload_dhat-amd64-linux.so)"
 # "0x10A2B3: Foo::bar() (foo.cpp:12)"
 FRAME = re.compile(r"^0x[0-9A-Fa-f]+: (.*?) \((?:in )?([^()]*)\)$")
-ALLOCATORS = ("malloc", "calloc", "realloc", "memalign", "posix_memalign", "aligned_alloc",
-              "operator new", "operator new[]", "???")
+ALLOCATORS = ("malloc", "calloc", "realloc", "memalign", "posix_memalign", "aligned_alloc", "???")
 
 
 def frames(profile, indices):

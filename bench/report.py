@@ -328,7 +328,7 @@ def tcp_table(tcp, conns, markdown=True):
     return render(header, lines, markdown, align="-" + "r" * (len(header) - 1))
 
 
-def cpu_table(tcp, conns, cores, markdown=True):
+def cpu_table(tcp, conns, cores):
     """CPU microseconds per request, client and server, and the rate two
     cores could carry at that cost."""
     header = ["Connections"]
@@ -344,7 +344,7 @@ def cpu_table(tcp, conns, cores, markdown=True):
             cells += [micros(client), micros(server),
                       rate(cores * 1e6 / both) if client is not None and server is not None and both else "n/a"]
         lines.append(cells)
-    return render(header, lines, markdown, align="-" + "r" * (len(header) - 1))
+    return render(header, lines, True, align="-" + "r" * (len(header) - 1))
 
 
 # ---------------------------------------------------------------- tables
@@ -373,7 +373,7 @@ def main_table(rows, markdown=True):
 
 # ---------------------------------------------------------------- what bounds it
 
-def perf_top(path, count):
+def perf_top(path):
     """(samples line, [(percent, object, kernel?, symbol)]) from perf report --stdio."""
     if not os.path.exists(path):
         return "", []
@@ -386,7 +386,7 @@ def perf_top(path, count):
             m = line_re.match(line)
             if m:
                 rows.append((float(m.group(1)), m.group(2), m.group(3) == "k", m.group(4)))
-    return head, rows[:count] if count else rows
+    return head, rows
 
 
 LOCK_SYMBOLS = re.compile(r"mutex|futex|lll_lock|lll_unlock|spin_lock|__lll_", re.I)
@@ -504,7 +504,7 @@ def cpu_sentences(tcp, conns, cores):
     return out
 
 
-def switch_table(tcp, conns, markdown=True):
+def switch_table(tcp, conns):
     header = ["Connections", "ipc_soak client", "kovra-camd", "redis-benchmark", "redis-server"]
     lines = []
     for n in conns:
@@ -517,7 +517,7 @@ def switch_table(tcp, conns, markdown=True):
                          else f"{voluntary:.2f} + {involuntary:.2f}")
             cells.append("n/a" if server is None else f"{server:.2f}")
         lines.append(cells)
-    return render(header, lines, markdown, align="-rrrr")
+    return render(header, lines, True, align="-rrrr")
 
 
 def switch_sentences(tcp, conns, cores, verdicts):
@@ -651,7 +651,7 @@ def bounds_section(work, meta, figures, verdicts, rates, tcp, unavailable):
                 f"{dir2['cpus']:.2f} CPUs busy at -t 2 against {dir1['cpus']:.2f} "
                 f"({ratio(dir2['cpus'] / dir1['cpus'])}), a command costing {ratio(dir2['ns'] / dir1['ns'])} "
                 f"the CPU time.")
-        profiles = {name: perf_top(os.path.join(work, f"perf-report-{name}.txt"), 0)
+        profiles = {name: perf_top(os.path.join(work, f"perf-report-{name}.txt"))
                     for name in ("ipc_soak", "direct_loop")}
         if direct_scaling and soak_scaling:
             d, s = statistics.median(direct_scaling), statistics.median(soak_scaling)

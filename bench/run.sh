@@ -188,7 +188,6 @@ describe_machine() {
     meta redis "$(redis-server --version 2>/dev/null | cut -d' ' -f1-3 || echo 'redis not installed')"
     meta perf "$(perf --version 2>/dev/null || echo 'perf not installed')"
     meta strace "$(strace -V 2>/dev/null | head -n 1 || echo 'strace not installed')"
-    meta mode "$( ((SMOKE)) && echo smoke || echo full)"
     meta cg_small "$CG_SMALL"
     meta cg_large "$CG_LARGE"
     meta cg_delta "$((CG_LARGE - CG_SMALL))"
@@ -257,23 +256,31 @@ measure_instructions() {
     done
 }
 
+# (B - A) * SCALE / N in FORMAT: what a run of more commands cost per command.
+per_command() {  # A B N FORMAT [SCALE]
+    awk -v a="$1" -v b="$2" -v n="$3" -v f="$4" -v k="${5:-1}" 'BEGIN { printf f, (b - a) * k / n }'
+}
+
+# A number from one dhat log, by SED_SCRIPT, without thousands separators.
+dhat_figure() {  # SED_SCRIPT NAME COUNT
+    sed -n "$1" "$WORK/dhat-$2-$3.log" | tr -d ,
+}
+
 measure_heap_blocks() {
-    local bin name small large gmax_small gmax_large delta=$((CG_LARGE - CG_SMALL))
+    local bin name total gmax small large gmax_small gmax_large delta=$((CG_LARGE - CG_SMALL))
     for bin in "$SOAK" "$DIRECT"; do
         name=$(basename "$bin")
         valgrind_both_counts dhat dhat json "$bin"
         # "==PID== Total:     10,718,136 bytes in 100,207 blocks"
         # "==PID== At t-gmax: 216,638 bytes in 551 blocks"
-        small=$(sed -n 's/.*Total: .* in \([0-9,]*\) blocks.*/\1/p' "$WORK/dhat-$name-$CG_SMALL.log" | tr -d ,)
-        large=$(sed -n 's/.*Total: .* in \([0-9,]*\) blocks.*/\1/p' "$WORK/dhat-$name-$CG_LARGE.log" | tr -d ,)
-        gmax_small=$(sed -n 's/.*At t-gmax: *\([0-9,]*\) bytes.*/\1/p' "$WORK/dhat-$name-$CG_SMALL.log" | tr -d ,)
-        gmax_large=$(sed -n 's/.*At t-gmax: *\([0-9,]*\) bytes.*/\1/p' "$WORK/dhat-$name-$CG_LARGE.log" | tr -d ,)
+        total='s/.*Total: .* in \([0-9,]*\) blocks.*/\1/p'
+        gmax='s/.*At t-gmax: *\([0-9,]*\) bytes.*/\1/p'
+        small=$(dhat_figure "$total" "$name" "$CG_SMALL") large=$(dhat_figure "$total" "$name" "$CG_LARGE")
+        gmax_small=$(dhat_figure "$gmax" "$name" "$CG_SMALL") gmax_large=$(dhat_figure "$gmax" "$name" "$CG_LARGE")
         [[ -n $small && -n $large ]] || die "no block total in dhat's output for $name"
-        figure "dhat_${name}_blocks" "$(awk -v a="$small" -v b="$large" -v n="$delta" \
-            'BEGIN { printf "%.3f", (b - a) / n }')"
+        figure "dhat_${name}_blocks" "$(per_command "$small" "$large" "$delta" %.3f)"
         [[ -z $gmax_small || -z $gmax_large ]] ||
-            figure "dhat_${name}_peak_bytes" "$(awk -v a="$gmax_small" -v b="$gmax_large" -v n="$delta" \
-                'BEGIN { printf "%.2f", (b - a) / n }')"
+            figure "dhat_${name}_peak_bytes" "$(per_command "$gmax_small" "$gmax_large" "$delta" %.2f)"
         note "bench/dhat_top.py --commands $delta $WORK/dhat-$name-$CG_SMALL.json $WORK/dhat-$name-$CG_LARGE.json"
         python3 bench/dhat_top.py --commands "$delta" "$WORK/dhat-$name-$CG_SMALL.json" \
             "$WORK/dhat-$name-$CG_LARGE.json" >"$WORK/dhat-top-$name.tsv" ||
@@ -299,8 +306,7 @@ measure_peak_rss() {
         full=$(median <"$WORK/rss-$name-$RSS_COMMANDS")
         figure "rss_${name}_kb_empty" "$empty"
         figure "rss_${name}_kb_full" "$full"
-        figure "rss_${name}_bytes" "$(awk -v a="$empty" -v b="$full" -v n="$RSS_COMMANDS" \
-            'BEGIN { printf "%.2f", (b - a) * 1024 / n }')"
+        figure "rss_${name}_bytes" "$(per_command "$empty" "$full" "$RSS_COMMANDS" %.2f 1024)"
     done
 }
 
@@ -565,7 +571,7 @@ trace_tcp_clients() {
         KOVRA_SIM="stats=$WORK/trace-$c.json" timeout 300 strace -f -c -o "$WORK/strace-ipc_soak_tcp-$c.txt" \
             "$SOAK" -t 1 -c "$c" -u "tcp://127.0.0.1:$CAMD_PORT" >/dev/null 2>"$WORK/strace-ipc_soak_tcp-$c.log" ||
             die "strace of ipc_soak failed: $(tail -n 3 "$WORK/strace-ipc_soak_tcp-$c.log")"
-        requests=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["requests"])' "$WORK/trace-$c.json")
+        requests=$(python3 bench/sim_stats.py "$WORK/trace-$c.json" | field requests)
         echo "system=ipc_soak_tcp size=$c requests=$requests" >>"$WORK/trace.txt"
         if ((c == TRACE_SMALL)); then
             # The bytes ipc_soak's frames take on the wire, for the page beside the ping-pong's size.

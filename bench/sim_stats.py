@@ -15,11 +15,6 @@ per-function figures keyed by C function name:
      "p50_us": 35.5, "p99_us": 106.0, ...,
      "functions": {"kovra_api_led_get_state_send": {"calls": 480, "p50_us": 41, ...}, ...}}
 
-The run-wide percentiles are used as they are. A file without them (an
-older stand-in) falls back to the worst p50 and p99 of the request
-functions, never better than any request's; one without a request rate to
-the requests' calls over the wall time.
-
 Prints one line: requests=N rps=X p50_us=A p99_us=B ("na" for what the file
 does not give).
 """
@@ -27,29 +22,11 @@ import json
 import sys
 
 
-def worst(requests, key):
-    values = [f[key] for f in requests.values() if isinstance(f.get(key), (int, float))]
-    return max(values) if values else None
-
-
 def main():
     with open(sys.argv[1]) as f:
         stats = json.load(f)
-    functions = stats.get("functions", {})
-    requests = {name: f for name, f in functions.items() if name.endswith("_send")}
-
-    count = stats.get("requests")
-    if count is None:
-        count = sum(f.get("calls", 0) for f in requests.values())
-    rps = stats.get("requests_per_second")
-    if rps is None:
-        wall = stats.get("wall_seconds")
-        rps = count / wall if wall else None
-
-    out = {"requests": count, "rps": rps}
-    for key in ("p50_us", "p99_us"):
-        value = stats.get(key)
-        out[key] = value if isinstance(value, (int, float)) else worst(requests, key)
+    out = {"requests": stats.get("requests"), "rps": stats.get("requests_per_second"),
+           "p50_us": stats.get("p50_us"), "p99_us": stats.get("p99_us")}
     print(" ".join(f"{k}={'na' if v is None else v}" for k, v in out.items()))
 
 

@@ -66,4 +66,5 @@ if [[ $status != 0 ]] || grep -E 'Sanitizer|runtime error|definitely lost: [1-9]
     exit 1
 fi
 grep -E 'definitely lost|indirectly lost|All heap blocks were freed|ERROR SUMMARY' "$work/camd.err" || true
-echo "ok: the daemon served $(python3 -c "import json; print(json.load(open('$work/camd.json'))['requests'])") requests and stopped cleanly"
+served=$(python3 "$repo/bench/sim_stats.py" "$work/camd.json" | sed 's/^requests=\([0-9]*\).*/\1/')
+echo "ok: the daemon served $served requests and stopped cleanly"
