@@ -17,8 +17,6 @@ std::string text_of(tcp::endpoint const& e) {
     return (e.address().is_v6() ? "[" + address + "]" : address) + ":" + std::to_string(e.port());
 }
 
-long long ms(std::chrono::milliseconds d) { return static_cast<long long>(d.count()); }
-
 }  // namespace
 
 class Connection : public std::enable_shared_from_this<Connection> {
@@ -66,16 +64,15 @@ public:
         asio::post(strand_, [self = shared_from_this(), now] {
             Limits const& l = self->server_.limits();
             if (self->closed_) return;
+            auto overdue = [&](char const* what, std::chrono::milliseconds limit) {
+                self->shut((what + std::to_string(limit.count()) + " ms").c_str());
+            };
             if (!self->greeted_ && now - self->started_ > l.hello_timeout) {
-                self->shut(
-                    ("no hello within " + std::to_string(ms(l.hello_timeout)) + " ms").c_str());
+                overdue("no hello within ", l.hello_timeout);
             } else if (self->partial_ && now - self->partial_since_ > l.frame_timeout) {
-                self->shut(("a frame still unfinished after " +
-                            std::to_string(ms(l.frame_timeout)) + " ms")
-                               .c_str());
+                overdue("a frame still unfinished after ", l.frame_timeout);
             } else if (self->write_active_ && now - self->write_started_ > l.write_timeout) {
-                self->shut(
-                    ("replies unread for " + std::to_string(ms(l.write_timeout)) + " ms").c_str());
+                overdue("replies unread for ", l.write_timeout);
             }
         });
     }
@@ -106,15 +103,17 @@ private:
             return;
         }
         frames_.received(n);
-        if (!process()) return;
-        flush();
-        read();
+        serve_buffered();
     }
 
     // Replies have gone out: serve what waited and read again.
     void resume() {
         if (!paused_ || limited()) return;
         paused_ = false;
+        serve_buffered();
+    }
+
+    void serve_buffered() {
         if (!process()) return;
         flush();
         read();

@@ -87,12 +87,11 @@ Session::Initiator* Session::find(uint32_t id, int service) {
 
 std::optional<int32_t> Session::open(wire::Call const& call, int service, Entry* e) {
     msgpack::object_array const& a = call.args.via.array;
-    int64_t events = 0, reserved = 0, ipc = 0, log = 0;
-    int64_t const low = std::numeric_limits<int32_t>::min(),
-                  high = std::numeric_limits<int32_t>::max();
-    if (a.size != 4 || !wire::read_int(a.ptr[0], low, high, events) ||
-        !wire::read_int(a.ptr[1], low, high, reserved) || !wire::read_int(a.ptr[2], 0, high, ipc) ||
-        !wire::read_int(a.ptr[3], 0, high, log)) {
+    int32_t events = 0, reserved = 0;
+    int64_t ipc = 0, log = 0;  // handle numbers: non-negative int32
+    int64_t const high = std::numeric_limits<int32_t>::max();
+    if (a.size != 4 || !wire::read_as(a.ptr[0], events) || !wire::read_as(a.ptr[1], reserved) ||
+        !wire::read_int(a.ptr[2], 0, high, ipc) || !wire::read_int(a.ptr[3], 0, high, log)) {
         return std::nullopt;
     }
     int32_t status = station_.ledger.on_call(call.function);

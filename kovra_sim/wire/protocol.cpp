@@ -30,20 +30,6 @@ bool range_of(Type type, int64_t& low, int64_t& high) {
     }
 }
 
-bool read_unsigned(msgpack::object const& o, uint64_t& out) {
-    if (o.type != msgpack::type::POSITIVE_INTEGER) return false;
-    out = o.via.u64;
-    return true;
-}
-
-template <class T>
-bool read_unsigned(msgpack::object const& o, T& out) {
-    int64_t v = 0;
-    if (!read_int(o, 0, int64_t(std::numeric_limits<T>::max()), v)) return false;
-    out = T(v);
-    return true;
-}
-
 }  // namespace
 
 bool split_address(std::string_view text, std::string& host, uint16_t& port) {
@@ -235,30 +221,23 @@ bool Decoded::parse(char const* data, size_t size) {
 
 bool Decoded::hello(Hello& out) const {
     msgpack::object_array const& a = root_.via.array;
-    return type_ == FrameType::hello && a.size == 5 && read_unsigned(a.ptr[1], out.version) &&
-           read_unsigned(a.ptr[2], out.fingerprint) && read_unsigned(a.ptr[3], out.ipc) &&
-           read_unsigned(a.ptr[4], out.log);
+    return type_ == FrameType::hello && a.size == 5 && read_as(a.ptr[1], out.version) &&
+           read_as(a.ptr[2], out.fingerprint) && read_as(a.ptr[3], out.ipc) &&
+           read_as(a.ptr[4], out.log);
 }
 
 bool Decoded::welcome(Welcome& out) const {
     msgpack::object_array const& a = root_.via.array;
-    int64_t status = 0;
-    if (type_ != FrameType::hello || a.size != 4 || !read_unsigned(a.ptr[1], out.version) ||
-        !read_unsigned(a.ptr[2], out.fingerprint) ||
-        !read_int(a.ptr[3], std::numeric_limits<int32_t>::min(),
-                  std::numeric_limits<int32_t>::max(), status)) {
-        return false;
-    }
-    out.status = int32_t(status);
-    return true;
+    return type_ == FrameType::hello && a.size == 4 && read_as(a.ptr[1], out.version) &&
+           read_as(a.ptr[2], out.fingerprint) && read_as(a.ptr[3], out.status);
 }
 
 bool Decoded::call(Call& out) const {
     msgpack::object_array const& a = root_.via.array;
     int64_t function = 0;
-    if (type_ != FrameType::call || a.size != 6 || !read_unsigned(a.ptr[1], out.id) ||
-        !read_int(a.ptr[2], 0, kFunctionCount - 1, function) ||
-        !read_unsigned(a.ptr[3], out.handle) || a.ptr[5].type != msgpack::type::ARRAY) {
+    if (type_ != FrameType::call || a.size != 6 || !read_as(a.ptr[1], out.id) ||
+        !read_int(a.ptr[2], 0, kFunctionCount - 1, function) || !read_as(a.ptr[3], out.handle) ||
+        a.ptr[5].type != msgpack::type::ARRAY) {
         return false;
     }
     out.function = int32_t(function);
@@ -274,14 +253,10 @@ bool Decoded::call(Call& out) const {
 
 bool Decoded::reply(Reply& out) const {
     msgpack::object_array const& a = root_.via.array;
-    int64_t status = 0;
-    if (type_ != FrameType::reply || a.size != 4 || !read_unsigned(a.ptr[1], out.id) ||
-        !read_int(a.ptr[2], std::numeric_limits<int32_t>::min(),
-                  std::numeric_limits<int32_t>::max(), status) ||
-        a.ptr[3].type != msgpack::type::ARRAY) {
+    if (type_ != FrameType::reply || a.size != 4 || !read_as(a.ptr[1], out.id) ||
+        !read_as(a.ptr[2], out.status) || a.ptr[3].type != msgpack::type::ARRAY) {
         return false;
     }
-    out.status = int32_t(status);
     out.values = a.ptr[3];
     return true;
 }
@@ -290,7 +265,7 @@ bool Decoded::event(Event& out) const {
     msgpack::object_array const& a = root_.via.array;
     int64_t service = 0;
     if (type_ != FrameType::event || a.size != 4 ||
-        !read_int(a.ptr[1], 0, kServiceCount - 1, service) || !read_unsigned(a.ptr[2], out.flag) ||
+        !read_int(a.ptr[1], 0, kServiceCount - 1, service) || !read_as(a.ptr[2], out.flag) ||
         !read_text(a.ptr[3], out.address)) {
         return false;
     }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <msgpack.hpp>
 #include <optional>
 #include <string>
@@ -151,6 +152,19 @@ bool read_replies(int function, msgpack::object const& values, ValueSink& out);
 
 // Typed reads of one object; false on a type or range mismatch.
 bool read_int(msgpack::object const& o, int64_t low, int64_t high, int64_t& out);
+// An integer that fits T.
+template <class T>
+bool read_as(msgpack::object const& o, T& out) {
+    int64_t v = 0;
+    if (!read_int(o, std::numeric_limits<T>::min(), std::numeric_limits<T>::max(), v)) return false;
+    out = T(v);
+    return true;
+}
+inline bool read_as(msgpack::object const& o, uint64_t& out) {
+    if (o.type != msgpack::type::POSITIVE_INTEGER) return false;
+    out = o.via.u64;
+    return true;
+}
 bool read_real(msgpack::object const& o, double& out);
 bool read_text(msgpack::object const& o, std::string_view& out);
 
