@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     if (size == 0) return 0;
     size_t const piece = 1 + data[0] % 64;
     ++data, --size;
-    Session session(*station);
+    Session session(*station, 300000);
     wire::FrameReader frames(4096);
     wire::Decoded decoded;
     wire::FrameWriter out;
@@ -33,8 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
             wire::Hello hello;
             wire::Call call;
             if (!greeted) {
-                if (!decoded.hello(hello) || !session.greet(hello, out)) return 0;
+                if (!decoded.hello(hello) || !session.greet(hello, true, out)) return 0;
                 greeted = true;
+            } else if (decoded.ping()) {
+                wire::write_ping(out);
             } else if (int32_t status = 0;
                        !decoded.call(call) || !session.serve(call, out, status)) {
                 return 0;

@@ -1,6 +1,6 @@
 // What a client reads from a camera: the welcome, replies (their values
-// read into a sink for the function the input names) and events; and what a
-// camera reads first, the hello.
+// read into a sink for the function the input names), events and pings; and
+// what a camera reads first, the hello.
 #include "protocol.h"
 
 using namespace kovra_sim;
@@ -35,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     decoded.hello(hello);
     decoded.welcome(welcome);
     decoded.event(event);
+    decoded.ping();
     if (decoded.reply(reply)) wire::read_replies(function, reply.values, sink);
     return 0;
 }

@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
     wire::write_hello(w, {wire::kVersion, table_fingerprint(), 2, 1});
     std::string const hello = bytes(w);
 
-    // A session's life: hello, open an initiator, requests, handlers, goodbye.
+    // A session's life: hello, open an initiator, requests, a heartbeat,
+    // handlers, goodbye.
     w.clear();
     wire::begin_call(w, 1, fn_kovra_api_log_initiator_init, 3, 4);
     w.packer().pack(0).pack(0).pack(2).pack(1);
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
         sent[3].set_text("notset");
     wire::write_request(w, 2, fn_kovra_api_log_set_settings_send, 3, "log", sent);
     wire::write_request(w, 3, fn_kovra_api_log_get_tags_send, 3, "log", sent);
+    wire::write_ping(w);
     wire::begin_call(w, 4, fn_kovra_api_broker_initiator_init, 4, 4);
     w.packer().pack(1).pack(0).pack(2).pack(1);
     w.end();
@@ -54,7 +56,7 @@ int main(int argc, char** argv) {
         return std::string(f.buffer().data() + wire::kPrefix, f.buffer().size() - wire::kPrefix);
     };
     w.clear();
-    wire::write_welcome(w, {wire::kVersion, table_fingerprint(), 0});
+    wire::write_welcome(w, {wire::kVersion, table_fingerprint(), 0, 300000});
     write(corpus / "handshake", "welcome", std::string(1, '\0') + payload(w));
     w.clear();
     msgpack::sbuffer values;
@@ -69,9 +71,10 @@ int main(int argc, char** argv) {
     wire::write_event(w, {svc_exposure, 1, "tcp://127.0.0.1:7570"});
     write(corpus / "handshake", "event", std::string(1, '\0') + payload(w));
 
-    write(corpus / "directives", "all",
-          "fail=kovra_api_led_get_state_send@3:-7; set=log.settings[KOVRA_IPC]=a\\,b,c,d;"
-          "restart=exposure:0*2/10; latency=5; timeout=100; journal=/tmp/j; state=/tmp/s");
+    write(
+        corpus / "directives", "all",
+        "fail=kovra_api_led_get_state_send@3:-7; set=log.settings[KOVRA_IPC]=a\\,b,c,d;"
+        "restart=exposure:0*2/10; latency=5; timeout=100; give_up=3; journal=/tmp/j; state=/tmp/s");
     write(corpus / "directives", "lists", "set=broker.targets=a|b,c|d,1|0");
     return 0;
 }

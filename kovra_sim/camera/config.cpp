@@ -108,6 +108,7 @@ bool parse_directive(std::string_view d, Settings const& settings, Config& c, st
         return parse_bounded(v, "latency", 0, kMaxLatencyUs, c.latency_us, error);
     if (name == "timeout")
         return parse_bounded(v, "timeout", 1, kMaxTimeoutMs, c.timeout_ms, error);
+    if (name == "give_up") return parse_bounded(v, "give_up", 0, kMaxGiveUpS, c.give_up_s, error);
     if (name == "journal") {
         c.journal_path = std::string(v);
         return true;

@@ -28,6 +28,7 @@ struct Config {
     std::vector<RestartPlan> restarts;
     std::optional<uint32_t> latency_us;
     std::optional<uint32_t> timeout_ms;
+    std::optional<uint32_t> give_up_s;
     std::optional<std::string> journal_path;
     std::optional<std::string> state_path;
     std::optional<std::string> stats_path;
@@ -35,9 +36,10 @@ struct Config {
     std::optional<std::string> exhaust;  // "memory", "threads" or "nothing"
 };
 
-// The bounds of latency= and timeout=.
+// The bounds of latency=, timeout= and give_up=.
 constexpr uint32_t kMaxLatencyUs = 10'000'000;
 constexpr uint32_t kMaxTimeoutMs = 3'600'000;
+constexpr uint32_t kMaxGiveUpS = 86'400;
 
 // Directives are separated by ';'; blanks around a directive and empty
 // directives are ignored. `settings` checks the keys and values of set=.

@@ -5,6 +5,14 @@
 namespace kovra_sim {
 
 bool Run::apply(Config const& config, std::string& error) {
+    // Every file is checked before anything is applied, the journal opened last.
+    for (auto [what, path] :
+         {std::pair{"state", &config.state_path}, {"stats", &config.stats_path}}) {
+        if (*path && !check_output_path(**path, error)) {
+            error = std::string(what) + " " + **path + ": " + error;
+            return false;
+        }
+    }
     if (config.journal_path && !journal.open_file(*config.journal_path, error)) {
         error = "journal " + *config.journal_path + ": " + error;
         return false;
@@ -24,28 +32,39 @@ bool Run::apply(Config const& config, std::string& error) {
     return true;
 }
 
-void Run::write_stats_to(std::string const& path) {
+bool Run::write_stats_to(std::string const& path, std::string& error) {
+    if (!check_output_path(path, error)) return false;
     std::lock_guard lock(mutex_);
     stats_path_ = path;
     stats.start();
+    return true;
 }
 
 bool Run::finish(char const* source, std::string const& state_tail, nlohmann::json const& extra,
                  std::vector<std::string>& say) {
+    return write_files(true, source, state_tail, extra, say);
+}
+
+bool Run::checkpoint(char const* source, std::string const& state_tail, nlohmann::json const& extra,
+                     std::vector<std::string>& say) {
+    return write_files(false, source, state_tail, extra, say);
+}
+
+bool Run::write_files(bool closing, char const* source, std::string const& state_tail,
+                      nlohmann::json const& extra, std::vector<std::string>& say) {
     std::lock_guard lock(mutex_);
     std::string reason;
     bool written = true;
-    auto write = [&](std::string const& path, std::string const& text) {
-        if (!replace_file(path, text, reason)) {
-            say.push_back("cannot write " + path + ": " + reason);
-            written = false;
-        }
-    };
-    if (journal_path_ && !journal.close_file(reason)) {
-        say.push_back("cannot write " + *journal_path_ + ": " + reason);
+    auto failed = [&](std::string const& path) {
+        say.push_back("cannot write " + path + ": " + reason);
         written = false;
-    }
-    journal_path_.reset();
+    };
+    auto write = [&](std::string const& path, std::string const& text) {
+        if (!replace_file(path, text, reason)) failed(path);
+    };
+    if (journal_path_ && !(closing ? journal.close_file(reason) : journal.flush(reason)))
+        failed(*journal_path_);
+    if (closing) journal_path_.reset();
     if (state_path_)
         write(*state_path_, camera.settings.snapshot() + ledger.calls_text() + state_tail);
     std::vector<Drift> changes;

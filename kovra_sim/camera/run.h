@@ -29,19 +29,27 @@ public:
     // false with the reason in `error`, and nothing of a journal that
     // cannot be opened applied.
     bool apply(Config const& config, std::string& error);
-    // Records statistics from now on and writes them to `path` at the end.
-    void write_stats_to(std::string const& path);
+    // Records statistics from now on and writes them to `path` at the end;
+    // false with the reason in `error` for a path that cannot be written.
+    bool write_stats_to(std::string const& path, std::string& error);
     // The end of the run: the journal file is completed and closed, the
     // state file written (settings, calls, then `state_tail`), the
     // statistics written (from `source`, with the fields of `extra`) and the
-    // drift check said. Lines for a person go to `say`; false if a file
-    // could not be written.
+    // drift check said. Lines for a person go to `say`, one for each file
+    // that could not be written (naming it and why); false if any could not.
     bool finish(char const* source, std::string const& state_tail, nlohmann::json const& extra,
                 std::vector<std::string>& say);
+    // The same files as they stand, the journal flushed but kept open, and
+    // the run going on.
+    bool checkpoint(char const* source, std::string const& state_tail, nlohmann::json const& extra,
+                    std::vector<std::string>& say);
     // Forgets the files and the drift baseline, and stops the statistics.
     void forget_files();
 
 private:
+    bool write_files(bool closing, char const* source, std::string const& state_tail,
+                     nlohmann::json const& extra, std::vector<std::string>& say);
+
     std::mutex mutex_;  // guards the members below
     std::optional<std::string> journal_path_;
     std::optional<std::string> state_path_;

@@ -38,6 +38,7 @@ Library::Library() {
 bool Library::apply(Config const& config, std::string& error) {
     if (!Run::apply(config, error)) return false;
     if (config.timeout_ms) timeout_ms_.store(*config.timeout_ms, std::memory_order_relaxed);
+    if (config.give_up_s) give_up_s_.store(*config.give_up_s, std::memory_order_relaxed);
     if (config.exhaust) {
         Exhausted::memory = *config.exhaust == "memory";
         Exhausted::threads = *config.exhaust == "threads";
@@ -54,7 +55,8 @@ Transport* Library::connect(char const* url, uint32_t ipc, uint32_t log, int32_t
         }
         made = std::make_unique<LocalTransport>(camera, announcer);
     } else {
-        made = TcpTransport::connect(url, ipc, log, timeout_ms(), status);
+        made = TcpTransport::connect(url, ipc, log, timeout_ms_.load(std::memory_order_relaxed),
+                                     give_up_s_.load(std::memory_order_relaxed), status);
         if (!made) return nullptr;
     }
     std::lock_guard lock(mutex_);
@@ -84,6 +86,7 @@ void Library::reset() {
     handles.reset();
     arrays.renumber();
     timeout_ms_.store(kDefaultTimeoutMs, std::memory_order_relaxed);
+    give_up_s_.store(kDefaultGiveUpS, std::memory_order_relaxed);
     Exhausted::memory = Exhausted::threads = false;
 }
 

@@ -23,8 +23,10 @@
 
 namespace kovra_sim {
 
-// How long a round trip to a camera daemon may take unless KOVRA_SIM says.
+// How long a round trip to a camera daemon may take, and how long calls wait
+// for a camera that went away, unless KOVRA_SIM says.
 constexpr uint32_t kDefaultTimeoutMs = 5000;
+constexpr uint32_t kDefaultGiveUpS = 30;
 
 class Library : public Run {
 public:
@@ -37,8 +39,6 @@ public:
     // Applies parsed directives; false with the reason in `error` (nothing
     // of a journal file that cannot be opened is applied then).
     bool apply(Config const& config, std::string& error);
-
-    uint32_t timeout_ms() const { return timeout_ms_.load(std::memory_order_relaxed); }
 
     // Connects to the embedded camera (url NULL) or to a camera daemon
     // ("tcp://HOST[:PORT]"). On failure returns nullptr with the status.
@@ -62,6 +62,7 @@ private:
 
     bool bad_config_ = false;
     std::atomic<uint32_t> timeout_ms_{kDefaultTimeoutMs};
+    std::atomic<uint32_t> give_up_s_{kDefaultGiveUpS};
     std::mutex mutex_;  // guards the members below
     std::deque<std::string> identities_;
     // Every connection ever made stays until the process ends: a program may

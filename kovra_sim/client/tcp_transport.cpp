@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 
 #include "exhaust.h"
 #include "kovra_sim/control.h"
@@ -15,8 +16,21 @@ using tcp = asio::ip::tcp;
 
 namespace {
 
-constexpr auto kFirstRetry = std::chrono::milliseconds(50);
-constexpr auto kLastRetry = std::chrono::milliseconds(2000);
+// How often a quiet connection sends a heartbeat: three times within the
+// camera's idle timeout, and at least every 10 s to notice a camera gone.
+std::chrono::milliseconds heartbeat_interval(uint32_t idle_ms) {
+    constexpr std::chrono::milliseconds kLongest{10000};
+    return idle_ms ? std::min(std::chrono::milliseconds(idle_ms / 3), kLongest) : kLongest;
+}
+
+std::string const& ping_frame() {
+    static std::string const frame = [] {
+        wire::FrameWriter w;
+        wire::write_ping(w);
+        return std::string(w.buffer().data(), w.buffer().size());
+    }();
+    return frame;
+}
 
 // "tcp://HOST[:PORT]" or "tcp://[V6]:PORT".
 bool parse_url(std::string const& url, std::string& host, std::string& port) {
@@ -55,27 +69,33 @@ bool same_build(wire::Welcome const& welcome) {
 
 }  // namespace
 
-TcpTransport::TcpTransport(std::string url, uint32_t ipc, uint32_t log, uint32_t timeout_ms)
+TcpTransport::TcpTransport(std::string url, uint32_t ipc, uint32_t log, uint32_t timeout_ms,
+                           uint32_t give_up_s)
     : url_(std::move(url)),
       ipc_(ipc),
       log_(log),
       timeout_(timeout_ms),
+      give_up_(give_up_s),
       work_(asio::make_work_guard(io_)),
       socket_(io_),
       retry_(io_),
+      heartbeat_(io_),
+      ping_deadline_(io_),
+      interval_(heartbeat_interval(0)),
       slots_(new Slot[kMaxInFlight]) {
     free_.reserve(kMaxInFlight);
     for (uint32_t i = kMaxInFlight; i-- > 0;) free_.push_back(i);
 }
 
 std::unique_ptr<Transport> TcpTransport::connect(char const* url, uint32_t ipc, uint32_t log,
-                                                 uint32_t timeout_ms, int32_t& status) {
+                                                 uint32_t timeout_ms, uint32_t give_up_s,
+                                                 int32_t& status) {
     std::string host, port;
     if (!parse_url(url, host, port)) {
         status = KOVRA_SIM_STATUS_BAD_ARGUMENT;
         return nullptr;
     }
-    std::unique_ptr<TcpTransport> t(new TcpTransport(url, ipc, log, timeout_ms));
+    std::unique_ptr<TcpTransport> t(new TcpTransport(url, ipc, log, timeout_ms, give_up_s));
     boost::system::error_code ec;
     for (auto const& entry : tcp::resolver(t->io_).resolve(host, port, ec))
         t->endpoints_.push_back(entry.endpoint());
@@ -92,7 +112,10 @@ std::unique_ptr<Transport> TcpTransport::connect(char const* url, uint32_t ipc, 
         status = KOVRA_SIM_STATUS_NO_RESOURCES;
         return nullptr;
     }
-    asio::post(t->io_, [p = t.get()] { p->read(); });
+    asio::post(t->io_, [p = t.get()] {
+        p->read();
+        p->beat();
+    });
     return t;
 }
 
@@ -167,13 +190,30 @@ bool TcpTransport::handshake(int32_t& status) {
         return finish(KOVRA_SIM_STATUS_PROTOCOL);
     }
     welcomed_ = true;
+    interval_ = heartbeat_interval(welcome.idle_ms);
     return finish(welcome.status);
 }
 
 TcpTransport::~TcpTransport() { close(); }
 
+bool TcpTransport::await_camera(Clock::time_point deadline) {
+    std::unique_lock lock(state_mutex_);
+    for (;;) {
+        int const state = state_.load(std::memory_order_acquire);
+        if (state != connecting) return state == up;
+        auto const limit = std::min(deadline, away_since_ + give_up_);
+        if (Clock::now() >= limit) return false;
+        state_cv_.wait_until(lock, limit);
+    }
+}
+
 void TcpTransport::close() {
-    int previous = state_.exchange(closed);
+    int previous;
+    {
+        std::lock_guard lock(state_mutex_);
+        previous = state_.exchange(closed);
+    }
+    state_cv_.notify_all();
     if (previous == closed) return;
     if (previous == up) {
         // Goodbye, if the socket takes it at once; the camera also sees the close.
@@ -187,6 +227,8 @@ void TcpTransport::close() {
     asio::post(io_, [this] {
         boost::system::error_code ignored;
         retry_.cancel();
+        heartbeat_.cancel();
+        ping_deadline_.cancel();
         std::lock_guard lock(write_mutex_);
         socket_.shutdown(tcp::socket::shutdown_both, ignored);
         socket_.close(ignored);
@@ -198,7 +240,13 @@ void TcpTransport::close() {
 
 template <class Write>
 int32_t TcpTransport::call(int function, Staging* replies, Write&& write) {
-    if (state_.load(std::memory_order_acquire) != up) return KOVRA_SIM_STATUS_NOT_CONNECTED;
+    // Only a call that finds the camera away reads the clock: it waits for
+    // the camera within the deadline of the whole call.
+    std::optional<Clock::time_point> deadline;
+    if (state_.load(std::memory_order_acquire) != up) {
+        deadline = Clock::now() + timeout_;
+        if (!await_camera(*deadline)) return KOVRA_SIM_STATUS_NOT_CONNECTED;
+    }
     uint32_t index;
     {
         std::lock_guard lock(free_mutex_);
@@ -225,9 +273,11 @@ int32_t TcpTransport::call(int function, Staging* replies, Write&& write) {
     {
         bool const sent = send(frame.buffer().data(), frame.buffer().size());
         std::unique_lock lock(slot.mutex);
+        auto const done = [&] { return slot.done; };
         if (!sent && !slot.done) {
             status = KOVRA_SIM_STATUS_NOT_CONNECTED;
-        } else if (!slot.done_cv.wait_for(lock, timeout_, [&] { return slot.done; })) {
+        } else if (!(deadline ? slot.done_cv.wait_until(lock, *deadline, done)
+                              : slot.done_cv.wait_for(lock, timeout_, done))) {
             status = KOVRA_SIM_STATUS_TIMEOUT;
             timed_out = true;
         } else {
@@ -240,11 +290,13 @@ int32_t TcpTransport::call(int function, Staging* replies, Write&& write) {
         std::lock_guard lock(free_mutex_);
         free_.push_back(index);
     }
-    // A camera that lets a request wait out its deadline is taken for dead,
-    // so that the calls after it fail at once instead of waiting too.
-    if (timed_out) {
-        asio::post(io_,
-                   [this] { lost("no reply within " + std::to_string(timeout_.count()) + " ms"); });
+    // A camera that lets a request wait out its deadline is taken for gone
+    // now, so that the calls after it wait for it to be back rather than
+    // for replies; the I/O thread then drops the connection.
+    if (timed_out && away()) {
+        asio::post(io_, [this] {
+            drop("no reply within " + std::to_string(timeout_.count()) + " ms", true);
+        });
     }
     return status;
 }
@@ -252,6 +304,7 @@ int32_t TcpTransport::call(int function, Staging* replies, Write&& write) {
 bool TcpTransport::send(char const* data, size_t size, bool replaying) {
     std::lock_guard lock(write_mutex_);
     if (state_.load(std::memory_order_acquire) != (replaying ? connecting : up)) return false;
+    sent_frames_.fetch_add(1, std::memory_order_relaxed);
     if (pending_.empty() && !flushing_) {
         ssize_t n = ::send(socket_.native_handle(), data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n == ssize_t(size)) return true;
@@ -365,6 +418,7 @@ void TcpTransport::on_read(boost::system::error_code ec, size_t n) {
         return;
     }
     frames_.received(n);
+    pinging_ = false;  // the camera is there
     char const* payload = nullptr;
     uint32_t length = 0;
     for (;;) {
@@ -402,11 +456,16 @@ bool TcpTransport::dispatch(char const* data, size_t size) {
         case wire::FrameType::hello: {
             wire::Welcome welcome;
             if (welcomed_ || !decoded_.welcome(welcome)) return false;
-            if (!same_build(welcome) || welcome.status != KOVRA_SIM_STATUS_OK) {
-                lost("the camera came back built differently, or refused us");
+            if (!same_build(welcome)) {
+                lost("the camera came back built differently");
+                return true;
+            }
+            if (welcome.status != KOVRA_SIM_STATUS_OK) {
+                lost("the camera refused us with status " + std::to_string(welcome.status));
                 return true;
             }
             welcomed_ = true;
+            interval_ = heartbeat_interval(welcome.idle_ms);
             // Reopen everything under the numbers the program holds, ahead
             // of any new call.
             wire::FrameWriter replay;
@@ -420,12 +479,18 @@ bool TcpTransport::dispatch(char const* data, size_t size) {
                 }
             }
             if (replay.buffer().size()) send(replay.buffer().data(), replay.buffer().size(), true);
-            backoff_ = std::chrono::milliseconds(0);
-            int expected = connecting;
-            state_.compare_exchange_strong(expected, up);
+            backoff_.reset();
+            {
+                std::lock_guard lock(state_mutex_);
+                int expected = connecting;
+                state_.compare_exchange_strong(expected, up);
+            }
+            state_cv_.notify_all();
             report("camera at " + url_ + " is back");
             return true;
         }
+        case wire::FrameType::ping:
+            return decoded_.ping();
         case wire::FrameType::call:
             return false;
     }
@@ -467,11 +532,21 @@ void TcpTransport::fail_waiting(int32_t status) {
     }
 }
 
-void TcpTransport::lost(std::string const& why) {
+bool TcpTransport::away() {
+    std::lock_guard lock(state_mutex_);
     int expected = up;
-    bool const was_up = state_.compare_exchange_strong(expected, connecting);
-    if (!was_up && expected == closed) return;
+    if (!state_.compare_exchange_strong(expected, connecting)) return false;
+    away_since_ = Clock::now();
+    return true;
+}
+
+void TcpTransport::lost(std::string const& why) { drop(why, away()); }
+
+void TcpTransport::drop(std::string const& why, bool was_up) {
+    if (state_.load() == closed) return;
     if (was_up) report("lost the camera at " + url_ + ": " + why + "; reconnecting");
+    pinging_ = false;
+    ping_deadline_.cancel();
     {
         std::lock_guard lock(write_mutex_);
         boost::system::error_code ignored;
@@ -479,12 +554,7 @@ void TcpTransport::lost(std::string const& why) {
         pending_.clear();
     }
     fail_waiting(KOVRA_SIM_STATUS_NOT_CONNECTED);
-    if (was_up || backoff_.count() == 0) {
-        backoff_ = kFirstRetry;
-    } else {
-        backoff_ = std::min(backoff_ * 2, std::chrono::milliseconds(kLastRetry));
-    }
-    retry_.expires_after(backoff_);
+    retry_.expires_after(backoff_.next());
     retry_.async_wait([this](boost::system::error_code ec) {
         if (!ec) reconnect();
     });
@@ -524,6 +594,34 @@ void TcpTransport::reconnect() {
             });
             read();
         });
+}
+
+// Every interval on the I/O thread: a connection that sent nothing since the
+// last beat sends a ping, so that the camera does not take it for idle.
+void TcpTransport::beat() {
+    heartbeat_.expires_after(interval_);
+    heartbeat_.async_wait([this](boost::system::error_code ec) {
+        if (ec || state_.load() == closed) return;
+        if (state_.load() == up && !pinging_ &&
+            sent_frames_.load(std::memory_order_relaxed) == sent_at_beat_) {
+            ping();
+        }
+        sent_at_beat_ = sent_frames_.load(std::memory_order_relaxed);
+        beat();
+    });
+}
+
+// A ping that nothing answers within the deadline means that the camera is
+// gone even though the connection looks open.
+void TcpTransport::ping() {
+    std::string const& frame = ping_frame();
+    if (!send(frame.data(), frame.size())) return;
+    pinging_ = true;
+    ping_deadline_.expires_after(timeout_);
+    ping_deadline_.async_wait([this](boost::system::error_code ec) {
+        if (!ec && pinging_)
+            lost("no answer to a heartbeat within " + std::to_string(timeout_.count()) + " ms");
+    });
 }
 
 }  // namespace kovra_sim

@@ -4,11 +4,14 @@
 // frames already waiting) and sleeps on a slot of its own until the I/O
 // thread hands it the reply with the same request id or its deadline
 // passes. The I/O thread reads replies, delivers announcements to the
-// handlers in order with the replies around them, and reconnects with a
-// growing pause after the camera drops the connection or stops answering:
-// meanwhile calls fail at once with KOVRA_SIM_STATUS_NOT_CONNECTED, and once
-// it is back, the client's initiators and handlers are opened again under
-// the same numbers.
+// handlers in order with the replies around them, sends a heartbeat when
+// the connection has been quiet (so the camera keeps it, and a camera gone
+// silent is noticed), and reconnects with a growing pause after the camera
+// drops the connection or stops answering. Meanwhile a call waits for the
+// camera within its deadline, so a soak rides through a camera's reboot;
+// once the camera has been away for the give-up time, calls fail at once
+// with KOVRA_SIM_STATUS_NOT_CONNECTED until it is back. Once it is back, the
+// client's initiators and handlers are opened again under the same numbers.
 #pragma once
 
 #include <atomic>
@@ -21,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "backoff.h"
 #include "frame_reader.h"
 #include "protocol.h"
 #include "transport.h"
@@ -33,8 +37,11 @@ public:
     // nullptr with the status: BAD_ARGUMENT for another form of URL,
     // NOT_CONNECTED when nothing answers there, TIMEOUT when the camera
     // does not greet in time, PROTOCOL for another protocol or table.
+    // `timeout_ms` is every call's deadline, `give_up_s` how long calls wait
+    // for a camera that went away.
     static std::unique_ptr<Transport> connect(char const* url, uint32_t ipc, uint32_t log,
-                                              uint32_t timeout_ms, int32_t& status);
+                                              uint32_t timeout_ms, uint32_t give_up_s,
+                                              int32_t& status);
     ~TcpTransport() override;
 
     int32_t open_initiator(uint32_t id, int service, int32_t events, int32_t reserved, uint32_t ipc,
@@ -51,6 +58,7 @@ public:
     static constexpr uint32_t kMaxInFlight = 4096;
 
 private:
+    using Clock = std::chrono::steady_clock;
     enum State { connecting, up, closed };
     struct Slot {
         std::mutex mutex;
@@ -70,9 +78,13 @@ private:
         uint32_t contexts = 0;
     };
 
-    TcpTransport(std::string url, uint32_t ipc, uint32_t log, uint32_t timeout_ms);
+    TcpTransport(std::string url, uint32_t ipc, uint32_t log, uint32_t timeout_ms,
+                 uint32_t give_up_s);
 
     bool handshake(int32_t& status);
+    // Waits until the camera is back (true), or the deadline or the give-up
+    // time passes or the connection is closed (false).
+    bool await_camera(Clock::time_point deadline);
     // One round trip: `write(frame, id)` builds the call frame.
     template <class Write>
     int32_t call(int function, Staging* replies, Write&& write);
@@ -84,23 +96,42 @@ private:
     bool dispatch(char const* data, size_t size);
     void answer(wire::Reply const& reply);
     void flush();
+    // The camera is away from now on; true if it was up until now.
+    bool away();
+    // The connection is lost: away(), then drop().
     void lost(std::string const& why);
+    // Closes the connection, fails the calls in flight and reconnects after
+    // a pause; says so if the camera `was_up`.
+    void drop(std::string const& why, bool was_up);
     void reconnect();
+    void beat();
+    void ping();
     void fail_waiting(int32_t status);
 
     std::string const url_;
     uint32_t const ipc_;
     uint32_t const log_;
     std::chrono::milliseconds const timeout_;
+    std::chrono::seconds const give_up_;
     boost::asio::io_context io_;
     boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_;
     boost::asio::ip::tcp::socket socket_;
     boost::asio::steady_timer retry_;
     std::vector<boost::asio::ip::tcp::endpoint> endpoints_;
     std::thread thread_;
-    std::atomic<int> state_{connecting};
-    std::atomic<bool> losing_{false};
-    std::chrono::milliseconds backoff_{0};
+    std::atomic<int> state_{connecting};  // changed under state_mutex_
+    std::mutex state_mutex_;
+    std::condition_variable state_cv_;  // callers waiting for the camera
+    Clock::time_point away_since_;      // when the camera was lost
+    Backoff backoff_;
+
+    // The heartbeat, on the I/O thread.
+    boost::asio::steady_timer heartbeat_;
+    boost::asio::steady_timer ping_deadline_;
+    std::chrono::milliseconds interval_;
+    std::atomic<uint64_t> sent_frames_{0};
+    uint64_t sent_at_beat_ = 0;
+    bool pinging_ = false;  // a ping is out and nothing was heard since
 
     std::mutex write_mutex_;  // guards the members below
     std::string pending_;

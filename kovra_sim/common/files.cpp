@@ -6,13 +6,75 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace kovra_sim {
+namespace {
+
+std::string folder_of(std::string const& path) {
+    size_t const slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file that writing `path` must replace: the path itself, or the end of
+// its chain of links. Fills `exists` and, for a file that exists, `mode`.
+bool resolve(std::string const& path, std::string& target, bool& exists, mode_t& mode,
+             std::string& error) {
+    struct stat st {};
+    if (path.empty()) {
+        error = "no file named";
+        return false;
+    }
+    target = path;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        char resolved[PATH_MAX];
+        if (!::realpath(path.c_str(), resolved)) {
+            error = "a symbolic link to nothing (" + std::string(std::strerror(errno)) + ")";
+            return false;
+        }
+        target = resolved;
+    }
+    exists = ::stat(target.c_str(), &st) == 0;
+    if (exists) {
+        mode = st.st_mode;
+        if (!S_ISREG(st.st_mode)) {
+            error = "not a regular file";
+            return false;
+        }
+        return true;
+    }
+    if (errno != ENOENT) {
+        error = std::strerror(errno);
+        return false;
+    }
+    std::string const folder = folder_of(target);
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        error = "no folder " + folder;
+        return false;
+    }
+    if (::access(folder.c_str(), W_OK) != 0) {
+        error = "cannot write in " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool check_output_path(std::string const& path, std::string& error) {
+    std::string target;
+    bool exists = false;
+    mode_t mode = 0;
+    return resolve(path, target, exists, mode, error);
+}
 
 int open_exclusive(std::string const& path, std::string& error) {
-    // Non-blocking, so that a FIFO without a reader fails at once.
+    if (!check_output_path(path, error)) return -1;
+    // Non-blocking, so that a FIFO put there since the check fails at once.
     int const fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) {
         error = errno == ENXIO ? "not a regular file" : std::strerror(errno);
@@ -39,7 +101,7 @@ bool write_all(int fd, char const* data, size_t size, std::string& error) {
         ssize_t const n = ::write(fd, data + done, size - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            error = std::strerror(errno);
+            error = n < 0 ? std::strerror(errno) : "nothing written";
             return false;
         }
         done += size_t(n);
@@ -48,21 +110,29 @@ bool write_all(int fd, char const* data, size_t size, std::string& error) {
 }
 
 bool replace_file(std::string const& path, std::string const& text, std::string& error) {
-    std::string const temporary = path + ".tmp." + std::to_string(::getpid());
-    int const fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::string target;
+    bool exists = false;
+    mode_t mode = 0;
+    if (!resolve(path, target, exists, mode, error)) return false;
+    std::string const temporary = target + ".tmp." + std::to_string(::getpid());
+    ::unlink(temporary.c_str());
+    int const fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         error = std::strerror(errno);
         return false;
     }
-    bool ok = write_all(fd, text, error);
-    if (::close(fd) != 0 && ok) {
+    auto failed = [&] {
         error = std::strerror(errno);
-        ok = false;
-    }
-    if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = std::strerror(errno);
-        ok = false;
-    }
+        return false;
+    };
+    // The replacement keeps the permissions of the file it replaces.
+    bool ok = true;
+    if (exists && ::fchmod(fd, mode & 07777) != 0) ok = failed();
+    if (ok) ok = write_all(fd, text, error);
+    if (ok && ::fsync(fd) != 0) ok = failed();
+    if (::close(fd) != 0 && ok) ok = failed();
+    if (ok && std::rename(temporary.c_str(), target.c_str()) != 0) ok = failed();
     if (!ok) ::unlink(temporary.c_str());
     return ok;
 }

@@ -1,15 +1,22 @@
 // The files the stand-in and its daemon write: a journal streamed as calls
-// happen, and state and statistics files replaced whole.
+// happen, and state, statistics and port files replaced whole. Each may be
+// a regular file, a symbolic link to one (written through, the link kept)
+// or a name that does not exist yet; never a device, a FIFO or a folder,
+// which a rename would destroy or a write would hang on.
 #pragma once
 
 #include <string>
 
 namespace kovra_sim {
 
+// Whether `path` may be written as one of those files, so that a run can
+// refuse it at its start rather than fail at its end: the reason in
+// `error` if not.
+bool check_output_path(std::string const& path, std::string& error);
+
 // Opens `path` for a journal: created if missing, emptied, and locked
 // against every other process, so two processes never interleave lines in
-// one file. Only a regular file will do (a FIFO without a reader would hang
-// its writer). Returns the descriptor, or -1 with the reason in `error`.
+// one file. Returns the descriptor, or -1 with the reason in `error`.
 int open_exclusive(std::string const& path, std::string& error);
 
 // Writes all of `size` bytes to `fd`; false with the reason in `error`.
@@ -18,9 +25,10 @@ inline bool write_all(int fd, std::string const& text, std::string& error) {
     return write_all(fd, text.data(), text.size(), error);
 }
 
-// Replaces `path` by a file holding `text`: written beside it under a name
-// of its own, then renamed over it, so a reader sees the old file or the new
-// one and never a mix, even with several writers.
+// Replaces `path` (or the file its link names) by a file holding `text`:
+// written and synced beside it under a name of its own, then renamed over
+// it, so a reader sees the old file or the new one and never a mix, even
+// with several writers. On failure nothing is left behind.
 bool replace_file(std::string const& path, std::string const& text, std::string& error);
 
 }  // namespace kovra_sim

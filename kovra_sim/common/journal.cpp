@@ -110,6 +110,18 @@ bool Journal::flush_locked(std::string& error) {
     return ok;
 }
 
+bool Journal::flush(std::string& error) {
+    std::lock_guard lock(mutex_);
+    return flush_reporting(error);
+}
+
+bool Journal::flush_reporting(std::string& error) {
+    bool const ok = flush_locked(error);
+    if (write_error_.empty()) return ok;
+    error = write_error_;
+    return false;
+}
+
 bool Journal::close_file(std::string& error) {
     {
         std::lock_guard lock(mutex_);
@@ -119,11 +131,7 @@ bool Journal::close_file(std::string& error) {
     if (writer_.joinable()) writer_.join();
     std::lock_guard lock(mutex_);
     stop_writer_ = false;
-    bool ok = flush_locked(error);
-    if (!write_error_.empty()) {
-        error = write_error_;
-        ok = false;
-    }
+    bool const ok = flush_reporting(error);
     write_error_.clear();
     for (auto& j : streaming) {
         Journal* self = this;

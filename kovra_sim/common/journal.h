@@ -30,6 +30,9 @@ public:
     void enable(int mode);
     // Streams lines to `path` from now on; false with the reason in `error`.
     bool open_file(std::string const& path, std::string& error);
+    // Writes out what is buffered, and says the first write that failed
+    // since the file was opened; false with the reason in `error`.
+    bool flush(std::string& error);
     // Flushes and closes the file; false with the reason in `error`.
     bool close_file(std::string& error);
 
@@ -45,6 +48,8 @@ public:
 private:
     void update_on();
     bool flush_locked(std::string& error);
+    // flush_locked(), failing with the first earlier write error if there was one.
+    bool flush_reporting(std::string& error);
     void write_behind();
 
     std::atomic<bool> on_{false};

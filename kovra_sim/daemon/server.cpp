@@ -21,14 +21,18 @@ std::string text_of(tcp::endpoint const& e) {
 
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
-    Connection(Server& server, tcp::socket socket, uint64_t number)
+    // An admitted connection is served; one beyond the connection limit is
+    // only told so in the welcome, then closed.
+    Connection(Server& server, tcp::socket socket, uint64_t number, bool admitted)
         : server_(server),
           strand_(asio::make_strand(socket.get_executor())),
           socket_(std::move(socket)),
           number_(number),
-          session_(server.station()),
+          admitted_(admitted),
+          session_(server.station(), uint32_t(server.limits().idle_timeout.count())),
           frames_(server.limits().max_frame),
-          started_(Clock::now()) {
+          started_(Clock::now()),
+          heard_(started_) {
         boost::system::error_code ec;
         peer_ = text_of(socket_.remote_endpoint(ec));
     }
@@ -52,6 +56,7 @@ public:
     bool subscribed() const { return subscribed_.load(std::memory_order_relaxed); }
     uint64_t calls() const { return calls_.load(std::memory_order_relaxed); }
     uint64_t number() const { return number_; }
+    bool admitted() const { return admitted_; }
     std::string const& peer() const { return peer_; }
 
     void close(std::string why) {
@@ -73,6 +78,9 @@ public:
                 overdue("a frame still unfinished after ", l.frame_timeout);
             } else if (self->write_active_ && now - self->write_started_ > l.write_timeout) {
                 overdue("replies unread for ", l.write_timeout);
+            } else if (l.idle_timeout.count() && self->greeted_ && self->in_flight() == 0 &&
+                       now - self->heard_ > l.idle_timeout) {
+                overdue("silent for ", l.idle_timeout);
             }
         });
     }
@@ -103,6 +111,7 @@ private:
             return;
         }
         frames_.received(n);
+        heard_ = Clock::now();
         serve_buffered();
     }
 
@@ -159,21 +168,27 @@ private:
     }
 
     bool handle(char const* data, size_t size) {
+        if (closing_) return true;  // refused or said goodbye: what follows is not served
         if (!decoded_.parse(data, size)) return malformed("malformed frame");
         if (!greeted_) {
             wire::Hello hello;
             if (!decoded_.hello(hello)) return malformed("no hello first");
             greeted_ = true;
-            if (!session_.greet(hello, out_)) {
+            if (!session_.greet(hello, admitted_, out_)) {
+                closing_ = true;
+                if (!admitted_) return true;  // said when it was accepted
                 log_line(
                     "connection #%llu (%s): refused: client protocol %u, table %016llx; ours %u, "
                     "%016llx",
                     static_cast<unsigned long long>(number_), peer_.c_str(), hello.version,
                     static_cast<unsigned long long>(hello.fingerprint), wire::kVersion,
                     static_cast<unsigned long long>(table_fingerprint()));
-                closing_ = true;
             }
             ++out_count_;
+            return true;
+        }
+        if (decoded_.ping()) {
+            wire::write_ping(out_);
             return true;
         }
         wire::Call call;
@@ -261,13 +276,14 @@ private:
         socket_.shutdown(tcp::socket::shutdown_both, ignored);
         socket_.close(ignored);
         subscribed_.store(false, std::memory_order_relaxed);
-        server_.forget(number_, peer_, calls());
+        server_.forget(*this);
     }
 
     Server& server_;
     asio::strand<asio::any_io_executor> strand_;
     tcp::socket socket_;
     uint64_t const number_;
+    bool const admitted_;
     std::string peer_;
     Session session_;
     wire::Decoded decoded_;
@@ -279,6 +295,7 @@ private:
     bool partial_ = false;
     Clock::time_point partial_since_;
     Clock::time_point const started_;
+    Clock::time_point heard_;  // when a read last brought bytes
 
     wire::FrameWriter out_;  // frames waiting for the socket
     msgpack::sbuffer writing_;
@@ -327,14 +344,20 @@ void Server::accept() {
             {
                 std::lock_guard lock(mutex_);
                 if (stopped_) return;
-                if (connections_.size() >= limits_.max_connections) {
-                    boost::system::error_code ignored;
+                bool const admitted = admitted_ < limits_.max_connections;
+                boost::system::error_code ignored;
+                if (!admitted) {
                     log_line("connection limit %zu reached: refusing %s", limits_.max_connections,
                              text_of(socket.remote_endpoint(ignored)).c_str());
-                    socket.close(ignored);
-                } else {
-                    made = std::make_shared<Connection>(*this, std::move(socket), ++accepted_);
+                }
+                // Refusals are told in a welcome, a bounded number at a time.
+                if (admitted || refusing_ < kRefusingAtOnce) {
+                    ++(admitted ? admitted_ : refusing_);
+                    made = std::make_shared<Connection>(*this, std::move(socket), ++accepted_,
+                                                        admitted);
                     connections_.emplace(accepted_, made);
+                } else {
+                    socket.close(ignored);
                 }
             }
             if (made) made->start();
@@ -380,11 +403,12 @@ nlohmann::json connection_figures(uint64_t number, std::string const& peer, uint
 
 }  // namespace
 
-void Server::forget(uint64_t number, std::string const& peer, uint64_t calls) {
+void Server::forget(Connection const& closed) {
     std::lock_guard lock(mutex_);
-    connections_.erase(number);
-    if (calls == 0) return;  // a peer that only knocked
-    closed_.push_back(connection_figures(number, peer, calls));
+    connections_.erase(closed.number());
+    --(closed.admitted() ? admitted_ : refusing_);
+    if (closed.calls() == 0) return;  // a peer that only knocked
+    closed_.push_back(connection_figures(closed.number(), closed.peer(), closed.calls()));
     if (closed_.size() > kClosedKept) closed_.pop_front();
 }
 

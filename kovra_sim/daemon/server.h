@@ -5,11 +5,13 @@
 // replies in batches. Everything one connection does runs on its own strand;
 // announcements reach a connection from other threads by posting to it.
 //
-// Limits bound what clients can take: connections at once, requests in
-// flight per connection (reading pauses until replies are written), the
-// frame size, the time a hello or an unfinished frame may take, and the
-// time a reply may wait for a client that does not read. Each logs a line
-// when it is hit; a bad connection is closed and no other one notices.
+// Limits bound what clients can take: connections at once (a client beyond
+// them is told so in the welcome), requests in flight per connection
+// (reading pauses until replies are written), the frame size, the time a
+// hello or an unfinished frame may take, the time a connection may stay
+// silent, and the time a reply may wait for a client that does not read.
+// Each logs a line when it is hit; a bad connection is closed and no other
+// one notices.
 #pragma once
 
 #include <boost/asio.hpp>
@@ -32,6 +34,9 @@ struct Limits {
     uint32_t max_frame = wire::kMaxFrame;
     std::chrono::milliseconds hello_timeout{10000};
     std::chrono::milliseconds frame_timeout{10000};
+    // A greeted connection with nothing in flight that sends nothing at all
+    // for this long is closed; 0 never. Clients send heartbeats well within it.
+    std::chrono::milliseconds idle_timeout{300'000};
     std::chrono::milliseconds write_timeout{30000};
 };
 
@@ -55,7 +60,7 @@ public:
     // Stops accepting and closes every connection.
     void stop();
     // A connection closed: its figures are kept among the last few closed.
-    void forget(uint64_t number, std::string const& peer, uint64_t calls);
+    void forget(Connection const& closed);
     // [{"connection", "peer", "calls", "open"}]: the open connections and the
     // last closed ones that made calls.
     nlohmann::json connections();
@@ -76,8 +81,11 @@ private:
     std::mutex mutex_;  // guards the members below
     bool stopped_ = false;
     uint64_t accepted_ = 0;
+    size_t admitted_ = 0;  // open connections within the limit
+    size_t refusing_ = 0;  // open connections beyond it, being told so
     std::map<uint64_t, std::weak_ptr<Connection>> connections_;
     static constexpr size_t kClosedKept = 256;
+    static constexpr size_t kRefusingAtOnce = 64;
     std::deque<nlohmann::json> closed_;
 };
 

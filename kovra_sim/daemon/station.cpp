@@ -61,13 +61,16 @@ bool Station::apply(Config const& config, std::string& error) {
     return Run::apply(config, error);
 }
 
-bool Session::greet(wire::Hello const& hello, wire::FrameWriter& out) {
+bool Session::greet(wire::Hello const& hello, bool admitted, wire::FrameWriter& out) {
     wire::Welcome welcome;
     welcome.fingerprint = table_fingerprint();
+    welcome.idle_ms = idle_ms_;
     welcome.status = station_.ledger.on_call(fn_kovra_core_ipc_initiator_init);
-    if (welcome.status == KOVRA_SIM_STATUS_OK &&
-        (hello.version != wire::kVersion || hello.fingerprint != welcome.fingerprint)) {
+    if (welcome.status != KOVRA_SIM_STATUS_OK) {
+    } else if (hello.version != wire::kVersion || hello.fingerprint != welcome.fingerprint) {
         welcome.status = KOVRA_SIM_STATUS_PROTOCOL;
+    } else if (!admitted) {
+        welcome.status = KOVRA_SIM_STATUS_NO_RESOURCES;
     }
     ipc_ = hello.ipc;
     log_ = hello.log;

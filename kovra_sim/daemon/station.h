@@ -26,6 +26,10 @@ public:
     bool finish(nlohmann::json const& connections, std::vector<std::string>& say) {
         return Run::finish("daemon", "", {{"connections", connections}}, say);
     }
+    // The same files as they stand, the daemon going on.
+    bool checkpoint(nlohmann::json const& connections, std::vector<std::string>& say) {
+        return Run::checkpoint("daemon", "", {{"connections", connections}}, say);
+    }
 
     uint32_t next_array() { return arrays_.fetch_add(1, std::memory_order_relaxed) + 1; }
 
@@ -35,10 +39,13 @@ private:
 
 class Session {
 public:
-    explicit Session(Station& station) : station_(station) {}
+    // `idle_ms` is what the welcome tells the client of the idle timeout.
+    Session(Station& station, uint32_t idle_ms) : station_(station), idle_ms_(idle_ms) {}
 
-    // Answers a hello: writes the welcome, and returns whether the client may go on.
-    bool greet(wire::Hello const& hello, wire::FrameWriter& out);
+    // Answers a hello: writes the welcome, and returns whether the client
+    // may go on. A client beyond the connection limit (not `admitted`) is
+    // told KOVRA_SIM_STATUS_NO_RESOURCES.
+    bool greet(wire::Hello const& hello, bool admitted, wire::FrameWriter& out);
     // Serves one call and writes its reply (unless its id is kNoWait), its
     // status in `status`. Returns false if the call's arguments do not fit
     // its function, which makes the frame malformed.
@@ -63,6 +70,7 @@ private:
     Initiator* find(uint32_t id, int service);
 
     Station& station_;
+    uint32_t const idle_ms_;
     uint32_t ipc_ = 0;
     uint32_t log_ = 0;
     bool done_ = false;

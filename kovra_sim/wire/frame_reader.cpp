@@ -7,11 +7,15 @@
 namespace kovra_sim::wire {
 namespace {
 
-constexpr size_t kReadChunk = 64 * 1024;
+// A connection's buffer starts small, so that thousands of idle ones cost
+// little; one that has grown for a large frame is let down again only
+// above kKeep, so frames of a few KiB in a row do not resize it each time.
+constexpr size_t kFirst = 4 * 1024;
+constexpr size_t kKeep = 64 * 1024;
 
 }  // namespace
 
-FrameReader::FrameReader(uint32_t max_frame) : max_frame_(max_frame), buffer_(kReadChunk) {}
+FrameReader::FrameReader(uint32_t max_frame) : max_frame_(max_frame), buffer_(kFirst) {}
 
 FrameReader::Next FrameReader::next(char const*& payload, uint32_t& length) {
     if (have_ - at_ < kPrefix) return Next::more;
@@ -32,8 +36,8 @@ void FrameReader::done() {
     size_t const needed = have_ >= kPrefix ? kPrefix + frame_length(buffer_.data()) : 0;
     if (needed > buffer_.size() && needed <= kPrefix + size_t(max_frame_)) {
         buffer_.resize(needed);
-    } else if (needed <= kReadChunk && buffer_.size() > kReadChunk) {
-        std::vector<char> smaller(kReadChunk);
+    } else if (needed <= kFirst && have_ <= kFirst && buffer_.size() > kKeep) {
+        std::vector<char> smaller(kFirst);
         std::memcpy(smaller.data(), buffer_.data(), have_);
         buffer_.swap(smaller);
     }

@@ -1,8 +1,8 @@
-// Cuts the bytes read from a connection into frames. The buffer holds one
-// read's worth of bytes and grows only as far as the length prefix of the
-// frame in progress says, never beyond the frame limit, so a huge or hostile
-// prefix is refused before anything is allocated for it; once the large
-// frame is gone the buffer shrinks back.
+// Cuts the bytes read from a connection into frames. The buffer starts at
+// 4 KiB and grows only as far as the length prefix of the frame in progress
+// says, never beyond the frame limit, so a huge or hostile prefix is refused
+// before anything is allocated for it; once a large frame is gone the
+// buffer shrinks back.
 #pragma once
 
 #include <cstddef>

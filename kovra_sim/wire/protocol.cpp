@@ -77,8 +77,14 @@ void write_hello(FrameWriter& w, Hello const& h) {
 
 void write_welcome(FrameWriter& w, Welcome const& h) {
     w.begin();
-    w.packer().pack_array(4).pack(uint8_t(FrameType::hello)).pack(h.version).pack(h.fingerprint);
-    w.packer().pack(h.status);
+    w.packer().pack_array(5).pack(uint8_t(FrameType::hello)).pack(h.version).pack(h.fingerprint);
+    w.packer().pack(h.status).pack(h.idle_ms);
+    w.end();
+}
+
+void write_ping(FrameWriter& w) {
+    w.begin();
+    w.packer().pack_array(1).pack(uint8_t(FrameType::ping));
     w.end();
 }
 
@@ -209,7 +215,7 @@ bool Decoded::parse(char const* data, size_t size) {
         root_ = msgpack::unpack(zone_, data, size, offset, referenced, reference, nullptr, kLimits);
         int64_t type = 0;
         if (offset != size || root_.type != msgpack::type::ARRAY || root_.via.array.size == 0 ||
-            !read_int(root_.via.array.ptr[0], 0, 3, type)) {
+            !read_int(root_.via.array.ptr[0], 0, int64_t(FrameType::ping), type)) {
             return false;
         }
         type_ = FrameType(type);
@@ -228,9 +234,12 @@ bool Decoded::hello(Hello& out) const {
 
 bool Decoded::welcome(Welcome& out) const {
     msgpack::object_array const& a = root_.via.array;
-    return type_ == FrameType::hello && a.size == 4 && read_as(a.ptr[1], out.version) &&
-           read_as(a.ptr[2], out.fingerprint) && read_as(a.ptr[3], out.status);
+    return type_ == FrameType::hello && a.size == 5 && read_as(a.ptr[1], out.version) &&
+           read_as(a.ptr[2], out.fingerprint) && read_as(a.ptr[3], out.status) &&
+           read_as(a.ptr[4], out.idle_ms);
 }
+
+bool Decoded::ping() const { return type_ == FrameType::ping && root_.via.array.size == 1; }
 
 bool Decoded::call(Call& out) const {
     msgpack::object_array const& a = root_.via.array;

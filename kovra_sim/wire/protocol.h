@@ -16,7 +16,7 @@
 
 namespace kovra_sim::wire {
 
-constexpr uint32_t kVersion = 1;
+constexpr uint32_t kVersion = 2;
 constexpr uint16_t kDefaultPort = 7570;
 // The largest frame either side accepts unless told otherwise.
 constexpr uint32_t kMaxFrame = 1u << 20;
@@ -24,7 +24,7 @@ constexpr uint32_t kMaxFrame = 1u << 20;
 // initiators with it after reconnecting).
 constexpr uint32_t kNoWait = 0;
 
-enum class FrameType : uint8_t { hello = 0, call = 1, reply = 2, event = 3 };
+enum class FrameType : uint8_t { hello = 0, call = 1, reply = 2, event = 3, ping = 4 };
 
 // Splits an address, "HOST", "HOST:PORT" or "[V6ADDRESS]:PORT", the port
 // kDefaultPort unless given; false for another form or a port beyond 65535.
@@ -61,11 +61,12 @@ struct Hello {
     uint32_t ipc = 0;  // the client's handle numbers, for the camera's journal
     uint32_t log = 0;
 };
-// Camera to client, its answer: [0, version, fingerprint, status].
+// Camera to client, its answer: [0, version, fingerprint, status, idle_ms].
 struct Welcome {
     uint32_t version = kVersion;
     uint64_t fingerprint = 0;
     int32_t status = 0;
+    uint32_t idle_ms = 0;  // the camera closes a connection silent this long; 0: never
 };
 
 // [1, id, function, handle, target or nil, [arguments]]. The arguments
@@ -97,6 +98,8 @@ struct Event {
 void write_hello(FrameWriter& w, Hello const& h);
 void write_welcome(FrameWriter& w, Welcome const& h);
 void write_event(FrameWriter& w, Event const& e);
+// [4]: a heartbeat from the client, and the camera's answer to it.
+void write_ping(FrameWriter& w);
 // A request's call frame, its arguments taken from `sent`.
 void write_request(FrameWriter& w, uint32_t id, int function, uint32_t handle,
                    std::string_view target, Sent const* sent);
@@ -121,6 +124,7 @@ public:
     bool call(Call& out) const;
     bool reply(Reply& out) const;
     bool event(Event& out) const;
+    bool ping() const;
 
 private:
     msgpack::zone zone_;

@@ -22,7 +22,7 @@ TEST_F(Directives, AWellFormedListSaysWhatToApply) {
     ASSERT_TRUE(
         parse(" fail=kovra_core_init ;; fail=kovra_api_led_set_state_send@3:-33;"
               "set=log.settings[KOVRA_IPC]=a\\,b,c,d\\|e; restart=log:log*2/10;"
-              "latency=250; timeout=900; journal=/tmp/j; state=/tmp/s"))
+              "latency=250; timeout=900; give_up=0; journal=/tmp/j; state=/tmp/s"))
         << error;
     ASSERT_EQ(config.faults.size(), 2u);
     EXPECT_EQ(config.faults[0].function, fn_kovra_core_init);
@@ -39,6 +39,7 @@ TEST_F(Directives, AWellFormedListSaysWhatToApply) {
     EXPECT_EQ(config.restarts[0].count * 100 + config.restarts[0].every, 210u);
     EXPECT_EQ(config.latency_us.value_or(0), 250u);
     EXPECT_EQ(config.timeout_ms.value_or(0), 900u);
+    EXPECT_EQ(config.give_up_s.value_or(9), 0u) << "0: calls fail at once while the camera is away";
     EXPECT_EQ(config.journal_path.value_or(""), "/tmp/j");
     EXPECT_EQ(config.state_path.value_or(""), "/tmp/s");
     // What the camera stores reads back through the same text form.
@@ -69,6 +70,8 @@ TEST_F(Directives, AMalformedListIsRefusedWithItsReason) {
         {"restart=lamp*1/1", "\"restart=lamp*1/1\": unknown service \"lamp\""},
         {"latency=10000001", "\"latency=10000001\": latency must be 0 to 10000000"},
         {"timeout=0", "\"timeout=0\": timeout must be 1 to 3600000"},
+        {"give_up=86401", "\"give_up=86401\": give_up must be 0 to 86400"},
+        {"give_up=-1", "\"give_up=-1\": give_up must be 0 to 86400"},
         {"journal=/tmp/x;stats=/tmp/x",
          "journal, state and stats must name different files, not \"/tmp/x\" twice"},
         {"drift=yes", "\"drift=yes\": drift takes 1"},

@@ -5,7 +5,7 @@
 // flat.
 #include "Daemon.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <kovra/kovra_api.h>
 #include <kovra_sim/control.h>
 #include <sys/socket.h>
@@ -14,6 +14,8 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "protocol.h"
@@ -69,10 +71,37 @@ std::string frame(std::string const& payload) {
     return std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + payload;
 }
 
-std::string hello(uint64_t fingerprint = kovra_sim::table_fingerprint()) {
+std::string hello(uint64_t fingerprint = kovra_sim::table_fingerprint(),
+                  uint32_t version = kovra_sim::wire::kVersion) {
     kovra_sim::wire::FrameWriter w;
-    kovra_sim::wire::write_hello(w, {kovra_sim::wire::kVersion, fingerprint, 1, 1});
+    kovra_sim::wire::write_hello(w, {version, fingerprint, 1, 1});
     return std::string(w.buffer().data(), w.buffer().size());
+}
+
+// A LED read of `payload` bytes after the length prefix (at least 18),
+// its target padded to fit.
+std::string request_of_size(size_t payload) {
+    kovra_sim::Sent sent[kovra_sim::kMaxArgs]{};
+    kovra_sim::wire::FrameWriter w;
+    for (std::string target;; target += 'x') {
+        w.clear();
+        kovra_sim::wire::write_request(w, 1, kovra_sim::fn_kovra_api_led_get_state_send, 1, target,
+                                       sent);
+        if (w.buffer().size() >= payload + 4) break;
+    }
+    EXPECT_EQ(w.buffer().size(), payload + 4);
+    return std::string(w.buffer().data(), w.buffer().size());
+}
+
+// The next frame's payload, or "" if none comes within 5 s.
+std::string next_frame(int fd) {
+    timeval tv{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char header[4];
+    if (recv(fd, header, 4, MSG_WAITALL) != 4) return {};
+    std::string body(kovra_sim::wire::frame_length(header), '\0');
+    if (recv(fd, body.data(), body.size(), MSG_WAITALL) != ssize_t(body.size())) return {};
+    return body;
 }
 
 void send_all(int fd, std::string const& bytes) {
@@ -111,7 +140,8 @@ TEST(DaemonTest, HostilePeersNeitherStopNorSlowAWellBehavedClient) {
         send_all(fd, bad);
         EXPECT_TRUE(closed_by_daemon(fd));
     }
-    // A sender that trickles its hello is dropped when its frame runs late.
+    // A sender that trickles its hello is dropped when its frame runs late,
+    // and so is one that leaves a frame unfinished after its hello.
     int const slow = connect_loopback(daemon.port());
     std::string const trickle = hello();
     std::thread trickler([&] {
@@ -123,6 +153,9 @@ TEST(DaemonTest, HostilePeersNeitherStopNorSlowAWellBehavedClient) {
     EXPECT_TRUE(until_closed(slow, 5s).empty());
     trickler.join();
     close(slow);
+    int const unfinished = connect_loopback(daemon.port());
+    send_all(unfinished, hello() + request_of_size(40).substr(0, 30));
+    EXPECT_TRUE(closed_by_daemon(unfinished));
 
     // A thousand connections opened and dropped, some with a reset; then two
     // hundred at once, each greeted. Twice: the second time costs no memory.
@@ -163,21 +196,38 @@ TEST(DaemonTest, HostilePeersNeitherStopNorSlowAWellBehavedClient) {
     std::string const log = daemon.log();
     EXPECT_EQ(daemon.stop(SIGTERM), 0) << "a clean stop, and under the sanitizers no leak";
     for (char const* line : {"malformed frame", "frame of 4294967295 bytes, limit 1048576",
-                             "no hello within 1000 ms"}) {
+                             "no hello within 1000 ms", "a frame still unfinished after 1000 ms"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line << " not in:\n" << log;
     }
 }
 
-TEST(DaemonTest, LimitsAreHeldAndSaidOnce) {
-    Daemon daemon({"--max-connections", "2", "--max-in-flight", "4"});
+// Clients beyond the limit are told so and get -10; a connection that
+// stays silent past the idle timeout is closed, which lets the next one in.
+TEST(DaemonTest, IdleConnectionsMakeRoomWithinTheLimit) {
+    Daemon daemon({"--max-connections", "2", "--idle-timeout", "1"});
     int const a = connect_loopback(daemon.port()), b = connect_loopback(daemon.port());
     send_all(a, hello());
     send_all(b, hello());
-    int const third = connect_loopback(daemon.port());
-    EXPECT_TRUE(closed_by_daemon(third));
+    kovra_sim_reset();
+    void *log = nullptr, *ipc = nullptr;
+    ASSERT_EQ(kovra_core_logging_init("daemon_test", &log), 0);
+    EXPECT_EQ(kovra_core_ipc_initiator_init(log, daemon.url().c_str(), &ipc),
+              KOVRA_SIM_STATUS_NO_RESOURCES);
     EXPECT_NE(daemon.log().find("connection limit 2 reached"), std::string::npos) << daemon.log();
+    EXPECT_TRUE(closed_by_daemon(a));
+    EXPECT_TRUE(closed_by_daemon(b));
+    EXPECT_EQ(kovra_core_ipc_initiator_init(log, daemon.url().c_str(), &ipc), 0);
+    EXPECT_NE(daemon.log().find("closed: silent for 1000 ms"), std::string::npos) << daemon.log();
+    kovra_core_ipc_deinit(ipc);
+    kovra_core_logging_deinit(log);
+    kovra_sim_reset();
+}
 
-    // A client that sends without reading: the daemon stops reading it.
+// A client that sends without reading: the daemon stops reading it.
+TEST(DaemonTest, AClientThatDoesNotReadIsNotRead) {
+    Daemon daemon({"--max-in-flight", "4"});
+    int const a = connect_loopback(daemon.port());
+    send_all(a, hello());
     std::string flood;
     kovra_sim::wire::FrameWriter w;
     kovra_sim::Sent sent[kovra_sim::kMaxArgs]{};
@@ -196,22 +246,157 @@ TEST(DaemonTest, LimitsAreHeldAndSaidOnce) {
     EXPECT_NE(daemon.log().find("4 requests in flight, reading paused"), std::string::npos)
         << daemon.log();
     close(a);
-    close(b);
 }
 
-TEST(DaemonTest, RefusesAClientBuiltFromAnotherTable) {
-    Daemon daemon;
+// A frame of exactly --max-frame bytes is served; one byte more closes.
+TEST(DaemonTest, TheFrameLimitHoldsToTheByte) {
+    Daemon daemon({"--max-frame", "64"});
     int const fd = connect_loopback(daemon.port());
-    send_all(fd, hello(kovra_sim::table_fingerprint() + 1));
-    std::string const got = until_closed(fd);
-    close(fd);
+    send_all(fd, hello() + request_of_size(64));
+    ASSERT_NE(next_frame(fd), "") << "no welcome";
     kovra_sim::wire::Decoded d;
-    kovra_sim::wire::Welcome welcome;
-    ASSERT_GT(got.size(), 4u);
-    ASSERT_TRUE(d.parse(got.data() + 4, got.size() - 4) && d.welcome(welcome));
-    EXPECT_EQ(welcome.status, KOVRA_SIM_STATUS_PROTOCOL);
-    EXPECT_EQ(welcome.fingerprint, kovra_sim::table_fingerprint());
-    EXPECT_NE(daemon.log().find("refused: client protocol 1"), std::string::npos) << daemon.log();
+    kovra_sim::wire::Reply reply;
+    std::string const got = next_frame(fd);
+    EXPECT_TRUE(d.parse(got.data(), got.size()) && d.reply(reply))
+        << "no reply to a frame at the limit";
+    send_all(fd, request_of_size(65));
+    EXPECT_TRUE(closed_by_daemon(fd));
+    EXPECT_NE(daemon.log().find("frame of 65 bytes, limit 64"), std::string::npos) << daemon.log();
+}
+
+// Another function table or another protocol version: refused at the
+// hello, with the daemon's own in the welcome.
+TEST(DaemonTest, RefusesAClientBuiltDifferently) {
+    Daemon daemon;
+    uint64_t const ours = kovra_sim::table_fingerprint();
+    uint32_t const version = kovra_sim::wire::kVersion;
+    struct {
+        uint64_t fingerprint;
+        uint32_t version;
+    } const clients[] = {{ours + 1, version}, {ours, version - 1}, {ours, version + 1}};
+    for (auto const& c : clients) {
+        int const fd = connect_loopback(daemon.port());
+        send_all(fd, hello(c.fingerprint, c.version));
+        std::string const got = until_closed(fd);
+        close(fd);
+        kovra_sim::wire::Decoded d;
+        kovra_sim::wire::Welcome welcome;
+        ASSERT_GT(got.size(), 4u);
+        ASSERT_TRUE(d.parse(got.data() + 4, got.size() - 4) && d.welcome(welcome));
+        EXPECT_EQ(welcome.status, KOVRA_SIM_STATUS_PROTOCOL) << c.version;
+        EXPECT_EQ(welcome.fingerprint, ours);
+        EXPECT_EQ(welcome.version, version);
+        char line[128];
+        std::snprintf(line, sizeof line, "refused: client protocol %u, table %016llx", c.version,
+                      static_cast<unsigned long long>(c.fingerprint));
+        EXPECT_NE(daemon.log().find(line), std::string::npos) << line << "\n" << daemon.log();
+    }
+}
+
+// kovra-camd started from the shell with `args`, on any free loopback port
+// and with a port file in `dir` unless they name their own, under the
+// limits that the shell commands `limits` set (its log goes through a pipe,
+// which no file size limit binds).
+Outcome camd(std::string const& args, std::string const& dir, std::string const& limits = "") {
+    std::string command = "exec timeout 60 " KOVRA_SIM_EMULATOR " " KOVRA_CAMD;
+    if (args.find("--listen") == std::string::npos) command += " --listen 127.0.0.1:0";
+    if (args.find("--port-file") == std::string::npos) command += " --port-file " + dir + "/port";
+    command += " " + args;
+    if (!limits.empty())
+        command = "bash -c 'set -o pipefail; (" + limits + command + ") 2>&1 | cat >&2'";
+    return runShell(command, dir);
+}
+
+// A number out of its range, or a file that cannot be written, stops the
+// daemon before it listens: exit 2, a line that says why, no port file.
+TEST(DaemonTest, OptionsOutOfRangeStopItBeforeItListens) {
+    std::string const dir = makeTempDir("camd_options");
+    auto range = [](std::string const& option, long low, long high) {
+        return "kovra-camd: " + option + ": expected a whole number from " + std::to_string(low) +
+               " to " + std::to_string(high);
+    };
+    struct {
+        std::string args, error;
+    } const cases[] = {
+        {"--threads -1", range("--threads -1", 1, 256)},
+        {"--threads 257", range("--threads 257", 1, 256)},
+        {"--max-connections 0", range("--max-connections 0", 1, 65536)},
+        {"--max-in-flight 65537", range("--max-in-flight 65537", 1, 65536)},
+        {"--max-frame 63", range("--max-frame 63", 64, 67108864)},
+        {"--frame-timeout 0", range("--frame-timeout 0", 1, 3600000)},
+        {"--frame-timeout -5", range("--frame-timeout -5", 1, 3600000)},
+        {"--idle-timeout 86401", range("--idle-timeout 86401", 0, 86400)},
+        {"--idle-timeout 1x", range("--idle-timeout 1x", 0, 86400)},
+        {"--port-file /dev/null", "kovra-camd: --port-file /dev/null: not a regular file"},
+        {"--stats " + dir, "kovra-camd: --stats " + dir + ": not a regular file"},
+        {"--sim state=/dev/null", "kovra-camd: --sim: state /dev/null: not a regular file"},
+    };
+    for (auto const& c : cases) {
+        Outcome const r = camd(c.args, dir);
+        EXPECT_EQ(r.exit_code, 2) << c.args;
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), c.error);
+        EXPECT_FALSE(std::filesystem::exists(dir + "/port")) << c.args;
+    }
+    // At its limit an option is taken: 256 threads start, then the address fails.
+    Outcome const r = camd("--threads 256 --listen 192.0.2.1:0", dir);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_THAT(r.err, testing::HasSubstr("kovra-camd: cannot listen on 192.0.2.1:0: "));
+    std::filesystem::remove_all(dir);
+}
+
+// Threads that cannot start, or a port file that cannot be written, end
+// the daemon with exit 1 before it says it listens.
+TEST(DaemonTest, WhatCannotStartEndsItBeforeItSaysItListens) {
+    std::string const dir = makeTempDir("camd_start");
+    Outcome r = camd("", dir, "ulimit -f 0; ");
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "kovra-camd: cannot write the port to " + dir + "/port: File too large\n");
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // they need the address space
+    if (!*KOVRA_SIM_EMULATOR) {  // the limit would bind the emulator too
+        r = camd("--threads 256", dir, "ulimit -v 300000; ");
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_THAT(r.err, testing::StartsWith("kovra-camd: cannot start thread "));
+        EXPECT_THAT(r.err, testing::Not(testing::HasSubstr("listening")));
+    }
+#endif
+    EXPECT_FALSE(std::filesystem::exists(dir + "/port"));
+    std::filesystem::remove_all(dir);
+}
+
+// The calls of the LED's reads that a state file counts.
+long led_reads(std::string const& state) {
+    std::string const key = "\ncalls kovra_api_led_get_state_send ";
+    size_t const at = state.find(key);
+    return at == std::string::npos ? -1 : std::atol(state.c_str() + at + key.size());
+}
+
+// SIGHUP writes the files as they stand and the daemon serves on; a signal
+// that stops it writes them as SIGTERM would.
+TEST(DaemonTest, SighupWritesTheFilesAndTheDaemonGoesOn) {
+    std::string const dir = makeTempDir("camd_files");
+    Daemon daemon({"--stats", dir + "/stats", "--sim",
+                   "state=" + dir + "/state;journal=" + dir + "/journal"});
+    long checkpointed = -1;
+    {
+        GoodClient client(daemon.url());
+        client.progress(100);
+        daemon.signal(SIGHUP);
+        for (int i = 0; i < 1000 && !std::filesystem::exists(dir + "/stats"); ++i)
+            std::this_thread::sleep_for(10ms);
+        checkpointed = led_reads(readFile(dir + "/state"));
+        EXPECT_GT(checkpointed, 0);
+        EXPECT_THAT(readFile(dir + "/journal"),
+                    testing::HasSubstr("kovra_api_led_get_state_send(#3, \"led\", &"));
+        auto const stats = nlohmann::json::parse(readFile(dir + "/stats"), nullptr, false);
+        EXPECT_GT(stats.value("calls", 0), 0) << readFile(dir + "/stats");
+        uint64_t const before = client.ok;
+        client.progress(100);
+        EXPECT_GE(client.ok - before, 100u) << "the daemon stopped serving";
+    }
+    EXPECT_EQ(daemon.stop(SIGQUIT), 0);
+    EXPECT_GT(led_reads(readFile(dir + "/state")), checkpointed);
+    EXPECT_THAT(daemon.log(), testing::HasSubstr("checkpoint on signal 1: files written"));
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 // a torn file.
 #include <gmock/gmock.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -20,11 +19,6 @@ namespace {
 
 using testing::HasSubstr;
 
-struct Outcome {
-    int exit_code;
-    std::string out, err;
-};
-
 class ChildFiles : public testing::Test {
 protected:
     void SetUp() override {
@@ -33,14 +27,13 @@ protected:
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
-    // Runs `program` with KOVRA_SIM set, bounded to 30 s.
+    // Runs `program` with KOVRA_SIM set, bounded to 30 s, after the shell
+    // commands in `before` (limits, say).
     Outcome run(std::string const& program, std::string const& kovra_sim,
-                std::string const& tag = "") {
-        std::string const out = dir_ + "/out" + tag, err = dir_ + "/err" + tag;
-        std::string const cmd = "KOVRA_SIM='" + kovra_sim + "' timeout 30 " + KOVRA_SIM_EMULATOR +
-                                " " + program + " >" + out + " 2>" + err;
-        int const status = std::system(cmd.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+                std::string const& tag = "", std::string const& before = "") {
+        return runShell(before + "KOVRA_SIM='" + kovra_sim + "' exec timeout 30 " +
+                            KOVRA_SIM_EMULATOR + " " + program,
+                        dir_, tag);
     }
     std::string path(char const* name) const { return dir_ + "/" + name; }
 
@@ -57,13 +50,16 @@ std::string const kChildJournal =
     "kovra_api_led_get_state_send(#3, \"led\", &?) = -77\n"
     "kovra_api_led_get_state_send(#3, \"led\", &9) = 0\n";
 
+// The state file is named through a link: the file it names is replaced,
+// and the link stays.
 TEST_F(ChildFiles, DirectivesApplyAndTheFilesHoldTheWholeRun) {
     std::ofstream(path("state")) << "an older state\n";
+    std::filesystem::create_symlink("state", path("link"));
     Outcome const r = run(KOVRA_SIM_ENV_CHILD,
                           "fail=kovra_api_led_get_state_send@2:-77; set=led.state=9;"
                           "set=device_information.friendly_name=two\\nlines\\, one value;"
                           "journal=" +
-                              path("journal") + ";state=" + path("state"));
+                              path("journal") + ";state=" + path("link"));
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out,
               "init=0 logging_init=0\nget_state=0 value=9\nget_state=-77 value=0\nget_state=0 "
@@ -81,8 +77,26 @@ TEST_F(ChildFiles, DirectivesApplyAndTheFilesHoldTheWholeRun) {
         HasSubstr(
             "\ncalls kovra_api_led_get_state_send 3\ncalls kovra_api_led_initiator_deinit 1\n"));
     EXPECT_THAT(state, testing::EndsWith("\noutstanding_arrays 0\n"));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 4)
+    EXPECT_TRUE(std::filesystem::is_symlink(path("link")));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 5)
         << "a temporary file was left";
+}
+
+// A file that cannot be written at the end (here: past the file size
+// limit) is said on stderr with its reason, and leaves nothing behind.
+TEST_F(ChildFiles, AFailedWriteIsSaidAndLeavesNothingBehind) {
+    for (char const* directive : {"state=", "stats="}) {
+        std::string const file = path("figures");
+        Outcome const r =
+            run(KOVRA_SIM_ENV_CHILD, directive + file, directive, "ulimit -f 1; trap '' XFSZ; ");
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(r.err, "kovra-sim: cannot write " + file + ": File too large\n");
+        EXPECT_FALSE(std::filesystem::exists(file)) << directive;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 2)
+            << directive << ": only out and err, no temporary file";
+        std::filesystem::remove(path("out") + directive);
+        std::filesystem::remove(path("err") + directive);
+    }
 }
 
 TEST_F(ChildFiles, AnAbortedProgramLeavesItsJournal) {
@@ -93,19 +107,30 @@ TEST_F(ChildFiles, AnAbortedProgramLeavesItsJournal) {
     EXPECT_EQ(readFile(path("journal")), kChildJournal);
 }
 
+// Only a regular file, a link to one or a new name will do: a FIFO, a
+// device or a folder is refused before the run, and left as it was.
 TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
     ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+    std::filesystem::create_symlink("nothing", path("dangling"));
     std::string const same = path("same");
     struct Case {
         std::string directives, error;
     } const cases[] = {
         {"journal=" + path("fifo"),
          "kovra-sim: KOVRA_SIM: journal " + path("fifo") + ": not a regular file\n"},
+        {"state=" + path("fifo"),
+         "kovra-sim: KOVRA_SIM: state " + path("fifo") + ": not a regular file\n"},
+        {"stats=" + dir_, "kovra-sim: KOVRA_SIM: stats " + dir_ + ": not a regular file\n"},
+        {"stats=/dev/null", "kovra-sim: KOVRA_SIM: stats /dev/null: not a regular file\n"},
+        {"state=" + path("dangling"), "kovra-sim: KOVRA_SIM: state " + path("dangling") +
+                                          ": a symbolic link to nothing (No such file or "
+                                          "directory)\n"},
         {"journal=" + same + ";state=" + same,
          "kovra-sim: KOVRA_SIM: journal, state and stats must name different files, not \"" + same +
              "\" twice\n"},
-        {"journal=" + dir_ + "/no/such/dir/j",
-         "kovra-sim: KOVRA_SIM: journal " + dir_ + "/no/such/dir/j: No such file or directory\n"},
+        {"journal=" + dir_ + "/no/such/dir/j", "kovra-sim: KOVRA_SIM: journal " + dir_ +
+                                                   "/no/such/dir/j: no folder " + dir_ +
+                                                   "/no/such/dir\n"},
         {"latency=fast", "kovra-sim: KOVRA_SIM: \"latency=fast\": latency must be 0 to 10000000\n"},
     };
     for (Case const& c : cases) {
@@ -114,6 +139,9 @@ TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
         EXPECT_EQ(r.out, "init=-6 logging_init=-6\n") << c.directives;
         EXPECT_EQ(r.err, c.error);
     }
+    struct stat st {};
+    EXPECT_TRUE(stat(path("fifo").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(stat("/dev/null", &st) == 0 && S_ISCHR(st.st_mode));
 }
 
 // A second process naming a journal in use gets an error, and the first

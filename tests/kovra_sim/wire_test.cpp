@@ -27,6 +27,18 @@ TEST(Wire, FramesReadBackAsWritten) {
     Call wrong;
     EXPECT_FALSE(d.call(wrong));
 
+    w.clear();
+    write_welcome(w, {kVersion, 7, -10, 300000});
+    p = payload_of(w);
+    Welcome welcome;
+    ASSERT_TRUE(d.parse(p.data(), p.size()) && d.welcome(welcome));
+    EXPECT_EQ(welcome.status, -10);
+    EXPECT_EQ(welcome.idle_ms, 300000u);
+    w.clear();
+    write_ping(w);
+    p = payload_of(w);
+    EXPECT_TRUE(d.parse(p.data(), p.size()) && d.ping());
+
     Sent sent[kMaxArgs]{};
     sent[0].number = 1, sent[1].number = -5, sent[2].real = 0.5;  // IN(i32), SET(i32), IN(f64) ...
     w.clear();
@@ -79,6 +91,9 @@ TEST(Wire, MalformedPayloadsAreRefused) {
         {"not an array", [](auto& p) { p.pack(1); }},
         {"unknown type", [](auto& p) { p.pack_array(1).pack(9); }},
         {"hello too short", [](auto& p) { p.pack_array(3).pack(0).pack(1).pack(2); }},
+        {"welcome without its idle time",
+         [](auto& p) { p.pack_array(4).pack(0).pack(kVersion).pack(1).pack(0); }},
+        {"ping with a payload", [](auto& p) { p.pack_array(2).pack(4).pack(0); }},
         {"call with a negative id",
          [](auto& p) {
              p.pack_array(6).pack(1).pack(-1).pack(0).pack(0).pack_nil().pack_array(0);
@@ -110,8 +125,9 @@ TEST(Wire, MalformedPayloadsAreRefused) {
         Call call;
         Reply r;
         Event e;
-        bool const read = d.parse(b.data(), b.size()) &&
-                          (d.hello(h) || d.welcome(wl) || d.call(call) || d.reply(r) || d.event(e));
+        bool const read =
+            d.parse(b.data(), b.size()) &&
+            (d.hello(h) || d.welcome(wl) || d.call(call) || d.reply(r) || d.event(e) || d.ping());
         EXPECT_FALSE(read) << c.name;
     }
     // Bytes after the array, or a truncated one.
@@ -168,20 +184,33 @@ TEST(FrameReaderTest, CutsAStreamIntoFramesWithoutTrustingLengths) {
         }
         EXPECT_EQ(services, (std::vector<int>{0, 1, 2, 3, 4})) << "pieces of " << piece;
         EXPECT_FALSE(frames.partial());
-        EXPECT_EQ(frames.room(), size_t(64 * 1024)) << "the buffer shrinks back";
+        EXPECT_EQ(frames.room(), size_t(4096)) << "the buffer shrinks back";
     }
-    for (uint32_t length : {0u, kMaxFrame + 1, 0xffffffffu}) {
+    // A frame of exactly the limit is awaited; one byte more, or none, is refused.
+    // It grows to hold exactly the one, and not at all for the others.
+    struct {
+        uint32_t length;
+        FrameReader::Next next;
+        size_t room;
+    } const lengths[] = {{kMaxFrame, FrameReader::Next::more, kMaxFrame},
+                         {kMaxFrame + 1, FrameReader::Next::too_large, 4092},
+                         {0, FrameReader::Next::too_large, 4092},
+                         {0xffffffffu, FrameReader::Next::too_large, 4092}};
+    for (auto const& c : lengths) {
         FrameReader frames(kMaxFrame);
-        unsigned char const prefix[] = {uint8_t(length >> 24), uint8_t(length >> 16),
-                                        uint8_t(length >> 8), uint8_t(length)};
+        EXPECT_EQ(frames.room(), size_t(4096)) << "a connection starts small";
+        unsigned char const prefix[] = {uint8_t(c.length >> 24), uint8_t(c.length >> 16),
+                                        uint8_t(c.length >> 8), uint8_t(c.length)};
         std::memcpy(frames.space(), prefix, 4);
         frames.received(4);
         frames.done();
         char const* payload;
-        uint32_t found;
-        EXPECT_EQ(frames.next(payload, found), FrameReader::Next::too_large);
-        EXPECT_EQ(found, length);
-        EXPECT_LE(frames.room(), size_t(64 * 1024));
+        uint32_t found = 0;
+        EXPECT_EQ(frames.next(payload, found), c.next) << c.length;
+        if (c.next == FrameReader::Next::too_large) {
+            EXPECT_EQ(found, c.length);
+        }
+        EXPECT_EQ(frames.room(), c.room) << c.length;
     }
 }
 

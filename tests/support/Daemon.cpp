@@ -18,14 +18,14 @@
 
 extern char** environ;
 
-namespace {}  // namespace
-
-Daemon::Daemon(std::vector<std::string> const& options, std::string const& env, int port) {
+Daemon::Daemon(std::vector<std::string> const& options, std::string const& env, int port,
+               std::string const& host)
+    : host_(host.find(':') == std::string::npos ? host : "[" + host + "]") {
     dir_ = makeTempDir("kovra-camd-test");
     std::vector<std::string> argv;
     std::istringstream emulator(KOVRA_SIM_EMULATOR);
     for (std::string word; emulator >> word;) argv.push_back(word);
-    argv.insert(argv.end(), {KOVRA_CAMD, "--listen", "127.0.0.1:" + std::to_string(port),
+    argv.insert(argv.end(), {KOVRA_CAMD, "--listen", host_ + ":" + std::to_string(port),
                              "--port-file", dir_ + "/port"});
     argv.insert(argv.end(), options.begin(), options.end());
     std::vector<char*> args;
@@ -94,6 +94,10 @@ int Daemon::stop(int signal, int seconds) {
     waitpid(pid_, &status, 0);
     pid_ = -1;
     return -1;
+}
+
+void Daemon::signal(int signal) const {
+    if (pid_ > 0) ::kill(pid_, signal);
 }
 
 int connect_loopback(int port) {

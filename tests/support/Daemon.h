@@ -13,15 +13,16 @@
 class Daemon {
 public:
     // Starts the daemon with `options` besides its --listen and --port-file,
-    // on `port` (0: any free one), with KOVRA_SIM set to `env` if not empty.
+    // on `host` and `port` (0: any free one), with KOVRA_SIM set to `env` if
+    // not empty.
     explicit Daemon(std::vector<std::string> const& options = {}, std::string const& env = "",
-                    int port = 0);
+                    int port = 0, std::string const& host = "127.0.0.1");
     Daemon(Daemon const&) = delete;
     Daemon& operator=(Daemon const&) = delete;
     ~Daemon();
 
     int port() const { return port_; }
-    std::string url() const { return loopbackUrl(port_); }
+    std::string url() const { return "tcp://" + host_ + ":" + std::to_string(port_); }
     // What it wrote to stderr so far.
     std::string log() const;
     // Its resident memory in KiB.
@@ -30,10 +31,13 @@ public:
     // Sends `signal` and waits at most `seconds` for it to end; its exit
     // status, or -1 if it did not exit normally in time.
     int stop(int signal, int seconds = 10);
+    // Sends `signal` and goes on.
+    void signal(int signal) const;
 
 private:
     pid_t pid_ = -1;
     int port_ = 0;
+    std::string host_;
     std::string dir_;
 };
 

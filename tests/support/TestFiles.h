@@ -2,6 +2,7 @@
 #define IPC_SOAK_TESTS_SUPPORT_TEST_FILES_H
 
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
@@ -43,5 +44,20 @@ std::string captureStdout(Write&& write) {
 }
 
 inline std::string loopbackUrl(int port) { return "tcp://127.0.0.1:" + std::to_string(port); }
+
+// How a command run by the shell ended: its exit status (-1 if a signal
+// ended it), standard output and standard error.
+struct Outcome {
+    int exit_code;
+    std::string out, err;
+};
+
+// Runs `command` with /bin/sh, its output into files `tag` names in `dir`.
+inline Outcome runShell(std::string const& command, std::string const& dir,
+                        std::string const& tag = "") {
+    std::string const out = dir + "/out" + tag, err = dir + "/err" + tag;
+    int const status = std::system(("(" + command + ") >" + out + " 2>" + err).c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+}
 
 #endif

@@ -1,0 +1,120 @@
+#include "daemon.h"
+
+#include <boost/asio.hpp>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "files.h"
+#include "log.h"
+#include "server.h"
+
+namespace kovra_sim {
+namespace {
+
+namespace asio = boost::asio;
+using WorkGuard = asio::executor_work_guard<asio::io_context::executor_type>;
+
+void say_all(std::vector<std::string> const& lines) {
+    for (std::string const& line : lines) log_line("%s", line.c_str());
+}
+
+// The statistics so far, as a table in the log.
+void print_table(Station& station) {
+    if (!station.stats.on()) {
+        log_line("no statistics: start kovra-camd with --stats FILE");
+        return;
+    }
+    std::string const table = stats_table(station.stats.report());
+    for (size_t at = 0, end; (end = table.find('\n', at)) != std::string::npos; at = end + 1)
+        log_line("%s", table.substr(at, end - at).c_str());
+}
+
+}  // namespace
+
+int Daemon::run() {
+    // One io_context a thread: a connection's work stays on one thread, and
+    // an idle thread sleeps in its own poll instead of taking work over.
+    // All of them start before the daemon says it listens.
+    std::vector<std::unique_ptr<asio::io_context>> contexts;
+    std::vector<asio::io_context*> workers;
+    for (unsigned i = 0; i < options_.threads; ++i) {
+        contexts.push_back(std::make_unique<asio::io_context>(1));
+        workers.push_back(contexts.back().get());
+    }
+    asio::io_context& io = *contexts.front();
+    std::vector<WorkGuard> keep;
+    std::vector<std::thread> pool;
+    auto end_pool = [&] {
+        keep.clear();
+        for (auto& t : pool) t.join();
+    };
+    try {
+        for (unsigned i = 1; i < options_.threads; ++i) {
+            keep.push_back(asio::make_work_guard(*contexts[i]));
+            pool.emplace_back([&contexts, i] { contexts[i]->run(); });
+        }
+    } catch (std::system_error const& e) {
+        log_line("cannot start thread %zu of %u: %s", pool.size() + 1, options_.threads, e.what());
+        end_pool();
+        return 1;
+    }
+
+    std::unique_ptr<Server> server;
+    try {
+        server = std::make_unique<Server>(io, workers, station_, options_.listen, options_.limits);
+    } catch (boost::system::system_error const& e) {
+        log_line("cannot listen on %s: %s", options_.listen_text.c_str(),
+                 e.code().message().c_str());
+        end_pool();
+        return 1;
+    }
+    std::string error;
+    if (!options_.port_file.empty() &&
+        !replace_file(options_.port_file, std::to_string(server->local_endpoint().port()) + "\n",
+                      error)) {
+        log_line("cannot write the port to %s: %s", options_.port_file.c_str(), error.c_str());
+        server.reset();
+        end_pool();
+        return 1;
+    }
+    log_line("listening on %s", server->address().c_str());
+    server->start();
+
+    asio::signal_set signals(io);
+    for (int s : {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGUSR1}) signals.add(s);
+    std::function<void()> await = [&] {
+        signals.async_wait([&](boost::system::error_code ec, int signal) {
+            if (ec) return;
+            if (signal == SIGUSR1) {
+                print_table(station_);
+            } else if (signal == SIGHUP) {
+                std::vector<std::string> say;
+                bool const written = station_.checkpoint(server->connections(), say);
+                say_all(say);
+                log_line("checkpoint on signal %d: %s", signal,
+                         written ? "files written" : "a file could not be written");
+            } else {
+                log_line("stopping on signal %d", signal);
+                server->stop();
+                // The other threads end once their connections are closed.
+                asio::post(io, [&] { keep.clear(); });
+                return;  // later signals wait, unhandled, until the files are written
+            }
+            await();
+        });
+    };
+    await();
+    io.run();
+    end_pool();
+    nlohmann::json const connections = server->connections();
+    server.reset();
+
+    std::vector<std::string> say;
+    bool const written = station_.finish(connections, say);
+    say_all(say);
+    return written ? 0 : 1;
+}
+
+}  // namespace kovra_sim

@@ -1,0 +1,141 @@
+#include "options.h"
+
+#include <boost/program_options.hpp>
+#include <iostream>
+
+#include "files.h"
+#include "value.h"
+
+namespace kovra_sim {
+namespace {
+
+namespace po = boost::program_options;
+using tcp = boost::asio::ip::tcp;
+
+// "ADDR", "ADDR:PORT" or "[V6ADDR]:PORT"; false if it is none of them.
+bool parse_listen(std::string const& text, tcp::endpoint& out) {
+    std::string host;
+    uint16_t port = 0;
+    boost::system::error_code ec;
+    if (!wire::split_address(text, host, port)) return false;
+    auto const address = boost::asio::ip::make_address(host, ec);
+    if (ec) return false;
+    out = tcp::endpoint(address, port);
+    return true;
+}
+
+// A numeric option: read as text and checked here, since program_options
+// would read "-1" into an unsigned as 4294967295.
+struct Numeric {
+    char const* name;
+    char const* unit;
+    int64_t low, high, value;
+    char const* help;
+};
+
+enum { threads, max_connections, max_in_flight, max_frame, frame_timeout, idle_timeout };
+
+// Says what is wrong with the command line; the exit status for it.
+int refuse(std::string const& what) {
+    std::cerr << "kovra-camd: " << what << "\nTry 'kovra-camd --help'.\n";
+    return 2;
+}
+
+}  // namespace
+
+std::optional<int> parse_options(int argc, char** argv, Options& out) {
+    Limits const limits;
+    Numeric numerics[] = {
+        {"threads", "N", 1, kMaxThreads, out.threads, "threads serving connections"},
+        {"max-connections", "N", 1, 65536, int64_t(limits.max_connections),
+         "clients at once; more are told no"},
+        {"max-in-flight", "N", 1, 65536, int64_t(limits.max_in_flight),
+         "replies unwritten before a connection is not read"},
+        {"max-frame", "BYTES", 64, 64 << 20, limits.max_frame,
+         "a larger frame closes its connection"},
+        {"frame-timeout", "MS", 1, 3'600'000, limits.frame_timeout.count(),
+         "time for a hello or the rest of a frame"},
+        {"idle-timeout", "S", 0, 86'400,
+         std::chrono::duration_cast<std::chrono::seconds>(limits.idle_timeout).count(),
+         "close a client silent this long; 0: never"},
+    };
+    std::string listen, sim, log;
+    std::string texts[std::size(numerics)];
+    // One screen: one line an option, the description beside it.
+    po::options_description options(
+        "Usage: kovra-camd [OPTION]...\n"
+        "Serves the stand-in's simulated camera to clients of -u tcp://HOST[:PORT], in the\n"
+        "foreground. SIGHUP writes its files as they stand; SIGINT or SIGTERM write them and\n"
+        "stop it. Options",
+        120, 60);
+    auto add = options.add_options();
+    add("help,h", "show this help");
+    add("listen",
+        po::value(&listen)
+            ->value_name("ADDR[:PORT]")
+            ->default_value("127.0.0.1:" + std::to_string(wire::kDefaultPort)),
+        "address; 0.0.0.0 or [::]: every interface; port 0: any");
+    add("sim", po::value(&sim)->value_name("DIRECTIVES"),
+        "directives as KOVRA_SIM takes them, after it");
+    add("stats", po::value(&out.stats)->value_name("FILE"),
+        "service times to FILE (JSON) at exit; a table on SIGUSR1");
+    for (size_t i = 0; i < std::size(numerics); ++i) {
+        Numeric const& n = numerics[i];
+        add(n.name,
+            po::value(&texts[i])->value_name(n.unit)->default_value(std::to_string(n.value)),
+            (std::string(n.help) + " (" + std::to_string(n.low) + " to " + std::to_string(n.high) +
+             ")")
+                .c_str());
+    }
+    add("port-file", po::value(&out.port_file)->value_name("FILE"),
+        "write the port to FILE once listening");
+    add("log", po::value(&log)->value_name("stderr|syslog")->default_value("stderr"),
+        "where log lines go");
+    po::variables_map vm;
+    try {
+        po::store(po::parse_command_line(argc, argv, options), vm);
+        po::notify(vm);
+    } catch (po::error const& e) {
+        return refuse(e.what());
+    }
+    if (vm.count("help")) {
+        std::cout << options << "\n";
+        return 0;
+    }
+    for (size_t i = 0; i < std::size(numerics); ++i) {
+        Numeric& n = numerics[i];
+        if (!parse_integer(texts[i], n.low, n.high, n.value)) {
+            return refuse("--" + std::string(n.name) + " " + texts[i] +
+                          ": expected a whole number from " + std::to_string(n.low) + " to " +
+                          std::to_string(n.high));
+        }
+    }
+    out.threads = unsigned(numerics[threads].value);
+    out.limits.max_connections = size_t(numerics[max_connections].value);
+    out.limits.max_in_flight = size_t(numerics[max_in_flight].value);
+    out.limits.max_frame = uint32_t(numerics[max_frame].value);
+    out.limits.hello_timeout = out.limits.frame_timeout =
+        std::chrono::milliseconds(numerics[frame_timeout].value);
+    out.limits.idle_timeout = std::chrono::seconds(numerics[idle_timeout].value);
+
+    out.listen_text = listen;
+    if (!parse_listen(listen, out.listen)) {
+        return refuse("--listen " + listen + ": expected ADDR[:PORT]");
+    }
+    if (log != "stderr" && log != "syslog") {
+        return refuse("--log " + log + ": expected stderr or syslog");
+    }
+    out.log = log == "syslog" ? LogTo::syslog : LogTo::stderr_stream;
+    if (vm.count("sim")) out.sim = sim;
+    // Files are refused now, not when the run ends and its figures would be lost.
+    for (auto [option, path] :
+         {std::pair{"--stats", &out.stats}, {"--port-file", &out.port_file}}) {
+        std::string error;
+        if (!path->empty() && !check_output_path(*path, error)) {
+            return refuse(std::string(option) + " " + *path + ": " + error);
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace kovra_sim

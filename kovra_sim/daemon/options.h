@@ -1,0 +1,34 @@
+// kovra-camd's command line: every option with its default, and every
+// number with the range it must lie in, so that a mistyped value stops the
+// daemon before it starts instead of wrapping around.
+#pragma once
+
+#include <boost/asio/ip/tcp.hpp>
+#include <optional>
+#include <string>
+
+#include "log.h"
+#include "server.h"
+
+namespace kovra_sim {
+
+struct Options {
+    boost::asio::ip::tcp::endpoint listen;
+    std::string listen_text;
+    std::optional<std::string> sim;  // directives after KOVRA_SIM's
+    std::string stats;               // "" for none
+    std::string port_file;           // "" for none
+    LogTo log = LogTo::stderr_stream;
+    unsigned threads = 2;
+    Limits limits;
+};
+
+// The most threads the daemon runs; each is one io_context and its stack.
+constexpr unsigned kMaxThreads = 256;
+
+// Reads the command line into `out`. Returns the exit status to end with
+// at once (0 after --help; 2 for a bad option, said on stderr), or nothing
+// when the daemon is to run.
+std::optional<int> parse_options(int argc, char** argv, Options& out);
+
+}  // namespace kovra_sim
