@@ -7,42 +7,6 @@
 namespace kovra_sim {
 namespace {
 
-std::string_view trim(std::string_view s) {
-    size_t const b = s.find_first_not_of(" \t\n");
-    if (b == std::string_view::npos) return {};
-    return s.substr(b, s.find_last_not_of(" \t\n") - b + 1);
-}
-
-// fail=FUNCTION[@N][:STATUS]
-bool parse_fail(std::string_view v, Config& c, std::string& error) {
-    size_t const colon = v.find(':');
-    std::string_view head = v.substr(0, colon);
-    int64_t status = KOVRA_SIM_STATUS_INJECTED;
-    if (colon != std::string_view::npos &&
-        (!parse_integer(v.substr(colon + 1), std::numeric_limits<int32_t>::min(),
-                        std::numeric_limits<int32_t>::max(), status) ||
-         status == 0)) {
-        error = "status must be a non-zero int32";
-        return false;
-    }
-    int64_t nth = 0;
-    size_t const at = head.find('@');
-    if (at != std::string_view::npos) {
-        if (!parse_integer(head.substr(at + 1), 1, std::numeric_limits<uint32_t>::max(), nth)) {
-            error = "call number after '@' must be 1 or more";
-            return false;
-        }
-        head = head.substr(0, at);
-    }
-    int const id = function_id(head);
-    if (id < 0) {
-        error = "unknown function \"" + std::string(head) + "\"";
-        return false;
-    }
-    c.faults.push_back({id, uint32_t(nth), int32_t(status)});
-    return true;
-}
-
 // set=KEY=V1,V2,...
 bool parse_set(std::string_view v, Settings const& settings, Config& c, std::string& error) {
     size_t const eq = v.find('=');
@@ -81,27 +45,10 @@ bool parse_restart(std::string_view v, Config& c, std::string& error) {
     return true;
 }
 
-bool parse_bounded(std::string_view v, char const* what, uint32_t low, uint32_t high,
-                   std::optional<uint32_t>& out, std::string& error) {
-    int64_t n = 0;
-    if (!parse_integer(v, low, high, n)) {
-        error =
-            std::string(what) + " must be " + std::to_string(low) + " to " + std::to_string(high);
-        return false;
-    }
-    out = uint32_t(n);
-    return true;
-}
-
-bool parse_directive(std::string_view d, Settings const& settings, Config& c, std::string& error) {
-    size_t const eq = d.find('=');
-    std::string_view const name = d.substr(0, eq);
-    std::string_view const v = eq == std::string_view::npos ? std::string_view() : d.substr(eq + 1);
-    if (eq == std::string_view::npos || v.empty()) {
-        error = "expected NAME=VALUE";
-        return false;
-    }
-    if (name == "fail") return parse_fail(v, c, error);
+bool parse_directive(std::string_view name, std::string_view v, Settings const& settings, Config& c,
+                     std::string& error) {
+    if (bool ok; parse_output(name, v, c.outputs, ok, error)) return ok;
+    if (name == "fail") return parse_fault(v, c.faults.emplace_back(), error);
     if (name == "set") return parse_set(v, settings, c, error);
     if (name == "restart") return parse_restart(v, c, error);
     if (name == "latency")
@@ -109,16 +56,8 @@ bool parse_directive(std::string_view d, Settings const& settings, Config& c, st
     if (name == "timeout")
         return parse_bounded(v, "timeout", 1, kMaxTimeoutMs, c.timeout_ms, error);
     if (name == "give_up") return parse_bounded(v, "give_up", 0, kMaxGiveUpS, c.give_up_s, error);
-    if (name == "journal") {
-        c.journal_path = std::string(v);
-        return true;
-    }
     if (name == "state") {
         c.state_path = std::string(v);
-        return true;
-    }
-    if (name == "stats") {
-        c.stats_path = std::string(v);
         return true;
     }
     if (name == "exhaust") {
@@ -163,25 +102,11 @@ int parse_target(std::string_view text, std::string& error) {
 bool parse_config(std::string_view text, Settings const& settings, Config& out,
                   std::string& error) {
     Config c;
-    while (!text.empty()) {
-        size_t const semi = text.find(';');
-        std::string_view const d = trim(text.substr(0, semi));
-        text = semi == std::string_view::npos ? std::string_view() : text.substr(semi + 1);
-        if (d.empty()) continue;
-        if (!parse_directive(d, settings, c, error)) {
-            error = "\"" + std::string(d) + "\": " + error;
-            return false;
-        }
-    }
-    for (auto const* a : {&c.journal_path, &c.state_path, &c.stats_path}) {
-        for (auto const* b : {&c.journal_path, &c.state_path, &c.stats_path}) {
-            if (a < b && *a && *a == *b) {
-                error =
-                    "journal, state and stats must name different files, not \"" + **a + "\" twice";
-                return false;
-            }
-        }
-    }
+    auto const each = [&](std::string_view name, std::string_view value, std::string& why) {
+        return parse_directive(name, value, settings, c, why);
+    };
+    if (!parse_directives(text, each, error) || !distinct_files(c.outputs, {&c.state_path}, error))
+        return false;
     out = std::move(c);
     return true;
 }

@@ -10,15 +10,11 @@
 #include <vector>
 
 #include "camera.h"
+#include "directives.h"
 
 namespace kovra_sim {
 
 struct Config {
-    struct Fault {
-        int function;
-        uint32_t nth;  // 0: every call
-        int32_t status;
-    };
     struct Set {
         int instance;
         std::vector<Value> values;
@@ -29,21 +25,18 @@ struct Config {
     std::optional<uint32_t> latency_us;
     std::optional<uint32_t> timeout_ms;
     std::optional<uint32_t> give_up_s;
-    std::optional<std::string> journal_path;
+    Outputs outputs;
     std::optional<std::string> state_path;
-    std::optional<std::string> stats_path;
     bool drift = false;
     std::optional<std::string> exhaust;  // "memory", "threads" or "nothing"
 };
 
-// The bounds of latency=, timeout= and give_up=.
-constexpr uint32_t kMaxLatencyUs = 10'000'000;
+// The bounds of timeout= and give_up=.
 constexpr uint32_t kMaxTimeoutMs = 3'600'000;
 constexpr uint32_t kMaxGiveUpS = 86'400;
 
-// Directives are separated by ';'; blanks around a directive and empty
-// directives are ignored. `settings` checks the keys and values of set=.
-// On failure `error` says which directive is wrong and why.
+// `settings` checks the keys and values of set=. On failure `error` says
+// which directive is wrong and why.
 bool parse_config(std::string_view text, Settings const& settings, Config& out, std::string& error);
 
 // "SERVICE" or "SERVICE:TARGET" naming a service's target; the service id

@@ -1,7 +1,8 @@
 // A run of the simulated camera: the camera with its call counts and
-// faults, its journal and statistics, and the files a run's directives name
-// (journal, state, statistics, the drift check). The in-process library and
-// the daemon each are one; only what they add differs.
+// faults, what it observes (journal, statistics, timeline) and the files a
+// run's directives name (those, the state file and the drift check). The
+// in-process library and the daemon each are one; only what they add
+// differs.
 #pragma once
 
 #include <mutex>
@@ -12,31 +13,26 @@
 
 #include "camera.h"
 #include "config.h"
-#include "journal.h"
 #include "ledger.h"
-#include "stats.h"
+#include "observer.h"
 
 namespace kovra_sim {
 
-class Run {
+class Run : public Observer {
 public:
     Camera camera;
     Ledger ledger;
-    Journal journal;
-    Stats stats;
 
-    // Applies parsed directives (all but exhaust=, which is the library's);
-    // false with the reason in `error`, and nothing of a journal that
-    // cannot be opened applied.
+    // Applies parsed directives (all but exhaust=, timeout= and give_up=,
+    // which are the library's); false with the reason in `error`, and
+    // nothing applied.
     bool apply(Config const& config, std::string& error);
-    // Records statistics from now on and writes them to `path` at the end;
-    // false with the reason in `error` for a path that cannot be written.
-    bool write_stats_to(std::string const& path, std::string& error);
     // The end of the run: the journal file is completed and closed, the
     // state file written (settings, calls, then `state_tail`), the
-    // statistics written (from `source`, with the fields of `extra`) and the
-    // drift check said. Lines for a person go to `say`, one for each file
-    // that could not be written (naming it and why); false if any could not.
+    // statistics written (from `source`, with the fields of `extra`), the
+    // timeline finished and the drift check said. Lines for a person go to
+    // `say`, one for each file that could not be written (naming it and
+    // why); false if any could not.
     bool finish(char const* source, std::string const& state_tail, nlohmann::json const& extra,
                 std::vector<std::string>& say);
     // The same files as they stand, the journal flushed but kept open, and
@@ -48,12 +44,10 @@ public:
 
 private:
     bool write_files(bool closing, char const* source, std::string const& state_tail,
-                     nlohmann::json const& extra, std::vector<std::string>& say);
+                     nlohmann::json extra, std::vector<std::string>& say);
 
     std::mutex mutex_;  // guards the members below
-    std::optional<std::string> journal_path_;
     std::optional<std::string> state_path_;
-    std::optional<std::string> stats_path_;
     std::optional<std::string> baseline_;  // the configuration at the start, for the drift check
 };
 

@@ -70,76 +70,152 @@ struct Figures {
 
 }  // namespace
 
-struct Stats::Thread {
-    std::mutex mutex;  // taken by its own thread and by report()
-    uint64_t generation = 0;
+// One function's figures each; null for a function with none.
+struct Stats::Window {
     std::array<std::unique_ptr<Figures>, kFunctionCount> functions;
+
+    Figures& of(int function) {
+        auto& f = functions[size_t(function)];
+        if (!f) f = std::make_unique<Figures>();
+        return *f;
+    }
+    void merge(Window const& other) {
+        for (int id = 0; id < kFunctionCount; ++id) {
+            if (auto const& f = other.functions[size_t(id)]) of(id).merge(*f);
+        }
+    }
+    void clear() {
+        for (auto& f : functions) f.reset();
+    }
 };
 
-Stats::Stats() : started_(std::chrono::steady_clock::now()) {}
+// A thread records into the window that is open; the other one is empty
+// but while cut() takes it.
+struct Stats::Thread {
+    std::mutex mutex;  // taken by its own thread and by report() and cut()
+    uint64_t run = 0;
+    Window windows[2];
+};
+
+namespace {
+
+// The report's shape for one window's figures.
+nlohmann::json describe(std::array<std::unique_ptr<Figures>, kFunctionCount> const& figures,
+                        std::map<std::string, uint64_t, std::less<>> const& announced) {
+    nlohmann::json functions = nlohmann::json::object();
+    uint64_t calls = 0;
+    Figures requests;  // every _send call of every function
+    for (int id = 0; id < kFunctionCount; ++id) {
+        Figures const* all = figures[size_t(id)].get();
+        if (!all || all->calls == 0) continue;
+        nlohmann::json f{{"calls", all->calls},
+                         {"statuses", nlohmann::json::object()},
+                         {"min_us", round3(all->min_us)}};
+        for (auto const& [status, n] : all->statuses) f["statuses"][std::to_string(status)] = n;
+        all->quantiles(f);
+        f["max_us"] = round3(all->max_us);
+        nlohmann::json buckets = nlohmann::json::array();
+        for (auto&& bin : bh::indexed(all->latency, bh::coverage::all)) {
+            if (*bin == 0) continue;
+            buckets.push_back({round3(std::min(all->edge(bin), all->max_us)), uint64_t(*bin)});
+        }
+        f["buckets"] = std::move(buckets);
+        calls += all->calls;
+        Kind const kind = function(id).kind;
+        if (kind == Kind::action || kind == Kind::request) requests.merge(*all);
+        functions[function(id).name] = std::move(f);
+    }
+    nlohmann::json report{{"calls", calls}, {"requests", requests.calls}};
+    if (requests.calls) requests.quantiles(report);
+    report["functions"] = std::move(functions);
+    report["announcements"] = announced;
+    return report;
+}
+
+double seconds(std::chrono::steady_clock::duration d) {
+    return round3(std::chrono::duration<double>(d).count());
+}
+
+void add_rate(nlohmann::json& report, double wall) {
+    report["wall_seconds"] = wall;
+    report["requests_per_second"] =
+        wall > 0 ? std::round(report.at("requests").get<double>() / wall) : 0.0;
+}
+
+}  // namespace
+
+Stats::Stats() : started_(std::chrono::steady_clock::now()), window_started_(started_) {}
 
 Stats::~Stats() = default;
 
 void Stats::start() {
     std::lock_guard lock(mutex_);
-    generation_.fetch_add(1);
-    started_ = std::chrono::steady_clock::now();
+    run_.fetch_add(1);
+    started_ = window_started_ = std::chrono::steady_clock::now();
+    closed_.reset();
+    announced_.clear();
+    closed_announced_.clear();
     on_.store(true, std::memory_order_relaxed);
 }
 
 void Stats::record(int function, int32_t status, std::chrono::nanoseconds took) {
     Thread& t = threads_.mine();
     std::lock_guard lock(t.mutex);
-    uint64_t const generation = generation_.load(std::memory_order_relaxed);
-    if (t.generation != generation) {
-        for (auto& f : t.functions) f.reset();
-        t.generation = generation;
+    // Read under the thread's lock: cut() moves on before it takes it.
+    uint64_t const run = run_.load(std::memory_order_relaxed);
+    if (t.run != run) {
+        t.windows[0].clear();
+        t.windows[1].clear();
+        t.run = run;
     }
-    std::unique_ptr<Figures>& f = t.functions[size_t(function)];
-    if (!f) f = std::make_unique<Figures>();
-    f->add(status, double(took.count()) / 1000);
+    t.windows[window_.load(std::memory_order_relaxed) & 1].of(function).add(
+        status, double(took.count()) / 1000);
+}
+
+void Stats::announced(std::string_view target) {
+    std::lock_guard lock(mutex_);
+    auto it = announced_.find(target);
+    if (it == announced_.end()) it = announced_.emplace(std::string(target), 0).first;
+    ++it->second;
 }
 
 nlohmann::json Stats::report() const {
     std::lock_guard lock(mutex_);
-    uint64_t const generation = generation_.load();
-    double const wall =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    nlohmann::json functions = nlohmann::json::object();
-    uint64_t calls = 0;
-    Figures requests;  // every _send call of every function
-    for (int id = 0; id < kFunctionCount; ++id) {
-        Figures all;
-        threads_.each([&](Thread& t) {
-            std::lock_guard figures(t.mutex);
-            if (t.generation == generation && t.functions[size_t(id)])
-                all.merge(*t.functions[size_t(id)]);
-        });
-        if (all.calls == 0) continue;
-        nlohmann::json f{{"calls", all.calls},
-                         {"statuses", nlohmann::json::object()},
-                         {"min_us", round3(all.min_us)}};
-        for (auto const& [status, n] : all.statuses) f["statuses"][std::to_string(status)] = n;
-        all.quantiles(f);
-        f["max_us"] = round3(all.max_us);
-        nlohmann::json buckets = nlohmann::json::array();
-        for (auto&& bin : bh::indexed(all.latency, bh::coverage::all)) {
-            if (*bin == 0) continue;
-            buckets.push_back({round3(std::min(all.edge(bin), all.max_us)), uint64_t(*bin)});
-        }
-        f["buckets"] = std::move(buckets);
-        calls += all.calls;
-        Kind const kind = function(id).kind;
-        if (kind == Kind::action || kind == Kind::request) requests.merge(all);
-        functions[function(id).name] = std::move(f);
-    }
-    nlohmann::json report{
-        {"wall_seconds", round3(wall)},
-        {"calls", calls},
-        {"requests", requests.calls},
-        {"requests_per_second", wall > 0 ? std::round(double(requests.calls) / wall) : 0.0}};
-    if (requests.calls) requests.quantiles(report);
-    report["functions"] = std::move(functions);
+    uint64_t const run = run_.load();
+    Window all;
+    if (closed_) all.merge(*closed_);
+    threads_.each([&](Thread& t) {
+        std::lock_guard figures(t.mutex);
+        if (t.run != run) return;
+        all.merge(t.windows[0]);
+        all.merge(t.windows[1]);
+    });
+    auto announced = closed_announced_;
+    for (auto const& [target, n] : announced_) announced[target] += n;
+    nlohmann::json report = describe(all.functions, announced);
+    add_rate(report, seconds(std::chrono::steady_clock::now() - started_));
+    return report;
+}
+
+nlohmann::json Stats::cut() {
+    std::lock_guard lock(mutex_);
+    auto const now = std::chrono::steady_clock::now();
+    uint64_t const run = run_.load();
+    uint64_t const closing = window_.fetch_add(1) & 1;
+    Window window;
+    threads_.each([&](Thread& t) {
+        std::lock_guard figures(t.mutex);
+        if (t.run == run) window.merge(t.windows[closing]);
+        t.windows[closing].clear();
+    });
+    nlohmann::json report = describe(window.functions, announced_);
+    report["start_s"] = seconds(window_started_ - started_);
+    report["end_s"] = seconds(now - started_);
+    if (!closed_) closed_ = std::make_unique<Window>();
+    closed_->merge(window);
+    for (auto const& [target, n] : announced_) closed_announced_[target] += n;
+    announced_.clear();
+    window_started_ = now;
     return report;
 }
 
@@ -168,6 +244,53 @@ std::string stats_table(nlohmann::json const& report) {
                   report.at("wall_seconds").get<double>(),
                   report.at("requests_per_second").get<double>());
     return out + line;
+}
+
+namespace {
+
+// A function's figures read back from a report: each bucket's count goes
+// into the middle of its bin (the under- and overflow buckets' edges are
+// the least and most seen), so percentiles come out as they went in.
+Figures figures_of(nlohmann::json const& f) {
+    Figures out;
+    out.min_us = f.at("min_us");
+    out.max_us = f.at("max_us");
+    double const to_middle = std::pow(10.0, -1.0 / 80);
+    for (auto const& bucket : f.at("buckets")) {
+        double const upper = bucket.at(0);
+        double const at = upper >= out.max_us   ? out.max_us
+                          : upper <= out.min_us ? out.min_us
+                                                : upper * to_middle;
+        out.latency(bh::weight(bucket.at(1).get<double>()), at);
+    }
+    out.calls = f.at("calls");
+    for (auto const& [status, n] : f.at("statuses").items())
+        out.statuses[int32_t(std::stol(status))] += n.get<uint64_t>();
+    return out;
+}
+
+}  // namespace
+
+nlohmann::json Stats::merge(std::vector<nlohmann::json> const& reports) {
+    Window all;
+    std::map<std::string, uint64_t, std::less<>> announced;
+    double wall = 0, rate = 0;
+    for (nlohmann::json const& r : reports) {
+        for (auto const& [name, f] : r.at("functions").items()) {
+            int const id = function_id(name);
+            if (id < 0) throw std::runtime_error("no function \"" + name + "\" in this table");
+            all.of(id).merge(figures_of(f));
+        }
+        if (auto const it = r.find("announcements"); it != r.end()) {
+            for (auto const& [target, n] : it->items()) announced[target] += n.get<uint64_t>();
+        }
+        wall = std::max(wall, r.value("wall_seconds", r.value("end_s", 0.0)));
+        rate += r.value("requests_per_second", 0.0);
+    }
+    nlohmann::json merged = describe(all.functions, announced);
+    merged["wall_seconds"] = wall;
+    merged["requests_per_second"] = rate;
+    return merged;
 }
 
 }  // namespace kovra_sim

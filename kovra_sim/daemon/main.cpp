@@ -36,8 +36,8 @@ int main(int argc, char** argv) {
         return 2;
     if (options.sim && !configure(station, "--sim", *options.sim)) return 2;
     std::string error;
-    if (!options.stats.empty() && !station.write_stats_to(options.stats, error)) {
-        std::cerr << "kovra-camd: --stats " << options.stats << ": " << error << "\n";
+    if (!station.open(options.outputs, error)) {
+        std::cerr << "kovra-camd: " << error << "\n";
         return 2;
     }
     return Daemon(options, station).run();

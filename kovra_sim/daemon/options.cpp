@@ -33,7 +33,7 @@ struct Numeric {
     char const* help;
 };
 
-enum { threads, max_connections, max_in_flight, max_frame, frame_timeout, idle_timeout };
+enum { threads, max_connections, max_in_flight, max_frame, frame_timeout, idle_timeout, interval };
 
 // Says what is wrong with the command line; the exit status for it.
 int refuse(std::string const& what) {
@@ -58,8 +58,9 @@ std::optional<int> parse_options(int argc, char** argv, Options& out) {
         {"idle-timeout", "S", 0, 86'400,
          std::chrono::duration_cast<std::chrono::seconds>(limits.idle_timeout).count(),
          "close a client silent this long; 0: never"},
+        {"interval", "S", 1, kMaxIntervalS, 10, "seconds a line of the timeline covers"},
     };
-    std::string listen, sim, log;
+    std::string listen, sim, log, stats, timeline;
     std::string texts[std::size(numerics)];
     // One screen: one line an option, the description beside it.
     po::options_description options(
@@ -77,8 +78,10 @@ std::optional<int> parse_options(int argc, char** argv, Options& out) {
         "address; 0.0.0.0 or [::]: every interface; port 0: any");
     add("sim", po::value(&sim)->value_name("DIRECTIVES"),
         "directives as KOVRA_SIM takes them, after it");
-    add("stats", po::value(&out.stats)->value_name("FILE"),
+    add("stats", po::value(&stats)->value_name("FILE"),
         "service times to FILE (JSON) at exit; a table on SIGUSR1");
+    add("timeline", po::value(&timeline)->value_name("FILE"),
+        "service times of each interval to FILE as they go (JSON lines)");
     for (size_t i = 0; i < std::size(numerics); ++i) {
         Numeric const& n = numerics[i];
         add(n.name,
@@ -117,6 +120,13 @@ std::optional<int> parse_options(int argc, char** argv, Options& out) {
     out.limits.hello_timeout = out.limits.frame_timeout =
         std::chrono::milliseconds(numerics[frame_timeout].value);
     out.limits.idle_timeout = std::chrono::seconds(numerics[idle_timeout].value);
+    if (!stats.empty()) out.outputs.stats = stats;
+    if (!timeline.empty()) {
+        out.outputs.timeline = timeline;
+        out.outputs.interval_s = uint32_t(numerics[interval].value);
+    } else if (!vm["interval"].defaulted()) {
+        return refuse("--interval goes with --timeline");
+    }
 
     out.listen_text = listen;
     if (!parse_listen(listen, out.listen)) {
@@ -128,8 +138,9 @@ std::optional<int> parse_options(int argc, char** argv, Options& out) {
     out.log = log == "syslog" ? LogTo::syslog : LogTo::stderr_stream;
     if (vm.count("sim")) out.sim = sim;
     // Files are refused now, not when the run ends and its figures would be lost.
-    for (auto [option, path] :
-         {std::pair{"--stats", &out.stats}, {"--port-file", &out.port_file}}) {
+    for (auto [option, path] : {std::pair{"--stats", &stats},
+                                {"--timeline", &timeline},
+                                {"--port-file", &out.port_file}}) {
         std::string error;
         if (!path->empty() && !check_output_path(*path, error)) {
             return refuse(std::string(option) + " " + *path + ": " + error);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "log.h"
+#include "observer.h"
 #include "server.h"
 
 namespace kovra_sim {
@@ -16,7 +17,7 @@ struct Options {
     boost::asio::ip::tcp::endpoint listen;
     std::string listen_text;
     std::optional<std::string> sim;  // directives after KOVRA_SIM's
-    std::string stats;               // "" for none
+    Outputs outputs;                 // --stats, --timeline, --interval
     std::string port_file;           // "" for none
     LogTo log = LogTo::stderr_stream;
     unsigned threads = 2;

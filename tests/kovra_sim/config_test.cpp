@@ -22,7 +22,8 @@ TEST_F(Directives, AWellFormedListSaysWhatToApply) {
     ASSERT_TRUE(
         parse(" fail=kovra_core_init ;; fail=kovra_api_led_set_state_send@3:-33;"
               "set=log.settings[KOVRA_IPC]=a\\,b,c,d\\|e; restart=log:log*2/10;"
-              "latency=250; timeout=900; give_up=0; journal=/tmp/j; state=/tmp/s"))
+              "latency=250; timeout=900; give_up=0; journal=/tmp/j; state=/tmp/s;"
+              "timeline=/tmp/t; interval=1"))
         << error;
     ASSERT_EQ(config.faults.size(), 2u);
     EXPECT_EQ(config.faults[0].function, fn_kovra_core_init);
@@ -40,7 +41,9 @@ TEST_F(Directives, AWellFormedListSaysWhatToApply) {
     EXPECT_EQ(config.latency_us.value_or(0), 250u);
     EXPECT_EQ(config.timeout_ms.value_or(0), 900u);
     EXPECT_EQ(config.give_up_s.value_or(9), 0u) << "0: calls fail at once while the camera is away";
-    EXPECT_EQ(config.journal_path.value_or(""), "/tmp/j");
+    EXPECT_EQ(config.outputs.journal.value_or(""), "/tmp/j");
+    EXPECT_EQ(config.outputs.timeline.value_or(""), "/tmp/t");
+    EXPECT_EQ(config.outputs.interval_s.value_or(0), 1u);
     EXPECT_EQ(config.state_path.value_or(""), "/tmp/s");
     // What the camera stores reads back through the same text form.
     settings.put(config.sets[0].instance, config.sets[0].values);
@@ -72,8 +75,10 @@ TEST_F(Directives, AMalformedListIsRefusedWithItsReason) {
         {"timeout=0", "\"timeout=0\": timeout must be 1 to 3600000"},
         {"give_up=86401", "\"give_up=86401\": give_up must be 0 to 86400"},
         {"give_up=-1", "\"give_up=-1\": give_up must be 0 to 86400"},
-        {"journal=/tmp/x;stats=/tmp/x",
-         "journal, state and stats must name different files, not \"/tmp/x\" twice"},
+        {"journal=/tmp/x;stats=/tmp/x", "each file may be named once, not \"/tmp/x\" twice"},
+        {"state=/tmp/x;timeline=/tmp/x", "each file may be named once, not \"/tmp/x\" twice"},
+        {"interval=0", "\"interval=0\": interval must be 1 to 86400"},
+        {"interval=5", "interval= goes with timeline="},
         {"drift=yes", "\"drift=yes\": drift takes 1"},
         {"exhaust=disk", "\"exhaust=disk\": exhaust takes memory, threads or nothing"},
     };

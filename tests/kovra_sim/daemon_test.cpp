@@ -9,6 +9,7 @@
 #include <kovra/kovra_api.h>
 #include <kovra_sim/control.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -311,6 +312,9 @@ Outcome camd(std::string const& args, std::string const& dir, std::string const&
 // daemon before it listens: exit 2, a line that says why, no port file.
 TEST(DaemonTest, OptionsOutOfRangeStopItBeforeItListens) {
     std::string const dir = makeTempDir("camd_options");
+    std::string const fifo =
+        dir + "/fifo";  // as a device would be, which a broken build would replace
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     auto range = [](std::string const& option, long low, long high) {
         return "kovra-camd: " + option + ": expected a whole number from " + std::to_string(low) +
                " to " + std::to_string(high);
@@ -327,9 +331,11 @@ TEST(DaemonTest, OptionsOutOfRangeStopItBeforeItListens) {
         {"--frame-timeout -5", range("--frame-timeout -5", 1, 3600000)},
         {"--idle-timeout 86401", range("--idle-timeout 86401", 0, 86400)},
         {"--idle-timeout 1x", range("--idle-timeout 1x", 0, 86400)},
-        {"--port-file /dev/null", "kovra-camd: --port-file /dev/null: not a regular file"},
+        {"--port-file " + fifo, "kovra-camd: --port-file " + fifo + ": not a regular file"},
         {"--stats " + dir, "kovra-camd: --stats " + dir + ": not a regular file"},
-        {"--sim state=/dev/null", "kovra-camd: --sim: state /dev/null: not a regular file"},
+        {"--timeline " + fifo, "kovra-camd: --timeline " + fifo + ": not a regular file"},
+        {"--interval 5", "kovra-camd: --interval goes with --timeline"},
+        {"--sim state=" + fifo, "kovra-camd: --sim: state " + fifo + ": not a regular file"},
     };
     for (auto const& c : cases) {
         Outcome const r = camd(c.args, dir);

@@ -107,8 +107,10 @@ TEST_F(ChildFiles, AnAbortedProgramLeavesItsJournal) {
     EXPECT_EQ(readFile(path("journal")), kChildJournal);
 }
 
-// Only a regular file, a link to one or a new name will do: a FIFO, a
-// device or a folder is refused before the run, and left as it was.
+// Only a regular file, a link to one or a new name will do: a FIFO (as a
+// device would be), a folder or a link to nothing is refused before the
+// run, and left as it was. (No real device here: a broken build would
+// replace it.)
 TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
     ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
     std::filesystem::create_symlink("nothing", path("dangling"));
@@ -121,13 +123,11 @@ TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
         {"state=" + path("fifo"),
          "kovra-sim: KOVRA_SIM: state " + path("fifo") + ": not a regular file\n"},
         {"stats=" + dir_, "kovra-sim: KOVRA_SIM: stats " + dir_ + ": not a regular file\n"},
-        {"stats=/dev/null", "kovra-sim: KOVRA_SIM: stats /dev/null: not a regular file\n"},
         {"state=" + path("dangling"), "kovra-sim: KOVRA_SIM: state " + path("dangling") +
                                           ": a symbolic link to nothing (No such file or "
                                           "directory)\n"},
         {"journal=" + same + ";state=" + same,
-         "kovra-sim: KOVRA_SIM: journal, state and stats must name different files, not \"" + same +
-             "\" twice\n"},
+         "kovra-sim: KOVRA_SIM: each file may be named once, not \"" + same + "\" twice\n"},
         {"journal=" + dir_ + "/no/such/dir/j", "kovra-sim: KOVRA_SIM: journal " + dir_ +
                                                    "/no/such/dir/j: no folder " + dir_ +
                                                    "/no/such/dir\n"},
@@ -141,7 +141,6 @@ TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
     }
     struct stat st {};
     EXPECT_TRUE(stat(path("fifo").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
-    EXPECT_TRUE(stat("/dev/null", &st) == 0 && S_ISCHR(st.st_mode));
 }
 
 // A second process naming a journal in use gets an error, and the first

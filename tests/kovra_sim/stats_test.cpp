@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 namespace kovra_sim {
 namespace {
 
@@ -49,6 +52,57 @@ TEST(StatsTest, StartingAgainBeginsFromZero) {
     nlohmann::json const functions = stats.report().at("functions");
     EXPECT_FALSE(functions.contains("kovra_api_led_get_state_send"));
     EXPECT_EQ(functions.at("kovra_api_led_set_state_send").at("calls"), 1);
+}
+
+// Windows cut from the statistics hold every call once: they add up to the
+// whole run, and merged they give back its figures.
+TEST(StatsTest, WindowsAddUpToTheRunAndMergeBackIntoIt) {
+    Stats stats;
+    stats.start();
+    int const led = fn_kovra_api_led_get_state_send;
+    std::vector<nlohmann::json> windows;
+    for (int w = 1; w <= 3; ++w) {
+        for (int us = 1; us <= 100 * w; ++us) stats.record(led, 0, std::chrono::microseconds(us));
+        stats.announced("exposure:0");
+        windows.push_back(stats.cut());
+    }
+    stats.record(led, -5, std::chrono::microseconds(7));
+    nlohmann::json const whole = stats.report();
+    EXPECT_EQ(windows[1].at("functions").at("kovra_api_led_get_state_send").at("calls"), 200);
+    EXPECT_EQ(windows[2].at("announcements"), (nlohmann::json{{"exposure:0", 1}}));
+    EXPECT_LE(windows[0].at("end_s"), windows[1].at("start_s"));
+    EXPECT_EQ(whole.at("requests"), 601);
+    EXPECT_EQ(whole.at("announcements"), (nlohmann::json{{"exposure:0", 3}}));
+    windows.push_back(stats.cut());
+    nlohmann::json const merged = Stats::merge(windows);
+    for (char const* key : {"calls", "requests", "p50_us", "p99_us", "announcements"})
+        EXPECT_EQ(merged.at(key), whole.at(key)) << key;
+    nlohmann::json const& a = merged.at("functions").at("kovra_api_led_get_state_send");
+    nlohmann::json const& b = whole.at("functions").at("kovra_api_led_get_state_send");
+    for (char const* key : {"calls", "statuses", "min_us", "p50_us", "p90_us", "p999_us", "max_us"})
+        EXPECT_EQ(a.at(key), b.at(key)) << key;
+}
+
+// Threads record while another cuts windows: not a call is lost or counted twice.
+TEST(StatsTest, CuttingWhileThreadsRecordLosesNothing) {
+    Stats stats;
+    stats.start();
+    std::atomic<int> running{4};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20000; ++i)
+                stats.record(fn_kovra_api_led_get_state_send, 0, std::chrono::microseconds(3));
+            --running;
+        });
+    }
+    uint64_t counted = 0;
+    int windows = 0;
+    for (; running > 0; ++windows) counted += stats.cut().at("calls").get<uint64_t>();
+    for (auto& t : threads) t.join();
+    counted += stats.cut().at("calls").get<uint64_t>();
+    EXPECT_EQ(counted, 80000u) << "over " << windows + 1 << " windows";
+    EXPECT_EQ(stats.report().at("calls"), 80000u);
 }
 
 }  // namespace
