@@ -50,5 +50,8 @@
 /* ", type aN" for each item: the tail of a request's parameter list. */
 #define KOVRA_PARAM(i, item) , KOVRA_ARG_TYPE(item) a##i
 #define KOVRA_PARAMS(...) KOVRA_EACH(KOVRA_PARAM, __VA_ARGS__)
+/* ", aN" for each item: the tail of a call passing those parameters on. */
+#define KOVRA_ARG_NAME(i, item) , a##i
+#define KOVRA_ARG_NAMES(...) KOVRA_EACH(KOVRA_ARG_NAME, __VA_ARGS__)
 
 #endif

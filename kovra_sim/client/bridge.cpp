@@ -31,25 +31,16 @@ int32_t guarded(Body&& body) noexcept {
     }
 }
 
-// Runs `body(lib)` unless a fault fires for `function`, times it when
-// statistics are on, then journals the call with `describe(lib, entry,
-// status)` when the journal is on.
+// Runs `body(lib)` unless a fault fires for `function`, observed as the
+// trace layer observes a call: timed when statistics are on, and journaled
+// with `describe(lib, entry, status)` when the journal is on.
 template <class Body, class Describe>
 int32_t call(int function, Body&& body, Describe&& describe) noexcept {
     return guarded([&] {
         Library& lib = library();
-        bool const timed = lib.stats.on();
-        auto const start =
-            timed ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
-        int32_t status = lib.ledger.on_call(function);
-        if (status == KOVRA_SIM_STATUS_OK) status = body(lib);
-        if (timed) lib.stats.record(function, status, std::chrono::steady_clock::now() - start);
-        if (lib.journal.on()) {
-            Entry e(kovra_sim::function(function).name);
-            describe(lib, e, status);
-            lib.journal.add(e.done(status));
-        }
-        return status;
+        return lib.observe(
+            lib.ledger, function, [&] { return body(lib); },
+            [&](Entry& e, int32_t status) { describe(lib, e, status); });
     });
 }
 

@@ -217,4 +217,9 @@ std::string Entry::done(int32_t status) {
     return std::move(line_);
 }
 
+std::string Entry::done() {
+    line_ += ')';
+    return std::move(line_);
+}
+
 }  // namespace kovra_sim

@@ -80,6 +80,8 @@ public:
     Entry& pointer(void const* p);
     // Ends the line with the call's status and hands it over.
     std::string done(int32_t status);
+    // Ends the line of something that has no status (an announcement).
+    std::string done();
 
 private:
     Entry& next();

@@ -1,8 +1,33 @@
 #include "observer.h"
 
+#include <cstdio>
+
 #include "files.h"
 
 namespace kovra_sim {
+
+void Observer::add(Clock::time_point start, Clock::duration took, std::string line) {
+    if (!stamped_) {
+        journal.add(std::move(line));
+        return;
+    }
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "@%.6f +%.1fus ",
+                  std::chrono::duration<double>(start - made_).count(),
+                  std::chrono::duration<double, std::micro>(took).count());
+    journal.add(stamp + line);
+}
+
+void Observer::note(std::string line) {
+    if (!stamped_) {
+        journal.add(std::move(line));
+        return;
+    }
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "@%.6f ",
+                  std::chrono::duration<double>(Clock::now() - made_).count());
+    journal.add(stamp + line);
+}
 
 bool Observer::open(Outputs const& outputs, std::string& error) {
     auto refuse = [&](char const* what, std::string const& path) {

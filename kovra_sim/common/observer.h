@@ -4,6 +4,7 @@
 // end and at checkpoints; and the timeline, a line per interval.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "journal.h"
+#include "ledger.h"
 #include "stats.h"
 #include "timeline.h"
 
@@ -30,8 +32,24 @@ constexpr uint32_t kMaxIntervalS = 86'400;
 
 class Observer {
 public:
+    using Clock = std::chrono::steady_clock;
+
+    // A `stamped` observer's journal lines begin with when the call started
+    // ("@SECONDS" since the observer was made) and how long it took
+    // ("+MICROSECONDSus").
+    explicit Observer(bool stamped = false) : stamped_(stamped) {}
+
     Journal journal;
     Stats stats;
+
+    // One call, observed: `body` runs unless `ledger` injects a fault for
+    // `function`; the call is timed into the statistics and, as
+    // `describe(entry, status)` writes it, added to the journal.
+    template <class Body, class Describe>
+    int32_t observe(Ledger& ledger, int function, Body&& body, Describe&& describe);
+    // A journal line about what is no call (an announcement), stamped like
+    // the calls' lines.
+    void note(std::string line);
 
     // Checks every file `outputs` names, then opens the journal and starts
     // the timeline; false with the reason (naming the file) and nothing
@@ -49,11 +67,31 @@ protected:
     void forget_files();
 
 private:
+    void add(Clock::time_point start, Clock::duration took, std::string line);
+
+    bool const stamped_;
+    Clock::time_point const made_ = Clock::now();
     Timeline timeline_;
     std::mutex mutex_;  // guards the members below
     std::optional<std::string> journal_path_;
     std::optional<std::string> stats_path_;
     std::optional<std::string> timeline_path_;
 };
+
+template <class Body, class Describe>
+int32_t Observer::observe(Ledger& ledger, int function, Body&& body, Describe&& describe) {
+    bool const timed = stats.on() || stamped_;
+    auto const start = timed ? Clock::now() : Clock::time_point();
+    int32_t status = ledger.on_call(function);
+    if (status == 0) status = body();
+    auto const took = timed ? Clock::now() - start : Clock::duration();
+    if (stats.on()) stats.record(function, status, took);
+    if (journal.on()) {
+        Entry e(kovra_sim::function(function).name);
+        describe(e, status);
+        add(start, took, e.done(status));
+    }
+    return status;
+}
 
 }  // namespace kovra_sim

@@ -384,6 +384,10 @@ void Server::sweep() {
 }
 
 void Server::announce(int service) {
+    if (station_.stats.on()) {
+        ServiceInfo const& s = kovra_sim::service(service);
+        station_.stats.announced(std::string(s.word) + ":" + s.target);
+    }
     std::vector<std::shared_ptr<Connection>> listening;
     {
         std::lock_guard lock(mutex_);

@@ -1,0 +1,73 @@
+// How a call reads in a journal line, from the C types of its arguments:
+// numbers in decimal, an f64 as format_f64 writes it, texts quoted, handles
+// and arrays by the numbers a Names gives them; an out-parameter as "&" and
+// the value it holds after a successful call, "&?" after a failed one, and
+// "null" when it was not given. Overload resolution does the typing, so
+// there is no switch over argument kinds.
+#pragma once
+
+#include <kovra/kovra_api.h>
+
+#include <string>
+
+#include "journal.h"
+#include "value.h"
+
+namespace kovra_sim {
+
+// Numbers for the handles and arrays a process holds.
+class Names {
+public:
+    // A handle's number, 0 if it is none.
+    virtual uint32_t handle(void const* p) = 0;
+    // An array's number, 0 if it is none.
+    virtual uint32_t array(void const* p) = 0;
+
+protected:
+    ~Names() = default;
+};
+
+namespace shown {
+
+inline std::string of(Names&, uint8_t v) { return std::to_string(v); }
+inline std::string of(Names&, uint32_t v) { return std::to_string(v); }
+inline std::string of(Names&, int32_t v) { return std::to_string(v); }
+inline std::string of(Names&, double v) { return format_f64(v); }
+inline std::string of(Names&, char const* v) { return quote(v); }
+inline std::string of(Names& names, kovra_string_array const* a) {
+    return a ? "[#" + std::to_string(names.array(a)) + "]" : "null";
+}
+inline std::string of(Names& names, kovra_bool_array const* a) {
+    return a ? "[#" + std::to_string(names.array(a)) + "]" : "null";
+}
+
+// A value sent.
+template <class T>
+void arg(Entry& e, Names& names, bool, T value) {
+    e.raw(of(names, value));
+}
+inline void arg(Entry& e, Names& names, bool, char const* text) { e.raw(of(names, text)); }
+// An out-parameter.
+template <class T>
+void arg(Entry& e, Names& names, bool ok, T* out) {
+    e.raw(!out ? std::string("null") : ok ? "&" + of(names, *out) : std::string("&?"));
+}
+
+}  // namespace shown
+
+// A request's arguments after its initiator and target.
+template <class... A>
+void describe_request(Entry& e, Names& names, int32_t status, kovra_initiator* initiator,
+                      char const* target, A... args) {
+    e.handle(initiator, names.handle(initiator)).text(target);
+    (shown::arg(e, names, status == 0, args), ...);
+}
+
+// An out-parameter that holds a handle after the call.
+inline void describe_opened(Entry& e, Names& names, void* const* out, int32_t status) {
+    e.raw(!out ? std::string("null")
+          : status ? std::string("&?")
+                   : "&#" + std::to_string(names.handle(*out)));
+}
+
+}  // namespace kovra_sim

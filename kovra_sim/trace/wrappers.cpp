@@ -1,0 +1,254 @@
+// Every function of the client library, expanded from kovra_requests.def
+// (the hand-written rows written out below): each forwards to the next
+// definition, through the tracer when KOVRA_TRACE is on.
+#include <array>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <utility>
+
+#include "tracer.h"
+
+using namespace kovra_sim;
+using namespace kovra_sim::trace;
+
+#define KOVRA_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+// Calls the next definition of function F (of type Fn) with `args`; when
+// tracing, through the tracer, `describe(tracer, entry, status)` saying
+// how the call reads in the journal.
+template <int F, class Fn, class Describe, class... A>
+int32_t traced(Describe&& describe, A... args) noexcept {
+    auto const forward = [&] {
+        auto const next_f = reinterpret_cast<Fn>(next[F]);
+        return next_f ? next_f(args...) : kInternal;
+    };
+    Tracer* const t = active.load(std::memory_order_relaxed);
+    if (!t) return forward();
+    return t->call(F, forward, [&](Entry& e, int32_t status) { describe(*t, e, status); });
+}
+
+// A request row: the first argument only says its parameter types.
+template <int F, class... A>
+int32_t request(int32_t (*)(kovra_initiator*, char const*, A...), kovra_initiator* initiator,
+                char const* target, A... args) noexcept {
+    return traced<F, int32_t (*)(kovra_initiator*, char const*, A...)>(
+        [&](Tracer& t, Entry& e, int32_t status) {
+            describe_request(e, t, status, initiator, target, args...);
+        },
+        initiator, target, args...);
+}
+
+int32_t bad_config() {
+    static std::once_flag said;
+    std::call_once(said, [] {
+        std::fprintf(stderr, "kovra-trace: KOVRA_TRACE: %s\n", config_error().c_str());
+    });
+    return kBadConfig;
+}
+
+}  // namespace
+
+#define KOVRA_SERVICE(svc, target)                                                                 \
+    KOVRA_EXPORT int32_t kovra_api_##svc##_initiator_init(                                         \
+        void* ipc, void* log, kovra_initiator** initiator, int32_t events, int32_t reserved) {     \
+        return traced<fn_kovra_api_##svc##_initiator_init,                                         \
+                      decltype(&kovra_api_##svc##_initiator_init)>(                                \
+            [&](Tracer& t, Entry& e, int32_t status) {                                             \
+                if (status == 0 && initiator) t.opened(*initiator);                                \
+                e.handle(ipc, t.handle(ipc)).handle(log, t.handle(log));                           \
+                describe_opened(e, t, reinterpret_cast<void* const*>(initiator), status);          \
+                e.raw(std::to_string(events)).raw(std::to_string(reserved));                       \
+            },                                                                                     \
+            ipc, log, initiator, events, reserved);                                                \
+    }                                                                                              \
+    KOVRA_EXPORT int32_t kovra_api_##svc##_initiator_deinit(kovra_initiator* initiator) {          \
+        return traced<fn_kovra_api_##svc##_initiator_deinit,                                       \
+                      decltype(&kovra_api_##svc##_initiator_deinit)>(                              \
+            [&](Tracer& t, Entry& e, int32_t) { e.handle(initiator, t.handle(initiator)); },       \
+            initiator);                                                                            \
+    }
+#define KOVRA_ACTION(svc, op)                                                                 \
+    KOVRA_EXPORT int32_t kovra_api_##svc##_##op##_send(kovra_initiator* initiator,            \
+                                                       char const* target) {                  \
+        return request<fn_kovra_api_##svc##_##op##_send>(&kovra_api_##svc##_##op##_send,      \
+                                                         initiator, target);                  \
+    }
+#define KOVRA_REQUEST(svc, op, setting, ...)                                                  \
+    KOVRA_EXPORT int32_t kovra_api_##svc##_##op##_send(                                       \
+        kovra_initiator* initiator, char const* target KOVRA_PARAMS(__VA_ARGS__)) {           \
+        return request<fn_kovra_api_##svc##_##op##_send>(                                     \
+            &kovra_api_##svc##_##op##_send, initiator, target KOVRA_ARG_NAMES(__VA_ARGS__));  \
+    }
+#include <kovra/kovra_requests.def>
+
+KOVRA_EXPORT int32_t kovra_core_init(void) {
+    if (!config_error().empty()) return bad_config();
+    return traced<fn_kovra_core_init, decltype(&kovra_core_init)>([](Tracer&, Entry&, int32_t) {});
+}
+
+// The files are finished after the call, so a journal ends with it.
+KOVRA_EXPORT int32_t kovra_core_deinit(void) {
+    int32_t const status = traced<fn_kovra_core_deinit, decltype(&kovra_core_deinit)>(
+        [](Tracer&, Entry&, int32_t) {});
+    if (Tracer* t = active.load()) t->finish();
+    return status;
+}
+
+KOVRA_EXPORT int32_t kovra_core_logging_init(char const* identity, void** log) {
+    if (!config_error().empty()) return bad_config();
+    return traced<fn_kovra_core_logging_init, decltype(&kovra_core_logging_init)>(
+        [&](Tracer& t, Entry& e, int32_t status) {
+            if (status == 0 && log) t.opened(*log);
+            e.text(identity);
+            describe_opened(e, t, log, status);
+        },
+        identity, log);
+}
+
+KOVRA_EXPORT int32_t kovra_core_logging_deinit(void* log) {
+    return traced<fn_kovra_core_logging_deinit, decltype(&kovra_core_logging_deinit)>(
+        [&](Tracer& t, Entry& e, int32_t) { e.handle(log, t.handle(log)); }, log);
+}
+
+// Arguments cannot be passed on as they came: the message is formatted
+// here and passed on as "%s", so the library logs the same line.
+KOVRA_EXPORT int32_t kovra_core_logging_log(void* log, int32_t level, char const* format, ...) {
+    using Log = int32_t (*)(void*, int32_t, char const*, ...);
+    char message[4096];  // longer lines are cut
+    if (format) {
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(message, sizeof message, format, args);
+        va_end(args);
+    }
+    auto const describe = [&](Tracer& t, Entry& e, int32_t) {
+        e.handle(log, t.handle(log)).raw(std::to_string(level)).text(format ? message : nullptr);
+    };
+    if (!format) return traced<fn_kovra_core_logging_log, Log>(describe, log, level, format);
+    return traced<fn_kovra_core_logging_log, Log>(describe, log, level, "%s",
+                                                  static_cast<char const*>(message));
+}
+
+KOVRA_EXPORT int32_t kovra_core_ipc_initiator_init(void* log, char const* url, void** ipc) {
+    return traced<fn_kovra_core_ipc_initiator_init, decltype(&kovra_core_ipc_initiator_init)>(
+        [&](Tracer& t, Entry& e, int32_t status) {
+            if (status == 0 && ipc) t.opened(*ipc);
+            e.handle(log, t.handle(log)).text(url);
+            describe_opened(e, t, ipc, status);
+        },
+        log, url, ipc);
+}
+
+KOVRA_EXPORT int32_t kovra_core_ipc_deinit(void* ipc) {
+    return traced<fn_kovra_core_ipc_deinit, decltype(&kovra_core_ipc_deinit)>(
+        [&](Tracer& t, Entry& e, int32_t) { e.handle(ipc, t.handle(ipc)); }, ipc);
+}
+
+KOVRA_EXPORT int32_t kovra_core_free_string_array(kovra_string_array* array) {
+    return traced<fn_kovra_core_free_string_array, decltype(&kovra_core_free_string_array)>(
+        [&](Tracer& t, Entry& e, int32_t) {
+            e.raw(shown::of(t, static_cast<kovra_string_array const*>(array)));
+            t.released(array);
+        },
+        array);
+}
+
+KOVRA_EXPORT int32_t kovra_core_free_bool_array(kovra_bool_array* array) {
+    return traced<fn_kovra_core_free_bool_array, decltype(&kovra_core_free_bool_array)>(
+        [&](Tracer& t, Entry& e, int32_t) {
+            e.raw(shown::of(t, static_cast<kovra_bool_array const*>(array)));
+            t.released(array);
+        },
+        array);
+}
+
+// The program's event handlers are registered behind trampolines of the
+// layer's, one per registration, so that each announcement is recorded on
+// its way; a trampoline is freed once its handler is unregistered (when no
+// call of it runs or follows). With all of them in use, a handler goes
+// through unwrapped.
+namespace {
+
+constexpr size_t kTrampolines = 64;
+
+struct Wrapped {
+    kovra_initiator* broker = nullptr;
+    kovra_broker_new_target_handler handler = nullptr;  // null: free
+};
+std::mutex wrapped_mutex;
+Wrapped wrapped[kTrampolines];
+
+template <size_t N>
+void trampoline(char const* service, char const* target, uint8_t flag, char const* address,
+                void* context) {
+    if (Tracer* t = active.load()) t->announced(service, target, flag, address);
+    wrapped[N].handler(service, target, flag, address, context);
+}
+
+template <size_t... N>
+constexpr std::array<kovra_broker_new_target_handler, kTrampolines> make_trampolines(
+    std::index_sequence<N...>) {
+    return {&trampoline<N>...};
+}
+constexpr auto trampolines = make_trampolines(std::make_index_sequence<kTrampolines>());
+
+}  // namespace
+
+KOVRA_EXPORT int32_t kovra_api_broker_new_target_register_event_handler(
+    kovra_initiator* broker, kovra_broker_new_target_handler handler, void* context) {
+    size_t slot = kTrampolines;
+    if (active.load() && handler) {
+        std::lock_guard lock(wrapped_mutex);
+        for (slot = 0; slot < kTrampolines && wrapped[slot].handler; ++slot) {
+        }
+        if (slot < kTrampolines) wrapped[slot] = {broker, handler};
+    }
+    int32_t const status =
+        traced<fn_kovra_api_broker_new_target_register_event_handler,
+               decltype(&kovra_api_broker_new_target_register_event_handler)>(
+            [&](Tracer& t, Entry& e, int32_t) {
+                e.handle(broker, t.handle(broker)).pointer(reinterpret_cast<void*>(handler));
+                e.pointer(context);
+            },
+            broker, slot < kTrampolines ? trampolines[slot] : handler, context);
+    if (status != 0 && slot < kTrampolines) {
+        std::lock_guard lock(wrapped_mutex);
+        wrapped[slot] = {};
+    }
+    return status;
+}
+
+// Each registration of `handler` on `broker` is undone as the trampoline
+// it was made with.
+KOVRA_EXPORT int32_t kovra_api_broker_new_target_unregister_event_handler(
+    kovra_initiator* broker, kovra_broker_new_target_handler handler) {
+    using Unregister = decltype(&kovra_api_broker_new_target_unregister_event_handler);
+    constexpr int id = fn_kovra_api_broker_new_target_unregister_event_handler;
+    auto const describe = [&](Tracer& t, Entry& e, int32_t) {
+        e.handle(broker, t.handle(broker)).pointer(reinterpret_cast<void*>(handler));
+    };
+    bool mine[kTrampolines] = {};
+    bool any = false;
+    {
+        std::lock_guard lock(wrapped_mutex);
+        for (size_t slot = 0; slot < kTrampolines; ++slot) {
+            mine[slot] = handler && wrapped[slot].handler == handler && wrapped[slot].broker == broker;
+            any = any || mine[slot];
+        }
+    }
+    if (!any) return traced<id, Unregister>(describe, broker, handler);
+    int32_t status = 0;
+    for (size_t slot = 0; slot < kTrampolines; ++slot) {
+        if (!mine[slot]) continue;
+        int32_t const one = traced<id, Unregister>(describe, broker, trampolines[slot]);
+        if (one == 0) {
+            std::lock_guard lock(wrapped_mutex);
+            wrapped[slot] = {};
+        }
+        if (status == 0) status = one;
+    }
+    return status;
+}
