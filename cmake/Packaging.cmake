@@ -6,6 +6,9 @@
 #              daemon kovra-camd (with a systemd unit listening on loopback
 #              and a manual page), the kovra-sim-info tool and headers, for
 #              machines without a camera.
+#   kovra-trace the trace layer, which observes any client library, with
+#              kovra-stats to read what it writes: for a camera as much as
+#              for a machine with the stand-in.
 # Build with `cmake --build --preset <preset> --target package`; a cross
 # build packages for its own architecture.
 
@@ -21,21 +24,28 @@ install(TARGETS kovra-core kovra-interfaces kovra-sim
         LIBRARY DESTINATION ${IPC_SOAK_SIM_LIBDIR} COMPONENT sim
         NAMELINK_COMPONENT sim)
 install(TARGETS kovra-sim-info kovra-camd RUNTIME DESTINATION bin COMPONENT sim)
+# A folder of its own too: the layer is only ever preloaded by name.
+install(TARGETS kovra-trace LIBRARY DESTINATION lib/kovra-trace COMPONENT trace
+        NAMELINK_COMPONENT trace)
+install(TARGETS kovra-stats RUNTIME DESTINATION bin COMPONENT trace)
 install(FILES ${PROJECT_SOURCE_DIR}/kovra_sim/daemon/kovra-camd.service
         DESTINATION lib/systemd/system COMPONENT sim)
 
 # Manual pages go in gzipped, as Debian has them.
 function(ipc_soak_man_page page component)
   set(gz ${CMAKE_BINARY_DIR}/man/${page}.gz)
+  string(REGEX REPLACE ".*\\.([0-9])$" "\\1" section ${page})
   add_custom_command(OUTPUT ${gz}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
     COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/docs/man/${page} > ${gz}
     DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/${page} VERBATIM)
   add_custom_target(man_${page} ALL DEPENDS ${gz})
-  install(FILES ${gz} DESTINATION share/man/man1 COMPONENT ${component})
+  install(FILES ${gz} DESTINATION share/man/man${section} COMPONENT ${component})
 endfunction()
 ipc_soak_man_page(ipc_soak.1 program)
 ipc_soak_man_page(kovra-camd.1 sim)
+ipc_soak_man_page(kovra-trace.7 trace)
+ipc_soak_man_page(kovra-stats.1 trace)
 install(FILES ${PROJECT_SOURCE_DIR}/kovra_sim/include/kovra_sim/control.h
         DESTINATION include/kovra_sim COMPONENT sim)
 # The client library's declarations, kept under the stand-in's folder so that
@@ -62,7 +72,7 @@ set(CPACK_PACKAGE_CONTACT "ipc_soak developers")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL program sim)
+set(CPACK_COMPONENTS_ALL program sim trace)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # dpkg-shlibdeps cannot read a cross build's libraries without an armhf dpkg
 # database, so both architectures name their dependencies here. The floors
@@ -89,5 +99,16 @@ libkovra-core and libkovra-interfaces answer requests from an in-process
 simulated camera controlled through libkovra-sim, or from the kovra-camd
 daemon over TCP. The libraries live in /usr/lib/kovra-sim so they never
 replace a camera's own library.")
+
+set(CPACK_DEBIAN_TRACE_PACKAGE_NAME kovra-trace)
+set(CPACK_DEBIAN_TRACE_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_TRACE_PACKAGE_DEPENDS "libboost-program-options1.74.0, ${_ipc_soak_runtime}")
+set(CPACK_COMPONENT_TRACE_DESCRIPTION
+    "Trace layer for the camera's client library, and a reader of its files
+libkovra-trace, preloaded in front of any client library (the camera's own
+or the kovra-sim stand-in), forwards every call and, as KOVRA_TRACE asks,
+records per-function latency and statuses, a journal of every call, and a
+timeline of the run, or injects faults. kovra-stats reads, plots, merges
+and checks what it writes.")
 
 include(CPack)

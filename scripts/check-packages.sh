@@ -2,8 +2,10 @@
 # Checks the Debian packages a build made: the program's package holds the
 # program and its manual alone and never a client library, the stand-in's
 # package holds the two client libraries (out of the system's library
-# folders), its own, and the camera daemon with its unit and manual, and
-# both are built for the expected architecture.
+# folders), its own, and the camera daemon with its unit and manual, the
+# trace layer's holds the layer (out of them too) and kovra-stats, and all
+# are built for the expected architecture. The trace layer needs nothing
+# of the stand-in: its library links no library of the stand-in's.
 #
 # Usage: scripts/check-packages.sh BUILD_DIR ARCHITECTURE
 set -euo pipefail
@@ -12,6 +14,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 program=$(ls "$dir"/ipc-soak_*_"$arch".deb) || fail "no ipc-soak package for $arch in $dir"
 sim=$(ls "$dir"/kovra-sim_*_"$arch".deb) || fail "no kovra-sim package for $arch in $dir"
+trace=$(ls "$dir"/kovra-trace_*_"$arch".deb) || fail "no kovra-trace package for $arch in $dir"
 
 files() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ {print $6}'; }
 [[ "$(files "$program" | sort | tr '\n' ' ')" == "./usr/bin/ipc_soak ./usr/share/man/man1/ipc_soak.1.gz " ]] ||
@@ -20,8 +23,18 @@ for file in lib/kovra-sim/libkovra-core.so lib/kovra-sim/libkovra-interfaces.so 
     bin/kovra-camd lib/systemd/system/kovra-camd.service share/man/man1/kovra-camd.1.gz; do
     files "$sim" | grep -qx "./usr/$file" || fail "kovra-sim lacks /usr/$file"
 done
-for deb in "$program" "$sim"; do
+for file in lib/kovra-trace/libkovra-trace.so bin/kovra-stats share/man/man7/kovra-trace.7.gz \
+    share/man/man1/kovra-stats.1.gz; do
+    files "$trace" | grep -qx "./usr/$file" || fail "kovra-trace lacks /usr/$file"
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+dpkg-deb -x "$trace" "$work"
+if readelf -d "$work/usr/lib/kovra-trace/libkovra-trace.so" | grep NEEDED | grep -q kovra; then
+    fail "libkovra-trace needs a library of the stand-in's"
+fi
+for deb in "$program" "$sim" "$trace"; do
     [[ "$(dpkg-deb -f "$deb" Architecture)" == "$arch" ]] || fail "$deb is not $arch"
     if dpkg-deb -f "$deb" Depends | grep -q kovra; then fail "$deb depends on a client library"; fi
 done
-echo "ok: $(basename "$program") $(basename "$sim")"
+echo "ok: $(basename "$program") $(basename "$sim") $(basename "$trace")"

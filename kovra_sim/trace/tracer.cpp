@@ -51,7 +51,8 @@ Tracer::Tracer(char const* directives) : Observer(true) {
     auto const each = [&](std::string_view name, std::string_view value, std::string& why) {
         if (bool ok; parse_output(name, value, outputs, ok, why)) return ok;
         if (name == "fail") return parse_fault(value, faults.emplace_back(), why);
-        if (name == "latency") return parse_bounded(value, "latency", 0, kMaxLatencyUs, latency, why);
+        if (name == "latency")
+            return parse_bounded(value, "latency", 0, kMaxLatencyUs, latency, why);
         why = "unknown directive \"" + std::string(name) +
               "\" (the trace layer takes fail=, latency=, journal=, stats=, timeline=, interval=)";
         return false;
@@ -64,8 +65,7 @@ Tracer::Tracer(char const* directives) : Observer(true) {
     latency_us_ = latency.value_or(0);
 }
 
-void Tracer::announced(char const* service, char const* target, uint8_t flag,
-                       char const* address) {
+void Tracer::announced(char const* service, char const* target, uint8_t flag, char const* address) {
     try {
         if (stats.on())
             stats.announced(std::string(service ? service : "?") + ":" + (target ? target : "?"));

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <mutex>
 #include <new>
-#include <thread>
 #include <string>
+#include <thread>
 #include <unordered_map>
 
 #include "describe.h"
@@ -84,7 +84,8 @@ int32_t Tracer::call(int function, Forward&& forward, Describe&& describe) noexc
         return observe(
             ledger_, function,
             [&] {
-                if (latency_us_) std::this_thread::sleep_for(std::chrono::microseconds(latency_us_));
+                if (latency_us_)
+                    std::this_thread::sleep_for(std::chrono::microseconds(latency_us_));
                 return forward();
             },
             describe);

@@ -51,36 +51,36 @@ int32_t bad_config() {
 
 }  // namespace
 
-#define KOVRA_SERVICE(svc, target)                                                                 \
-    KOVRA_EXPORT int32_t kovra_api_##svc##_initiator_init(                                         \
-        void* ipc, void* log, kovra_initiator** initiator, int32_t events, int32_t reserved) {     \
-        return traced<fn_kovra_api_##svc##_initiator_init,                                         \
-                      decltype(&kovra_api_##svc##_initiator_init)>(                                \
-            [&](Tracer& t, Entry& e, int32_t status) {                                             \
-                if (status == 0 && initiator) t.opened(*initiator);                                \
-                e.handle(ipc, t.handle(ipc)).handle(log, t.handle(log));                           \
-                describe_opened(e, t, reinterpret_cast<void* const*>(initiator), status);          \
-                e.raw(std::to_string(events)).raw(std::to_string(reserved));                       \
-            },                                                                                     \
-            ipc, log, initiator, events, reserved);                                                \
-    }                                                                                              \
-    KOVRA_EXPORT int32_t kovra_api_##svc##_initiator_deinit(kovra_initiator* initiator) {          \
-        return traced<fn_kovra_api_##svc##_initiator_deinit,                                       \
-                      decltype(&kovra_api_##svc##_initiator_deinit)>(                              \
-            [&](Tracer& t, Entry& e, int32_t) { e.handle(initiator, t.handle(initiator)); },       \
-            initiator);                                                                            \
+#define KOVRA_SERVICE(svc, target)                                                             \
+    KOVRA_EXPORT int32_t kovra_api_##svc##_initiator_init(                                     \
+        void* ipc, void* log, kovra_initiator** initiator, int32_t events, int32_t reserved) { \
+        return traced<fn_kovra_api_##svc##_initiator_init,                                     \
+                      decltype(&kovra_api_##svc##_initiator_init)>(                            \
+            [&](Tracer& t, Entry& e, int32_t status) {                                         \
+                if (status == 0 && initiator) t.opened(*initiator);                            \
+                e.handle(ipc, t.handle(ipc)).handle(log, t.handle(log));                       \
+                describe_opened(e, t, reinterpret_cast<void* const*>(initiator), status);      \
+                e.raw(std::to_string(events)).raw(std::to_string(reserved));                   \
+            },                                                                                 \
+            ipc, log, initiator, events, reserved);                                            \
+    }                                                                                          \
+    KOVRA_EXPORT int32_t kovra_api_##svc##_initiator_deinit(kovra_initiator* initiator) {      \
+        return traced<fn_kovra_api_##svc##_initiator_deinit,                                   \
+                      decltype(&kovra_api_##svc##_initiator_deinit)>(                          \
+            [&](Tracer& t, Entry& e, int32_t) { e.handle(initiator, t.handle(initiator)); },   \
+            initiator);                                                                        \
     }
-#define KOVRA_ACTION(svc, op)                                                                 \
-    KOVRA_EXPORT int32_t kovra_api_##svc##_##op##_send(kovra_initiator* initiator,            \
-                                                       char const* target) {                  \
-        return request<fn_kovra_api_##svc##_##op##_send>(&kovra_api_##svc##_##op##_send,      \
-                                                         initiator, target);                  \
+#define KOVRA_ACTION(svc, op)                                                            \
+    KOVRA_EXPORT int32_t kovra_api_##svc##_##op##_send(kovra_initiator* initiator,       \
+                                                       char const* target) {             \
+        return request<fn_kovra_api_##svc##_##op##_send>(&kovra_api_##svc##_##op##_send, \
+                                                         initiator, target);             \
     }
-#define KOVRA_REQUEST(svc, op, setting, ...)                                                  \
-    KOVRA_EXPORT int32_t kovra_api_##svc##_##op##_send(                                       \
-        kovra_initiator* initiator, char const* target KOVRA_PARAMS(__VA_ARGS__)) {           \
-        return request<fn_kovra_api_##svc##_##op##_send>(                                     \
-            &kovra_api_##svc##_##op##_send, initiator, target KOVRA_ARG_NAMES(__VA_ARGS__));  \
+#define KOVRA_REQUEST(svc, op, setting, ...)                                                 \
+    KOVRA_EXPORT int32_t kovra_api_##svc##_##op##_send(                                      \
+        kovra_initiator* initiator, char const* target KOVRA_PARAMS(__VA_ARGS__)) {          \
+        return request<fn_kovra_api_##svc##_##op##_send>(                                    \
+            &kovra_api_##svc##_##op##_send, initiator, target KOVRA_ARG_NAMES(__VA_ARGS__)); \
     }
 #include <kovra/kovra_requests.def>
 
@@ -91,8 +91,8 @@ KOVRA_EXPORT int32_t kovra_core_init(void) {
 
 // The files are finished after the call, so a journal ends with it.
 KOVRA_EXPORT int32_t kovra_core_deinit(void) {
-    int32_t const status = traced<fn_kovra_core_deinit, decltype(&kovra_core_deinit)>(
-        [](Tracer&, Entry&, int32_t) {});
+    int32_t const status =
+        traced<fn_kovra_core_deinit, decltype(&kovra_core_deinit)>([](Tracer&, Entry&, int32_t) {});
     if (Tracer* t = active.load()) t->finish();
     return status;
 }
@@ -206,14 +206,13 @@ KOVRA_EXPORT int32_t kovra_api_broker_new_target_register_event_handler(
         }
         if (slot < kTrampolines) wrapped[slot] = {broker, handler};
     }
-    int32_t const status =
-        traced<fn_kovra_api_broker_new_target_register_event_handler,
-               decltype(&kovra_api_broker_new_target_register_event_handler)>(
-            [&](Tracer& t, Entry& e, int32_t) {
-                e.handle(broker, t.handle(broker)).pointer(reinterpret_cast<void*>(handler));
-                e.pointer(context);
-            },
-            broker, slot < kTrampolines ? trampolines[slot] : handler, context);
+    int32_t const status = traced<fn_kovra_api_broker_new_target_register_event_handler,
+                                  decltype(&kovra_api_broker_new_target_register_event_handler)>(
+        [&](Tracer& t, Entry& e, int32_t) {
+            e.handle(broker, t.handle(broker)).pointer(reinterpret_cast<void*>(handler));
+            e.pointer(context);
+        },
+        broker, slot < kTrampolines ? trampolines[slot] : handler, context);
     if (status != 0 && slot < kTrampolines) {
         std::lock_guard lock(wrapped_mutex);
         wrapped[slot] = {};
@@ -235,7 +234,8 @@ KOVRA_EXPORT int32_t kovra_api_broker_new_target_unregister_event_handler(
     {
         std::lock_guard lock(wrapped_mutex);
         for (size_t slot = 0; slot < kTrampolines; ++slot) {
-            mine[slot] = handler && wrapped[slot].handler == handler && wrapped[slot].broker == broker;
+            mine[slot] =
+                handler && wrapped[slot].handler == handler && wrapped[slot].broker == broker;
             any = any || mine[slot];
         }
     }

@@ -2,10 +2,6 @@
 // camera, steered and observed through the KOVRA_SIM environment variable:
 // what the program printed is compared with the camera's journal and state.
 #include <gmock/gmock.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -20,110 +16,11 @@
 #include <vector>
 
 #include "Daemon.h"
-#include "TestFiles.h"
-
-extern char** environ;
+#include "SoakRun.h"
 
 namespace {
 
-// A run's standard output: the dot line, the command lines, the target lines.
-struct Report {
-    std::string dots;
-    std::vector<std::string> commands, targets;
-    unsigned long total = 0;  // runs of all commands
-
-    explicit Report(std::string const& out) {
-        std::vector<std::string> lines = linesOf(out);
-        std::size_t i = 1;
-        for (; i < lines.size() && lines[i].rfind("Service: ", 0) == 0; ++i) {
-            commands.push_back(lines[i]);
-            total += std::stoul(lines[i].substr(lines[i].rfind('/') + 1));
-        }
-        if (i < lines.size()) {
-            EXPECT_EQ(lines[i++], "") << "between commands and targets";
-        }
-        dots = lines.empty() ? "" : lines[0];
-        targets.assign(lines.begin() + std::min(i, lines.size()), lines.end());
-    }
-};
-
-std::vector<std::string> const kStart{"kovra_core_init() = 0",
-                                      "kovra_core_logging_init(\"IPC_SOAK\", &#1) = 0",
-                                      "kovra_core_ipc_initiator_init(#1, null, &#2) = 0"};
-std::vector<std::string> const kShutdown{"kovra_core_ipc_deinit(#2) = 0",
-                                         "kovra_core_logging_deinit(#1) = 0",
-                                         "kovra_core_deinit() = 0"};
-
-class IpcSoakTest : public testing::Test {
-protected:
-    void TearDown() override {
-        finish(0);
-        std::filesystem::remove_all(dir);
-    }
-
-    // Starts ipc_soak with `args` in the background. The shell sets KOVRA_SIM
-    // (the camera journals every call and writes its state at shutdown, and
-    // follows `directives`) and sends standard output and error to files.
-    void start(std::string const& args, std::string const& directives = "",
-               std::string const& limits = "") {
-        std::string const script = limits + "KOVRA_SIM='state=" + dir + "/state;journal=" + dir +
-                                   "/journal;" + directives +
-                                   "' exec " IPC_SOAK_EMULATOR " " IPC_SOAK_PROGRAM " " + args +
-                                   " >" + dir + "/out 2>" + dir + "/err";
-        char const* argv[] = {"/bin/sh", "-c", script.c_str(), nullptr};
-        status = -1;
-        std::filesystem::remove(dir + "/out");
-        ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ),
-                  0);
-    }
-    // Waits for it to end, killing it after `seconds`: its exit status, or
-    // 128 plus the signal that ended it. `out` and `err` then hold its output.
-    int finish(int seconds = 240) {
-        auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (status < 0 && pid > 0 && waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) kill(pid, SIGKILL);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        out = readFile(dir + "/out");
-        err = readFile(dir + "/err");
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    int soak(std::string const& args, std::string const& directives = "") {
-        start(args, directives);
-        return finish();
-    }
-    // Waits up to a minute for the first progress dot.
-    bool dotted() const {
-        auto const deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-        while (readFile(dir + "/out").empty() && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return std::chrono::steady_clock::now() < deadline;
-    }
-
-    std::vector<std::string> journal() const { return linesOf(readFile(dir + "/journal")); }
-    nlohmann::json stats(char const* name) const {
-        return nlohmann::json::parse(readFile(dir + "/" + name));
-    }
-    // Calls per function of a statistics file, for the functions that reach
-    // a camera: requests, initiators and event handlers.
-    static std::map<std::string, uint64_t> remoteCalls(nlohmann::json const& stats) {
-        std::map<std::string, uint64_t> calls;
-        for (auto const& [name, f] : stats.at("functions").items()) {
-            if (name.rfind("kovra_api_", 0) == 0) calls[name] = f.at("calls");
-        }
-        return calls;
-    }
-    std::vector<std::string> lastCalls() const {
-        std::vector<std::string> calls = journal();
-        return {calls.end() - std::min<std::size_t>(calls.size(), 3), calls.end()};
-    }
-
-    std::string dir = makeTempDir("ipc_soak_test");
-    pid_t pid = -1;
-    int status = -1;
-    std::string out, err;
-};
+class IpcSoakTest : public SoakRun {};
 
 TEST_F(IpcSoakTest, ABadCommandLinePrintsTheUsageAndCallsNothing) {
     for (char const* args : {"-x", "-c", "-c 50 -x", "-t 2 -u"}) {

@@ -1,0 +1,100 @@
+// kovra-stats: reads the statistics and timelines that the trace layer
+// (KOVRA_TRACE), the stand-in (KOVRA_SIM) and kovra-camd write: as tables,
+// against another run, as plots, merged, or checked against thresholds.
+#include <boost/program_options.hpp>
+#include <iostream>
+
+#include "files.h"
+#include "stats.h"
+#include "stats_files.h"
+
+using namespace kovra_sim;
+
+int main(int argc, char** argv) {
+    namespace po = boost::program_options;
+    po::options_description options(
+        "Usage: kovra-stats --stats FILE | --timeline FILE [--plot PNG] [--check EXPR]\n"
+        "       kovra-stats --compare A B\n"
+        "       kovra-stats --merge FILE... -o OUT\n"
+        "Reads the statistics (JSON) and timelines (JSON Lines) of KOVRA_TRACE, KOVRA_SIM and\n"
+        "kovra-camd. Options",
+        100, 50);
+    auto add = options.add_options();
+    add("help,h", "show this help");
+    add("stats", po::value<std::string>()->value_name("FILE"), "a statistics file, as a table");
+    add("timeline", po::value<std::string>()->value_name("FILE"), "a timeline, a line an interval");
+    add("plot", po::value<std::string>()->value_name("PNG"),
+        "draw it instead: latencies, or p99 over time (needs gnuplot)");
+    add("check", po::value<std::string>()->value_name("EXPR"),
+        "exit 1 if a threshold is crossed: 'p99 > 5ms, failures > 0.1%, degradation > 50%'");
+    add("compare", po::value<std::vector<std::string>>()->multitoken()->value_name("A B"),
+        "how p50, p99 and calls moved from statistics A to B");
+    add("merge", po::value<std::vector<std::string>>()->multitoken()->value_name("FILE..."),
+        "statistics, or timelines, of runs side by side as one");
+    add("output,o", po::value<std::string>()->value_name("OUT"), "where --merge writes");
+    po::variables_map vm;
+    try {
+        po::store(po::parse_command_line(argc, argv, options), vm);
+        po::notify(vm);
+    } catch (po::error const& e) {
+        std::cerr << "kovra-stats: " << e.what() << "\nTry 'kovra-stats --help'.\n";
+        return 2;
+    }
+    if (vm.count("help")) {
+        std::cout << options << "\n";
+        return 0;
+    }
+    size_t const read = vm.count("stats") + vm.count("timeline");
+    bool const merging = vm.count("merge") != 0;
+    if (read + vm.count("compare") + merging != 1 || merging != (vm.count("output") != 0) ||
+        ((vm.count("plot") || vm.count("check")) && read == 0)) {
+        std::cerr << "kovra-stats: give one of --stats, --timeline (each with --plot or --check, "
+                     "if wanted), --compare, --merge with -o\nTry 'kovra-stats --help'.\n";
+        return 2;
+    }
+    try {
+        if (vm.count("compare")) {
+            auto const files = vm["compare"].as<std::vector<std::string>>();
+            if (files.size() != 2) throw std::runtime_error("--compare takes two files");
+            std::cout << stats_files::compare_table(stats_files::load(files[0]).whole(),
+                                                    stats_files::load(files[1]).whole());
+            return 0;
+        }
+        if (merging) {
+            std::vector<stats_files::Loaded> files;
+            for (std::string const& path : vm["merge"].as<std::vector<std::string>>())
+                files.push_back(stats_files::load(path));
+            std::string const out = vm["output"].as<std::string>();
+            std::string error;
+            if (!replace_file(out, stats_files::text_of(stats_files::merge(files)), error))
+                throw std::runtime_error(out + ": " + error);
+            return 0;
+        }
+        std::string const path =
+            vm.count("stats") ? vm["stats"].as<std::string>() : vm["timeline"].as<std::string>();
+        stats_files::Loaded const loaded = stats_files::load(path);
+        if (loaded.timeline != (vm.count("timeline") != 0))
+            throw std::runtime_error(path + (loaded.timeline ? ": a timeline; use --timeline"
+                                                             : ": statistics; use --stats"));
+        if (vm.count("check")) {
+            auto const crossed = stats_files::check(vm["check"].as<std::string>(), loaded);
+            for (std::string const& line : crossed) std::cout << line << "\n";
+            return crossed.empty() ? 0 : 1;
+        }
+        if (vm.count("plot")) {
+            if (stats_files::plot(loaded, vm["plot"].as<std::string>())) return 0;
+            std::cerr << "kovra-stats: gnuplot failed (is it installed? Debian package "
+                         "gnuplot-nox)\n";
+            return 2;
+        }
+        std::cout << (loaded.timeline ? stats_files::timeline_table(loaded.reports)
+                                      : stats_table(loaded.whole()));
+        return 0;
+    } catch (std::invalid_argument const& e) {
+        std::cerr << "kovra-stats: --check: " << e.what() << "\n";
+        return 2;
+    } catch (std::exception const& e) {
+        std::cerr << "kovra-stats: " << e.what() << "\n";
+        return 2;
+    }
+}

@@ -1,0 +1,140 @@
+// The trace layer in front of the stand-in, as a camera engineer puts it in
+// front of a camera's own library: the program's report does not change,
+// the layer's counts are the camera's, its faults never reach the camera,
+// its timeline adds up and survives a kill, and kovra-stats judges it.
+#include <gmock/gmock.h>
+
+#include "Daemon.h"
+#include "SoakRun.h"
+
+namespace {
+
+using testing::HasSubstr;
+
+class TraceTest : public SoakRun {
+protected:
+    // kovra-stats with `args`: its exit status and output.
+    Outcome stats_tool(std::string const& args) {
+        return runShell(IPC_SOAK_EMULATOR " " KOVRA_STATS " " + args, dir, "-stats");
+    }
+    // The calls per function that a state file counts.
+    std::map<std::string, uint64_t> cameraCalls(std::string const& state) const {
+        std::map<std::string, uint64_t> calls;
+        for (auto const& line : linesOf(readFile(state))) {
+            if (line.rfind("calls ", 0) != 0) continue;
+            size_t const space = line.rfind(' ');
+            calls[line.substr(6, space - 6)] = std::stoull(line.substr(space + 1));
+        }
+        return calls;
+    }
+    static std::map<std::string, uint64_t> callsOf(nlohmann::json const& report) {
+        std::map<std::string, uint64_t> calls;
+        for (auto const& [name, f] : report.at("functions").items()) calls[name] = f.at("calls");
+        return calls;
+    }
+};
+
+// In-process and over TCP: the report is the same byte for byte with the
+// layer as without it; the layer counted each function as the camera did
+// (over TCP, the calls that reach the camera); announcements as the report
+// counts them; and the timeline's intervals add up to the whole run.
+TEST_F(TraceTest, ItCountsWhatTheCameraServedAndChangesNothing) {
+    std::string const restarts = "restart=exposure*4/500";
+    for (bool const tcp : {false, true}) {
+        // Over TCP each run gets a camera of its own, as in-process.
+        std::unique_ptr<Daemon> daemon;
+        auto run = [&] {
+            std::string args = "-t 8 -c 1500 -s 7";
+            if (!tcp) return soak(args, restarts);
+            daemon = std::make_unique<Daemon>(
+                std::vector<std::string>{"--sim", restarts + ";state=" + dir + "/camd"});
+            return soak(args + " -u " + daemon->url());
+        };
+        ASSERT_EQ(run(), 0) << err;
+        std::string const untraced = out;
+        trace = "stats=" + dir + "/trace.json;timeline=" + dir + "/trace.jsonl;interval=1";
+        ASSERT_EQ(run(), 0) << err;
+        trace.clear();
+        EXPECT_EQ(out, untraced) << (tcp ? "over TCP" : "in-process");
+        nlohmann::json const traced = stats("trace.json");
+        auto const layer = callsOf(traced);
+        if (tcp) {
+            ASSERT_EQ(daemon->stop(SIGTERM), 0);
+            for (auto const& [name, n] : cameraCalls(dir + "/camd")) {
+                if (name.rfind("kovra_api_", 0) == 0) {
+                    EXPECT_EQ(layer.at(name), n) << name;
+                }
+            }
+        } else {
+            EXPECT_EQ(layer, cameraCalls(dir + "/state"));
+        }
+        EXPECT_EQ(traced.at("announcements"), (nlohmann::json{{"exposure:0", 4}}));
+        EXPECT_THAT(Report(out).targets, testing::ElementsAre("Target exposure:0 reset 4 times"));
+        std::vector<nlohmann::json> intervals;
+        for (auto const& line : linesOf(readFile(dir + "/trace.jsonl")))
+            intervals.push_back(nlohmann::json::parse(line));
+        std::map<std::string, uint64_t> summed;
+        for (auto const& interval : intervals)
+            for (auto const& [name, n] : callsOf(interval)) summed[name] += n;
+        EXPECT_EQ(summed, layer) << intervals.size() << " intervals";
+    }
+}
+
+// A fault injected in the layer fails the program's calls, and the camera
+// never sees them.
+TEST_F(TraceTest, AFaultInTheLayerNeverReachesTheCamera) {
+    trace = "fail=kovra_api_temperature_get_temperature_send:-42;stats=" + dir + "/trace.json";
+    ASSERT_EQ(soak("-t 4 -c 500"), 0) << err;
+    uint64_t const failed = stats("trace.json")
+                                .at("functions")
+                                .at("kovra_api_temperature_get_temperature_send")
+                                .at("statuses")
+                                .at("-42");
+    EXPECT_GT(failed, 0u);
+    EXPECT_THAT(out, testing::ContainsRegex("getTemperature pass/fail/total 0/" +
+                                            std::to_string(failed) + "/"));
+    EXPECT_EQ(cameraCalls(dir + "/state").count("kovra_api_temperature_get_temperature_send"), 0u);
+}
+
+// A program killed mid-run leaves every interval it completed readable.
+TEST_F(TraceTest, AKilledProgramLeavesEveryCompleteInterval) {
+    trace = "timeline=" + dir + "/trace.jsonl;interval=1";
+    start("-t 4 -c 1000000", "latency=1000");
+    for (int i = 0; i < 3000 && linesOf(readFile(dir + "/trace.jsonl")).size() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(pid, SIGKILL);
+    EXPECT_EQ(finish(), 128 + SIGKILL);
+    Outcome const read = stats_tool("--timeline " + dir + "/trace.jsonl");
+    EXPECT_EQ(read.exit_code, 0) << read.err;
+    std::vector<std::string> const rows = linesOf(read.out);
+    ASSERT_GE(rows.size(), 3u) << "a header and two intervals at least";
+    EXPECT_THAT(rows[2], testing::StartsWith("       1 "));
+}
+
+// kovra-stats --check passes a clean run and fails one whose calls the
+// layer slowed past the threshold; a KOVRA_TRACE that does not parse
+// stops the program before it runs.
+TEST_F(TraceTest, ACheckFailsOnlyARunThatCrossesItsThreshold) {
+    struct {
+        std::string directives;
+        int check;
+    } const runs[] = {{"", 0}, {"latency=20000;", 1}};
+    for (auto const& run : runs) {
+        trace = run.directives + "stats=" + dir + "/trace.json";
+        ASSERT_EQ(soak("-t 2 -c 50"), 0) << err;
+        Outcome const r =
+            stats_tool("--stats " + dir + "/trace.json --check 'p99 > 15ms, failures > 0.1%'");
+        EXPECT_EQ(r.exit_code, run.check) << run.directives << r.out << r.err;
+        if (run.check) {
+            EXPECT_THAT(r.out, HasSubstr(", over 15ms"));
+        }
+    }
+    trace = "latency=slow";
+    EXPECT_EQ(soak(""), 1);
+    EXPECT_EQ(err,
+              "kovra-trace: KOVRA_TRACE: \"latency=slow\": latency must be 0 to 10000000\n"
+              "ERROR: kovra_core_init failed status-6\n"
+              "ERROR: kovra_core_logging_init failed status-6\n");
+}
+
+}  // namespace
