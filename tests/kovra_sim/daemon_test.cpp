@@ -354,9 +354,12 @@ TEST(DaemonTest, OptionsOutOfRangeStopItBeforeItListens) {
 // the daemon with exit 1 before it says it listens.
 TEST(DaemonTest, WhatCannotStartEndsItBeforeItSaysItListens) {
     std::string const dir = makeTempDir("camd_start");
-    Outcome r = camd("", dir, "ulimit -f 0; ");
+    Outcome r{0, "", ""};
+#if !defined(__SANITIZE_THREAD__)  // its runtime writes a file as it starts
+    r = camd("", dir, "ulimit -f 0; ");
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err, "kovra-camd: cannot write the port to " + dir + "/port: File too large\n");
+#endif
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // they need the address space
     if (!*KOVRA_SIM_EMULATOR) {  // the limit would bind the emulator too
         r = camd("--threads 256", dir, "ulimit -v 300000; ");
