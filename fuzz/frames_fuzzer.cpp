@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "frame_reader.h"
-#include "station.h"
+#include "session.h"
 
 using namespace kovra_sim;
 
@@ -37,8 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
                 greeted = true;
             } else if (decoded.ping()) {
                 wire::write_ping(out);
-            } else if (int32_t status = 0;
-                       !decoded.call(call) || !session.serve(call, out, status)) {
+            } else if (!decoded.call(call) || session.serve(call, out).malformed) {
                 return 0;
             }
             out.clear();

@@ -1,24 +1,37 @@
 // What a client reads from a camera: the welcome, replies (their values
-// read into a sink for the function the input names), events and pings; and
-// what a camera reads first, the hello.
-#include "protocol.h"
+// staged for the request the input names, as the client does), events and
+// pings; and what a camera reads first, the hello.
+#include "call.h"
 
 using namespace kovra_sim;
 
 namespace {
 
-struct Sink final : wire::ValueSink {
-    void number(int, int64_t v) override { sum += uint64_t(v); }
-    void real(int, double v) override { sum += uint64_t(v != v); }
-    void text(int, std::string_view v) override { sum += v.size(); }
-    void texts(int, msgpack::object_array const& items) override {
-        for (uint32_t i = 0; i < items.size; ++i) sum += items.ptr[i].via.str.size;
+// The value an argument of type A is, or points at when it is an out-parameter.
+template <class A>
+using Held = std::remove_pointer_t<std::conditional_t<is_out<A>, A, A*>>;
+
+template <class A>
+A argument(Held<A>& held) {
+    if constexpr (is_out<A>) {
+        return &held;
+    } else {
+        return held;
     }
-    void bools(int, msgpack::object_array const& items) override {
-        for (uint32_t i = 0; i < items.size; ++i) sum += items.ptr[i].via.boolean;
-    }
-    uint64_t sum = 0;
-};
+}
+
+template <class... A, size_t... I>
+void stage_into(msgpack::object_array const& values, std::index_sequence<I...>) {
+    std::tuple<Held<A>...> held{};
+    std::tuple<A...> args{argument<A>(std::get<I>(held))...};
+    void* argv[] = {&std::get<I>(args)..., nullptr};
+    TypedCall<A...>(argv).unpack(values);  // what it staged is freed with it
+}
+
+template <class... A>
+void stage(msgpack::object_array const& values, Types<A...>) {
+    stage_into<A...>(values, std::index_sequence_for<A...>{});
+}
 
 }  // namespace
 
@@ -31,11 +44,12 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     wire::Welcome welcome;
     wire::Reply reply;
     wire::Event event;
-    Sink sink;
     decoded.hello(hello);
     decoded.welcome(welcome);
     decoded.event(event);
     decoded.ping();
-    if (decoded.reply(reply)) wire::read_replies(function, reply.values, sink);
+    if (decoded.reply(reply) && is_request(function)) {
+        visit_request(function, [&](auto types) { stage(reply.values, types); });
+    }
     return 0;
 }

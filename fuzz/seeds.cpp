@@ -32,20 +32,20 @@ int main(int argc, char** argv) {
     // A session's life: hello, open an initiator, requests, a heartbeat,
     // handlers, goodbye.
     w.clear();
-    wire::begin_call(w, 1, fn_kovra_api_log_initiator_init, 3, 4);
-    w.packer().pack(0).pack(0).pack(2).pack(1);
+    wire::begin_call(w, 1, fn_kovra_api_log_initiator_init, 3, 1);
+    w.packer().pack(0);
     w.end();
-    Sent sent[kMaxArgs]{};
-    sent[0].set_text("KOVRA_IPC"), sent[1].set_text("err"), sent[2].set_text("notset"),
-        sent[3].set_text("notset");
-    wire::write_request(w, 2, fn_kovra_api_log_set_settings_send, 3, "log", sent);
-    wire::write_request(w, 3, fn_kovra_api_log_get_tags_send, 3, "log", sent);
+    wire::begin_call(w, 2, fn_kovra_api_log_set_settings_send, 3, 4, "log");
+    w.packer().pack("KOVRA_IPC").pack("err").pack("notset").pack("notset");
+    w.end();
+    wire::begin_call(w, 3, fn_kovra_api_log_get_tags_send, 3, 0, "log");
+    w.end();
     wire::write_ping(w);
-    wire::begin_call(w, 4, fn_kovra_api_broker_initiator_init, 4, 4);
-    w.packer().pack(1).pack(0).pack(2).pack(1);
+    wire::begin_call(w, 4, fn_kovra_api_broker_initiator_init, 4, 1);
+    w.packer().pack(1);
     w.end();
-    wire::begin_call(w, 5, fn_kovra_api_broker_new_target_register_event_handler, 4, 2);
-    w.packer().pack(true).pack(false);
+    wire::begin_call(w, 5, fn_kovra_api_broker_new_target_register_event_handler, 4, 1);
+    w.packer().pack(false);
     w.end();
     wire::begin_call(w, 6, fn_kovra_core_ipc_deinit, 2, 0);
     w.end();

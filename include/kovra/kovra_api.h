@@ -30,7 +30,7 @@ typedef struct kovra_initiator kovra_initiator;
     int32_t kovra_api_##svc##_initiator_deinit(kovra_initiator* initiator);
 #define KOVRA_ACTION(svc, op) \
     int32_t kovra_api_##svc##_##op##_send(kovra_initiator* initiator, char const* target);
-#define KOVRA_REQUEST(svc, op, setting, ...)                          \
+#define KOVRA_REQUEST(svc, op, ...)                                   \
     int32_t kovra_api_##svc##_##op##_send(kovra_initiator* initiator, \
                                           char const* target KOVRA_PARAMS(__VA_ARGS__));
 #include "kovra_requests.def"

@@ -1,5 +1,5 @@
 /* Expansion helpers for kovra_requests.def: they turn one row's argument
- * list (IN/KEY/SET/GET items) into parameter lists, argument lists and the
+ * list (IN and OUT items) into parameter lists, argument lists and the
  * like. Shared by the declarations and by anything else that expands the
  * table, so every expansion agrees on parameter names and types. */
 #ifndef KOVRA_TABLE_H
@@ -26,7 +26,7 @@
 #define KOVRA_EACH_10(m, a, b, c, d, e, f, g, h, i, j) \
     KOVRA_EACH_9(m, a, b, c, d, e, f, g, h, i) m(9, j)
 
-/* C types of the value types: as sent (IN, KEY, SET) and as out-parameters (GET). */
+/* C types of the value types: as sent (IN) and as out-parameters (OUT). */
 #define KOVRA_IN_TYPE_u8 uint8_t
 #define KOVRA_IN_TYPE_u32 uint32_t
 #define KOVRA_IN_TYPE_i32 int32_t
@@ -40,12 +40,10 @@
 #define KOVRA_OUT_TYPE_texts kovra_string_array**
 #define KOVRA_OUT_TYPE_bools kovra_bool_array**
 
-/* The C type of one argument item: KOVRA_ARG_TYPE(GET(u32, 0)) is uint32_t*. */
+/* The C type of one argument item: KOVRA_ARG_TYPE(OUT(u32)) is uint32_t*. */
 #define KOVRA_ARG_TYPE(item) KOVRA_ARG_TYPE_##item
 #define KOVRA_ARG_TYPE_IN(t) KOVRA_IN_TYPE_##t
-#define KOVRA_ARG_TYPE_KEY(t) KOVRA_IN_TYPE_##t
-#define KOVRA_ARG_TYPE_SET(t, slot) KOVRA_IN_TYPE_##t
-#define KOVRA_ARG_TYPE_GET(t, slot) KOVRA_OUT_TYPE_##t
+#define KOVRA_ARG_TYPE_OUT(t) KOVRA_OUT_TYPE_##t
 
 /* ", type aN" for each item: the tail of a request's parameter list. */
 #define KOVRA_PARAM(i, item) , KOVRA_ARG_TYPE(item) a##i

@@ -6,14 +6,15 @@
 
 namespace kovra_sim {
 
-int32_t Camera::serve(int id, std::string_view target, Sent const* sent, Replies& replies) {
-    FunctionInfo const& f = function(id);
-    if (target != service(f.service).target) return KOVRA_SIM_STATUS_UNKNOWN_TARGET;
-    int const instance = settings.instance(id, sent);
-    if (instance == -1) return KOVRA_SIM_STATUS_UNKNOWN_TARGET;
-    if (instance != Settings::kNone) settings.exchange(instance, f, sent, replies);
+Camera::Served Camera::serve(int function, std::string_view target, Exchange& exchange) {
+    std::chrono::microseconds const delay(latency_us());
+    if (target != service_info(function_info(function).service).target)
+        return {KOVRA_SIM_STATUS_UNKNOWN_TARGET, delay};
+    int const instance = settings.instance(function, exchange);
+    if (instance == -1) return {KOVRA_SIM_STATUS_UNKNOWN_TARGET, delay};
+    if (instance != Settings::kNone) settings.exchange(instance, function, exchange);
     served();
-    return KOVRA_SIM_STATUS_OK;
+    return {KOVRA_SIM_STATUS_OK, delay};
 }
 
 void Camera::served() {

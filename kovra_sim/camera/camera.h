@@ -6,25 +6,15 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <vector>
 
-#include "sent.h"
+#include "exchange.h"
 #include "settings.h"
-#include "value.h"
 
 namespace kovra_sim {
-
-// Where a request's replies go: one value per out-parameter, in argument
-// order, handed over while the setting's lock is held.
-class Replies {
-public:
-    virtual void put(int arg, Value const& value) = 0;
-
-protected:
-    ~Replies() = default;
-};
 
 // A client that wants the broker's announcements of restarted targets.
 class Listener {
@@ -47,11 +37,17 @@ class Camera {
 public:
     Settings settings;
 
-    // Answers a request: checks the target and the instance, stores the SET
-    // values and hands the GET values to `replies`. A request answered OK
-    // counts towards the planned restarts; those whose turn it is happen
-    // before this returns.
-    int32_t serve(int function, std::string_view target, Sent const* sent, Replies& replies);
+    struct Served {
+        int32_t status;
+        // How long after it came the answer is due: the latency the camera
+        // was told to take, which each transport waits out its own way.
+        std::chrono::microseconds delay;
+    };
+    // Answers request `function` (one of is_request): checks the target and
+    // the instance, stores the SET values and hands the GET values to the
+    // exchange. A request answered OK counts towards the planned restarts;
+    // those whose turn it is happen before this returns.
+    Served serve(int function, std::string_view target, Exchange& exchange);
 
     // Restarts a service's target now.
     void restart(int service);

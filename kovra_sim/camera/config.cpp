@@ -90,10 +90,10 @@ int parse_target(std::string_view text, std::string& error) {
         error = "unknown service \"" + std::string(word) + "\"";
         return -1;
     }
-    if (colon != std::string_view::npos && text.substr(colon + 1) != service(id).target) {
+    if (colon != std::string_view::npos && text.substr(colon + 1) != service_info(id).target) {
         error = "service \"" + std::string(word) + "\" has no target \"" +
-                std::string(text.substr(colon + 1)) + "\" (its target is \"" + service(id).target +
-                "\")";
+                std::string(text.substr(colon + 1)) + "\" (its target is \"" +
+                service_info(id).target + "\")";
         return -1;
     }
     return id;

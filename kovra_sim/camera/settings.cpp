@@ -1,11 +1,11 @@
 #include "settings.h"
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <stdexcept>
 
-#include "camera.h"
+#include "args.h"
+#include "rows.h"
 
 namespace kovra_sim {
 namespace {
@@ -26,35 +26,35 @@ std::vector<std::string> const& choices(Type key) {
     return key == Type::text ? log_tags() : streams;
 }
 
-std::string setting_name(FunctionInfo const& f) {
-    return std::string(service(f.service).word) + "." + f.setting;
+std::string setting_name(int function) {
+    return std::string(service_info(function_info(function).service).word) + "." +
+           camera_row(function).setting;
 }
 
-bool stores(FunctionInfo const& f) {
-    return f.kind == Kind::request && std::string_view(f.setting) != "none";
-}
-
+// Every setting's slot and key types, from the camera's rows and the C
+// types of their requests' arguments.
 std::map<std::string, Shape> shapes() {
     std::map<std::string, Shape> all;
     for (int id = 0; id < kFunctionCount; ++id) {
-        FunctionInfo const& f = function(id);
-        if (!stores(f)) continue;
-        std::string const name = setting_name(f);
+        CameraRow const& row = camera_row(id);
+        if (!row.setting) continue;
+        std::string const name = setting_name(id);
         Shape& shape = all[name];
         std::vector<Type> keys;
-        for (int i = 0; i < f.argc; ++i) {
-            Arg const& a = f.args[i];
-            if (a.direction == Direction::key) keys.push_back(a.type);
-            if (a.direction != Direction::get && a.direction != Direction::set) continue;
-            if (shape.slots.size() <= a.slot) shape.slots.resize(a.slot + 1, Type(0xff));
-            if (shape.slots[a.slot] != Type(0xff) && shape.slots[a.slot] != a.type) {
-                throw std::logic_error("kovra_requests.def: slot types disagree in " + name);
-            }
-            shape.slots[a.slot] = a.type;
-        }
-        if (!shape.keys.empty() && shape.keys != keys) {
-            throw std::logic_error("kovra_requests.def: keys disagree in " + name);
-        }
+        visit_request(id, [&](auto types) {
+            for_each_arg(types, [&](auto arg, auto* typed) {
+                Type const type = type_of<std::remove_pointer_t<decltype(typed)>>;
+                ArgRole const r = row.args[arg];
+                if (r.role == Role::key) keys.push_back(type);
+                if (r.role != Role::set && r.role != Role::get) return;
+                if (shape.slots.size() <= r.slot) shape.slots.resize(r.slot + 1u, Type(0xff));
+                if (shape.slots[r.slot] != Type(0xff) && shape.slots[r.slot] != type)
+                    throw std::logic_error("camera.def: slot types disagree in " + name);
+                shape.slots[r.slot] = type;
+            });
+        });
+        if (!shape.keys.empty() && shape.keys != keys)
+            throw std::logic_error("camera.def: keys disagree in " + name);
         shape.keys = keys;
     }
     // A slot no row names still holds a value; a number is the least surprise.
@@ -77,39 +77,6 @@ std::vector<std::string> instance_keys(std::string const& name, Shape const& sha
     }
     for (std::string& k : keys) k = k.empty() ? name : name + "[" + k + "]";
     return keys;
-}
-
-// A number's slot as stored for lock-free readers: f64 by its bits.
-int64_t bits_of(Value const& v) {
-    int64_t bits = v.number;
-    if (v.type == Type::f64) std::memcpy(&bits, &v.real, sizeof bits);
-    return bits;
-}
-
-int64_t bits_of(Type type, Sent const& s) {
-    int64_t bits = s.number;
-    if (type == Type::f64) std::memcpy(&bits, &s.real, sizeof bits);
-    return bits;
-}
-
-void assign(Value& v, Sent const& s) {
-    switch (v.type) {
-        case Type::f64:
-            v.real = s.real;
-            break;
-        case Type::text:
-            v.text.assign(s.text());
-            break;
-        default:
-            v.number = s.number;
-            break;
-    }
-}
-
-bool numbers_only(std::vector<Value> const& values) {
-    return std::all_of(values.begin(), values.end(), [](Value const& v) {
-        return v.type != Type::text && v.type != Type::texts && v.type != Type::bools;
-    });
 }
 
 // Texts a person reading a journal recognises, by key and slot.
@@ -173,7 +140,7 @@ std::vector<Value> default_values(std::string const& name, Shape const& shape,
                 if (type == Type::bools) {
                     v.bools.push_back(1);
                 } else {
-                    v.texts.push_back(slot == 0 ? service(s).word : service(s).target);
+                    v.texts.push_back(slot == 0 ? service_info(s).word : service_info(s).target);
                 }
             }
         } else if (type != Type::texts && type != Type::bools) {
@@ -248,23 +215,23 @@ std::vector<std::pair<std::string, std::vector<Value>>> made_defaults(
 
 }  // namespace
 
-Settings::Settings() : first_(kFunctionCount, kNone) {
+Settings::Settings() : first_(kFunctionCount, kNone), keys_(kFunctionCount) {
     std::map<std::string, int> first;
     auto made = made_defaults(first);
-    instances_ = std::make_unique<Instance[]>(made.size());
-    for (size_t i = 0; i < made.size(); ++i) {
+    count_ = made.size();
+    instances_ = std::make_unique<Instance[]>(count_);
+    for (size_t i = 0; i < count_; ++i) {
         instances_[i].key = made[i].first;
-        if (numbers_only(made[i].second)) {
-            instances_[i].numbers = std::make_unique<std::atomic<int64_t>[]>(made[i].second.size());
-        }
-        store(instances_[i], std::move(made[i].second));
+        instances_[i].values = std::move(made[i].second);
         sorted_.push_back(int(i));
     }
     std::sort(sorted_.begin(), sorted_.end(),
               [&](int a, int b) { return instances_[size_t(a)].key < instances_[size_t(b)].key; });
+    auto const all = shapes();
     for (int id = 0; id < kFunctionCount; ++id) {
-        FunctionInfo const& f = function(id);
-        if (stores(f)) first_[size_t(id)] = first.at(setting_name(f));
+        if (!camera_row(id).setting) continue;
+        first_[size_t(id)] = first.at(setting_name(id));
+        keys_[size_t(id)] = all.at(setting_name(id)).keys;
     }
 }
 
@@ -274,25 +241,41 @@ void Settings::reset() {
     for (size_t i = 0; i < made.size(); ++i) put(int(i), std::move(made[i].second));
 }
 
-int Settings::instance(int function, Sent const* sent) const {
+int Settings::instance(int function, Exchange& exchange) const {
     int const first = first_[size_t(function)];
     if (first == kNone) return kNone;
-    FunctionInfo const& f = kovra_sim::function(function);
+    CameraRow const& row = camera_row(function);
+    std::vector<Type> const& types = keys_[size_t(function)];
     int index = 0;
-    for (int i = 0; i < f.argc; ++i) {
-        if (f.args[i].direction != Direction::key) continue;
-        std::vector<std::string> const& options = choices(f.args[i].type);
+    for (int a = 0, k = 0; a < kMaxArgs; ++a) {
+        if (row.args[a].role != Role::key) continue;
+        Value key;
+        key.type = types[size_t(k++)];
+        exchange.read(a, key);
+        std::vector<std::string> const& options = choices(key.type);
         int choice = -1;
-        if (f.args[i].type == Type::text) {
-            auto const it = std::find(options.begin(), options.end(), sent[i].text());
+        if (key.type == Type::text) {
+            auto const it = std::find(options.begin(), options.end(), key.text);
             if (it != options.end()) choice = int(it - options.begin());
-        } else if (sent[i].number >= 0 && sent[i].number < int64_t(options.size())) {
-            choice = int(sent[i].number);
+        } else if (key.number >= 0 && key.number < int64_t(options.size())) {
+            choice = int(key.number);
         }
         if (choice < 0) return -1;
         index = index * int(options.size()) + choice;
     }
     return first + index;
+}
+
+void Settings::exchange(int instance, int function, Exchange& exchange) {
+    CameraRow const& row = camera_row(function);
+    Instance& i = instances_[size_t(instance)];
+    std::lock_guard lock(i.mutex);
+    for (int a = 0; a < kMaxArgs; ++a) {
+        if (row.args[a].role == Role::set) exchange.read(a, i.values[row.args[a].slot]);
+    }
+    for (int a = 0; a < kMaxArgs; ++a) {
+        if (row.args[a].role == Role::get) exchange.write(a, i.values[row.args[a].slot]);
+    }
 }
 
 int Settings::find(std::string_view key) const {
@@ -320,76 +303,12 @@ bool Settings::parse(int instance, std::string_view text, std::vector<Value>& ou
 }
 
 void Settings::put(int instance, std::vector<Value> values) {
-    store(instances_[size_t(instance)], std::move(values));
-}
-
-void Settings::store(Instance& i, std::vector<Value> values) {
+    Instance& i = instances_[size_t(instance)];
     std::lock_guard lock(i.mutex);
-    if (i.numbers) {
-        i.sequence.fetch_add(1, std::memory_order_relaxed);
-        for (size_t slot = 0; slot < values.size(); ++slot)
-            i.numbers[slot].store(bits_of(values[slot]), std::memory_order_release);
-        i.sequence.fetch_add(1, std::memory_order_release);
-    }
     i.values = std::move(values);
 }
 
-void Settings::exchange(int instance, FunctionInfo const& f, Sent const* sent, Replies& replies) {
-    Instance& i = instances_[size_t(instance)];
-    if (!i.numbers) {
-        std::lock_guard lock(i.mutex);
-        for (int a = 0; a < f.argc; ++a) {
-            if (f.args[a].direction == Direction::set) assign(i.values[f.args[a].slot], sent[a]);
-        }
-        for (int a = 0; a < f.argc; ++a) {
-            if (f.args[a].direction == Direction::get) replies.put(a, i.values[f.args[a].slot]);
-        }
-        return;
-    }
-    int64_t now[kMaxArgs];
-    auto read = [&] {
-        for (;;) {
-            uint32_t const before = i.sequence.load(std::memory_order_acquire);
-            if (before & 1) continue;
-            for (int a = 0; a < f.argc; ++a) {
-                Direction const d = f.args[a].direction;
-                if (d == Direction::get || d == Direction::set) {
-                    now[a] = i.numbers[f.args[a].slot].load(std::memory_order_acquire);
-                }
-            }
-            if (i.sequence.load(std::memory_order_acquire) == before) return;
-        }
-    };
-    read();
-    bool changes = false;
-    for (int a = 0; a < f.argc; ++a) {
-        if (f.args[a].direction == Direction::set)
-            changes |= now[a] != bits_of(f.args[a].type, sent[a]);
-    }
-    if (changes) {
-        std::lock_guard lock(i.mutex);
-        i.sequence.fetch_add(1, std::memory_order_relaxed);
-        for (int a = 0; a < f.argc; ++a) {
-            if (f.args[a].direction != Direction::set) continue;
-            assign(i.values[f.args[a].slot], sent[a]);
-            i.numbers[f.args[a].slot].store(bits_of(f.args[a].type, sent[a]),
-                                            std::memory_order_release);
-        }
-        i.sequence.fetch_add(1, std::memory_order_release);
-        read();
-    }
-    Value v;
-    for (int a = 0; a < f.argc; ++a) {
-        if (f.args[a].direction != Direction::get) continue;
-        v.type = f.args[a].type;
-        v.number = now[a];
-        std::memcpy(&v.real, &now[a], sizeof v.real);
-        replies.put(a, v);
-    }
-}
-
 std::vector<Value> Settings::values(int instance) const {
-    // The values vector is written under the lock, so reading it takes it too.
     Instance const& i = instances_[size_t(instance)];
     std::lock_guard lock(i.mutex);
     return i.values;

@@ -1,18 +1,11 @@
-// The simulated camera's settings. Every setting a request row names exists
-// from construction on, with one instance per combination of the row's KEY
-// values (streams 0 and 1, the log tags), and each instance holds the values
-// of its slots. Rows are resolved to their setting once, when the settings
-// are made; a request then finds its instance from its KEY values alone.
-// Each instance has its own lock, held only while its values are read or
-// written, so requests on different settings never wait for each other.
-// Settings of numbers only are read without taking it: a sequence number
-// tells a reader whether a write overlapped its read, and a write that would
-// store the values already there (a soak's write-back) stores nothing, so
-// threads reading and writing back the same settings never write to a
-// shared cache line.
+// The simulated camera's settings. Every setting that camera.def names
+// exists from construction on, with one instance per combination of its
+// KEY values (streams 0 and 1, the log tags), and each instance holds the
+// values of its slots, defaults that differ between slots so that a value
+// landing in the wrong out-parameter shows. Each instance has a lock of its
+// own, held only while a request reads or writes it.
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -20,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "exchange.h"
 #include "functions.h"
-#include "sent.h"
 #include "value.h"
 
 namespace kovra_sim {
@@ -39,7 +32,7 @@ nlohmann::json drift_json(std::vector<Drift> const& changes);
 
 class Settings {
 public:
-    // For a row that stores nothing.
+    // What the instance of a request that stores nothing is.
     static constexpr int kNone = -2;
 
     Settings();
@@ -49,15 +42,13 @@ public:
     // Back to the defaults.
     void reset();
 
-    // The instance request `function` addresses with these sent values:
-    // kNone for a row without a setting, -1 for KEY values the camera does
-    // not know.
-    int instance(int function, Sent const* sent) const;
-
+    // The instance request `function` addresses with the KEY values it
+    // sent: kNone for a request without a setting, -1 for KEY values the
+    // camera does not know.
+    int instance(int function, Exchange& exchange) const;
     // Serves request `function` on an instance: stores its SET values, then
-    // hands its GET values to `replies`, in argument order.
-    void exchange(int instance, FunctionInfo const& function, Sent const* sent,
-                  class Replies& replies);
+    // hands its GET values to the exchange.
+    void exchange(int instance, int function, Exchange& exchange);
 
     // The instance with this key ("SERVICE.SETTING" or "...[K1,K2]"), or -1.
     int find(std::string_view key) const;
@@ -74,18 +65,15 @@ public:
 private:
     struct alignas(64) Instance {
         std::string key;
-        std::vector<Value> values;  // all of them, under the lock
-        mutable std::mutex mutex;   // held by writers, and by readers of texts and lists
-        // Settings of numbers only: each slot's number or f64 bits, written
-        // under the lock between two steps of `sequence` (odd while writing).
-        std::unique_ptr<std::atomic<int64_t>[]> numbers;
-        std::atomic<uint32_t> sequence{0};
+        std::vector<Value> values;
+        mutable std::mutex mutex;
     };
-    void store(Instance& i, std::vector<Value> values);
 
     std::unique_ptr<Instance[]> instances_;
-    std::vector<int> sorted_;  // instance indices by key
-    std::vector<int> first_;   // per function, its setting's first instance or kNone
+    size_t count_ = 0;
+    std::vector<int> sorted_;              // instance indices by key
+    std::vector<int> first_;               // per function, its setting's first instance or kNone
+    std::vector<std::vector<Type>> keys_;  // per function, the types of its KEY arguments
 };
 
 }  // namespace kovra_sim

@@ -55,7 +55,7 @@ void Announcer::run() {
         Item* item = queue_.front();
         queue_.pop_front();
         lock.unlock();
-        ServiceInfo const& s = kovra_sim::service(item->service);
+        ServiceInfo const& s = service_info(item->service);
         item->to->deliver(s.word, s.target, 1, "local");
         lock.lock();
         item->done = true;

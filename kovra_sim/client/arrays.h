@@ -42,7 +42,8 @@ kovra_string_array* make_string_array(size_t count, Get get) {
     char* text = reinterpret_cast<char*>(array->items + count);
     for (size_t i = 0; i < count; ++i) {
         std::string_view const item = get(i);
-        std::memcpy(text, item.data(), item.size());
+        if (!item.empty())
+            std::memcpy(text, item.data(), item.size());  // an empty one may have no data
         text[item.size()] = '\0';
         array->items[i] = text;
         text += item.size() + 1;

@@ -11,8 +11,13 @@
 #include <chrono>
 #include <cstdio>
 #include <new>
+#include <tuple>
 #include <vector>
 
+#include "args.h"
+#include "call.h"
+#include "describe.h"
+#include "initiators.h"
 #include "kovra_sim/control.h"
 #include "library.h"
 
@@ -44,109 +49,31 @@ int32_t call(int function, Body&& body, Describe&& describe) noexcept {
     });
 }
 
-// An out-parameter that holds a handle after the call.
-void out_handle(Library& lib, Entry& e, void* const* out, int32_t status) {
-    if (!out) {
-        e.raw("null");
-    } else if (status != KOVRA_SIM_STATUS_OK) {
-        e.raw("&?");
-    } else {
-        e.raw("&#" + std::to_string(lib.handles.number(*out)));
-    }
-}
-
-Entry& handle(Library& lib, Entry& e, void const* h) { return e.handle(h, lib.handles.number(h)); }
-
-// The u8, u32 or i32 the caller passed at p, widened.
-int64_t number_at(Type type, void const* p) {
-    switch (type) {
-        case Type::u8:
-            return *static_cast<uint8_t const*>(p);
-        case Type::u32:
-            return *static_cast<uint32_t const*>(p);
-        default:
-            return *static_cast<int32_t const*>(p);
-    }
-}
-
-template <class Array>
-std::string array_tag(Array const* array) {
-    return array ? "[#" + std::to_string(array->number) + "]" : "null";
-}
-
-// The value argument i of a request holds, as the journal shows it.
-std::string shown(Arg const& a, void const* p) {
-    switch (a.type) {
-        case Type::u8:
-        case Type::u32:
-        case Type::i32:
-            return std::to_string(number_at(a.type, p));
-        case Type::f64:
-            return format_f64(*static_cast<double const*>(p));
-        case Type::text:
-            return quote(*static_cast<char const* const*>(p));
-        case Type::texts:
-            return array_tag(*static_cast<kovra_string_array const* const*>(p));
-        case Type::bools:
-            return array_tag(*static_cast<kovra_bool_array const* const*>(p));
-    }
-    return "?";
-}
-
-void describe_request(Library& lib, Entry& e, FunctionInfo const& f, kovra_initiator* initiator,
-                      char const* target, void* const* argv, int32_t status) {
-    handle(lib, e, initiator).text(target);
-    for (int i = 0; i < f.argc; ++i) {
-        Arg const& a = f.args[i];
-        if (a.direction != Direction::get) {
-            e.raw(shown(a, argv[i]));
-        } else if (!argv[i]) {
-            e.raw("null");
-        } else {
-            e.raw(status == KOVRA_SIM_STATUS_OK ? "&" + shown(a, argv[i]) : "&?");
-        }
-    }
-}
-
-// The values a request sends, read from the caller's arguments; false if a
-// text sent or an out-parameter is NULL.
-bool read_sent(FunctionInfo const& f, void* const* argv, Sent* sent) {
-    for (int i = 0; i < f.argc; ++i) {
-        Arg const& a = f.args[i];
-        if (a.direction == Direction::get) {
-            if (!argv[i]) return false;
-            continue;
-        }
-        switch (a.type) {
-            case Type::u8:
-            case Type::u32:
-            case Type::i32:
-                sent[i].number = number_at(a.type, argv[i]);
-                break;
-            case Type::f64:
-                sent[i].real = *static_cast<double const*>(argv[i]);
-                break;
-            default: {
-                char const* text = *static_cast<char const* const*>(argv[i]);
-                if (!text) return false;
-                sent[i].set_text(text);
-                break;
+// Request `function` with argument types A...: the caller's arguments,
+// checked, typed and put to the camera, its replies handed back.
+template <class... A>
+int32_t request(int function, kovra_initiator* initiator, char const* target, void* const* argv,
+                Types<A...>) {
+    TypedCall<A...> typed(argv);
+    return call(
+        function,
+        [&](Library& lib) -> int32_t {
+            HandleInfo h, ipc;
+            if (!lib.handles.live(initiator, HandleKind::initiator, &h) ||
+                h.service != function_info(function).service) {
+                return KOVRA_SIM_STATUS_BAD_HANDLE;
             }
-        }
-    }
-    return true;
-}
-
-int32_t send(Library& lib, int id, FunctionInfo const& f, kovra_initiator* initiator,
-             char const* target, void* const* argv, Staging& replies) {
-    HandleInfo h, ipc;
-    if (!lib.handles.live(initiator, HandleKind::initiator, &h) || h.service != f.service) {
-        return KOVRA_SIM_STATUS_BAD_HANDLE;
-    }
-    if (!lib.handles.live_ipc(h.ipc, &ipc)) return KOVRA_SIM_STATUS_NOT_CONNECTED;
-    Sent sent[kMaxArgs];
-    if (!target || !read_sent(f, argv, sent)) return KOVRA_SIM_STATUS_NULL_POINTER;
-    return ipc.transport->request(id, h.number, target, sent, replies);
+            if (!lib.handles.live_ipc(h.ipc, &ipc)) return KOVRA_SIM_STATUS_NOT_CONNECTED;
+            if (!target || !typed.given()) return KOVRA_SIM_STATUS_NULL_POINTER;
+            int32_t const status = ipc.transport->request(function, h.number, target, typed);
+            if (status == KOVRA_SIM_STATUS_OK) typed.commit(lib.arrays);
+            return status;
+        },
+        [&](Library& lib, Entry& e, int32_t status) {
+            std::apply(
+                [&](A... args) { describe_request(e, lib, status, initiator, target, args...); },
+                typed.args());
+        });
 }
 
 // Event handlers only go on broker initiators opened with events = 1.
@@ -157,28 +84,18 @@ bool event_broker(Library& lib, kovra_initiator* broker, HandleInfo* info, Handl
 
 }  // namespace
 
-extern "C" int32_t ksim_request(int32_t id, kovra_initiator* initiator, char const* target,
+extern "C" int32_t ksim_request(int32_t function, kovra_initiator* initiator, char const* target,
                                 void* const* argv) {
-    FunctionInfo const& f = function(id);
-    Staging replies(f);
-    return call(
-        id,
-        [&](Library& lib) -> int32_t {
-            int32_t const status = send(lib, id, f, initiator, target, argv, replies);
-            if (status == KOVRA_SIM_STATUS_OK && f.gets) replies.commit(argv, lib.arrays);
-            return status;
-        },
-        [&](Library& lib, Entry& e, int32_t status) {
-            describe_request(lib, e, f, initiator, target, argv, status);
-        });
+    return visit_request(
+        function, [&](auto types) { return request(function, initiator, target, argv, types); });
 }
 
-extern "C" int32_t ksim_initiator_init(int32_t id, void* ipc, void* log,
+extern "C" int32_t ksim_initiator_init(int32_t function, void* ipc, void* log,
                                        kovra_initiator** initiator, int32_t events,
                                        int32_t reserved) {
-    int const service = function(id).service;
+    int const service = function_info(function).service;
     return call(
-        id,
+        function,
         [&](Library& lib) -> int32_t {
             if (!initiator) return KOVRA_SIM_STATUS_NULL_POINTER;
             HandleInfo connection;
@@ -186,18 +103,15 @@ extern "C" int32_t ksim_initiator_init(int32_t id, void* ipc, void* log,
                 !lib.handles.live(log, HandleKind::log)) {
                 return KOVRA_SIM_STATUS_BAD_HANDLE;
             }
-            if (events < 0 || events > 1 || (events && service != svc_broker) || reserved != 0) {
-                return KOVRA_SIM_STATUS_BAD_ARGUMENT;
-            }
+            if (int32_t const fits = Initiators::check(service, events, reserved)) return fits;
             HandleInfo h;
             h.service = service;
             h.events = events == 1;
             h.ipc = connection.number;
             void* const opened = lib.handles.open(HandleKind::initiator, h);
             if (!opened) return KOVRA_SIM_STATUS_NO_RESOURCES;
-            int32_t const status = connection.transport->open_initiator(
-                lib.handles.number(opened), service, events, reserved, connection.number,
-                lib.handles.number(log));
+            int32_t const status = connection.transport->open_initiator(lib.handles.number(opened),
+                                                                        service, events == 1);
             if (status != KOVRA_SIM_STATUS_OK) {
                 lib.handles.close(opened, HandleKind::initiator);
                 return status;
@@ -206,16 +120,16 @@ extern "C" int32_t ksim_initiator_init(int32_t id, void* ipc, void* log,
             return KOVRA_SIM_STATUS_OK;
         },
         [&](Library& lib, Entry& e, int32_t status) {
-            handle(lib, handle(lib, e, ipc), log);
-            out_handle(lib, e, reinterpret_cast<void* const*>(initiator), status);
+            e.handle(ipc, lib.handle(ipc)).handle(log, lib.handle(log));
+            describe_opened(e, lib, reinterpret_cast<void* const*>(initiator), status);
             e.raw(std::to_string(events)).raw(std::to_string(reserved));
         });
 }
 
-extern "C" int32_t ksim_initiator_deinit(int32_t id, kovra_initiator* initiator) {
-    int const service = function(id).service;
+extern "C" int32_t ksim_initiator_deinit(int32_t function, kovra_initiator* initiator) {
+    int const service = function_info(function).service;
     return call(
-        id,
+        function,
         [&](Library& lib) -> int32_t {
             HandleInfo h, ipc;
             if (!lib.handles.live(initiator, HandleKind::initiator, &h) || h.service != service) {
@@ -229,7 +143,7 @@ extern "C" int32_t ksim_initiator_deinit(int32_t id, kovra_initiator* initiator)
             lib.handles.close(initiator, HandleKind::initiator);
             return KOVRA_SIM_STATUS_OK;
         },
-        [&](Library& lib, Entry& e, int32_t) { handle(lib, e, initiator); });
+        [&](Library& lib, Entry& e, int32_t) { e.handle(initiator, lib.handle(initiator)); });
 }
 
 extern "C" int32_t ksim_core_init(void) {
@@ -270,7 +184,7 @@ extern "C" int32_t ksim_logging_init(char const* identity, void** log) {
         },
         [&](Library& lib, Entry& e, int32_t status) {
             e.text(identity);
-            out_handle(lib, e, log, status);
+            describe_opened(e, lib, log, status);
         });
 }
 
@@ -281,7 +195,7 @@ extern "C" int32_t ksim_logging_deinit(void* log) {
             return lib.handles.close(log, HandleKind::log) ? KOVRA_SIM_STATUS_OK
                                                            : KOVRA_SIM_STATUS_BAD_HANDLE;
         },
-        [&](Library& lib, Entry& e, int32_t) { handle(lib, e, log); });
+        [&](Library& lib, Entry& e, int32_t) { e.handle(log, lib.handle(log)); });
 }
 
 extern "C" int32_t ksim_logging_vlog(void* log, int32_t level, char const* format, va_list args) {
@@ -307,7 +221,7 @@ extern "C" int32_t ksim_logging_vlog(void* log, int32_t level, char const* forma
             return KOVRA_SIM_STATUS_OK;
         },
         [&](Library& lib, Entry& e, int32_t) {
-            handle(lib, e, log).raw(std::to_string(level));
+            e.handle(log, lib.handle(log)).raw(std::to_string(level));
             e.text(message ? message : format);
         });
 }
@@ -332,8 +246,8 @@ extern "C" int32_t ksim_ipc_init(void* log, char const* url, void** ipc) {
             return KOVRA_SIM_STATUS_OK;
         },
         [&](Library& lib, Entry& e, int32_t status) {
-            handle(lib, e, log).text(url);
-            out_handle(lib, e, ipc, status);
+            e.handle(log, lib.handle(log)).text(url);
+            describe_opened(e, lib, ipc, status);
         });
 }
 
@@ -347,7 +261,7 @@ extern "C" int32_t ksim_ipc_deinit(void* ipc) {
             h.transport->close();
             return KOVRA_SIM_STATUS_OK;
         },
-        [&](Library& lib, Entry& e, int32_t) { handle(lib, e, ipc); });
+        [&](Library& lib, Entry& e, int32_t) { e.handle(ipc, lib.handle(ipc)); });
 }
 
 extern "C" int32_t ksim_free_array(int32_t id, void* array) {
@@ -375,13 +289,15 @@ extern "C" int32_t ksim_register(kovra_initiator* broker, kovra_broker_new_targe
             HandleInfo h, ipc;
             if (!event_broker(lib, broker, &h, &ipc)) return KOVRA_SIM_STATUS_BAD_HANDLE;
             if (!handler) return KOVRA_SIM_STATUS_NULL_POINTER;
-            int32_t const status = ipc.transport->subscribe(h.number, true, context != nullptr);
+            int32_t const status = ipc.transport->subscribe(h.number, context != nullptr);
             if (status == KOVRA_SIM_STATUS_OK)
                 ipc.transport->subscriptions.add(h.number, handler, context);
             return status;
         },
         [&](Library& lib, Entry& e, int32_t) {
-            handle(lib, e, broker).pointer(reinterpret_cast<void const*>(handler)).pointer(context);
+            e.handle(broker, lib.handle(broker))
+                .pointer(reinterpret_cast<void const*>(handler))
+                .pointer(context);
         });
 }
 
@@ -396,9 +312,9 @@ extern "C" int32_t ksim_unregister(kovra_initiator* broker,
             // A handler that was never registered on this broker is no subscription handle.
             if (!ipc.transport->subscriptions.remove(h.number, handler))
                 return KOVRA_SIM_STATUS_BAD_HANDLE;
-            return ipc.transport->unsubscribe(h.number, true);
+            return ipc.transport->unsubscribe(h.number);
         },
         [&](Library& lib, Entry& e, int32_t) {
-            handle(lib, e, broker).pointer(reinterpret_cast<void const*>(handler));
+            e.handle(broker, lib.handle(broker)).pointer(reinterpret_cast<void const*>(handler));
         });
 }

@@ -32,8 +32,7 @@ KSIM_BRIDGE int32_t ksim_initiator_init(int32_t function, void* ipc, void* log,
                                         kovra_initiator** initiator, int32_t events,
                                         int32_t reserved);
 KSIM_BRIDGE int32_t ksim_initiator_deinit(int32_t function, kovra_initiator* initiator);
-/* One request: argv[i] points at the value of argument i for the items sent,
- * and is the caller's out-parameter for GET items. */
+/* One request: argv[i] points at argument i (the runtime knows its type). */
 KSIM_BRIDGE int32_t ksim_request(int32_t function, kovra_initiator* initiator, char const* target,
                                  void* const* argv);
 KSIM_BRIDGE int32_t ksim_register(kovra_initiator* broker, kovra_broker_new_target_handler handler,

@@ -1,21 +1,14 @@
 // libkovra-interfaces: every service function of the client library,
-// expanded from kovra_requests.def. A request hands the addresses of its
-// arguments and its function id to the stand-in's runtime, which knows each
-// argument's kind from the function's one descriptor.
+// expanded from kovra_requests.def. A request hands its function number and
+// the addresses of its arguments to the stand-in's runtime, which knows
+// their types from the same declarations.
 #include "bridge.h"
 #include "functions.h"
 
 #define KOVRA_EXPORT extern "C" __attribute__((visibility("default")))
 
-// The address the runtime reads argument aN through: the value's own
-// address for items sent, the caller's out-parameter for GET items.
-#define KSIM_ARGV(i, item) KOVRA_CAT(KSIM_ARGV_, item)(a##i),
-#define KSIM_ARGV_IN(t) KSIM_SENT
-#define KSIM_ARGV_KEY(t) KSIM_SENT
-#define KSIM_ARGV_SET(t, slot) KSIM_SENT
-#define KSIM_ARGV_GET(t, slot) KSIM_RECEIVED
-#define KSIM_SENT(a) const_cast<void*>(static_cast<void const*>(&a))
-#define KSIM_RECEIVED(a) static_cast<void*>(a)
+// The address of each argument: the runtime reads them back with their types.
+#define KSIM_ARGV(i, item) const_cast<void*>(static_cast<void const*>(&a##i)),
 
 #define KOVRA_SERVICE(svc, target)                                                                 \
     KOVRA_EXPORT int32_t kovra_api_##svc##_initiator_init(                                         \
@@ -34,7 +27,7 @@
                             nullptr);                                                       \
     }
 
-#define KOVRA_REQUEST(svc, op, setting, ...)                                                       \
+#define KOVRA_REQUEST(svc, op, ...)                                                                \
     KOVRA_EXPORT int32_t kovra_api_##svc##_##op##_send(                                            \
         kovra_initiator* initiator, char const* target KOVRA_PARAMS(__VA_ARGS__)) {                \
         void* const argv[] = {KOVRA_EACH(KSIM_ARGV, __VA_ARGS__)};                                 \

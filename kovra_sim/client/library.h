@@ -17,6 +17,7 @@
 #include "arrays.h"
 #include "camera.h"
 #include "config.h"
+#include "describe.h"
 #include "handles.h"
 #include "run.h"
 #include "transport.h"
@@ -28,8 +29,12 @@ namespace kovra_sim {
 constexpr uint32_t kDefaultTimeoutMs = 5000;
 constexpr uint32_t kDefaultGiveUpS = 30;
 
-class Library : public Run {
+class Library : public Run, public Names {
 public:
+    // The journal's numbers: a handle's, and an array's (it starts with it).
+    uint32_t handle(void const* p) override { return handles.number(p); }
+    uint32_t array(void const* p) override { return *static_cast<uint32_t const*>(p); }
+
     Handles handles;
     Arrays arrays;
     Announcer announcer;

@@ -10,11 +10,10 @@ LocalTransport::LocalTransport(Camera& camera, Announcer& announcer)
     camera_.listen(this);
 }
 
-int32_t LocalTransport::request(int function, uint32_t, char const* target, Sent const* sent,
-                                Staging& replies) {
-    if (uint32_t const us = camera_.latency_us())
-        std::this_thread::sleep_for(std::chrono::microseconds(us));
-    return camera_.serve(function, target, sent, replies);
+int32_t LocalTransport::request(int function, uint32_t, char const* target, Call& call) {
+    Camera::Served const served = camera_.serve(function, target, call);
+    if (served.delay.count()) std::this_thread::sleep_for(served.delay);
+    return served.status;
 }
 
 void LocalTransport::close() { camera_.unlisten(this); }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "announcer.h"
+#include "camera.h"
 #include "transport.h"
 
 namespace kovra_sim {
@@ -11,14 +12,13 @@ class LocalTransport final : public Transport, private Listener {
 public:
     LocalTransport(Camera& camera, Announcer& announcer);
 
-    int32_t open_initiator(uint32_t, int, int32_t, int32_t, uint32_t, uint32_t) override {
-        return 0;
-    }
+    // The library checked what the camera would.
+    int32_t open_initiator(uint32_t, int, bool) override { return 0; }
     int32_t close_initiator(uint32_t, int) override { return 0; }
-    int32_t request(int function, uint32_t id, char const* target, Sent const* sent,
-                    Staging& replies) override;
-    int32_t subscribe(uint32_t, bool, bool) override { return 0; }
-    int32_t unsubscribe(uint32_t, bool) override { return 0; }
+    int32_t subscribe(uint32_t, bool) override { return 0; }
+    int32_t unsubscribe(uint32_t) override { return 0; }
+    // Served on the calling thread, which then waits out the camera's latency.
+    int32_t request(int function, uint32_t handle, char const* target, Call& call) override;
     void close() override;
 
 private:

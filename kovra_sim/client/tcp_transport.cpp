@@ -49,16 +49,15 @@ uint32_t id_of(uint32_t slot, uint16_t generation) { return uint32_t(generation)
 
 // The frames that open an initiator and register a handler on it, for a call
 // and for the replay after a reconnect alike.
-void write_open(wire::FrameWriter& w, uint32_t rid, uint32_t id, int service, int32_t events,
-                int32_t reserved, uint32_t ipc, uint32_t log) {
-    wire::begin_call(w, rid, init_function(service), id, 4);
-    w.packer().pack(events).pack(reserved).pack(ipc).pack(log);
+void write_open(wire::FrameWriter& w, uint32_t rid, uint32_t handle, int service, bool events) {
+    wire::begin_call(w, rid, init_function(service), handle, 1);
+    w.packer().pack(int32_t(events));
     w.end();
 }
 
-void write_register(wire::FrameWriter& w, uint32_t rid, uint32_t id, bool handler, bool context) {
-    wire::begin_call(w, rid, fn_kovra_api_broker_new_target_register_event_handler, id, 2);
-    w.packer().pack(handler).pack(context);
+void write_register(wire::FrameWriter& w, uint32_t rid, uint32_t broker, bool context) {
+    wire::begin_call(w, rid, fn_kovra_api_broker_new_target_register_event_handler, broker, 1);
+    w.packer().pack(context);
     w.end();
 }
 
@@ -239,7 +238,7 @@ void TcpTransport::close() {
 }
 
 template <class Write>
-int32_t TcpTransport::call(int function, Staging* replies, Write&& write) {
+int32_t TcpTransport::round_trip(Call* call, Write&& write) {
     // Only a call that finds the camera away reads the clock: it waits for
     // the camera within the deadline of the whole call.
     std::optional<Clock::time_point> deadline;
@@ -261,8 +260,7 @@ int32_t TcpTransport::call(int function, Staging* replies, Write&& write) {
         if (++slot.generation == 0) slot.generation = 1;
         slot.waiting = true;
         slot.done = false;
-        slot.function = function;
-        slot.replies = replies;
+        slot.call = call;
         id = id_of(index, slot.generation);
     }
     thread_local wire::FrameWriter frame;
@@ -284,7 +282,7 @@ int32_t TcpTransport::call(int function, Staging* replies, Write&& write) {
             status = slot.status;
         }
         slot.waiting = false;
-        slot.replies = nullptr;
+        slot.call = nullptr;
     }
     {
         std::lock_guard lock(free_mutex_);
@@ -344,63 +342,51 @@ void TcpTransport::flush() {
                       });
 }
 
-int32_t TcpTransport::request(int function, uint32_t id, char const* target, Sent const* sent,
-                              Staging& replies) {
-    return call(function, &replies, [&](wire::FrameWriter& w, uint32_t rid) {
-        wire::write_request(w, rid, function, id, target, sent);
-    });
-}
-
-int32_t TcpTransport::open_initiator(uint32_t id, int service, int32_t events, int32_t reserved,
-                                     uint32_t ipc, uint32_t log) {
-    int32_t const status =
-        call(init_function(service), nullptr, [&](wire::FrameWriter& w, uint32_t rid) {
-            write_open(w, rid, id, service, events, reserved, ipc, log);
-        });
-    if (status == KOVRA_SIM_STATUS_OK) {
-        std::lock_guard lock(opened_mutex_);
-        opened_[id] = Opened{service, events, reserved};
-    }
-    return status;
-}
-
-int32_t TcpTransport::close_initiator(uint32_t id, int service) {
-    {
-        std::lock_guard lock(opened_mutex_);
-        opened_.erase(id);
-    }
-    int const function = deinit_function(service);
-    return call(function, nullptr, [&](wire::FrameWriter& w, uint32_t rid) {
-        wire::begin_call(w, rid, function, id, 0);
+int32_t TcpTransport::request(int function, uint32_t handle, char const* target, Call& call) {
+    return round_trip(&call, [&](wire::FrameWriter& w, uint32_t rid) {
+        wire::begin_call(w, rid, function, handle, call.sent(), target);
+        call.pack(w.packer());
         w.end();
     });
 }
 
-int32_t TcpTransport::subscribe(uint32_t id, bool handler, bool context) {
-    int32_t const status = call(
-        fn_kovra_api_broker_new_target_register_event_handler, nullptr,
-        [&](wire::FrameWriter& w, uint32_t rid) { write_register(w, rid, id, handler, context); });
-    if (status == KOVRA_SIM_STATUS_OK) {
-        std::lock_guard lock(opened_mutex_);
-        auto it = opened_.find(id);
-        if (it != opened_.end()) {
-            ++it->second.handlers;
-            it->second.contexts += context;
-        }
-    }
+int32_t TcpTransport::open_initiator(uint32_t handle, int service, bool events) {
+    int32_t const status = round_trip(nullptr, [&](wire::FrameWriter& w, uint32_t rid) {
+        write_open(w, rid, handle, service, events);
+    });
+    std::lock_guard lock(opened_mutex_);
+    if (status == KOVRA_SIM_STATUS_OK) opened_.open(handle, service, events);
     return status;
 }
 
-int32_t TcpTransport::unsubscribe(uint32_t id, bool handler) {
-    int const function = fn_kovra_api_broker_new_target_unregister_event_handler;
+int32_t TcpTransport::close_initiator(uint32_t handle, int service) {
     {
         std::lock_guard lock(opened_mutex_);
-        auto it = opened_.find(id);
-        if (it != opened_.end() && it->second.handlers > 0) --it->second.handlers;
+        opened_.close(handle, service);
     }
-    return call(function, nullptr, [&](wire::FrameWriter& w, uint32_t rid) {
-        wire::begin_call(w, rid, function, id, 1);
-        w.packer().pack(handler);
+    return bare_call(deinit_function(service), handle);
+}
+
+int32_t TcpTransport::subscribe(uint32_t broker, bool context) {
+    int32_t const status = round_trip(nullptr, [&](wire::FrameWriter& w, uint32_t rid) {
+        write_register(w, rid, broker, context);
+    });
+    std::lock_guard lock(opened_mutex_);
+    if (status == KOVRA_SIM_STATUS_OK) opened_.subscribe(broker, context);
+    return status;
+}
+
+int32_t TcpTransport::unsubscribe(uint32_t broker) {
+    {
+        std::lock_guard lock(opened_mutex_);
+        opened_.unsubscribe(broker);
+    }
+    return bare_call(fn_kovra_api_broker_new_target_unregister_event_handler, broker);
+}
+
+int32_t TcpTransport::bare_call(int function, uint32_t handle) {
+    return round_trip(nullptr, [&](wire::FrameWriter& w, uint32_t rid) {
+        wire::begin_call(w, rid, function, handle, 0);
         w.end();
     });
 }
@@ -449,7 +435,7 @@ bool TcpTransport::dispatch(char const* data, size_t size) {
         case wire::FrameType::event: {
             wire::Event event;
             if (!decoded_.event(event)) return false;
-            ServiceInfo const& s = service(event.service);
+            ServiceInfo const& s = service_info(event.service);
             subscriptions.deliver(s.word, s.target, event.flag, std::string(event.address).c_str());
             return true;
         }
@@ -471,11 +457,10 @@ bool TcpTransport::dispatch(char const* data, size_t size) {
             wire::FrameWriter replay;
             {
                 std::lock_guard lock(opened_mutex_);
-                for (auto const& [id, o] : opened_) {
-                    write_open(replay, wire::kNoWait, id, o.service, o.events, o.reserved, ipc_,
-                               log_);
+                for (auto const& [handle, o] : opened_.all()) {
+                    write_open(replay, wire::kNoWait, handle, o.service, o.events);
                     for (uint32_t h = 0; h < o.handlers; ++h)
-                        write_register(replay, wire::kNoWait, id, true, h < o.contexts);
+                        write_register(replay, wire::kNoWait, handle, h < o.contexts);
                 }
             }
             if (replay.buffer().size()) send(replay.buffer().data(), replay.buffer().size(), true);
@@ -504,12 +489,9 @@ void TcpTransport::answer(wire::Reply const& reply) {
     std::unique_lock lock(slot.mutex);
     if (!slot.waiting || slot.done || slot.generation != reply.id >> 16) return;
     slot.status = reply.status;
-    FunctionInfo const& f = function(slot.function);
-    if (reply.status == KOVRA_SIM_STATUS_OK && slot.replies && f.gets) {
+    if (reply.status == KOVRA_SIM_STATUS_OK && slot.call) {
         try {
-            if (!wire::read_replies(slot.function, reply.values, *slot.replies)) {
-                slot.status = KOVRA_SIM_STATUS_PROTOCOL;
-            }
+            if (!slot.call->unpack(reply.values)) slot.status = KOVRA_SIM_STATUS_PROTOCOL;
         } catch (std::bad_alloc const&) {
             slot.status = KOVRA_SIM_STATUS_NO_RESOURCES;
         }

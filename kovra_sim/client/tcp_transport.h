@@ -26,6 +26,7 @@
 
 #include "backoff.h"
 #include "frame_reader.h"
+#include "initiators.h"
 #include "protocol.h"
 #include "transport.h"
 
@@ -44,13 +45,11 @@ public:
                                               int32_t& status);
     ~TcpTransport() override;
 
-    int32_t open_initiator(uint32_t id, int service, int32_t events, int32_t reserved, uint32_t ipc,
-                           uint32_t log) override;
-    int32_t close_initiator(uint32_t id, int service) override;
-    int32_t request(int function, uint32_t id, char const* target, Sent const* sent,
-                    Staging& replies) override;
-    int32_t subscribe(uint32_t id, bool handler, bool context) override;
-    int32_t unsubscribe(uint32_t id, bool handler) override;
+    int32_t open_initiator(uint32_t handle, int service, bool events) override;
+    int32_t close_initiator(uint32_t handle, int service) override;
+    int32_t request(int function, uint32_t handle, char const* target, Call& call) override;
+    int32_t subscribe(uint32_t broker, bool context) override;
+    int32_t unsubscribe(uint32_t broker) override;
     void close() override;
 
     // Requests one connection carries at once; a call beyond it fails with
@@ -67,15 +66,7 @@ private:
         bool waiting = false;
         bool done = false;
         int32_t status = 0;
-        int function = 0;
-        Staging* replies = nullptr;
-    };
-    struct Opened {
-        int service;
-        int32_t events;
-        int32_t reserved;
-        uint32_t handlers = 0;
-        uint32_t contexts = 0;
+        Call* call = nullptr;  // where a request's replies go
     };
 
     TcpTransport(std::string url, uint32_t ipc, uint32_t log, uint32_t timeout_ms,
@@ -87,7 +78,9 @@ private:
     bool await_camera(Clock::time_point deadline);
     // One round trip: `write(frame, id)` builds the call frame.
     template <class Write>
-    int32_t call(int function, Staging* replies, Write&& write);
+    int32_t round_trip(Call* call, Write&& write);
+    // A call with no arguments.
+    int32_t bare_call(int function, uint32_t handle);
     bool send(char const* data, size_t size, bool replaying = false);
 
     // The I/O thread's side.
@@ -143,7 +136,7 @@ private:
     std::vector<uint32_t> free_;
 
     std::mutex opened_mutex_;
-    std::map<uint32_t, Opened> opened_;  // to open again after a reconnect
+    Initiators opened_;  // to open again after a reconnect
 
     wire::FrameReader frames_{wire::kMaxFrame};
     wire::Decoded decoded_;

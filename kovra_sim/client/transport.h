@@ -13,8 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "camera.h"
-#include "staging.h"
+#include "call.h"
 
 namespace kovra_sim {
 
@@ -51,17 +50,15 @@ class Transport {
 public:
     virtual ~Transport() = default;
 
-    // Opens and closes initiator `id` (the handle's number) of a service.
-    virtual int32_t open_initiator(uint32_t id, int service, int32_t events, int32_t reserved,
-                                   uint32_t ipc, uint32_t log) = 0;
-    virtual int32_t close_initiator(uint32_t id, int service) = 0;
-    // Sends request `function` on initiator `id` with the values in `sent`
-    // and returns its status; on success the out-values are in `replies`.
-    virtual int32_t request(int function, uint32_t id, char const* target, Sent const* sent,
-                            Staging& replies) = 0;
-    // Tells the camera that broker `id` has gained or lost a handler.
-    virtual int32_t subscribe(uint32_t id, bool handler, bool context) = 0;
-    virtual int32_t unsubscribe(uint32_t id, bool handler) = 0;
+    // Opens and closes the initiator that handle number `handle` stands for.
+    virtual int32_t open_initiator(uint32_t handle, int service, bool events) = 0;
+    virtual int32_t close_initiator(uint32_t handle, int service) = 0;
+    // Puts request `function` on initiator `handle` to the camera and
+    // returns its status; on success the out-values are staged in `call`.
+    virtual int32_t request(int function, uint32_t handle, char const* target, Call& call) = 0;
+    // Tells the camera that a broker gained or lost a handler.
+    virtual int32_t subscribe(uint32_t broker, bool context) = 0;
+    virtual int32_t unsubscribe(uint32_t broker) = 0;
     // Ends the connection; the transport answers nothing afterwards.
     virtual void close() = 0;
 

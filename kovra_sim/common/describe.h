@@ -1,15 +1,16 @@
-// How a call reads in a journal line, from the C types of its arguments:
-// numbers in decimal, an f64 as format_f64 writes it, texts quoted, handles
-// and arrays by the numbers a Names gives them; an out-parameter as "&" and
-// the value it holds after a successful call, "&?" after a failed one, and
-// "null" when it was not given. Overload resolution does the typing, so
-// there is no switch over argument kinds.
+// How a call reads in a journal line, from the C types of its arguments,
+// for the client (from the caller's values) and the daemon (from the
+// camera's) alike: numbers in decimal, an f64 as format_f64 writes it,
+// texts quoted, handles and arrays by their numbers; an out-parameter as
+// "&" and the value it holds after a successful call, "&?" after a failed
+// one, and "null" when it was not given.
 #pragma once
 
 #include <kovra/kovra_api.h>
 
 #include <string>
 
+#include "args.h"
 #include "journal.h"
 #include "value.h"
 
@@ -41,6 +42,26 @@ inline std::string of(Names& names, kovra_bool_array const* a) {
     return a ? "[#" + std::to_string(names.array(a)) + "]" : "null";
 }
 
+// A value of argument type T in the camera's form, shown as the caller's
+// would be; `array()` numbers an array.
+template <class T, class ArrayNumber>
+std::string of_value(Value const& v, ArrayNumber&& array) {
+    using V = std::remove_pointer_t<std::conditional_t<is_out<T>, T, T*>>;
+    if constexpr (std::is_same_v<V, double>) {
+        return format_f64(v.real);
+    } else if constexpr (std::is_same_v<V, char const*> || std::is_same_v<V, char*>) {
+        return quote(v.text.c_str());
+    } else if constexpr (std::is_pointer_v<V>) {
+        return "[#" + std::to_string(array()) + "]";
+    } else {
+        return std::to_string(V(v.number));
+    }
+}
+template <class T>
+std::string of_value(Value const& v) {
+    return of_value<T>(v, [] { return 0u; });
+}
+
 // A value sent.
 template <class T>
 void arg(Entry& e, Names& names, bool, T value) {
@@ -65,7 +86,7 @@ void describe_request(Entry& e, Names& names, int32_t status, kovra_initiator* i
 
 // An out-parameter that holds a handle after the call.
 inline void describe_opened(Entry& e, Names& names, void* const* out, int32_t status) {
-    e.raw(!out ? std::string("null")
+    e.raw(!out     ? std::string("null")
           : status ? std::string("&?")
                    : "&#" + std::to_string(names.handle(*out)));
 }

@@ -1,7 +1,7 @@
-// What the stand-in knows about the client library, expanded once from
-// kovra_requests.def: one descriptor per function, indexed by function id,
-// and one per service. Both ends of the wire, the journal and the tools read
-// these; nothing else spells a function out.
+// What the stand-in knows about the client library's functions, expanded
+// once from kovra_requests.def: a number and a descriptor per function,
+// and one per service. The types of a request's arguments are known at
+// compile time (args.h); these descriptors are what is needed at run time.
 #pragma once
 
 #include <kovra/kovra_api.h>
@@ -17,7 +17,7 @@ enum FunctionId : int {
 #define KOVRA_SERVICE(svc, target) \
     fn_kovra_api_##svc##_initiator_init, fn_kovra_api_##svc##_initiator_deinit,
 #define KOVRA_ACTION(svc, op) fn_kovra_api_##svc##_##op##_send,
-#define KOVRA_REQUEST(svc, op, setting, ...) fn_kovra_api_##svc##_##op##_send,
+#define KOVRA_REQUEST(svc, op, ...) fn_kovra_api_##svc##_##op##_send,
 #include <kovra/kovra_requests.def>
     kFunctionCount
 };
@@ -28,29 +28,19 @@ enum ServiceId : int {
     kServiceCount
 };
 
-enum class Direction : uint8_t { in, key, set, get };
+// The kinds of values the camera holds and a request carries.
 enum class Type : uint8_t { u8, u32, i32, f64, text, texts, bools };
-
-// One argument of a request row, after the initiator and the target.
-struct Arg {
-    Direction direction;
-    Type type;
-    uint8_t slot;
-};
 
 enum class Kind : uint8_t { core, initiator_init, initiator_deinit, action, request };
 
+// The most arguments a request has after its initiator and target.
 constexpr int kMaxArgs = 10;
 
 struct FunctionInfo {
     char const* name;
     char const* params;  // the C parameter list in parentheses, as the preprocessor spells it
     Kind kind;
-    int8_t service;       // -1 for the hand-written functions
-    char const* setting;  // requests: the setting's name, "none" if they store nothing
-    uint8_t argc;
-    uint8_t gets;  // how many of the arguments are out-parameters
-    Arg args[kMaxArgs];
+    int8_t service;  // -1 for the hand-written functions
 };
 
 struct ServiceInfo {
@@ -58,15 +48,22 @@ struct ServiceInfo {
     char const* target;
 };
 
-FunctionInfo const& function(int id);
-// The id of the function with this C name, or -1.
+FunctionInfo const& function_info(int function);
+// The number of the function with this C name, or -1.
 int function_id(std::string_view name);
+// Requests and actions: the functions that reach a service's target.
+inline bool is_request(int function) {
+    Kind const kind = function_info(function).kind;
+    return kind == Kind::request || kind == Kind::action;
+}
 
-ServiceInfo const& service(int id);
-// The id of the service with this word, or -1.
+ServiceInfo const& service_info(int service);
+// The number of the service with this word, or -1.
 int service_id(std::string_view word);
+// "WORD:TARGET", as announcements and the report name a service's target.
+std::string_view target_name(int service);
 
-// The ids of a service's initiator init and deinit functions.
+// The numbers of a service's initiator init and deinit functions.
 int init_function(int service);
 int deinit_function(int service);
 

@@ -45,7 +45,7 @@ void Ledger::reset_counts() {
 std::string Ledger::calls_text() const {
     std::map<std::string, uint32_t> calls;
     for (int f = 0; f < kFunctionCount; ++f) {
-        if (uint32_t n = count(f)) calls[function(f).name] = n;
+        if (uint32_t n = count(f)) calls[function_info(f).name] = n;
     }
     std::string text;
     for (auto const& [name, n] : calls) text += "calls " + name + " " + std::to_string(n) + "\n";

@@ -87,7 +87,7 @@ int32_t Observer::observe(Ledger& ledger, int function, Body&& body, Describe&& 
     auto const took = timed ? Clock::now() - start : Clock::duration();
     if (stats.on()) stats.record(function, status, took);
     if (journal.on()) {
-        Entry e(kovra_sim::function(function).name);
+        Entry e(function_info(function).name);
         describe(e, status);
         add(start, took, e.done(status));
     }

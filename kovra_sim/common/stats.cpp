@@ -121,9 +121,9 @@ nlohmann::json describe(std::array<std::unique_ptr<Figures>, kFunctionCount> con
         }
         f["buckets"] = std::move(buckets);
         calls += all->calls;
-        Kind const kind = function(id).kind;
+        Kind const kind = function_info(id).kind;
         if (kind == Kind::action || kind == Kind::request) requests.merge(*all);
-        functions[function(id).name] = std::move(f);
+        functions[function_info(id).name] = std::move(f);
     }
     nlohmann::json report{{"calls", calls}, {"requests", requests.calls}};
     if (requests.calls) requests.quantiles(report);

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol.h"
 #include "station.h"
 
 namespace kovra_sim {
@@ -41,6 +42,9 @@ struct Limits {
 };
 
 class Connection;
+
+// "ADDRESS:PORT", with an IPv6 address in brackets.
+std::string text_of(boost::asio::ip::tcp::endpoint const& e);
 
 class Server final : private Listener {
 public:

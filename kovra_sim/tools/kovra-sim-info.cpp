@@ -28,7 +28,7 @@ std::string json_string(std::string const& s) { return nlohmann::json(s).dump();
 void print_functions(bool json) {
     std::cout << (json ? "[\n" : "");
     for (int id = 0; id < kFunctionCount; ++id) {
-        FunctionInfo const& f = function(id);
+        FunctionInfo const& f = function_info(id);
         if (json) {
             std::cout << "  {\"name\": " << json_string(f.name)
                       << ", \"parameters\": " << json_string(parameters(f.params)) << "}"

@@ -17,12 +17,13 @@ Tracer* loaded = nullptr;  // never destroyed: calls made while the process exit
 
 // When the layer is loaded: the next definitions, then KOVRA_TRACE.
 __attribute__((constructor)) void load() {
-    for (int id = 0; id < kFunctionCount; ++id) next[id] = dlsym(RTLD_NEXT, function(id).name);
+    for (int id = 0; id < kFunctionCount; ++id) next[id] = dlsym(RTLD_NEXT, function_info(id).name);
     char const* const directives = std::getenv("KOVRA_TRACE");
     if (!directives || !*directives) return;
     for (int id = 0; id < kFunctionCount; ++id) {
         if (!next[id])
-            std::fprintf(stderr, "kovra-trace: the client library has no %s\n", function(id).name);
+            std::fprintf(stderr, "kovra-trace: the client library has no %s\n",
+                         function_info(id).name);
     }
     try {
         loaded = new Tracer(directives);

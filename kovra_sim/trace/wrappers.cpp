@@ -76,7 +76,7 @@ int32_t bad_config() {
         return request<fn_kovra_api_##svc##_##op##_send>(&kovra_api_##svc##_##op##_send, \
                                                          initiator, target);             \
     }
-#define KOVRA_REQUEST(svc, op, setting, ...)                                                 \
+#define KOVRA_REQUEST(svc, op, ...)                                                          \
     KOVRA_EXPORT int32_t kovra_api_##svc##_##op##_send(                                      \
         kovra_initiator* initiator, char const* target KOVRA_PARAMS(__VA_ARGS__)) {          \
         return request<fn_kovra_api_##svc##_##op##_send>(                                    \

@@ -14,22 +14,6 @@ bool reference(msgpack::type::object_type, size_t, void*) { return true; }
 msgpack::unpack_limit const kLimits(/*array*/ 4096, /*map*/ 0, /*str*/ kMaxFrame, /*bin*/ 0,
                                     /*ext*/ 0, /*depth*/ 4);
 
-bool range_of(Type type, int64_t& low, int64_t& high) {
-    switch (type) {
-        case Type::u8:
-            low = 0, high = 255;
-            return true;
-        case Type::u32:
-            low = 0, high = std::numeric_limits<uint32_t>::max();
-            return true;
-        case Type::i32:
-            low = std::numeric_limits<int32_t>::min(), high = std::numeric_limits<int32_t>::max();
-            return true;
-        default:
-            return false;
-    }
-}
-
 }  // namespace
 
 bool split_address(std::string_view text, std::string& host, uint16_t& port) {
@@ -95,36 +79,12 @@ void write_event(FrameWriter& w, Event const& e) {
     w.end();
 }
 
-void begin_call(FrameWriter& w, uint32_t id, int function, uint32_t handle, uint32_t count) {
+void begin_call(FrameWriter& w, uint32_t id, int function, uint32_t handle, uint32_t count,
+                std::optional<std::string_view> target) {
     w.begin();
     w.packer().pack_array(6).pack(uint8_t(FrameType::call)).pack(id).pack(function).pack(handle);
-    w.packer().pack_nil().pack_array(count);
-}
-
-void write_request(FrameWriter& w, uint32_t id, int function, uint32_t handle,
-                   std::string_view target, Sent const* sent) {
-    FunctionInfo const& f = kovra_sim::function(function);
-    w.begin();
-    auto& p = w.packer();
-    p.pack_array(6)
-        .pack(uint8_t(FrameType::call))
-        .pack(id)
-        .pack(function)
-        .pack(handle)
-        .pack(target);
-    p.pack_array(uint32_t(f.argc - f.gets));
-    for (int i = 0; i < f.argc; ++i) {
-        Arg const& a = f.args[i];
-        if (a.direction == Direction::get) continue;
-        if (a.type == Type::f64) {
-            p.pack(sent[i].real);
-        } else if (a.type == Type::text) {
-            p.pack(sent[i].text());
-        } else {
-            p.pack(sent[i].number);
-        }
-    }
-    w.end();
+    target ? w.packer().pack(*target) : w.packer().pack_nil();
+    w.packer().pack_array(count);
 }
 
 void write_reply_status(FrameWriter& w, uint32_t id, int32_t status) {
@@ -143,27 +103,6 @@ void write_reply(FrameWriter& w, uint32_t id, uint32_t count, msgpack::sbuffer c
         .pack_array(count);
     w.buffer().write(values.data(), values.size());
     w.end();
-}
-
-void pack_value(msgpack::packer<msgpack::sbuffer>& p, Value const& v) {
-    switch (v.type) {
-        case Type::f64:
-            p.pack(v.real);
-            break;
-        case Type::text:
-            p.pack(v.text);
-            break;
-        case Type::texts:
-            p.pack(v.texts);
-            break;
-        case Type::bools:
-            p.pack_array(uint32_t(v.bools.size()));
-            for (uint8_t b : v.bools) b ? p.pack_true() : p.pack_false();
-            break;
-        default:
-            p.pack(v.number);
-            break;
-    }
 }
 
 bool read_int(msgpack::object const& o, int64_t low, int64_t high, int64_t& out) {
@@ -256,7 +195,7 @@ bool Decoded::call(Call& out) const {
         if (!read_text(a.ptr[4], target)) return false;
         out.target = target;
     }
-    out.args = a.ptr[5];
+    out.args = a.ptr[5].via.array;
     return true;
 }
 
@@ -266,7 +205,7 @@ bool Decoded::reply(Reply& out) const {
         !read_as(a.ptr[2], out.status) || a.ptr[3].type != msgpack::type::ARRAY) {
         return false;
     }
-    out.values = a.ptr[3];
+    out.values = a.ptr[3].via.array;
     return true;
 }
 
@@ -279,61 +218,6 @@ bool Decoded::event(Event& out) const {
         return false;
     }
     out.service = int32_t(service);
-    return true;
-}
-
-bool read_sent(int function, msgpack::object const& args, Sent* sent) {
-    FunctionInfo const& f = kovra_sim::function(function);
-    if (args.type != msgpack::type::ARRAY || args.via.array.size != uint32_t(f.argc - f.gets))
-        return false;
-    msgpack::object const* next = args.via.array.ptr;
-    for (int i = 0; i < f.argc; ++i) {
-        Arg const& a = f.args[i];
-        if (a.direction == Direction::get) continue;
-        msgpack::object const& o = *next++;
-        int64_t low = 0, high = 0;
-        if (a.type == Type::text) {
-            std::string_view text;
-            if (!read_text(o, text)) return false;
-            sent[i].set_text(text);
-        } else if (a.type == Type::f64) {
-            if (!read_real(o, sent[i].real)) return false;
-        } else if (!range_of(a.type, low, high) || !read_int(o, low, high, sent[i].number)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool read_replies(int function, msgpack::object const& values, ValueSink& out) {
-    FunctionInfo const& f = kovra_sim::function(function);
-    if (values.type != msgpack::type::ARRAY || values.via.array.size != f.gets) return false;
-    msgpack::object const* next = values.via.array.ptr;
-    for (int i = 0; i < f.argc; ++i) {
-        Arg const& a = f.args[i];
-        if (a.direction != Direction::get) continue;
-        msgpack::object const& o = *next++;
-        int64_t low = 0, high = 0, number = 0;
-        std::string_view text;
-        if (range_of(a.type, low, high)) {
-            if (!read_int(o, low, high, number)) return false;
-            out.number(i, number);
-        } else if (a.type == Type::f64) {
-            double real = 0;
-            if (!read_real(o, real)) return false;
-            out.real(i, real);
-        } else if (a.type == Type::text) {
-            if (!read_text(o, text)) return false;
-            out.text(i, text);
-        } else {
-            auto const item = a.type == Type::texts ? msgpack::type::STR : msgpack::type::BOOLEAN;
-            if (o.type != msgpack::type::ARRAY) return false;
-            for (uint32_t k = 0; k < o.via.array.size; ++k) {
-                if (o.via.array.ptr[k].type != item) return false;
-            }
-            a.type == Type::texts ? out.texts(i, o.via.array) : out.bools(i, o.via.array);
-        }
-    }
     return true;
 }
 

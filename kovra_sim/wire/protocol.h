@@ -11,12 +11,11 @@
 #include <string>
 #include <string_view>
 
-#include "sent.h"
 #include "value.h"
 
 namespace kovra_sim::wire {
 
-constexpr uint32_t kVersion = 2;
+constexpr uint32_t kVersion = 3;
 constexpr uint16_t kDefaultPort = 7570;
 // The largest frame either side accepts unless told otherwise.
 constexpr uint32_t kMaxFrame = 1u << 20;
@@ -70,22 +69,22 @@ struct Welcome {
 };
 
 // [1, id, function, handle, target or nil, [arguments]]. The arguments
-// depend on the function: a request's values sent (IN, KEY and SET items in
-// order), an initiator init's [events, reserved, ipc, log], a handler
-// registration's [handler set, context set], nothing otherwise.
+// depend on the function: a request's values sent (its IN items, in order),
+// an initiator init's [events], a handler registration's [context set],
+// nothing otherwise.
 struct Call {
     uint32_t id = 0;
     int32_t function = 0;
     uint32_t handle = 0;
     std::optional<std::string_view> target;
-    msgpack::object args;  // an array, valid while the decoded frame is
+    msgpack::object_array args{};  // valid while the decoded frame is
 };
 
 // [2, id, status, [values]]: on success one value per out-parameter.
 struct Reply {
     uint32_t id = 0;
     int32_t status = 0;
-    msgpack::object values;
+    msgpack::object_array values{};
 };
 
 // [3, service, flag, address]: a service's target restarted.
@@ -100,16 +99,13 @@ void write_welcome(FrameWriter& w, Welcome const& h);
 void write_event(FrameWriter& w, Event const& e);
 // [4]: a heartbeat from the client, and the camera's answer to it.
 void write_ping(FrameWriter& w);
-// A request's call frame, its arguments taken from `sent`.
-void write_request(FrameWriter& w, uint32_t id, int function, uint32_t handle,
-                   std::string_view target, Sent const* sent);
-// Any other call frame: begin_call(), pack `count` arguments, end().
-void begin_call(FrameWriter& w, uint32_t id, int function, uint32_t handle, uint32_t count);
+// A call frame: begin_call(), pack `count` arguments, end(). `target` for
+// requests only.
+void begin_call(FrameWriter& w, uint32_t id, int function, uint32_t handle, uint32_t count,
+                std::optional<std::string_view> target = std::nullopt);
 void write_reply_status(FrameWriter& w, uint32_t id, int32_t status);
 // A reply whose values were packed into `values` (one per out-parameter).
 void write_reply(FrameWriter& w, uint32_t id, uint32_t count, msgpack::sbuffer const& values);
-// Packs one reply value.
-void pack_value(msgpack::packer<msgpack::sbuffer>& p, Value const& v);
 
 // One decoded frame payload; the objects it yields view `zone` and the
 // payload's bytes, and stay valid while both do.
@@ -131,28 +127,6 @@ private:
     msgpack::object root_;
     FrameType type_ = FrameType::hello;
 };
-
-// A request's values sent, from a call's arguments; false unless they match
-// the function's row in number and type.
-bool read_sent(int function, msgpack::object const& args, Sent* sent);
-
-// Where a reply's values go, one per out-parameter (argument index `arg`).
-// Lists come checked: every item of `texts` is a string, of `bools` a boolean.
-class ValueSink {
-public:
-    virtual void number(int arg, int64_t value) = 0;
-    virtual void real(int arg, double value) = 0;
-    virtual void text(int arg, std::string_view value) = 0;
-    virtual void texts(int arg, msgpack::object_array const& items) = 0;
-    virtual void bools(int arg, msgpack::object_array const& items) = 0;
-
-protected:
-    ~ValueSink() = default;
-};
-
-// A reply's values for request `function`; false unless they match its
-// out-parameters in number and type (the sink may have taken some by then).
-bool read_replies(int function, msgpack::object const& values, ValueSink& out);
 
 // Typed reads of one object; false on a type or range mismatch.
 bool read_int(msgpack::object const& o, int64_t low, int64_t high, int64_t& out);

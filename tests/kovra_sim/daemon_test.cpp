@@ -82,12 +82,11 @@ std::string hello(uint64_t fingerprint = kovra_sim::table_fingerprint(),
 // A LED read of `payload` bytes after the length prefix (at least 18),
 // its target padded to fit.
 std::string request_of_size(size_t payload) {
-    kovra_sim::Sent sent[kovra_sim::kMaxArgs]{};
     kovra_sim::wire::FrameWriter w;
     for (std::string target;; target += 'x') {
         w.clear();
-        kovra_sim::wire::write_request(w, 1, kovra_sim::fn_kovra_api_led_get_state_send, 1, target,
-                                       sent);
+        kovra_sim::wire::begin_call(w, 1, kovra_sim::fn_kovra_api_led_get_state_send, 1, 0, target);
+        w.end();
         if (w.buffer().size() >= payload + 4) break;
     }
     EXPECT_EQ(w.buffer().size(), payload + 4);
@@ -231,11 +230,10 @@ TEST(DaemonTest, AClientThatDoesNotReadIsNotRead) {
     send_all(a, hello());
     std::string flood;
     kovra_sim::wire::FrameWriter w;
-    kovra_sim::Sent sent[kovra_sim::kMaxArgs]{};
     for (uint32_t id = 1; id <= 200000; ++id) {
         w.clear();
-        kovra_sim::wire::write_request(w, id, kovra_sim::fn_kovra_api_led_get_state_send, 1, "led",
-                                       sent);
+        kovra_sim::wire::begin_call(w, id, kovra_sim::fn_kovra_api_led_get_state_send, 1, 0, "led");
+        w.end();
         flood.append(w.buffer().data(), w.buffer().size());
     }
     timeval tv{2, 0};

@@ -129,7 +129,7 @@ protected:
 FakeCamera::Behaviour opens_then(
     std::function<bool(int, kovra_sim::wire::Call const&)> on_request) {
     return [on_request](int fd, kovra_sim::wire::Call const& call) {
-        if (kovra_sim::function(call.function).kind == kovra_sim::Kind::initiator_init) {
+        if (kovra_sim::function_info(call.function).kind == kovra_sim::Kind::initiator_init) {
             FakeCamera::reply(fd, call.id, 0);
             return true;
         }

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "call.h"
+#include "codec.h"
 #include "frame_reader.h"
 #include "protocol.h"
 
@@ -38,47 +40,83 @@ TEST(Wire, FramesReadBackAsWritten) {
     write_ping(w);
     p = payload_of(w);
     EXPECT_TRUE(d.parse(p.data(), p.size()) && d.ping());
+}
 
-    Sent sent[kMaxArgs]{};
-    sent[0].number = 1, sent[1].number = -5, sent[2].real = 0.5;  // IN(i32), SET(i32), IN(f64) ...
-    w.clear();
-    write_request(w, 77, fn_kovra_api_positioning_move_to_position_with_speed_percentage_send, 9,
-                  "0", sent);
-    p = payload_of(w);
+// A request crosses the wire with every argument it sends, each read back as
+// its C type into the camera's form; a reply crosses with every value, each
+// read back into the caller's out-parameter.
+TEST(Wire, ARequestAndItsReplyCrossWithEveryValue) {
+    int32_t i[] = {-7, 2147483647, -2147483647 - 1, 0, 5, 6, -1};
+    double speed[] = {0.5, -1e300, 3};
+    void* argv[] = {&i[0],     &i[1], &speed[0], &i[2],     &i[3],
+                    &speed[1], &i[4], &i[5],     &speed[2], &i[6]};
+    TypedCall<int32_t, int32_t, double, int32_t, int32_t, double, int32_t, int32_t, double, int32_t>
+        sent(argv);
+    FrameWriter w;
+    begin_call(w, 77, fn_kovra_api_positioning_move_to_position_with_speed_percentage_send, 9,
+               sent.sent(), "0");
+    sent.pack(w.packer());
+    w.end();
+    std::string p = payload_of(w);
+    Decoded d;
     Call call;
     ASSERT_TRUE(d.parse(p.data(), p.size()) && d.call(call));
     EXPECT_EQ(call.id, 77u);
     EXPECT_EQ(call.handle, 9u);
     EXPECT_EQ(call.target.value_or("?"), "0");
-    Sent back[kMaxArgs];
-    ASSERT_TRUE(read_sent(call.function, call.args, back));
-    EXPECT_EQ(back[1].number, -5);
-    EXPECT_EQ(back[2].real, 0.5);
+    ASSERT_EQ(call.args.size, 10u);
+    for (int a : {0, 1, 3, 4, 6, 7, 9}) {
+        Value v;
+        EXPECT_TRUE(read_sent<int32_t>(call.args.ptr[a], v)) << a;
+        Value expected;
+        sent.read(a, expected);
+        EXPECT_EQ(v.number, expected.number) << a;
+    }
+    for (int a : {2, 5, 8}) {
+        Value v;
+        EXPECT_TRUE(read_sent<double>(call.args.ptr[a], v));
+        EXPECT_EQ(v.real, speed[a / 3]) << a;
+    }
 
+    // broker.get_targets: a text sent, two lists of texts and one of bools back.
+    char const* prefix = "a";
+    kovra_string_array* words = nullptr;
+    kovra_string_array* targets = nullptr;
+    kovra_bool_array* up = nullptr;
+    // Each argument's address, as the library's functions hand them on.
+    kovra_string_array** a1 = &words;
+    kovra_string_array** a2 = &targets;
+    kovra_bool_array** a3 = &up;
+    void* outs[] = {&prefix, &a1, &a2, &a3};
+    TypedCall<char const*, kovra_string_array**, kovra_string_array**, kovra_bool_array**> got(
+        outs);
     msgpack::sbuffer values;
-    msgpack::packer<msgpack::sbuffer> packer(values);
-    pack_value(packer, Value{Type::text, 0, 0, "a\nb", {}, {}});
-    pack_value(packer, Value{Type::text, 0, 0, "c", {}, {}});
-    pack_value(packer, Value{Type::text, 0, 0, "d", {}, {}});
+    Packer packer(values);
+    pack_reply<kovra_string_array**>(packer, Value{Type::texts, 0, 0, "", {"a\nb", ""}, {}});
+    pack_reply<kovra_string_array**>(packer, Value{Type::texts, 0, 0, "", {"c"}, {}});
+    pack_reply<kovra_bool_array**>(packer, Value{Type::bools, 0, 0, "", {}, {1, 0, 1}});
     w.clear();
     write_reply(w, 78, 3, values);
     p = payload_of(w);
     Reply reply;
     ASSERT_TRUE(d.parse(p.data(), p.size()) && d.reply(reply));
-    struct Texts final : ValueSink {
-        void number(int, int64_t) override {}
-        void real(int, double) override {}
-        void text(int arg, std::string_view v) override {
-            got += std::to_string(arg) + std::string(v);
-        }
-        void texts(int, msgpack::object_array const&) override {}
-        void bools(int, msgpack::object_array const&) override {}
-        std::string got;
-    } sink;
-    EXPECT_TRUE(read_replies(fn_kovra_api_log_get_settings_send, reply.values, sink));
-    EXPECT_EQ(sink.got, "1a\nb2c3d");
+    Arrays arrays;
+    ASSERT_TRUE(got.unpack(reply.values));
+    got.commit(arrays);
+    ASSERT_TRUE(words && targets && up);
+    EXPECT_EQ(std::vector<std::string>(words->items, words->items + words->count),
+              (std::vector<std::string>{"a\nb", ""}));
+    EXPECT_EQ(std::string(targets->items[0]), "c");
+    EXPECT_EQ(std::vector<uint8_t>(up->items, up->items + up->count),
+              (std::vector<uint8_t>{1, 0, 1}));
+    EXPECT_EQ(arrays.outstanding(), 3u);
+    for (void* a : {static_cast<void*>(words), static_cast<void*>(targets), static_cast<void*>(up)})
+        std::free(a);
     // The same values do not fit a request with other out-parameters.
-    EXPECT_FALSE(read_replies(fn_kovra_api_log_get_settings_core_send, reply.values, sink));
+    char* text = nullptr;
+    char** a0 = &text;
+    void* one[] = {&a0};
+    EXPECT_FALSE(TypedCall<char**>(one).unpack(reply.values));
 }
 
 // Payloads that must be refused, each by the reading its frame type gets.
@@ -139,22 +177,25 @@ TEST(Wire, MalformedPayloadsAreRefused) {
     EXPECT_FALSE(d.parse(p.data(), p.size() - 1));
 }
 
-TEST(Wire, ValuesSentMustFitTheirArguments) {
-    Sent sent[kMaxArgs]{};
-    auto args = [](auto pack) {
+// A value sent is read only as what its type can hold.
+TEST(Wire, ValuesSentMustFitTheirTypes) {
+    auto object = [](auto pack) {
         static msgpack::sbuffer b;
         static msgpack::zone zone;
         b.clear();
-        msgpack::packer<msgpack::sbuffer> p(b);
+        Packer p(b);
         pack(p);
         return msgpack::unpack(zone, b.data(), b.size());
     };
-    int const set_state = fn_kovra_api_led_set_state_send;  // SET(u8)
-    EXPECT_TRUE(read_sent(set_state, args([](auto& p) { p.pack_array(1).pack(255); }), sent));
-    EXPECT_FALSE(read_sent(set_state, args([](auto& p) { p.pack_array(1).pack(256); }), sent));
-    EXPECT_FALSE(read_sent(set_state, args([](auto& p) { p.pack_array(1).pack("1"); }), sent));
-    EXPECT_FALSE(
-        read_sent(set_state, args([](auto& p) { p.pack_array(2).pack(1).pack(1); }), sent));
+    Value v;
+    EXPECT_TRUE(read_sent<uint8_t>(object([](Packer& p) { p.pack(255); }), v));
+    EXPECT_FALSE(read_sent<uint8_t>(object([](Packer& p) { p.pack(256); }), v));
+    EXPECT_FALSE(read_sent<uint32_t>(object([](Packer& p) { p.pack(-1); }), v));
+    EXPECT_TRUE(read_sent<int32_t>(object([](Packer& p) { p.pack(-2147483648ll); }), v));
+    EXPECT_FALSE(read_sent<int32_t>(object([](Packer& p) { p.pack(2147483648ll); }), v));
+    EXPECT_FALSE(read_sent<uint8_t>(object([](Packer& p) { p.pack("1"); }), v));
+    EXPECT_FALSE(read_sent<char const*>(object([](Packer& p) { p.pack(1); }), v));
+    EXPECT_TRUE(read_sent<double>(object([](Packer& p) { p.pack(3); }), v)) << "an integral f64";
 }
 
 // Bytes arrive in pieces of any size; frames come out whole and in order,

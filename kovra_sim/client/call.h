@@ -1,0 +1,228 @@
+// One request's arguments on their way through the library, typed from the
+// table (args.h): the values sent, read into the camera's form in-process
+// or packed for the wire; the out-parameters' values, taken from the
+// camera's form or read from the wire, and staged (texts and arrays
+// allocated) until the whole request has succeeded, then handed to the
+// caller. What was never handed over is freed with the call.
+#pragma once
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <tuple>
+#include <utility>
+
+#include "arrays.h"
+#include "codec.h"
+#include "exchange.h"
+
+namespace kovra_sim {
+
+class Call : public Exchange {
+public:
+    // The values sent, and how many there are.
+    virtual void pack(wire::Packer& p) const = 0;
+    virtual uint32_t sent() const = 0;
+    // Stages a reply's values; false unless they fit the out-parameters in
+    // number and type (some may be staged by then).
+    virtual bool unpack(msgpack::object_array const& values) = 0;
+    // Hands the staged values to the out-parameters, numbering arrays in
+    // `arrays`; throws std::bad_alloc, having handed nothing, if memory
+    // runs out on the way.
+    virtual void commit(Arrays& arrays) = 0;
+
+protected:
+    ~Call() = default;
+};
+
+// What argument T holds until the request has succeeded: nothing for a
+// value sent, the value (or the allocated text or array) for an
+// out-parameter.
+template <class T, bool = is_out<T>>
+struct Staged {};
+
+template <class T>
+struct Staged<T, true> {
+    using V = std::remove_pointer_t<T>;
+    V value{};
+
+    Staged() = default;
+    Staged(Staged const&) = delete;
+    ~Staged() {
+        if constexpr (std::is_pointer_v<V>) std::free(value);
+    }
+
+    void take(Value const& v) {
+        if constexpr (std::is_same_v<V, double>) {
+            value = v.real;
+        } else if constexpr (std::is_same_v<V, char*>) {
+            value = copy(v.text);
+        } else if constexpr (std::is_same_v<V, kovra_string_array*>) {
+            value = make_string_array(v.texts.size(),
+                                      [&](size_t i) { return std::string_view(v.texts[i]); });
+        } else if constexpr (std::is_same_v<V, kovra_bool_array*>) {
+            value = make_bool_array(v.bools.size(), [&](size_t i) { return v.bools[i] != 0; });
+        } else {
+            value = V(v.number);
+        }
+    }
+
+    bool take(msgpack::object const& o) {
+        if constexpr (std::is_same_v<V, double>) {
+            return wire::read_real(o, value);
+        } else if constexpr (std::is_same_v<V, char*>) {
+            std::string_view text;
+            if (!wire::read_text(o, text)) return false;
+            value = copy(text);
+            return true;
+        } else if constexpr (std::is_pointer_v<V>) {  // an array: of texts, or of bools
+            if (o.type != msgpack::type::ARRAY) return false;
+            msgpack::object_array const& items = o.via.array;
+            constexpr auto kind =
+                std::is_same_v<V, kovra_bool_array*> ? msgpack::type::BOOLEAN : msgpack::type::STR;
+            for (uint32_t i = 0; i < items.size; ++i) {
+                if (items.ptr[i].type != kind) return false;
+            }
+            if constexpr (std::is_same_v<V, kovra_bool_array*>) {
+                value =
+                    make_bool_array(items.size, [&](size_t i) { return items.ptr[i].via.boolean; });
+            } else {
+                value = make_string_array(items.size, [&](size_t i) {
+                    return std::string_view(items.ptr[i].via.str.ptr, items.ptr[i].via.str.size);
+                });
+            }
+            return true;
+        } else {
+            return wire::read_as(o, value);
+        }
+    }
+
+    // An array gets its number (which may throw), before anything is handed.
+    void number(Arrays& arrays) {
+        if constexpr (std::is_pointer_v<V> && !std::is_same_v<V, char*>)
+            value->number = arrays.add(value);
+    }
+    void unnumber(Arrays& arrays) {
+        if constexpr (std::is_pointer_v<V> && !std::is_same_v<V, char*>) arrays.remove(value);
+    }
+    void hand(T out) {
+        *out = value;
+        value = V{};
+    }
+
+private:
+    static char* copy(std::string_view text) {
+        char* c = static_cast<char*>(allocate(text.size() + 1));
+        if (!text.empty())
+            std::memcpy(c, text.data(), text.size());  // an empty one may have no data
+        c[text.size()] = '\0';
+        return c;
+    }
+};
+
+template <class... A>
+class TypedCall final : public Call {
+public:
+    // `argv[i]` points at argument i.
+    explicit TypedCall(void* const* argv) : TypedCall(argv, std::index_sequence_for<A...>{}) {}
+
+    std::tuple<A...> const& args() const { return args_; }
+
+    // Whether every text sent and every out-parameter was given.
+    bool given() const {
+        return std::apply([](auto... a) { return (given_one(a) && ...); }, args_);
+    }
+
+    void read(int arg, Value& into) override {
+        at(arg, [&](auto const& a, auto&) {
+            using T = std::decay_t<decltype(a)>;
+            if constexpr (std::is_same_v<T, double>) {
+                into.real = a;
+            } else if constexpr (std::is_same_v<T, char const*>) {
+                into.text.assign(a);
+            } else if constexpr (!is_out<T>) {
+                into.number = a;
+            }
+        });
+    }
+    void write(int arg, Value const& value) override {
+        at(arg, [&](auto const& a, auto& staged) {
+            if constexpr (is_out<std::decay_t<decltype(a)>>) staged.take(value);
+        });
+    }
+    void pack(wire::Packer& p) const override {
+        std::apply([&](auto... a) { (pack_sent(p, a), ...); }, args_);
+    }
+    uint32_t sent() const override { return (0u + ... + uint32_t(!is_out<A>)); }
+
+    bool unpack(msgpack::object_array const& values) override {
+        if (values.size != uint32_t(sizeof...(A)) - sent()) return false;
+        uint32_t next = 0;
+        bool fits = true;
+        each([&](auto const& a, auto& staged) {
+            if constexpr (is_out<std::decay_t<decltype(a)>>)
+                fits = fits && staged.take(values.ptr[next++]);
+        });
+        return fits;
+    }
+
+    void commit(Arrays& arrays) override {
+        int numbered = 0;
+        try {
+            each([&](auto const& a, auto& staged) {
+                if constexpr (is_out<std::decay_t<decltype(a)>>) staged.number(arrays);
+                ++numbered;
+            });
+        } catch (...) {
+            each([&](auto const& a, auto& staged) {
+                if constexpr (is_out<std::decay_t<decltype(a)>>) {
+                    if (numbered > 0) staged.unnumber(arrays);
+                }
+                --numbered;
+            });
+            throw;
+        }
+        each([&](auto const& a, auto& staged) {
+            if constexpr (is_out<std::decay_t<decltype(a)>>) staged.hand(a);
+        });
+    }
+
+private:
+    template <size_t... I>
+    TypedCall(void* const* argv, std::index_sequence<I...>) : args_{*static_cast<A*>(argv[I])...} {}
+
+    template <class T>
+    static bool given_one(T a) {
+        if constexpr (std::is_pointer_v<T>) {
+            return a != nullptr;
+        } else {
+            return true;
+        }
+    }
+    template <class T>
+    static void pack_sent(wire::Packer& p, T a) {
+        if constexpr (!is_out<T>) wire::pack_sent(p, a);
+    }
+
+    // f(argument, its staged value) for each argument, or for argument `arg`.
+    template <class F>
+    void each(F&& f) {
+        std::apply(
+            [&](auto&... staged) {
+                std::apply([&](auto const&... a) { (f(a, staged), ...); }, args_);
+            },
+            staged_);
+    }
+    template <class F>
+    void at(int arg, F&& f) {
+        int i = 0;
+        each([&](auto const& a, auto& staged) {
+            if (i++ == arg) f(a, staged);
+        });
+    }
+
+    std::tuple<A...> args_;
+    std::tuple<Staged<A>...> staged_;
+};
+
+}  // namespace kovra_sim

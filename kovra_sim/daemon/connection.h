@@ -1,0 +1,104 @@
+// One client's connection to the daemon: its socket's reads and writes,
+// its limits and deadlines, with the request handling left to its Session.
+// It reads whole frames into a buffer that grows only as far as a frame's
+// length prefix (never beyond the frame limit), serves them in order, and
+// writes replies in batches. Everything a connection does runs on its own
+// strand; announcements reach it from other threads by posting to it.
+#pragma once
+
+#include <atomic>
+#include <boost/asio.hpp>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "frame_reader.h"
+#include "session.h"
+
+namespace kovra_sim {
+
+class Server;
+
+class Connection : public std::enable_shared_from_this<Connection> {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // An admitted connection is served; one beyond the connection limit is
+    // only told so in the welcome, then closed.
+    Connection(Server& server, boost::asio::ip::tcp::socket socket, uint64_t number, bool admitted);
+
+    void start();
+
+    // A target restarted: tell this client, in order with its replies.
+    void announce(int service);
+
+    bool subscribed() const { return subscribed_.load(std::memory_order_relaxed); }
+    uint64_t calls() const { return calls_.load(std::memory_order_relaxed); }
+    uint64_t number() const { return number_; }
+    bool admitted() const { return admitted_; }
+    std::string const& peer() const { return peer_; }
+
+    void close(std::string why);
+
+    // Closes the connection if it has overstayed one of its deadlines.
+    void check(Clock::time_point now);
+
+private:
+    size_t in_flight() const { return out_count_ + writing_count_ + delayed_; }
+    bool limited() const;
+    void read();
+    void on_read(boost::system::error_code ec, size_t n);
+
+    // Replies have gone out: serve what waited and read again.
+    void resume();
+
+    void serve_buffered();
+
+    // Serves the whole frames in the buffer, stopping at the in-flight limit
+    // (the rest waits for replies to go out); false once the connection is closed.
+    bool process();
+
+    // Closes the connection for a reason the log says; false.
+    bool malformed(char const* what);
+    // One frame; false once the connection is closed.
+    bool handle(char const* data, size_t size);
+    void push_event(int service);
+    void flush();
+    void on_write(boost::system::error_code ec);
+    void shut(char const* why);
+
+    Server& server_;
+    boost::asio::strand<boost::asio::any_io_executor> strand_;
+    boost::asio::ip::tcp::socket socket_;
+    uint64_t const number_;
+    bool const admitted_;
+    std::string peer_;
+    Session session_;
+    wire::Decoded decoded_;
+
+    wire::FrameReader frames_;
+    bool reading_ = false;
+    bool paused_ = false;
+    bool said_paused_ = false;
+    bool partial_ = false;
+    Clock::time_point partial_since_;
+    Clock::time_point const started_;
+    Clock::time_point heard_;  // when a read last brought bytes
+
+    wire::FrameWriter out_;  // frames waiting for the socket
+    msgpack::sbuffer writing_;
+    size_t out_count_ = 0;
+    size_t writing_count_ = 0;
+    size_t delayed_ = 0;
+    bool write_active_ = false;
+    Clock::time_point write_started_;
+
+    bool greeted_ = false;
+    bool closing_ = false;  // close once everything is written
+    bool closed_ = false;
+    std::atomic<bool> subscribed_{false};
+    std::atomic<uint64_t> calls_{0};
+};
+
+}  // namespace kovra_sim

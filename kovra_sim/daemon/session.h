@@ -1,0 +1,52 @@
+// One client's session with the daemon, apart from its socket: it answers
+// the hello, then turns each call frame into the camera's answer and the
+// reply frame, journaling each call as the client library journals it. It
+// holds what the client has open (initiators and handlers). Used by one
+// thread at a time (its connection's strand).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include "initiators.h"
+#include "protocol.h"
+#include "station.h"
+
+namespace kovra_sim {
+
+class Session {
+public:
+    // `idle_ms` is what the welcome tells the client of the idle timeout.
+    Session(Station& station, uint32_t idle_ms) : station_(station), idle_ms_(idle_ms) {}
+
+    // Answers a hello: writes the welcome, and returns whether the client
+    // may go on. A client beyond the connection limit (not `admitted`) is
+    // told KOVRA_SIM_STATUS_NO_RESOURCES.
+    bool greet(wire::Hello const& hello, bool admitted, wire::FrameWriter& out);
+
+    struct Answer {
+        bool malformed;  // the call's arguments do not fit its function: nothing served
+        int32_t status;
+        std::chrono::microseconds delay;  // when the reply is due
+        uint32_t values;                  // out-parameters' values in the reply
+    };
+    // Serves one call and writes its reply to `out` (unless its id is kNoWait).
+    Answer serve(wire::Call const& call, wire::FrameWriter& out);
+
+    bool subscribed() const { return initiators_.subscribed(); }
+    // True once the client said goodbye.
+    bool done() const { return done_; }
+
+private:
+    Answer request(wire::Call const& call, Entry* e, msgpack::sbuffer& values);
+    Answer other(wire::Call const& call, Entry* e);
+
+    Station& station_;
+    uint32_t const idle_ms_;
+    uint32_t ipc_ = 0;
+    uint32_t log_ = 0;
+    bool done_ = false;
+    Initiators initiators_;
+};
+
+}  // namespace kovra_sim
