@@ -12,9 +12,19 @@
 #include <string_view>
 #include <vector>
 
-#include "observer.h"
 
 namespace kovra_sim {
+
+// The files of the directives journal=, stats=, timeline= and interval=.
+struct Outputs {
+    std::optional<std::string> journal;
+    std::optional<std::string> stats;
+    std::optional<std::string> timeline;
+    std::optional<uint32_t> interval_s;  // of the timeline; 10 unless given
+};
+
+// The bounds of interval=.
+constexpr uint32_t kMaxIntervalS = 86'400;
 
 // fail=FUNCTION[@N][:STATUS]
 struct Fault {

@@ -12,23 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "directives.h"
 #include "journal.h"
 #include "ledger.h"
 #include "stats.h"
 #include "timeline.h"
 
 namespace kovra_sim {
-
-// The files of the directives journal=, stats=, timeline= and interval=.
-struct Outputs {
-    std::optional<std::string> journal;
-    std::optional<std::string> stats;
-    std::optional<std::string> timeline;
-    std::optional<uint32_t> interval_s;  // of the timeline; 10 unless given
-};
-
-// The bounds of interval=.
-constexpr uint32_t kMaxIntervalS = 86'400;
 
 class Observer {
 public:
