@@ -1,36 +1,28 @@
 #include "tcp_transport.h"
 
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <optional>
+#include <cstring>
 
 #include "exhaust.h"
 #include "kovra_sim/control.h"
 
 namespace kovra_sim {
-
-namespace asio = boost::asio;
-using tcp = asio::ip::tcp;
-
 namespace {
 
-// How often a quiet connection sends a heartbeat: three times within the
-// camera's idle timeout, and at least every 10 s to notice a camera gone.
-std::chrono::milliseconds heartbeat_interval(uint32_t idle_ms) {
-    constexpr std::chrono::milliseconds kLongest{10000};
-    return idle_ms ? std::min(std::chrono::milliseconds(idle_ms / 3), kLongest) : kLongest;
-}
+using Clock = std::chrono::steady_clock;
 
-std::string const& ping_frame() {
-    static std::string const frame = [] {
-        wire::FrameWriter w;
-        wire::write_ping(w);
-        return std::string(w.buffer().data(), w.buffer().size());
-    }();
-    return frame;
-}
+// How long the connection must be free of waiting calls before the keeper
+// reads it, so that back-to-back calls never have to ask it to stop.
+constexpr auto kQuiet = std::chrono::milliseconds(5);
 
 // "tcp://HOST[:PORT]" or "tcp://[V6]:PORT".
 bool parse_url(std::string const& url, std::string& host, std::string& port) {
@@ -44,26 +36,81 @@ bool parse_url(std::string const& url, std::string& host, std::string& port) {
     return !host.empty() && host.find('/') == std::string::npos && number != 0;
 }
 
-// Request ids: the slot in the low half, the slot's generation above, never 0.
-uint32_t id_of(uint32_t slot, uint16_t generation) { return uint32_t(generation) << 16 | slot; }
+// How a quiet connection shows it is alive: three heartbeats within the
+// camera's idle timeout, and one at least every 10 s to notice a camera gone.
+std::chrono::milliseconds heartbeat_interval(uint32_t idle_ms) {
+    constexpr std::chrono::milliseconds kLongest{10000};
+    return idle_ms ? std::min(std::chrono::milliseconds(idle_ms / 3), kLongest) : kLongest;
+}
+
+int milliseconds_until(Clock::time_point t) {
+    auto const left = std::chrono::ceil<std::chrono::milliseconds>(t - Clock::now()).count();
+    return left < 0 ? 0 : int(std::min<long long>(left, 1 << 30));
+}
+
+// Waits until `fd` is ready for `events` or `deadline` passes; false then.
+bool ready(int fd, short events, Clock::time_point deadline) {
+    pollfd p{fd, events, 0};
+    int n;
+    while ((n = ::poll(&p, 1, milliseconds_until(deadline))) < 0 && errno == EINTR) {
+    }
+    return n > 0;
+}
+
+// Writes all of `size` bytes within the deadline; false if it cannot.
+bool write_all(int fd, char const* data, size_t size, Clock::time_point deadline) {
+    while (size > 0) {
+        ssize_t const n = ::send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) {
+            data += n, size -= size_t(n);
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return false;
+        } else if (n < 0 && errno == EAGAIN && !ready(fd, POLLOUT, deadline)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A socket connected to `address` within the deadline, or -1.
+int connect_to(std::vector<char> const& address, uint32_t length, Clock::time_point deadline) {
+    auto const* a = reinterpret_cast<sockaddr const*>(address.data());
+    int const fd = ::socket(a->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int error = 0;
+    socklen_t size = sizeof error;
+    if ((::connect(fd, a, length) == 0 ||
+         (errno == EINPROGRESS && ready(fd, POLLOUT, deadline) &&
+          ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0))) {
+        int const on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        return fd;
+    }
+    ::close(fd);
+    return -1;
+}
+
+std::string const& ping_frame() {
+    static std::string const frame = [] {
+        wire::FrameWriter w;
+        wire::write_ping(w);
+        return std::string(w.buffer().data(), w.buffer().size());
+    }();
+    return frame;
+}
 
 // The frames that open an initiator and register a handler on it, for a call
 // and for the replay after a reconnect alike.
-void write_open(wire::FrameWriter& w, uint32_t rid, uint32_t handle, int service, bool events) {
-    wire::begin_call(w, rid, init_function(service), handle, 1);
+void write_open(wire::FrameWriter& w, uint32_t request, uint32_t handle, int service, bool events) {
+    wire::begin_call(w, request, init_function(service), handle, 1);
     w.packer().pack(int32_t(events));
     w.end();
 }
 
-void write_register(wire::FrameWriter& w, uint32_t rid, uint32_t broker, bool context) {
-    wire::begin_call(w, rid, fn_kovra_api_broker_new_target_register_event_handler, broker, 1);
+void write_register(wire::FrameWriter& w, uint32_t request, uint32_t broker, bool context) {
+    wire::begin_call(w, request, fn_kovra_api_broker_new_target_register_event_handler, broker, 1);
     w.packer().pack(context);
     w.end();
-}
-
-// A camera built from the same protocol and function table as this library.
-bool same_build(wire::Welcome const& welcome) {
-    return welcome.version == wire::kVersion && welcome.fingerprint == table_fingerprint();
 }
 
 }  // namespace
@@ -75,17 +122,15 @@ TcpTransport::TcpTransport(std::string url, uint32_t ipc, uint32_t log, uint32_t
       log_(log),
       timeout_(timeout_ms),
       give_up_(give_up_s),
-      work_(asio::make_work_guard(io_)),
-      socket_(io_),
-      retry_(io_),
-      heartbeat_(io_),
-      ping_deadline_(io_),
-      interval_(heartbeat_interval(0)),
-      slots_(new Slot[kMaxInFlight]) {
+      slots_(new Waiter[kMaxInFlight]),
+      interval_(heartbeat_interval(0)) {
     free_.reserve(kMaxInFlight);
+    busy_.reserve(kMaxInFlight);
     for (uint32_t i = kMaxInFlight; i-- > 0;) free_.push_back(i);
 }
 
+// The first connection is the keeper's first reconnect: it starts the
+// keeper, which connects, and waits for how that ends.
 std::unique_ptr<Transport> TcpTransport::connect(char const* url, uint32_t ipc, uint32_t log,
                                                  uint32_t timeout_ms, uint32_t give_up_s,
                                                  int32_t& status) {
@@ -95,515 +140,472 @@ std::unique_ptr<Transport> TcpTransport::connect(char const* url, uint32_t ipc, 
         return nullptr;
     }
     std::unique_ptr<TcpTransport> t(new TcpTransport(url, ipc, log, timeout_ms, give_up_s));
-    boost::system::error_code ec;
-    for (auto const& entry : tcp::resolver(t->io_).resolve(host, port, ec))
-        t->endpoints_.push_back(entry.endpoint());
-    if (ec || t->endpoints_.empty()) {
-        status = KOVRA_SIM_STATUS_NOT_CONNECTED;
-        return nullptr;
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &found) == 0) {
+        for (addrinfo* a = found; a; a = a->ai_next) {
+            auto const* bytes = reinterpret_cast<char const*>(a->ai_addr);
+            t->endpoints_.emplace_back(std::vector<char>(bytes, bytes + a->ai_addrlen),
+                                       uint32_t(a->ai_addrlen));
+        }
+        ::freeaddrinfo(found);
     }
-    if (!t->handshake(status)) return nullptr;
-    t->state_.store(up, std::memory_order_release);
+    status = KOVRA_SIM_STATUS_NOT_CONNECTED;
+    if (t->endpoints_.empty()) return nullptr;
+    status = KOVRA_SIM_STATUS_NO_RESOURCES;
+    if ((t->kick_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0) return nullptr;
     try {
         check_threads();
-        t->thread_ = std::thread([p = t.get()] { p->io_.run(); });
+        t->keeper_ = std::thread(&TcpTransport::keep, t.get());
     } catch (std::system_error const&) {
-        status = KOVRA_SIM_STATUS_NO_RESOURCES;
         return nullptr;
     }
-    asio::post(t->io_, [p = t.get()] {
-        p->read();
-        p->beat();
-    });
-    return t;
-}
-
-// Connects and exchanges hello and welcome on the calling thread, within
-// the deadline. The handlers share their state by pointer, so that one left
-// pending when the deadline passes touches nothing of this frame.
-bool TcpTransport::handshake(int32_t& status) {
-    struct Progress {
-        bool connected = false;
-        bool answered = false;
-        bool failed = false;
-        std::vector<char> header = std::vector<char>(wire::kPrefix);
-        std::vector<char> body;
-        wire::FrameWriter hello;
-    };
-    auto p = std::make_shared<Progress>();
-    auto const deadline = std::chrono::steady_clock::now() + timeout_;
-    auto finish = [&](int32_t result) {
-        status = result;
-        if (result != KOVRA_SIM_STATUS_OK) {
-            boost::system::error_code ignored;
-            socket_.close(ignored);
-            io_.restart();
-            io_.poll();
-        }
-        io_.restart();
-        return result == KOVRA_SIM_STATUS_OK;
-    };
-    asio::async_connect(socket_, endpoints_,
-                        [p](boost::system::error_code ec, tcp::endpoint const&) {
-                            p->connected = !ec;
-                            p->failed = bool(ec);
-                        });
-    while (!p->connected && !p->failed && io_.run_one_until(deadline)) {
-    }
-    if (!p->connected)
-        return finish(p->failed ? KOVRA_SIM_STATUS_NOT_CONNECTED : KOVRA_SIM_STATUS_TIMEOUT);
-    socket_.set_option(tcp::no_delay(true));
-    wire::write_hello(p->hello, {wire::kVersion, table_fingerprint(), ipc_, log_});
-    asio::async_write(socket_, asio::buffer(p->hello.buffer().data(), p->hello.buffer().size()),
-                      [p](boost::system::error_code ec, size_t) { p->failed = p->failed || ec; });
-    asio::async_read(socket_, asio::buffer(p->header),
-                     [this, p](boost::system::error_code ec, size_t) {
-                         uint32_t const length = ec ? 0 : wire::frame_length(p->header.data());
-                         if (length == 0 || length > wire::kMaxFrame) {
-                             p->failed = true;
-                             return;
-                         }
-                         p->body.resize(length);
-                         asio::async_read(socket_, asio::buffer(p->body),
-                                          [p](boost::system::error_code ec2, size_t) {
-                                              p->failed = p->failed || ec2;
-                                              p->answered = !ec2;
-                                          });
-                     });
-    while (!p->answered && !p->failed && io_.run_one_until(deadline)) {
-    }
-    wire::Welcome welcome;
-    if (p->failed || !p->answered) {
-        return finish(p->failed ? KOVRA_SIM_STATUS_NOT_CONNECTED : KOVRA_SIM_STATUS_TIMEOUT);
-    }
-    if (!decoded_.parse(p->body.data(), p->body.size()) || !decoded_.welcome(welcome)) {
-        report("camera at " + url_ + " does not speak this protocol");
-        return finish(KOVRA_SIM_STATUS_PROTOCOL);
-    }
-    if (!same_build(welcome)) {
-        char what[160];
-        std::snprintf(what, sizeof what, "protocol %u, function table %016llx; ours: %u, %016llx",
-                      welcome.version, static_cast<unsigned long long>(welcome.fingerprint),
-                      wire::kVersion, static_cast<unsigned long long>(table_fingerprint()));
-        report("camera at " + url_ + " was built differently: " + what);
-        return finish(KOVRA_SIM_STATUS_PROTOCOL);
-    }
-    welcomed_ = true;
-    interval_ = heartbeat_interval(welcome.idle_ms);
-    return finish(welcome.status);
+    std::unique_lock lock(t->mutex_);
+    t->changed_.wait(lock, [&] { return t->first_done_; });
+    status = t->first_status_;
+    lock.unlock();
+    if (status == KOVRA_SIM_STATUS_OK) return t;
+    t->close();
+    return nullptr;
 }
 
 TcpTransport::~TcpTransport() { close(); }
 
-bool TcpTransport::await_camera(Clock::time_point deadline) {
-    std::unique_lock lock(state_mutex_);
-    for (;;) {
-        int const state = state_.load(std::memory_order_acquire);
-        if (state != connecting) return state == up;
-        auto const limit = std::min(deadline, away_since_ + give_up_);
-        if (Clock::now() >= limit) return false;
-        state_cv_.wait_until(lock, limit);
-    }
-}
-
 void TcpTransport::close() {
-    int previous;
+    bool was_up;
     {
-        std::lock_guard lock(state_mutex_);
-        previous = state_.exchange(closed);
+        std::lock_guard lock(mutex_);
+        if (state_ == closed) return;
+        was_up = state_ == up;
+        state_ = closed;
+        fail_waiting(KOVRA_SIM_STATUS_NOT_CONNECTED);
+        changed_.notify_all();
     }
-    state_cv_.notify_all();
-    if (previous == closed) return;
-    if (previous == up) {
+    if (was_up) {
         // Goodbye, if the socket takes it at once; the camera also sees the close.
         wire::FrameWriter bye;
         wire::begin_call(bye, wire::kNoWait, fn_kovra_core_ipc_deinit, ipc_, 0);
         bye.end();
-        std::lock_guard lock(write_mutex_);
-        ::send(socket_.native_handle(), bye.buffer().data(), bye.buffer().size(),
-               MSG_DONTWAIT | MSG_NOSIGNAL);
+        ::send(fd_, bye.buffer().data(), bye.buffer().size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     }
-    asio::post(io_, [this] {
-        boost::system::error_code ignored;
-        retry_.cancel();
-        heartbeat_.cancel();
-        ping_deadline_.cancel();
-        std::lock_guard lock(write_mutex_);
-        socket_.shutdown(tcp::socket::shutdown_both, ignored);
-        socket_.close(ignored);
-        work_.reset();
-    });
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
-    fail_waiting(KOVRA_SIM_STATUS_NOT_CONNECTED);
+    ::shutdown(fd_, SHUT_RDWR);  // wakes a reader
+    uint64_t const one = 1;
+    if (kick_ >= 0 && ::write(kick_, &one, sizeof one) < 0) {
+    }
+    if (keeper_.joinable() && keeper_.get_id() != std::this_thread::get_id()) keeper_.join();
+    std::lock_guard lock(mutex_);
+    if (fd_ >= 0) ::close(fd_.exchange(-1));
+}
+
+bool TcpTransport::await_camera(std::unique_lock<std::mutex>& lock, Clock::time_point deadline) {
+    for (;;) {
+        if (state_ != connecting) return state_ == up;
+        auto const limit = std::min(deadline, away_since_ + give_up_);
+        if (Clock::now() >= limit) return false;
+        changed_.wait_until(lock, limit);
+    }
+}
+
+void TcpTransport::fail_waiting(int32_t status) {
+    for (uint32_t index : busy_) {
+        Waiter& w = slots_[index];
+        if (w.answered) continue;
+        w.answered = true;
+        w.status = status;
+        w.wake.notify_one();
+    }
 }
 
 template <class Write>
 int32_t TcpTransport::round_trip(Call* call, Write&& write) {
-    // Only a call that finds the camera away reads the clock: it waits for
-    // the camera within the deadline of the whole call.
-    std::optional<Clock::time_point> deadline;
-    if (state_.load(std::memory_order_acquire) != up) {
-        deadline = Clock::now() + timeout_;
-        if (!await_camera(*deadline)) return KOVRA_SIM_STATUS_NOT_CONNECTED;
-    }
-    uint32_t index;
-    {
-        std::lock_guard lock(free_mutex_);
-        if (free_.empty()) return KOVRA_SIM_STATUS_NO_RESOURCES;
-        index = free_.back();
-        free_.pop_back();
-    }
-    Slot& slot = slots_[index];
-    uint32_t id;
-    {
-        std::lock_guard lock(slot.mutex);
-        if (++slot.generation == 0) slot.generation = 1;
-        slot.waiting = true;
-        slot.done = false;
-        slot.call = call;
-        id = id_of(index, slot.generation);
+    auto const deadline = Clock::now() + timeout_;
+    std::unique_lock lock(mutex_);
+    if (state_ != up && !await_camera(lock, deadline)) return KOVRA_SIM_STATUS_NOT_CONNECTED;
+    if (free_.empty()) return KOVRA_SIM_STATUS_NO_RESOURCES;
+    uint32_t const index = free_.back();
+    free_.pop_back();
+    busy_.push_back(index);
+    Waiter& w = slots_[index];
+    if (++w.generation == 0) w.generation = 1;
+    w.waiting = true;
+    w.answered = w.lead = false;
+    w.call = call;
+    bool const keeper_reads = keeper_reads_;
+    lock.unlock();
+    if (keeper_reads) {  // it yields the reading to a waiting call
+        uint64_t const one = 1;
+        if (::write(kick_, &one, sizeof one) < 0) {
+        }
     }
     thread_local wire::FrameWriter frame;
     frame.clear();
-    write(frame, id);
-    int32_t status;
+    write(frame, uint32_t(w.generation) << 16 | index);
+    bool const sent = send(frame.buffer().data(), frame.buffer().size());
+    lock.lock();
     bool timed_out = false;
-    {
-        bool const sent = send(frame.buffer().data(), frame.buffer().size());
-        std::unique_lock lock(slot.mutex);
-        auto const done = [&] { return slot.done; };
-        if (!sent && !slot.done) {
-            status = KOVRA_SIM_STATUS_NOT_CONNECTED;
-        } else if (!(deadline ? slot.done_cv.wait_until(lock, *deadline, done)
-                              : slot.done_cv.wait_for(lock, timeout_, done))) {
-            status = KOVRA_SIM_STATUS_TIMEOUT;
-            timed_out = true;
+    while (!w.answered && sent) {
+        if (!reading_ || w.lead) {  // free, or handed over
+            reading_ = true;
+            w.lead = false;
+            lock.unlock();
+            read(&w, deadline);
+            lock.lock();
+            yield_reading(&w);
         } else {
-            status = slot.status;
+            w.wake.wait_until(lock, deadline);
         }
-        slot.waiting = false;
-        slot.call = nullptr;
+        if (!w.answered && !w.lead && Clock::now() >= deadline) {
+            timed_out = true;
+            break;
+        }
     }
-    {
-        std::lock_guard lock(free_mutex_);
-        free_.push_back(index);
-    }
-    // A camera that lets a request wait out its deadline is taken for gone
-    // now, so that the calls after it wait for it to be back rather than
-    // for replies; the I/O thread then drops the connection.
-    if (timed_out && away()) {
-        asio::post(io_, [this] {
-            drop("no reply within " + std::to_string(timeout_.count()) + " ms", true);
-        });
-    }
+    int32_t const status = w.answered  ? w.status
+                           : timed_out ? KOVRA_SIM_STATUS_TIMEOUT
+                                       : KOVRA_SIM_STATUS_NOT_CONNECTED;
+    w.waiting = false;
+    w.call = nullptr;
+    busy_.erase(std::find(busy_.begin(), busy_.end(), index));
+    free_.push_back(index);
+    if (busy_.empty()) idle_since_ = Clock::now();
+    // A camera that lets a request wait out its deadline is taken for gone,
+    // so that the calls after it wait for it to be back rather than for
+    // replies.
+    if (timed_out) lost("no reply within " + std::to_string(timeout_.count()) + " ms");
+    if (w.lead) yield_reading(&w);  // handed the reading just as it gave up
     return status;
 }
 
-bool TcpTransport::send(char const* data, size_t size, bool replaying) {
-    std::lock_guard lock(write_mutex_);
-    if (state_.load(std::memory_order_acquire) != (replaying ? connecting : up)) return false;
-    sent_frames_.fetch_add(1, std::memory_order_relaxed);
-    if (pending_.empty() && !flushing_) {
-        ssize_t n = ::send(socket_.native_handle(), data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (n == ssize_t(size)) return true;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
-        n = n < 0 ? 0 : n;
-        data += n;
-        size -= size_t(n);
+bool TcpTransport::send(char const* data, size_t size) {
+    std::unique_lock lock(write_mutex_);
+    if (state_ != up) return false;
+    sent_.fetch_add(1, std::memory_order_relaxed);
+    if (sending_) {
+        outbox_.append(data, size);
+        return true;
     }
-    pending_.append(data, size);
-    if (!flushing_) {
-        flushing_ = true;
-        asio::post(io_, [this] { flush(); });
+    sending_ = true;
+    thread_local std::string batch;
+    bool ok = true;
+    for (bool first = true; ok && (first || !outbox_.empty()); first = false) {
+        if (!first) batch.swap(outbox_);
+        lock.unlock();
+        auto const deadline = Clock::now() + timeout_;
+        ok = first ? write_all(fd_, data, size, deadline)
+                   : write_all(fd_, batch.data(), batch.size(), deadline);
+        batch.clear();
+        lock.lock();
     }
-    return true;
-}
-
-void TcpTransport::flush() {
-    {
-        std::lock_guard lock(write_mutex_);
-        if (pending_.empty() || !socket_.is_open()) {
-            flushing_ = false;
-            pending_.clear();
-            return;
-        }
-        writing_.swap(pending_);  // writing_ was empty
-    }
-    asio::async_write(socket_, asio::buffer(writing_),
-                      [this](boost::system::error_code ec, size_t) {
-                          writing_.clear();
-                          if (ec) {
-                              std::lock_guard lock(write_mutex_);
-                              flushing_ = false;
-                              pending_.clear();
-                              return;  // the read side sees the connection go
-                          }
-                          flush();
-                      });
+    outbox_.clear();
+    sending_ = false;
+    return ok;  // a connection gone is for the reader, or the keeper, to find
 }
 
 int32_t TcpTransport::request(int function, uint32_t handle, char const* target, Call& call) {
-    return round_trip(&call, [&](wire::FrameWriter& w, uint32_t rid) {
-        wire::begin_call(w, rid, function, handle, call.sent(), target);
+    return round_trip(&call, [&](wire::FrameWriter& w, uint32_t id) {
+        wire::begin_call(w, id, function, handle, call.sent(), target);
         call.pack(w.packer());
         w.end();
     });
 }
 
 int32_t TcpTransport::open_initiator(uint32_t handle, int service, bool events) {
-    int32_t const status = round_trip(nullptr, [&](wire::FrameWriter& w, uint32_t rid) {
-        write_open(w, rid, handle, service, events);
+    int32_t const status = round_trip(nullptr, [&](wire::FrameWriter& w, uint32_t id) {
+        write_open(w, id, handle, service, events);
     });
-    std::lock_guard lock(opened_mutex_);
+    std::lock_guard lock(mutex_);
     if (status == KOVRA_SIM_STATUS_OK) opened_.open(handle, service, events);
     return status;
 }
 
 int32_t TcpTransport::close_initiator(uint32_t handle, int service) {
     {
-        std::lock_guard lock(opened_mutex_);
+        std::lock_guard lock(mutex_);
         opened_.close(handle, service);
     }
     return bare_call(deinit_function(service), handle);
 }
 
 int32_t TcpTransport::subscribe(uint32_t broker, bool context) {
-    int32_t const status = round_trip(nullptr, [&](wire::FrameWriter& w, uint32_t rid) {
-        write_register(w, rid, broker, context);
+    int32_t const status = round_trip(nullptr, [&](wire::FrameWriter& w, uint32_t id) {
+        write_register(w, id, broker, context);
     });
-    std::lock_guard lock(opened_mutex_);
+    std::lock_guard lock(mutex_);
     if (status == KOVRA_SIM_STATUS_OK) opened_.subscribe(broker, context);
     return status;
 }
 
 int32_t TcpTransport::unsubscribe(uint32_t broker) {
     {
-        std::lock_guard lock(opened_mutex_);
+        std::lock_guard lock(mutex_);
         opened_.unsubscribe(broker);
     }
     return bare_call(fn_kovra_api_broker_new_target_unregister_event_handler, broker);
 }
 
 int32_t TcpTransport::bare_call(int function, uint32_t handle) {
-    return round_trip(nullptr, [&](wire::FrameWriter& w, uint32_t rid) {
-        wire::begin_call(w, rid, function, handle, 0);
+    return round_trip(nullptr, [&](wire::FrameWriter& w, uint32_t id) {
+        wire::begin_call(w, id, function, handle, 0);
         w.end();
     });
 }
 
-void TcpTransport::read() {
-    socket_.async_read_some(asio::buffer(frames_.space(), frames_.room()),
-                            [this](boost::system::error_code ec, size_t n) { on_read(ec, n); });
+// The reader role passes straight to a waiting call, so that no other
+// thread takes it in between.
+void TcpTransport::yield_reading(Waiter const* self) {
+    for (uint32_t index : busy_) {
+        Waiter& w = slots_[index];
+        if (&w != self && w.waiting && !w.answered && !w.lead) {
+            w.lead = true;
+            w.wake.notify_one();
+            return;
+        }
+    }
+    reading_ = false;
+    changed_.notify_all();  // the keeper reads while nobody waits
 }
 
-void TcpTransport::on_read(boost::system::error_code ec, size_t n) {
-    if (ec) {
-        if (ec != asio::error::operation_aborted) {
-            lost(ec == asio::error::eof ? "the camera closed the connection" : ec.message());
+void TcpTransport::read(Waiter* mine, Clock::time_point until) {
+    while (drain()) {
+        {
+            std::lock_guard lock(mutex_);
+            if (state_ != up || (mine ? mine->answered : !busy_.empty())) return;
         }
-        return;
+        pollfd p[2] = {{fd_, POLLIN, 0}, {kick_, POLLIN, 0}};
+        int const n = ::poll(p, mine ? 1 : 2, milliseconds_until(until));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;  // the time is up
+        if (p[1].revents) {
+            uint64_t kicks;
+            if (::read(kick_, &kicks, sizeof kicks) < 0) {
+            }
+            return;
+        }
+        ssize_t const got = ::recv(fd_, frames_.space(), frames_.room(), MSG_DONTWAIT);
+        std::lock_guard lock(mutex_);
+        if (got > 0) {
+            frames_.received(size_t(got));
+            pinged_ = false;  // the camera is there
+        } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+            lost(got == 0 ? "the camera closed the connection" : std::strerror(errno));
+            return;
+        }
     }
-    frames_.received(n);
-    pinging_ = false;  // the camera is there
+}
+
+bool TcpTransport::drain() {
     char const* payload = nullptr;
     uint32_t length = 0;
     for (;;) {
         auto const next = frames_.next(payload, length);
         if (next == wire::FrameReader::Next::more) break;
-        if (next == wire::FrameReader::Next::too_large) {
-            lost("frame of " + std::to_string(length) + " bytes from the camera");
-            return;
-        }
-        if (!dispatch(payload, length)) {
-            lost("malformed frame from the camera");
-            return;
+        if (next == wire::FrameReader::Next::too_large || !dispatch(payload, length)) {
+            std::lock_guard lock(mutex_);
+            lost(next == wire::FrameReader::Next::too_large
+                     ? "frame of " + std::to_string(length) + " bytes from the camera"
+                     : "malformed frame from the camera");
+            return false;
         }
     }
     frames_.done();
-    read();
+    return true;
 }
 
 bool TcpTransport::dispatch(char const* data, size_t size) {
     if (!decoded_.parse(data, size)) return false;
-    switch (decoded_.type()) {
-        case wire::FrameType::reply: {
-            wire::Reply reply;
-            if (!decoded_.reply(reply)) return false;
-            answer(reply);
-            return true;
-        }
-        case wire::FrameType::event: {
-            wire::Event event;
-            if (!decoded_.event(event)) return false;
-            ServiceInfo const& s = service_info(event.service);
-            subscriptions.deliver(s.word, s.target, event.flag, std::string(event.address).c_str());
-            return true;
-        }
-        case wire::FrameType::hello: {
-            wire::Welcome welcome;
-            if (welcomed_ || !decoded_.welcome(welcome)) return false;
-            if (!same_build(welcome)) {
-                lost("the camera came back built differently");
-                return true;
-            }
-            if (welcome.status != KOVRA_SIM_STATUS_OK) {
-                lost("the camera refused us with status " + std::to_string(welcome.status));
-                return true;
-            }
-            welcomed_ = true;
-            interval_ = heartbeat_interval(welcome.idle_ms);
-            // Reopen everything under the numbers the program holds, ahead
-            // of any new call.
-            wire::FrameWriter replay;
-            {
-                std::lock_guard lock(opened_mutex_);
-                for (auto const& [handle, o] : opened_.all()) {
-                    write_open(replay, wire::kNoWait, handle, o.service, o.events);
-                    for (uint32_t h = 0; h < o.handlers; ++h)
-                        write_register(replay, wire::kNoWait, handle, h < o.contexts);
-                }
-            }
-            if (replay.buffer().size()) send(replay.buffer().data(), replay.buffer().size(), true);
-            backoff_.reset();
-            {
-                std::lock_guard lock(state_mutex_);
-                int expected = connecting;
-                state_.compare_exchange_strong(expected, up);
-            }
-            state_cv_.notify_all();
-            report("camera at " + url_ + " is back");
-            return true;
-        }
-        case wire::FrameType::ping:
-            return decoded_.ping();
-        case wire::FrameType::call:
-            return false;
+    if (decoded_.ping()) return true;
+    wire::Reply reply;
+    if (decoded_.reply(reply)) {
+        answer(reply);
+        return true;
     }
-    return false;
+    wire::Event event;
+    if (!decoded_.event(event)) return false;
+    // Announcements reach the handlers on the keeper, in order: one a
+    // caller read is delivered before the replies after it are handed over.
+    std::unique_lock lock(mutex_);
+    events_.push_back({event.service, event.flag, std::string(event.address)});
+    uint64_t const mine = ++queued_;
+    if (keeper_reads_) {
+        deliver_events(lock);
+    } else {
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return delivered_ >= mine || state_ == closed; });
+    }
+    return true;
 }
 
 void TcpTransport::answer(wire::Reply const& reply) {
     uint32_t const index = reply.id & 0xffff;
     if (index >= kMaxInFlight) return;  // no request of ours: ignored
-    Slot& slot = slots_[index];
-    std::unique_lock lock(slot.mutex);
-    if (!slot.waiting || slot.done || slot.generation != reply.id >> 16) return;
-    slot.status = reply.status;
-    if (reply.status == KOVRA_SIM_STATUS_OK && slot.call) {
+    std::lock_guard lock(mutex_);
+    Waiter& w = slots_[index];
+    if (!w.waiting || w.answered || w.generation != reply.id >> 16) return;
+    w.status = reply.status;
+    if (reply.status == KOVRA_SIM_STATUS_OK && w.call) {
         try {
-            if (!slot.call->unpack(reply.values)) slot.status = KOVRA_SIM_STATUS_PROTOCOL;
+            if (!w.call->unpack(reply.values)) w.status = KOVRA_SIM_STATUS_PROTOCOL;
         } catch (std::bad_alloc const&) {
-            slot.status = KOVRA_SIM_STATUS_NO_RESOURCES;
+            w.status = KOVRA_SIM_STATUS_NO_RESOURCES;
         }
     }
-    slot.done = true;
-    // Woken after the lock is let go, the caller does not wait for it again.
-    lock.unlock();
-    slot.done_cv.notify_one();
+    w.answered = true;
+    w.wake.notify_one();
 }
 
-void TcpTransport::fail_waiting(int32_t status) {
-    for (uint32_t i = 0; i < kMaxInFlight; ++i) {
-        Slot& slot = slots_[i];
-        std::unique_lock lock(slot.mutex);
-        if (!slot.waiting || slot.done) continue;
-        slot.status = status;
-        slot.done = true;
-        lock.unlock();
-        slot.done_cv.notify_one();
-    }
-}
-
-bool TcpTransport::away() {
-    std::lock_guard lock(state_mutex_);
-    int expected = up;
-    if (!state_.compare_exchange_strong(expected, connecting)) return false;
+void TcpTransport::lost(std::string const& why) {
+    if (state_ != up) return;
+    state_ = connecting;
     away_since_ = Clock::now();
-    return true;
-}
-
-void TcpTransport::lost(std::string const& why) { drop(why, away()); }
-
-void TcpTransport::drop(std::string const& why, bool was_up) {
-    if (state_.load() == closed) return;
-    if (was_up) report("lost the camera at " + url_ + ": " + why + "; reconnecting");
-    pinging_ = false;
-    ping_deadline_.cancel();
-    {
-        std::lock_guard lock(write_mutex_);
-        boost::system::error_code ignored;
-        socket_.close(ignored);
-        pending_.clear();
-    }
+    report("lost the camera at " + url_ + ": " + why + "; reconnecting");
+    ::shutdown(fd_, SHUT_RDWR);  // wakes a reader, stops a sender
     fail_waiting(KOVRA_SIM_STATUS_NOT_CONNECTED);
-    retry_.expires_after(backoff_.next());
-    retry_.async_wait([this](boost::system::error_code ec) {
-        if (!ec) reconnect();
-    });
+    changed_.notify_all();
 }
 
-void TcpTransport::reconnect() {
-    if (state_.load() == closed) return;
-    frames_ = wire::FrameReader(wire::kMaxFrame);
-    welcomed_ = false;
-    {
-        std::lock_guard lock(write_mutex_);
-        socket_ = tcp::socket(io_);
+void TcpTransport::deliver_events(std::unique_lock<std::mutex>& lock) {
+    while (!events_.empty()) {
+        Announcement const a = std::move(events_.front());
+        events_.pop_front();
+        lock.unlock();
+        ServiceInfo const& s = service_info(a.service);
+        subscriptions.deliver(s.word, s.target, a.flag, a.address.c_str());
+        lock.lock();
+        ++delivered_;
+        changed_.notify_all();
     }
-    asio::async_connect(
-        socket_, endpoints_, [this](boost::system::error_code ec, tcp::endpoint const&) {
-            if (state_.load() == closed) return;
-            if (ec) {
-                lost(ec.message());
-                return;
-            }
-            socket_.set_option(tcp::no_delay(true));
-            wire::FrameWriter hello;
-            wire::write_hello(hello, {wire::kVersion, table_fingerprint(), ipc_, log_});
-            {
-                std::lock_guard lock(write_mutex_);
-                pending_.assign(hello.buffer().data(), hello.buffer().size());
-                if (!flushing_) {
-                    flushing_ = true;
-                    asio::post(io_, [this] { flush(); });
-                }
-            }
-            // A camera that accepts but never greets is retried like one that refuses.
-            retry_.expires_after(timeout_);
-            retry_.async_wait([this](boost::system::error_code ec2) {
-                if (!ec2 && !welcomed_)
-                    lost("no welcome within " + std::to_string(timeout_.count()) + " ms");
-            });
-            read();
-        });
 }
 
-// Every interval on the I/O thread: a connection that sent nothing since the
-// last beat sends a ping, so that the camera does not take it for idle.
-void TcpTransport::beat() {
-    heartbeat_.expires_after(interval_);
-    heartbeat_.async_wait([this](boost::system::error_code ec) {
-        if (ec || state_.load() == closed) return;
-        if (state_.load() == up && !pinging_ &&
-            sent_frames_.load(std::memory_order_relaxed) == sent_at_beat_) {
-            ping();
+void TcpTransport::keep() {
+    int32_t const first = reconnect();
+    std::unique_lock lock(mutex_);
+    first_status_ = first;
+    first_done_ = true;
+    changed_.notify_all();
+    if (first != KOVRA_SIM_STATUS_OK) return;
+    while (state_ != closed) {
+        if (state_ == connecting) {
+            // After a pause, and once the reader has seen the connection go.
+            changed_.wait_for(lock, backoff_.next(), [&] { return state_ == closed; });
+            changed_.wait(lock, [&] { return !reading_ || state_ == closed; });
+            if (state_ == closed) break;
+            lock.unlock();
+            int32_t const status = reconnect();
+            lock.lock();
+            if (status == KOVRA_SIM_STATUS_OK) {
+                backoff_.reset();
+                report("camera at " + url_ + " is back");
+            }
+            continue;
         }
-        sent_at_beat_ = sent_frames_.load(std::memory_order_relaxed);
-        beat();
-    });
+        deliver_events(lock);
+        beat(lock);
+        auto const now = Clock::now();
+        if (state_ == up && !reading_ && busy_.empty() && now - idle_since_ >= kQuiet) {
+            reading_ = keeper_reads_ = true;
+            lock.unlock();
+            read(nullptr, pinged_ ? ping_sent_ + timeout_ : beat_at_ + interval_);
+            lock.lock();
+            keeper_reads_ = false;
+            yield_reading(nullptr);
+        } else {
+            auto wake = pinged_ ? ping_sent_ + timeout_ : beat_at_ + interval_;
+            if (busy_.empty() && !reading_) wake = std::min(wake, idle_since_ + kQuiet);
+            changed_.wait_until(lock, wake);
+        }
+    }
 }
 
-// A ping that nothing answers within the deadline means that the camera is
-// gone even though the connection looks open.
-void TcpTransport::ping() {
-    std::string const& frame = ping_frame();
-    if (!send(frame.data(), frame.size())) return;
-    pinging_ = true;
-    ping_deadline_.expires_after(timeout_);
-    ping_deadline_.async_wait([this](boost::system::error_code ec) {
-        if (!ec && pinging_)
+// While the connection is up: a ping when it sent nothing since the last
+// beat, and the camera taken for gone when nothing at all answers one.
+void TcpTransport::beat(std::unique_lock<std::mutex>& lock) {
+    if (state_ != up) return;
+    auto const now = Clock::now();
+    if (pinged_) {
+        if (now - ping_sent_ >= timeout_)
             lost("no answer to a heartbeat within " + std::to_string(timeout_.count()) + " ms");
-    });
+        return;
+    }
+    if (now - beat_at_ < interval_) return;
+    beat_at_ = now;
+    uint64_t const sent = sent_.load(std::memory_order_relaxed);
+    if (sent == sent_at_beat_) {
+        lock.unlock();
+        std::string const& ping = ping_frame();
+        bool const pinging = send(ping.data(), ping.size());
+        lock.lock();
+        pinged_ = pinging;
+        ping_sent_ = now;
+    }
+    sent_at_beat_ = sent_.load(std::memory_order_relaxed);
+}
+
+int32_t TcpTransport::reconnect() {
+    auto const deadline = Clock::now() + timeout_;
+    int fd = -1;
+    for (auto const& [address, length] : endpoints_) {
+        if ((fd = connect_to(address, length, deadline)) >= 0) break;
+    }
+    if (fd < 0) return KOVRA_SIM_STATUS_NOT_CONNECTED;
+    wire::FrameWriter out;
+    wire::write_hello(out, {wire::kVersion, table_fingerprint(), ipc_, log_});
+    // The welcome is read into the reader's buffer: nobody reads meanwhile.
+    frames_ = wire::FrameReader(wire::kMaxFrame);
+    char const* payload = nullptr;
+    uint32_t length = 0;
+    auto next = wire::FrameReader::Next::more;
+    bool const said = write_all(fd, out.buffer().data(), out.buffer().size(), deadline);
+    while (said && (next = frames_.next(payload, length)) == wire::FrameReader::Next::more &&
+           ready(fd, POLLIN, deadline)) {
+        ssize_t const got = ::recv(fd, frames_.space(), frames_.room(), MSG_DONTWAIT);
+        if (got <= 0 && !(got < 0 && errno == EAGAIN)) break;
+        frames_.received(size_t(std::max<ssize_t>(got, 0)));
+        frames_.done();
+    }
+    int32_t status = KOVRA_SIM_STATUS_OK;
+    wire::Welcome welcome;
+    if (next == wire::FrameReader::Next::more) {
+        status = said && Clock::now() >= deadline ? KOVRA_SIM_STATUS_TIMEOUT
+                                                  : KOVRA_SIM_STATUS_NOT_CONNECTED;
+    } else if (next != wire::FrameReader::Next::frame || !decoded_.parse(payload, length) ||
+               !decoded_.welcome(welcome)) {
+        report("camera at " + url_ + " does not speak this protocol");
+        status = KOVRA_SIM_STATUS_PROTOCOL;
+    } else if (welcome.version != wire::kVersion || welcome.fingerprint != table_fingerprint()) {
+        char what[160];
+        std::snprintf(what, sizeof what, "protocol %u, function table %016llx; ours: %u, %016llx",
+                      welcome.version, static_cast<unsigned long long>(welcome.fingerprint),
+                      wire::kVersion, static_cast<unsigned long long>(table_fingerprint()));
+        report("camera at " + url_ + " was built differently: " + what);
+        status = KOVRA_SIM_STATUS_PROTOCOL;
+    } else {
+        status = welcome.status;
+    }
+    std::lock_guard lock(mutex_);
+    if (status == KOVRA_SIM_STATUS_OK && state_ != closed) {
+        // Everything the program holds open again, under the same numbers,
+        // ahead of any new call.
+        out.clear();
+        for (auto const& [handle, o] : opened_.all()) {
+            write_open(out, wire::kNoWait, handle, o.service, o.events);
+            for (uint32_t h = 0; h < o.handlers; ++h)
+                write_register(out, wire::kNoWait, handle, h < o.contexts);
+        }
+        if (write_all(fd, out.buffer().data(), out.buffer().size(), deadline)) {
+            frames_.done();
+            if (fd_ >= 0) ::close(fd_);
+            fd_ = fd;
+            interval_ = heartbeat_interval(welcome.idle_ms);
+            pinged_ = false;
+            idle_since_ = beat_at_ = Clock::now();
+            state_ = up;
+            changed_.notify_all();
+            return KOVRA_SIM_STATUS_OK;
+        }
+        status = KOVRA_SIM_STATUS_NOT_CONNECTED;
+    }
+    ::close(fd);
+    return status;
 }
 
 }  // namespace kovra_sim

@@ -1,23 +1,30 @@
 // An IPC connection to a camera daemon over TCP (docs/protocol.md). One
-// connection carries every thread's calls at once: a caller writes its
-// frame straight to the socket (or, while the socket is busy, behind the
-// frames already waiting) and sleeps on a slot of its own until the I/O
-// thread hands it the reply with the same request id or its deadline
-// passes. The I/O thread reads replies, delivers announcements to the
-// handlers in order with the replies around them, sends a heartbeat when
-// the connection has been quiet (so the camera keeps it, and a camera gone
-// silent is noticed), and reconnects with a growing pause after the camera
-// drops the connection or stops answering. Meanwhile a call waits for the
-// camera within its deadline, so a soak rides through a camera's reboot;
-// once the camera has been away for the give-up time, calls fail at once
-// with KOVRA_SIM_STATUS_NOT_CONNECTED until it is back. Once it is back, the
-// client's initiators and handlers are opened again under the same numbers.
+// connection carries every thread's calls at once, and no thread hands a
+// reply to another when it need not:
+//  - A caller sends its frame itself; callers that send at the same moment
+//    share one send, the first sending what the others queued.
+//  - A caller then reads the socket itself unless another thread already
+//    does (the reader). The reader hands each reply to its caller, and once
+//    its own has come, passes the reading to a caller still waiting.
+//  - The library's own thread (the keeper) connects and reconnects, sends a
+//    heartbeat when the connection has been quiet (so the camera keeps it,
+//    and a camera gone silent is noticed), reads while no caller is waiting
+//    (so announcements reach an idle client), and delivers announcements to
+//    the handlers in order, before the reply that followed them is handed
+//    over.
+// When the camera drops the connection or lets a call pass its deadline,
+// the calls in flight fail and the keeper reconnects with a growing pause.
+// Meanwhile a call waits for the camera within its deadline, so a soak
+// rides through a camera's reboot; once the camera has been away for the
+// give-up time, calls fail at once with KOVRA_SIM_STATUS_NOT_CONNECTED
+// until it is back. Once it is back, the client's initiators and handlers
+// are opened again under the same numbers, ahead of any new call.
 #pragma once
 
 #include <atomic>
-#include <boost/asio.hpp>
+#include <chrono>
 #include <condition_variable>
-#include <map>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,6 +37,8 @@
 #include "protocol.h"
 #include "transport.h"
 
+struct addrinfo;
+
 namespace kovra_sim {
 
 class TcpTransport final : public Transport {
@@ -37,9 +46,10 @@ public:
     // Connects to "tcp://HOST[:PORT]" and says hello. On failure returns
     // nullptr with the status: BAD_ARGUMENT for another form of URL,
     // NOT_CONNECTED when nothing answers there, TIMEOUT when the camera
-    // does not greet in time, PROTOCOL for another protocol or table.
-    // `timeout_ms` is every call's deadline, `give_up_s` how long calls wait
-    // for a camera that went away.
+    // does not greet in time, PROTOCOL for another protocol or table, or
+    // the status the camera refused the client with. `timeout_ms` is every
+    // call's deadline, `give_up_s` how long calls wait for a camera that
+    // went away.
     static std::unique_ptr<Transport> connect(char const* url, uint32_t ipc, uint32_t log,
                                               uint32_t timeout_ms, uint32_t give_up_s,
                                               int32_t& status);
@@ -59,12 +69,14 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     enum State { connecting, up, closed };
-    struct Slot {
-        std::mutex mutex;
-        std::condition_variable done_cv;
+
+    // A call waiting for its reply; lives in slots_, reused.
+    struct Waiter {
+        std::condition_variable wake;
         uint16_t generation = 0;
         bool waiting = false;
-        bool done = false;
+        bool answered = false;
+        bool lead = false;  // told to take over the reading
         int32_t status = 0;
         Call* call = nullptr;  // where a request's replies go
     };
@@ -72,75 +84,82 @@ private:
     TcpTransport(std::string url, uint32_t ipc, uint32_t log, uint32_t timeout_ms,
                  uint32_t give_up_s);
 
-    bool handshake(int32_t& status);
-    // Waits until the camera is back (true), or the deadline or the give-up
-    // time passes or the connection is closed (false).
-    bool await_camera(Clock::time_point deadline);
-    // One round trip: `write(frame, id)` builds the call frame.
+    // One round trip: `write(frame, request id)` builds the call frame.
     template <class Write>
     int32_t round_trip(Call* call, Write&& write);
-    // A call with no arguments.
     int32_t bare_call(int function, uint32_t handle);
-    bool send(char const* data, size_t size, bool replaying = false);
+    // Waits until the camera is back (true), or the deadline or the give-up
+    // time passes or the connection is closed (false). With mutex_ held.
+    bool await_camera(std::unique_lock<std::mutex>& lock, Clock::time_point deadline);
+    // Sends a frame, or queues it for the thread sending already; false if
+    // the connection went.
+    bool send(char const* data, size_t size);
+    void fail_waiting(int32_t status);
 
-    // The I/O thread's side.
-    void read();
-    void on_read(boost::system::error_code ec, size_t n);
+    // Reads the socket, the reader role held, until `mine` is answered,
+    // `until` passes, the keeper is asked to yield, or the connection goes.
+    void read(Waiter* mine, Clock::time_point until);
+    // Serves the whole frames read; false once the connection is lost.
+    bool drain();
+    // Hands the reading to a waiting call other than `self`, or leaves it
+    // to the keeper. With mutex_ held.
+    void yield_reading(Waiter const* self);
     bool dispatch(char const* data, size_t size);
     void answer(wire::Reply const& reply);
-    void flush();
-    // The camera is away from now on; true if it was up until now.
-    bool away();
-    // The connection is lost: away(), then drop().
+    // The camera is taken for gone: calls in flight fail, the keeper
+    // reconnects. With mutex_ held.
     void lost(std::string const& why);
-    // Closes the connection, fails the calls in flight and reconnects after
-    // a pause; says so if the camera `was_up`.
-    void drop(std::string const& why, bool was_up);
-    void reconnect();
-    void beat();
-    void ping();
-    void fail_waiting(int32_t status);
+
+    // The keeper's side.
+    void keep();
+    // One attempt to connect, greet and reopen; the status it ends with.
+    int32_t reconnect();
+    void deliver_events(std::unique_lock<std::mutex>& lock);
+    void beat(std::unique_lock<std::mutex>& lock);
 
     std::string const url_;
     uint32_t const ipc_;
     uint32_t const log_;
     std::chrono::milliseconds const timeout_;
     std::chrono::seconds const give_up_;
-    boost::asio::io_context io_;
-    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_;
-    boost::asio::ip::tcp::socket socket_;
-    boost::asio::steady_timer retry_;
-    std::vector<boost::asio::ip::tcp::endpoint> endpoints_;
-    std::thread thread_;
-    std::atomic<int> state_{connecting};  // changed under state_mutex_
-    std::mutex state_mutex_;
-    std::condition_variable state_cv_;  // callers waiting for the camera
-    Clock::time_point away_since_;      // when the camera was lost
-    Backoff backoff_;
+    std::vector<std::pair<std::vector<char>, uint32_t>> endpoints_;  // address, its length
 
-    // The heartbeat, on the I/O thread.
-    boost::asio::steady_timer heartbeat_;
-    boost::asio::steady_timer ping_deadline_;
-    std::chrono::milliseconds interval_;
-    std::atomic<uint64_t> sent_frames_{0};
+    std::mutex mutex_;                 // guards the members below, up to write_mutex_
+    std::condition_variable changed_;  // the state, or something for the keeper
+    std::atomic<int> state_{connecting};
+    int32_t first_status_ = 0;  // what the first connection came to
+    bool first_done_ = false;
+    Clock::time_point away_since_;
+    bool reading_ = false;       // a thread holds the reader role
+    bool keeper_reads_ = false;  // and it is the keeper
+    Clock::time_point idle_since_;
+    std::unique_ptr<Waiter[]> slots_;
+    std::vector<uint32_t> free_;
+    struct Announcement {
+        int service;
+        uint8_t flag;
+        std::string address;
+    };
+    std::deque<Announcement> events_;  // read, not yet delivered
+    uint64_t queued_ = 0, delivered_ = 0;
+    std::vector<uint32_t> busy_;  // the slots of the calls waiting
+    Backoff backoff_;
+    std::chrono::milliseconds interval_;  // of the heartbeat
+    bool pinged_ = false;                 // a ping is out, nothing heard since
+    Clock::time_point beat_at_, ping_sent_;
     uint64_t sent_at_beat_ = 0;
-    bool pinging_ = false;  // a ping is out and nothing was heard since
 
     std::mutex write_mutex_;  // guards the members below
-    std::string pending_;
-    std::string writing_;
-    bool flushing_ = false;
+    std::string outbox_;      // frames queued for the thread that sends
+    bool sending_ = false;
+    std::atomic<uint64_t> sent_{0};  // frames sent, for the heartbeat
 
-    std::unique_ptr<Slot[]> slots_;
-    std::mutex free_mutex_;
-    std::vector<uint32_t> free_;
-
-    std::mutex opened_mutex_;
-    Initiators opened_;  // to open again after a reconnect
-
-    wire::FrameReader frames_{wire::kMaxFrame};
-    wire::Decoded decoded_;
-    bool welcomed_ = false;
+    std::atomic<int> fd_{-1};
+    int kick_ = -1;  // an eventfd: a caller wants the keeper to stop reading
+    wire::FrameReader frames_{wire::kMaxFrame};  // the reader's
+    wire::Decoded decoded_;                      // the reader's
+    Initiators opened_;                          // to open again after a reconnect; under mutex_
+    std::thread keeper_;
 };
 
 }  // namespace kovra_sim
