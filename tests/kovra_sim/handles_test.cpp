@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "functions.h"
 #include "per_thread.h"
 
 namespace kovra_sim {
