@@ -1,21 +1,19 @@
 // The handles the stand-in hands out: log, IPC and initiator handles. A
-// handle is no address but a small number with the table's epoch above it,
-// so that looking one up is an index into the table, a handle released
-// stays known (a stale handle reads as released rather than as a newer one
-// in its place) and a handle from before a reset reads as unknown. Lookups
-// take no lock; opening, closing and resetting are serialised.
+// handle is no address but a number with the table's epoch above it, so a
+// handle released stays known (a stale handle reads as released rather than
+// as a newer one in its place) and one from before a reset reads as unknown.
+// Thread-safe, under one lock held only for a lookup's few instructions.
 #pragma once
 
-#include <array>
-#include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 namespace kovra_sim {
 
 class Transport;
 
-enum class HandleKind : uint8_t { log = 1, ipc = 2, initiator = 3 };
+enum class HandleKind : uint8_t { log, ipc, initiator };
 
 struct HandleInfo {
     uint32_t number = 0;             // "#N" of the journal, counting from 1 since the reset
@@ -27,11 +25,6 @@ struct HandleInfo {
 
 class Handles {
 public:
-    Handles() = default;
-    Handles(Handles const&) = delete;
-    Handles& operator=(Handles const&) = delete;
-    ~Handles();
-
     // Opens a handle; nullptr when the table is full.
     void* open(HandleKind kind, HandleInfo const& info);
     // Gives an IPC handle that is not yet handed out its connection.
@@ -44,31 +37,23 @@ public:
     bool live_ipc(uint32_t number, HandleInfo* info) const;
     // The number of a handle opened since the reset, live or not; else 0.
     uint32_t number(void const* handle) const;
-
     // Forgets every handle; numbers count from 1 again.
     void reset();
 
 private:
-    static constexpr uint32_t kIndexBits = 20;
-    static constexpr uint32_t kChunkBits = 10;
-    static constexpr uint32_t kChunkSize = 1u << kChunkBits;
-    static constexpr uint32_t kChunks = 1u << (kIndexBits - kChunkBits);
-
     struct Record {
-        std::atomic<uint32_t> word{0};  // kind | live | events | service
-        std::atomic<uint32_t> ipc{0};
-        std::atomic<Transport*> transport{nullptr};
+        HandleKind kind;
+        bool live;
+        HandleInfo info;
     };
-    using Chunk = std::array<Record, kChunkSize>;
+    static constexpr uint32_t kNumberBits = 20;  // the epoch above them
 
-    Record const* find(void const* handle, uint32_t* number) const;
-    Record const* at(uint32_t number) const;
-    bool read(Record const& r, HandleKind kind, uint32_t number, HandleInfo* info) const;
+    // The record of a handle of this epoch, or null; with mutex_ held.
+    Record* find(void const* handle) const;
 
-    std::array<std::atomic<Chunk*>, kChunks> chunks_{};
-    std::atomic<uint32_t> epoch_{1};
-    std::atomic<uint32_t> count_{0};  // numbers handed out this epoch
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
+    uint32_t epoch_ = 1;
+    mutable std::vector<Record> records_;  // number N at N - 1
 };
 
 }  // namespace kovra_sim
