@@ -10,8 +10,7 @@
  *   kovra_api_<svc>_<operation>_send(initiator, target, args...)
  *       one request to the named target of the service, blocking until the
  *       reply; out-parameters are filled on success. */
-#ifndef KOVRA_API_H
-#define KOVRA_API_H
+#pragma once
 
 #include <stdint.h>
 
@@ -53,6 +52,4 @@ int32_t kovra_api_broker_new_target_unregister_event_handler(
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

@@ -15,8 +15,7 @@
  *     accept NULL.
  *  5. Requests block until the reply has arrived. Requests on one initiator
  *     may be made from many threads at once. */
-#ifndef KOVRA_CORE_H
-#define KOVRA_CORE_H
+#pragma once
 
 #include <stdint.h>
 
@@ -53,6 +52,4 @@ int32_t kovra_core_free_bool_array(kovra_bool_array* array);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

@@ -2,8 +2,7 @@
  * list (IN and OUT items) into parameter lists, argument lists and the
  * like. Shared by the declarations and by anything else that expands the
  * table, so every expansion agrees on parameter names and types. */
-#ifndef KOVRA_TABLE_H
-#define KOVRA_TABLE_H
+#pragma once
 
 #define KOVRA_CAT_(a, b) a##b
 #define KOVRA_CAT(a, b) KOVRA_CAT_(a, b)
@@ -51,5 +50,3 @@
 /* ", aN" for each item: the tail of a call passing those parameters on. */
 #define KOVRA_ARG_NAME(i, item) , a##i
 #define KOVRA_ARG_NAMES(...) KOVRA_EACH(KOVRA_ARG_NAME, __VA_ARGS__)
-
-#endif

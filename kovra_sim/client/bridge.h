@@ -5,8 +5,7 @@
  * node, so nothing outside the stand-in can link to it by accident. Plain C,
  * so that the three objects agree on C symbols only. None of these lets an
  * exception out: every failure is a status. */
-#ifndef KOVRA_SIM_CLIENT_BRIDGE_H
-#define KOVRA_SIM_CLIENT_BRIDGE_H
+#pragma once
 
 #include <kovra/kovra_api.h>
 #include <stdarg.h>
@@ -42,6 +41,4 @@ KSIM_BRIDGE int32_t ksim_unregister(kovra_initiator* broker,
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

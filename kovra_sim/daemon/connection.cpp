@@ -29,6 +29,10 @@ void Connection::start() {
 }
 
 void Connection::announce(int service) {
+    // On this connection's own strand the announcement comes from one of its
+    // own requests: it joins the batch ahead of that request's reply, and
+    // the flush after the batch sends both. From another connection's
+    // request it is flushed at once, or an idle client would wait for it.
     if (strand_.running_in_this_thread()) {
         push_event(service);
         return;

@@ -23,47 +23,29 @@ std::string parameters(char const* raw) {
     return out;
 }
 
-std::string json_string(std::string const& s) { return nlohmann::json(s).dump(); }
-
 void print_functions(bool json) {
-    std::cout << (json ? "[\n" : "");
+    nlohmann::json all = nlohmann::json::array();
     for (int id = 0; id < kFunctionCount; ++id) {
         FunctionInfo const& f = function_info(id);
-        if (json) {
-            std::cout << "  {\"name\": " << json_string(f.name)
-                      << ", \"parameters\": " << json_string(parameters(f.params)) << "}"
-                      << (id + 1 < kFunctionCount ? ",\n" : "\n");
-        } else {
-            std::cout << "int32_t " << f.name << parameters(f.params) << "\n";
-        }
+        if (!json) std::cout << "int32_t " << f.name << parameters(f.params) << "\n";
+        all.push_back({{"name", f.name}, {"parameters", parameters(f.params)}});
     }
-    std::cout << (json ? "]\n" : "");
+    if (json) std::cout << all.dump(2) << "\n";
 }
 
+// With `json`, {"key": ["value", ...], ...}: each slot as the text set= takes.
 void print_defaults(bool json) {
     Settings const settings;
     std::string const text = settings.snapshot();
-    if (!json) {
-        std::cout << text;
-        return;
-    }
-    // {"key": ["value", ...], ...}: each slot as the text set= takes.
-    std::cout << "{\n";
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t const end = text.find('\n', start);
-        std::string const line = text.substr(start, end - start);
+    nlohmann::json all = nlohmann::json::object();
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        std::string_view const line = std::string_view(text).substr(start, end - start);
         size_t const eq = line.find('=');
-        std::cout << (start ? ",\n" : "") << "  " << json_string(line.substr(0, eq)) << ": [";
-        bool first = true;
-        for (std::string_view slot : split_unescaped(std::string_view(line).substr(eq + 1), ',')) {
-            std::cout << (first ? "" : ", ") << json_string(std::string(slot));
-            first = false;
-        }
-        std::cout << "]";
-        start = end + 1;
+        nlohmann::json& slots = all[std::string(line.substr(0, eq))] = nlohmann::json::array();
+        for (std::string_view slot : split_unescaped(line.substr(eq + 1), ',')) slots.push_back(slot);
     }
-    std::cout << "\n}\n";
+    std::cout << (json ? all.dump(2) + "\n" : text);
 }
 
 int check(std::string const& directives) {

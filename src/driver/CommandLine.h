@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_DRIVER_COMMAND_LINE_H
-#define IPC_SOAK_DRIVER_COMMAND_LINE_H
+#pragma once
 
 #include <iosfwd>
 
@@ -24,5 +23,3 @@ bool parseCommandLine(int argc, char** argv, RunSettings& settings);
 
 // The five-line usage text, always with the built-in defaults.
 void printUsage(std::ostream& out);
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_DRIVER_LOAD_RUN_H
-#define IPC_SOAK_DRIVER_LOAD_RUN_H
+#pragma once
 
 #include "CommandLine.h"
 
@@ -7,5 +6,3 @@
 // and joins the workers, ends the dot line and prints the report. Everything
 // it builds is released before it returns or throws.
 void runLoad(RunSettings const& settings, void* ipcHandle, void* logHandle);
-
-#endif

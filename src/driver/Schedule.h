@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_DRIVER_SCHEDULE_H
-#define IPC_SOAK_DRIVER_SCHEDULE_H
+#pragma once
 
 #include <boost/random/mersenne_twister.hpp>
 #include <boost/random/uniform_int_distribution.hpp>
@@ -26,5 +25,3 @@ ScheduleTable drawSchedules(Commands& commands, unsigned int seed, unsigned int 
     }
     return schedules;
 }
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_DRIVER_STOP_SIGNAL_H
-#define IPC_SOAK_DRIVER_STOP_SIGNAL_H
+#pragma once
 
 #include <atomic>
 
@@ -17,5 +16,3 @@ void stopOnFirstSignal();
 // Whether the workers should stop: one relaxed load, cheap enough to ask
 // before every command.
 inline bool stopRequested() { return stopFlag.load(std::memory_order_relaxed); }
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_DRIVER_WORKERS_H
-#define IPC_SOAK_DRIVER_WORKERS_H
+#pragma once
 
 #include <boost/shared_ptr.hpp>
 #include <boost/thread/thread.hpp>
@@ -38,5 +37,3 @@ public:
 private:
     std::vector<boost::shared_ptr<boost::thread>> threads_;
 };
-
-#endif

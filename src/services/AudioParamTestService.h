@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_SERVICES_AUDIO_PARAM_TEST_SERVICE_H
-#define IPC_SOAK_SERVICES_AUDIO_PARAM_TEST_SERVICE_H
+#pragma once
 
 #include "TestService.h"
 
@@ -18,5 +17,3 @@ public:
     bool getAudioSource();
     bool getAudioFrameSize();
 };
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_SERVICES_BROKER_TEST_SERVICE_H
-#define IPC_SOAK_SERVICES_BROKER_TEST_SERVICE_H
+#pragma once
 
 #include "TestService.h"
 
@@ -14,5 +13,3 @@ public:
     bool enableTcp();
     bool getTargets();
 };
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_SERVICES_DAY_NIGHT_TEST_SERVICE_H
-#define IPC_SOAK_SERVICES_DAY_NIGHT_TEST_SERVICE_H
+#pragma once
 
 #include "TestService.h"
 
@@ -21,5 +20,3 @@ public:
     bool setManualFilterPosition();
     bool getCurrentFilterPosition();
 };
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_SERVICES_DEVICE_INFORMATION_TEST_SERVICE_H
-#define IPC_SOAK_SERVICES_DEVICE_INFORMATION_TEST_SERVICE_H
+#pragma once
 
 #include "TestService.h"
 
@@ -17,5 +16,3 @@ public:
     bool getFriendlyName();
     bool setFriendlyName();
 };
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_SERVICES_EXPOSURE_TEST_SERVICE_H
-#define IPC_SOAK_SERVICES_EXPOSURE_TEST_SERVICE_H
+#pragma once
 
 #include "TestService.h"
 
@@ -28,5 +27,3 @@ public:
     bool getManualGain();
     bool setManualGain();
 };
-
-#endif

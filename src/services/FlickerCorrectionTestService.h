@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_SERVICES_FLICKER_CORRECTION_TEST_SERVICE_H
-#define IPC_SOAK_SERVICES_FLICKER_CORRECTION_TEST_SERVICE_H
+#pragma once
 
 #include "TestService.h"
 
@@ -15,5 +14,3 @@ public:
     bool getFrequencyHint();
     bool setFrequencyHint();
 };
-
-#endif

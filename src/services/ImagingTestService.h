@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_SERVICES_IMAGING_TEST_SERVICE_H
-#define IPC_SOAK_SERVICES_IMAGING_TEST_SERVICE_H
+#pragma once
 
 #include "TestService.h"
 
@@ -19,5 +18,3 @@ public:
     bool getSaturation();
     bool setSaturation();
 };
-
-#endif

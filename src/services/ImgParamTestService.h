@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_SERVICES_IMG_PARAM_TEST_SERVICE_H
-#define IPC_SOAK_SERVICES_IMG_PARAM_TEST_SERVICE_H
+#pragma once
 
 #include "TestService.h"
 
@@ -22,5 +21,3 @@ public:
     bool getUsrRateControlSettings();
     bool getPipelineType();
 };
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_SERVICES_LED_TEST_SERVICE_H
-#define IPC_SOAK_SERVICES_LED_TEST_SERVICE_H
+#pragma once
 
 #include "TestService.h"
 
@@ -13,5 +12,3 @@ public:
     bool getState();
     bool setState();
 };
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_SERVICES_POSITIONING_TEST_SERVICE_H
-#define IPC_SOAK_SERVICES_POSITIONING_TEST_SERVICE_H
+#pragma once
 
 #include "TestService.h"
 
@@ -45,5 +44,3 @@ private:
     // Sends the request with every axis selected.
     bool onAllAxes(AxesRequest request) const;
 };
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_SERVICES_PRESSURE_TEST_SERVICE_H
-#define IPC_SOAK_SERVICES_PRESSURE_TEST_SERVICE_H
+#pragma once
 
 #include "TestService.h"
 
@@ -12,5 +11,3 @@ public:
 
     bool getPressure();
 };
-
-#endif

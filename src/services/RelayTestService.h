@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_SERVICES_RELAY_TEST_SERVICE_H
-#define IPC_SOAK_SERVICES_RELAY_TEST_SERVICE_H
+#pragma once
 
 #include "TestService.h"
 
@@ -16,5 +15,3 @@ public:
     bool setState();
     bool trigger();
 };
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_SERVICES_TEMPERATURE_TEST_SERVICE_H
-#define IPC_SOAK_SERVICES_TEMPERATURE_TEST_SERVICE_H
+#pragma once
 
 #include "TestService.h"
 
@@ -11,5 +10,3 @@ public:
 
     bool getTemperature();
 };
-
-#endif

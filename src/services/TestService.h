@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_SERVICES_TEST_SERVICE_H
-#define IPC_SOAK_SERVICES_TEST_SERVICE_H
+#pragma once
 
 #include <kovra/kovra_api.h>
 
@@ -125,5 +124,3 @@ private:
     std::string targetName_;
     CommandTable commands_;
 };
-
-#endif

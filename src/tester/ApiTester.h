@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_TESTER_API_TESTER_H
-#define IPC_SOAK_TESTER_API_TESTER_H
+#pragma once
 
 #include <boost/shared_ptr.hpp>
 #include <boost/thread/mutex.hpp>
@@ -66,5 +65,3 @@ private:
     boost::mutex targetsLock_;
     std::vector<boost::shared_ptr<TestService>> services_;
 };
-
-#endif

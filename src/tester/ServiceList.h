@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_TESTER_SERVICE_LIST_H
-#define IPC_SOAK_TESTER_SERVICE_LIST_H
+#pragma once
 
 #include <boost/shared_ptr.hpp>
 #include <vector>
@@ -13,5 +12,3 @@
 // `services` for their owner to release.
 void createServices(void* ipcHandle, void* logHandle,
                     std::vector<boost::shared_ptr<TestService>>& services);
-
-#endif

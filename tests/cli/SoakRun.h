@@ -1,8 +1,7 @@
 // The built ipc_soak run as a user would, against the stand-in's simulated
 // camera, steered through KOVRA_SIM (and KOVRA_TRACE, with the trace layer
 // in front): its output, the camera's journal and state, statistics.
-#ifndef IPC_SOAK_TESTS_CLI_SOAK_RUN_H
-#define IPC_SOAK_TESTS_CLI_SOAK_RUN_H
+#pragma once
 
 #include <gmock/gmock.h>
 #include <signal.h>
@@ -132,5 +131,3 @@ protected:
     int status = -1;
     std::string out, err;
 };
-
-#endif

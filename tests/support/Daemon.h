@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_TESTS_SUPPORT_DAEMON_H
-#define IPC_SOAK_TESTS_SUPPORT_DAEMON_H
+#pragma once
 
 #include <sys/types.h>
 
@@ -46,5 +45,3 @@ private:
 int connect_loopback(int port);
 // A listening socket on a free loopback port; fills `port`.
 int listen_loopback(int& port);
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_TESTS_SUPPORT_SIMULATED_CAMERA_H
-#define IPC_SOAK_TESTS_SUPPORT_SIMULATED_CAMERA_H
+#pragma once
 
 #include <gtest/gtest.h>
 #include <kovra/kovra_core.h>
@@ -48,5 +47,3 @@ protected:
     void* logHandle = nullptr;
     void* ipcHandle = nullptr;
 };
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef IPC_SOAK_TESTS_SUPPORT_TEST_FILES_H
-#define IPC_SOAK_TESTS_SUPPORT_TEST_FILES_H
+#pragma once
 
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -59,5 +58,3 @@ inline Outcome runShell(std::string const& command, std::string const& dir,
     int const status = std::system(("(" + command + ") >" + out + " 2>" + err).c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
 }
-
-#endif

@@ -12,8 +12,7 @@
  *  3. Functions that fill a caller's buffer return the length the full text
  *     needs (without its NUL) and write at most len - 1 characters and a NUL.
  *  4. Nothing here allocates memory that the caller must free. */
-#ifndef KOVRA_SIM_CONTROL_H
-#define KOVRA_SIM_CONTROL_H
+#pragma once
 
 #include <stddef.h>
 #include <stdint.h>
@@ -48,68 +47,42 @@ enum {
 };
 
 /* Applies directives in the syntax of the KOVRA_SIM environment variable:
- * a list separated by ';' (blanks around a directive and empty directives
- * are ignored), each one of
- *   fail=FUNCTION[@N][:STATUS]   FUNCTION returns STATUS (non-zero, default -5)
- *                                on every call, or only on its N-th call
- *                                (1-based, counted since the reset as
- *                                kovra_sim_call_count counts); faults on
- *                                different N add up, a fault on call N wins
- *                                over an every-call one, and a later fault on
- *                                the same call (or on every call) replaces
- *                                an earlier one
- *   set=SERVICE.SETTING[KEY]=V1,V2,...
- *                                presets a setting of the simulated camera,
- *                                one value per slot (see Settings below)
- *   restart=SERVICE[:TARGET]*COUNT/EVERY
- *                                the target restarts COUNT times (COUNT >= 1),
- *                                once after every EVERY-th request (EVERY >= 1)
- *                                the camera has served successfully, counting
- *                                the _send requests of all services since the
- *                                reset; TARGET, if given, must be the service's
- *                                target; several restart directives add up
- *   latency=MICROSECONDS         every _send request that reaches the camera
- *                                takes this long to answer (0 to 10000000)
- *   timeout=MILLISECONDS         a round trip to a camera daemon (tcp:// URL)
- *                                fails with KOVRA_SIM_STATUS_TIMEOUT after this
- *                                long (1 to 3600000; default 5000)
- *   journal=PATH                 turns the journal on and streams it to PATH,
- *                                one line per call: the file is created or
- *                                emptied at once, written every 64 KiB and at
- *                                least every 100 ms while calls go on, and
- *                                completed and closed by kovra_core_deinit
- *                                (its last line) or when the process exits.
- *                                PATH must be a regular file that no other
- *                                process journals to
- *   state=PATH                   at kovra_core_deinit, replace PATH (through a
- *                                file beside it, renamed over it) with the
- *                                snapshot lines, then "calls FUNCTION N" for
- *                                every function called since the reset (sorted
- *                                by name), then "outstanding_arrays N"
- *   stats=PATH                   time every call; at kovra_core_deinit, replace
- *                                PATH with JSON: per function its calls, statuses,
- *                                min, p50, p90, p99, p99.9 and max latency in
- *                                microseconds and histogram buckets, and the
- *                                run's wall time and requests per second
- *   drift=1                      at kovra_core_deinit, say on stderr which
- *                                settings differ from when the directive was
- *                                applied ("kovra-sim: drift: ..."), and list
- *                                them in the statistics
- *   exhaust=memory|threads|nothing
- *                                the library has run out of that: calls that
- *                                must hand out texts or arrays (memory), or
- *                                start a thread (threads: connecting), return
- *                                KOVRA_SIM_STATUS_NO_RESOURCES
- * journal, state and stats must name different files. Directives that shape the
- * camera (set=, restart=, latency=) shape the camera embedded in this
- * process; with a tcp:// URL, give them to the camera daemon instead.
- * KOVRA_SIM is read once, on the first call of any function of the stand-in.
- * If it does not parse, or its journal cannot be opened, one line
+ * a list separated by ';' (blanks around a directive and empty ones are
+ * ignored) of
+ *   fail=FUNCTION[@N][:STATUS]  FUNCTION returns STATUS (non-zero, default -5)
+ *       on every call, or on its N-th since the reset; faults on different N
+ *       add up, one on call N wins over an every-call one, a later one on the
+ *       same call replaces an earlier one
+ *   set=SERVICE.SETTING[KEY]=V1,V2,...  presets a setting (see Settings below)
+ *   restart=SERVICE[:TARGET]*COUNT/EVERY  the target restarts COUNT times,
+ *       once after every EVERY-th request the camera served successfully
+ *   latency=MICROSECONDS  every request the camera serves takes this long
+ *   timeout=MILLISECONDS  a round trip to a camera daemon (tcp:// URL) fails
+ *       with KOVRA_SIM_STATUS_TIMEOUT after this long (default 5000)
+ *   give_up=SECONDS  once a camera daemon has been away this long, calls
+ *       fail at once instead of waiting for it (default 30)
+ *   journal=PATH  every call, one line each, streamed to PATH as they go;
+ *       completed by kovra_core_deinit (its last line) or at exit
+ *   state=PATH  at kovra_core_deinit, PATH is replaced by the snapshot lines,
+ *       "calls FUNCTION N" for every function called since the reset (by
+ *       name) and "outstanding_arrays N"
+ *   stats=PATH  every call timed; at kovra_core_deinit, PATH is replaced by
+ *       JSON with each function's calls, statuses and latencies
+ *   timeline=PATH, interval=SECONDS  the same per interval (default 10), a
+ *       JSON line each, written as the run goes
+ *   drift=1  at kovra_core_deinit, says on stderr which settings differ from
+ *       when it was applied, and lists them in the statistics
+ *   exhaust=memory|threads|nothing  calls that must hand out texts or arrays
+ *       (memory), or start a thread (threads: connecting), return
+ *       KOVRA_SIM_STATUS_NO_RESOURCES
+ * Each file must be a regular file, a link to one or a new name, named once.
+ * set=, restart= and latency= shape the camera in this process; with a
+ * tcp:// URL, give them to the daemon. KOVRA_SIM is read once, on the first
+ * call of any function of the stand-in; if it does not parse, one line
  * "kovra-sim: KOVRA_SIM: <reason>" goes to stderr, nothing of it is applied,
  * and kovra_core_init and kovra_core_logging_init return
- * KOVRA_SIM_STATUS_BAD_CONFIG (also after a reset). A journal or state file
- * that cannot be written is reported on stderr as
- * "kovra-sim: cannot write PATH: <reason>".
+ * KOVRA_SIM_STATUS_BAD_CONFIG (also after a reset). A file that cannot be
+ * written is said on stderr as "kovra-sim: cannot write PATH: <reason>".
  * Returns 0, or KOVRA_SIM_STATUS_BAD_CONFIG with nothing applied. */
 int32_t kovra_sim_configure(char const* directives);
 
@@ -174,6 +147,4 @@ uint32_t kovra_sim_outstanding_arrays(void);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif
