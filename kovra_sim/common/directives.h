@@ -12,7 +12,6 @@
 #include <string_view>
 #include <vector>
 
-
 namespace kovra_sim {
 
 // The files of the directives journal=, stats=, timeline= and interval=.

@@ -43,7 +43,8 @@ void print_defaults(bool json) {
         std::string_view const line = std::string_view(text).substr(start, end - start);
         size_t const eq = line.find('=');
         nlohmann::json& slots = all[std::string(line.substr(0, eq))] = nlohmann::json::array();
-        for (std::string_view slot : split_unescaped(line.substr(eq + 1), ',')) slots.push_back(slot);
+        for (std::string_view slot : split_unescaped(line.substr(eq + 1), ','))
+            slots.push_back(slot);
     }
     std::cout << (json ? all.dump(2) + "\n" : text);
 }
