@@ -10,11 +10,12 @@
 using namespace kovra_sim;
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
-    static Station* const station = new Station();  // one camera for every input
+    static SharedSimulation* const simulation =
+        new SharedSimulation();  // one camera for every input
     if (size == 0) return 0;
     size_t const piece = 1 + data[0] % 64;
     ++data, --size;
-    Session session(*station, 300000);
+    Session session(*simulation, 300000);
     wire::FrameReader frames(4096);
     wire::Decoded decoded;
     wire::FrameWriter out;

@@ -19,7 +19,7 @@
 #include "config.h"
 #include "describe.h"
 #include "handles.h"
-#include "run.h"
+#include "simulation.h"
 #include "transport.h"
 
 namespace kovra_sim {
@@ -29,7 +29,7 @@ namespace kovra_sim {
 constexpr uint32_t kDefaultTimeoutMs = 5000;
 constexpr uint32_t kDefaultGiveUpS = 30;
 
-class Library : public Run, public Names {
+class Library : public Simulation, public Names {
 public:
     // The journal's numbers: a handle's, and an array's (it starts with it).
     uint32_t handle(void const* p) override { return handles.number(p); }

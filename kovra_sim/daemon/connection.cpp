@@ -14,7 +14,7 @@ Connection::Connection(Server& server, tcp::socket socket, uint64_t number, bool
       socket_(std::move(socket)),
       number_(number),
       admitted_(admitted),
-      session_(server.station(), uint32_t(server.limits().idle_timeout.count())),
+      session_(server.simulation(), uint32_t(server.limits().idle_timeout.count())),
       frames_(server.limits().max_frame),
       started_(Clock::now()),
       heard_(started_) {
@@ -167,7 +167,7 @@ bool Connection::handle(char const* data, size_t size) {
     }
     wire::Call call;
     if (!decoded_.call(call)) return malformed("malformed call");
-    Stats& stats = server_.station().stats;
+    Stats& stats = server_.simulation().stats;
     auto const start = stats.on() ? Clock::now() : Clock::time_point();
     // Served into scratch space: the reply joins the batch, or waits out
     // the camera's latency first.

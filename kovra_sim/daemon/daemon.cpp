@@ -21,12 +21,12 @@ void say_all(std::vector<std::string> const& lines) {
 }
 
 // The statistics so far, as a table in the log.
-void print_table(Station& station) {
-    if (!station.stats.on()) {
+void print_table(SharedSimulation& simulation) {
+    if (!simulation.stats.on()) {
         log_line("no statistics: start kovra-camd with --stats FILE");
         return;
     }
-    std::string const table = stats_table(station.stats.report());
+    std::string const table = stats_table(simulation.stats.report());
     for (size_t at = 0, end; (end = table.find('\n', at)) != std::string::npos; at = end + 1)
         log_line("%s", table.substr(at, end - at).c_str());
 }
@@ -63,7 +63,8 @@ int Daemon::run() {
 
     std::unique_ptr<Server> server;
     try {
-        server = std::make_unique<Server>(io, workers, station_, options_.listen, options_.limits);
+        server =
+            std::make_unique<Server>(io, workers, simulation_, options_.listen, options_.limits);
     } catch (boost::system::system_error const& e) {
         log_line("cannot listen on %s: %s", options_.listen_text.c_str(),
                  e.code().message().c_str());
@@ -88,10 +89,10 @@ int Daemon::run() {
         signals.async_wait([&](boost::system::error_code ec, int signal) {
             if (ec) return;
             if (signal == SIGUSR1) {
-                print_table(station_);
+                print_table(simulation_);
             } else if (signal == SIGHUP) {
                 std::vector<std::string> say;
-                bool const written = station_.checkpoint(server->connections(), say);
+                bool const written = simulation_.checkpoint(server->connections(), say);
                 say_all(say);
                 log_line("checkpoint on signal %d: %s", signal,
                          written ? "files written" : "a file could not be written");
@@ -112,7 +113,7 @@ int Daemon::run() {
     server.reset();
 
     std::vector<std::string> say;
-    bool const written = station_.finish(connections, say);
+    bool const written = simulation_.finish(connections, say);
     say_all(say);
     return written ? 0 : 1;
 }

@@ -1,17 +1,18 @@
 // The daemon's life: a pool of threads, one io_context each; the server on
 // the listening address; the signals that stop it (SIGINT, SIGTERM,
 // SIGQUIT), write its files as they stand (SIGHUP) or print its statistics
-// (SIGUSR1); and at the end the station's files.
+// (SIGUSR1); and at the end the simulation's files.
 #pragma once
 
 #include "options.h"
-#include "station.h"
+#include "shared_simulation.h"
 
 namespace kovra_sim {
 
 class Daemon {
 public:
-    Daemon(Options const& options, Station& station) : options_(options), station_(station) {}
+    Daemon(Options const& options, SharedSimulation& simulation)
+        : options_(options), simulation_(simulation) {}
 
     // Serves until a stop signal, then writes the files. The exit status:
     // 0, or 1 when a thread cannot start, the address cannot be listened
@@ -20,7 +21,7 @@ public:
 
 private:
     Options const& options_;
-    Station& station_;
+    SharedSimulation& simulation_;
 };
 
 }  // namespace kovra_sim

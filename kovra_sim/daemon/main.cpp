@@ -11,11 +11,11 @@ using namespace kovra_sim;
 
 namespace {
 
-bool configure(Station& station, char const* what, std::string const& directives) {
+bool configure(SharedSimulation& simulation, char const* what, std::string const& directives) {
     Config config;
     std::string error;
-    if (!parse_config(directives, station.camera.settings, config, error) ||
-        !station.apply(config, error)) {
+    if (!parse_config(directives, simulation.camera.settings, config, error) ||
+        !simulation.apply(config, error)) {
         std::cerr << "kovra-camd: " << what << ": " << error << "\n";
         return false;
     }
@@ -31,14 +31,14 @@ int main(int argc, char** argv) {
     // A file grown past the size limit is an error to report, not a death.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    Station station;
-    if (char const* env = std::getenv("KOVRA_SIM"); env && !configure(station, "KOVRA_SIM", env))
+    SharedSimulation simulation;
+    if (char const* env = std::getenv("KOVRA_SIM"); env && !configure(simulation, "KOVRA_SIM", env))
         return 2;
-    if (options.sim && !configure(station, "--sim", *options.sim)) return 2;
+    if (options.sim && !configure(simulation, "--sim", *options.sim)) return 2;
     std::string error;
-    if (!station.open(options.outputs, error)) {
+    if (!simulation.open(options.outputs, error)) {
         std::cerr << "kovra-camd: " << error << "\n";
         return 2;
     }
-    return Daemon(options, station).run();
+    return Daemon(options, simulation).run();
 }

@@ -15,11 +15,11 @@ std::string text_of(tcp::endpoint const& e) {
     return (e.address().is_v6() ? "[" + address + "]" : address) + ":" + std::to_string(e.port());
 }
 
-Server::Server(asio::io_context& io, std::vector<asio::io_context*> workers, Station& station,
-               tcp::endpoint const& listen, Limits const& limits)
+Server::Server(asio::io_context& io, std::vector<asio::io_context*> workers,
+               SharedSimulation& simulation, tcp::endpoint const& listen, Limits const& limits)
     : io_(io),
       workers_(std::move(workers)),
-      station_(station),
+      simulation_(simulation),
       limits_(limits),
       acceptor_(io),
       sweeper_(io) {
@@ -28,10 +28,10 @@ Server::Server(asio::io_context& io, std::vector<asio::io_context*> workers, Sta
     acceptor_.bind(listen);
     acceptor_.listen();
     address_ = "tcp://" + text_of(acceptor_.local_endpoint());
-    station_.camera.listen(this);
+    simulation_.camera.listen(this);
 }
 
-Server::~Server() { station_.camera.unlisten(this); }
+Server::~Server() { simulation_.camera.unlisten(this); }
 
 void Server::start() {
     accept();
@@ -87,10 +87,7 @@ void Server::sweep() {
 }
 
 void Server::announce(int service) {
-    if (station_.stats.on()) {
-        ServiceInfo const& s = service_info(service);
-        station_.stats.announced(std::string(s.word) + ":" + s.target);
-    }
+    if (simulation_.stats.on()) simulation_.stats.announced(target_name(service));
     std::vector<std::shared_ptr<Connection>> listening;
     {
         std::lock_guard lock(mutex_);

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "protocol.h"
-#include "station.h"
+#include "shared_simulation.h"
 
 namespace kovra_sim {
 
@@ -51,11 +51,12 @@ public:
     // Accepts on `io`; runs connections on `workers` in turn (each run by
     // one thread of its own, so a connection's work never changes threads).
     Server(boost::asio::io_context& io, std::vector<boost::asio::io_context*> workers,
-           Station& station, boost::asio::ip::tcp::endpoint const& listen, Limits const& limits);
+           SharedSimulation& simulation, boost::asio::ip::tcp::endpoint const& listen,
+           Limits const& limits);
     ~Server();
 
     boost::asio::ip::tcp::endpoint local_endpoint() const { return acceptor_.local_endpoint(); }
-    Station& station() { return station_; }
+    SharedSimulation& simulation() { return simulation_; }
     Limits const& limits() const { return limits_; }
     // The address a connection's announcements name.
     std::string const& address() const { return address_; }
@@ -77,7 +78,7 @@ private:
     boost::asio::io_context& io_;
     std::vector<boost::asio::io_context*> const workers_;
     size_t next_worker_ = 0;
-    Station& station_;
+    SharedSimulation& simulation_;
     Limits const limits_;
     boost::asio::ip::tcp::acceptor acceptor_;
     boost::asio::steady_timer sweeper_;

@@ -18,9 +18,9 @@ std::string handle(uint32_t number) { return number ? "#" + std::to_string(numbe
 template <class... A>
 class FrameExchange final : public Exchange {
 public:
-    FrameExchange(msgpack::object_array const& args, msgpack::sbuffer& values, Station& station,
-                  bool journal)
-        : args_(args), packer_(values), station_(station), journal_(journal) {}
+    FrameExchange(msgpack::object_array const& args, msgpack::sbuffer& values,
+                  SharedSimulation& simulation, bool journal)
+        : args_(args), packer_(values), simulation_(simulation), journal_(journal) {}
 
     // Whether the frame carries one value of each sent argument's type.
     bool fits() {
@@ -51,7 +51,8 @@ public:
                 if (i != arg) return;
                 wire::pack_reply<T>(packer_, value);
                 if (journal_)
-                    shown_[arg] = shown::of_value<T>(value, [&] { return station_.next_array(); });
+                    shown_[arg] =
+                        shown::of_value<T>(value, [&] { return simulation_.next_array(); });
             }
         });
     }
@@ -75,24 +76,25 @@ private:
 
     msgpack::object_array const& args_;
     wire::Packer packer_;
-    Station& station_;
+    SharedSimulation& simulation_;
     bool const journal_;
     std::string shown_[kMaxArgs];
 };
 
 template <class... A>
-Session::Answer serve_request(Station& station, Initiators const& initiators,
+Session::Answer serve_request(SharedSimulation& simulation, Initiators const& initiators,
                               wire::Call const& call, Entry* e, msgpack::sbuffer& values,
                               Types<A...>) {
-    FrameExchange<A...> exchange(call.args, values, station, e != nullptr);
+    FrameExchange<A...> exchange(call.args, values, simulation, e != nullptr);
     if (!call.target || !exchange.fits()) return {true, 0, {}, 0};
-    Session::Answer answer{false, station.ledger.on_call(call.function), {}, 0};
+    Session::Answer answer{false, simulation.ledger.on_call(call.function), {}, 0};
     if (answer.status == KOVRA_SIM_STATUS_OK &&
         !initiators.find(call.handle, function_info(call.function).service)) {
         answer.status = KOVRA_SIM_STATUS_BAD_HANDLE;
     }
     if (answer.status == KOVRA_SIM_STATUS_OK) {
-        Camera::Served const served = station.camera.serve(call.function, *call.target, exchange);
+        Camera::Served const served =
+            simulation.camera.serve(call.function, *call.target, exchange);
         answer.status = served.status;
         answer.delay = served.delay;
         answer.values = (0u + ... + uint32_t(is_out<A>));
@@ -116,7 +118,7 @@ bool Session::greet(wire::Hello const& hello, bool admitted, wire::FrameWriter& 
     wire::Welcome welcome;
     welcome.fingerprint = table_fingerprint();
     welcome.idle_ms = idle_ms_;
-    welcome.status = station_.ledger.on_call(fn_kovra_core_ipc_initiator_init);
+    welcome.status = simulation_.ledger.on_call(fn_kovra_core_ipc_initiator_init);
     if (welcome.status != KOVRA_SIM_STATUS_OK) {
     } else if (hello.version != wire::kVersion || hello.fingerprint != welcome.fingerprint) {
         welcome.status = KOVRA_SIM_STATUS_PROTOCOL;
@@ -125,10 +127,10 @@ bool Session::greet(wire::Hello const& hello, bool admitted, wire::FrameWriter& 
     }
     ipc_ = hello.ipc;
     log_ = hello.log;
-    if (station_.journal.on()) {
+    if (simulation_.journal.on()) {
         Entry e(function_info(fn_kovra_core_ipc_initiator_init).name);
         e.raw(handle(log_)).raw("null").raw(welcome.status ? "&?" : "&" + handle(ipc_));
-        station_.journal.add(e.done(welcome.status));
+        simulation_.journal.add(e.done(welcome.status));
     }
     wire::write_welcome(out, welcome);
     return welcome.status == KOVRA_SIM_STATUS_OK;
@@ -136,19 +138,19 @@ bool Session::greet(wire::Hello const& hello, bool admitted, wire::FrameWriter& 
 
 Session::Answer Session::serve(wire::Call const& call, wire::FrameWriter& out) {
     std::optional<Entry> entry;
-    if (station_.journal.on()) entry.emplace(function_info(call.function).name);
+    if (simulation_.journal.on()) entry.emplace(function_info(call.function).name);
     Entry* const e = entry ? &*entry : nullptr;
     thread_local msgpack::sbuffer values;
     values.clear();
-    Answer const answer =
-        is_request(call.function)
-            ? visit_request(call.function,
-                            [&](auto types) {
-                                return serve_request(station_, initiators_, call, e, values, types);
-                            })
-            : other(call, e);
+    Answer const answer = is_request(call.function)
+                              ? visit_request(call.function,
+                                              [&](auto types) {
+                                                  return serve_request(simulation_, initiators_,
+                                                                       call, e, values, types);
+                                              })
+                              : other(call, e);
     if (answer.malformed) return answer;
-    if (e) station_.journal.add(e->done(answer.status));
+    if (e) simulation_.journal.add(e->done(answer.status));
     if (call.id == wire::kNoWait) return answer;
     if (answer.status == KOVRA_SIM_STATUS_OK) {
         wire::write_reply(out, call.id, answer.values, values);
@@ -176,7 +178,7 @@ Session::Answer Session::other(wire::Call const& call, Entry* e) {
                           ? a.size == 0
                           : false;  // nothing else of the library reaches the camera
     if (!fits) return {true, 0, {}, 0};
-    int32_t status = station_.ledger.on_call(call.function);
+    int32_t status = simulation_.ledger.on_call(call.function);
     if (f.kind == Kind::initiator_init) {
         if (status == KOVRA_SIM_STATUS_OK) status = Initiators::check(f.service, events, 0);
         if (status == KOVRA_SIM_STATUS_OK)

@@ -10,14 +10,15 @@
 
 #include "initiators.h"
 #include "protocol.h"
-#include "station.h"
+#include "shared_simulation.h"
 
 namespace kovra_sim {
 
 class Session {
 public:
     // `idle_ms` is what the welcome tells the client of the idle timeout.
-    Session(Station& station, uint32_t idle_ms) : station_(station), idle_ms_(idle_ms) {}
+    Session(SharedSimulation& simulation, uint32_t idle_ms)
+        : simulation_(simulation), idle_ms_(idle_ms) {}
 
     // Answers a hello: writes the welcome, and returns whether the client
     // may go on. A client beyond the connection limit (not `admitted`) is
@@ -41,7 +42,7 @@ private:
     Answer request(wire::Call const& call, Entry* e, msgpack::sbuffer& values);
     Answer other(wire::Call const& call, Entry* e);
 
-    Station& station_;
+    SharedSimulation& simulation_;
     uint32_t const idle_ms_;
     uint32_t ipc_ = 0;
     uint32_t log_ = 0;

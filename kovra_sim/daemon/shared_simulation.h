@@ -5,11 +5,11 @@
 #include <atomic>
 #include <cstdint>
 
-#include "run.h"
+#include "simulation.h"
 
 namespace kovra_sim {
 
-class Station : public Run {
+class SharedSimulation : public Simulation {
 public:
     // Applies directives; false with the reason in `error` (a directive
     // that only the client library takes is refused).
@@ -18,16 +18,16 @@ public:
             error = "exhaust= is for the client library, not the daemon";
             return false;
         }
-        return Run::apply(config, error);
+        return Simulation::apply(config, error);
     }
-    // The end of the daemon's run (see Run::finish), its statistics with
+    // The end of the daemon's run (see Simulation::finish), its statistics with
     // `connections` in them.
     bool finish(nlohmann::json const& connections, std::vector<std::string>& say) {
-        return Run::finish("daemon", "", {{"connections", connections}}, say);
+        return Simulation::finish("daemon", "", {{"connections", connections}}, say);
     }
     // The same files as they stand, the daemon going on.
     bool checkpoint(nlohmann::json const& connections, std::vector<std::string>& say) {
-        return Run::checkpoint("daemon", "", {{"connections", connections}}, say);
+        return Simulation::checkpoint("daemon", "", {{"connections", connections}}, say);
     }
 
     // The journal's number of the next array the camera hands out.

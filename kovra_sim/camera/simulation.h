@@ -1,8 +1,8 @@
-// A run of the simulated camera: the camera with its call counts and
-// faults, what it observes (journal, statistics, timeline) and the files a
-// run's directives name (those, the state file and the drift check). The
-// in-process library and the daemon each are one; only what they add
-// differs.
+// The simulated camera as a process runs it: the camera with its call
+// counts and faults, what it observes (journal, statistics, timeline) and
+// the files its directives name (those, the state file and the drift
+// check). The in-process library and the daemon each run one; only what
+// they add differs.
 #pragma once
 
 #include <mutex>
@@ -18,7 +18,7 @@
 
 namespace kovra_sim {
 
-class Run : public Observer {
+class Simulation : public Observer {
 public:
     Camera camera;
     Ledger ledger;

@@ -1,10 +1,10 @@
-#include "run.h"
+#include "simulation.h"
 
 #include "files.h"
 
 namespace kovra_sim {
 
-bool Run::apply(Config const& config, std::string& error) {
+bool Simulation::apply(Config const& config, std::string& error) {
     if (config.state_path && !check_output_path(*config.state_path, error)) {
         error = "state " + *config.state_path + ": " + error;
         return false;
@@ -20,18 +20,18 @@ bool Run::apply(Config const& config, std::string& error) {
     return true;
 }
 
-bool Run::finish(char const* source, std::string const& state_tail, nlohmann::json const& extra,
-                 std::vector<std::string>& say) {
+bool Simulation::finish(char const* source, std::string const& state_tail,
+                        nlohmann::json const& extra, std::vector<std::string>& say) {
     return write_files(true, source, state_tail, extra, say);
 }
 
-bool Run::checkpoint(char const* source, std::string const& state_tail, nlohmann::json const& extra,
-                     std::vector<std::string>& say) {
+bool Simulation::checkpoint(char const* source, std::string const& state_tail,
+                            nlohmann::json const& extra, std::vector<std::string>& say) {
     return write_files(false, source, state_tail, extra, say);
 }
 
-bool Run::write_files(bool closing, char const* source, std::string const& state_tail,
-                      nlohmann::json extra, std::vector<std::string>& say) {
+bool Simulation::write_files(bool closing, char const* source, std::string const& state_tail,
+                             nlohmann::json extra, std::vector<std::string>& say) {
     std::lock_guard lock(mutex_);
     bool written = true;
     if (state_path_) {
@@ -51,7 +51,7 @@ bool Run::write_files(bool closing, char const* source, std::string const& state
     return Observer::write_files(closing, source, extra, say) && written;
 }
 
-void Run::forget_files() {
+void Simulation::forget_files() {
     Observer::forget_files();
     std::lock_guard lock(mutex_);
     state_path_.reset();
