@@ -10,6 +10,7 @@
 
 #include "ApiTester.h"
 #include "LoadRun.h"
+#include "Schedule.h"
 #include "SimulatedCamera.h"
 #include "TestFiles.h"
 
@@ -26,12 +27,12 @@ std::vector<std::string> functionsIn(std::vector<std::string> const& lines) {
     return functions;
 }
 
-// Seed 1 draws 36, 86, 62, 81, 0 for worker 0 and 11, 26, 86, 12, 20 for
-// worker 1. Each worker thread must call, in order, what the commands of its
-// schedule call when each runs alone.
+// Each worker thread must call, in order, what the commands of the
+// schedule drawn for it call when each runs alone.
 TEST_F(LoadRunTest, EachWorkerRunsTheScheduleDrawnForIt) {
     kovra_sim_journal_enable(2);
     std::vector<std::vector<std::string>> calls;
+    ScheduleTable schedules;
     {
         ApiTester tester(ipcHandle, logHandle);
         for (unsigned int k = 0; k < tester.getCommandCount(); ++k) {
@@ -39,10 +40,10 @@ TEST_F(LoadRunTest, EachWorkerRunsTheScheduleDrawnForIt) {
             tester.runCommand(0, k);
             calls.push_back(functionsIn(journal()));
         }
+        schedules = drawSchedules(tester, 1, 2, 5);
     }
     std::multiset<std::vector<std::string>> expected;
-    for (auto const& schedule :
-         {std::vector<unsigned int>{36, 86, 62, 81, 0}, {11, 26, 86, 12, 20}}) {
+    for (auto const& schedule : schedules) {
         std::vector<std::string> sequence;
         for (unsigned int k : schedule) {
             sequence.insert(sequence.end(), calls[k].begin(), calls[k].end());
