@@ -126,6 +126,7 @@ TcpTransport::TcpTransport(std::string url, uint32_t ipc, uint32_t log, uint32_t
       interval_(heartbeat_interval(0)) {
     free_.reserve(kMaxInFlight);
     busy_.reserve(kMaxInFlight);
+    answered_.reserve(kMaxInFlight);
     for (uint32_t i = kMaxInFlight; i-- > 0;) free_.push_back(i);
 }
 
@@ -362,14 +363,20 @@ void TcpTransport::yield_reading(Waiter const* self) {
         }
     }
     reading_ = false;
-    changed_.notify_all();  // the keeper reads while nobody waits
+    // The keeper reads while nobody waits. It wakes on its own within kQuiet
+    // unless it sleeps towards the next heartbeat; waking it after every
+    // reply would cost each round trip a context switch.
+    if (keeper_parked_ || state_ != up) changed_.notify_all();
 }
 
 void TcpTransport::read(Waiter* mine, Clock::time_point until) {
     while (drain()) {
-        {
+        // A caller's own slot is checked without the lock, which the
+        // callers share: every look at it would be a chance to contend.
+        if (state_ != up || (mine && mine->answered)) return;
+        if (!mine) {
             std::lock_guard lock(mutex_);
-            if (state_ != up || (mine ? mine->answered : !busy_.empty())) return;
+            if (!busy_.empty()) return;
         }
         pollfd p[2] = {{fd_, POLLIN, 0}, {kick_, POLLIN, 0}};
         int const n = ::poll(p, mine ? 1 : 2, milliseconds_until(until));
@@ -382,36 +389,50 @@ void TcpTransport::read(Waiter* mine, Clock::time_point until) {
             return;
         }
         ssize_t const got = ::recv(fd_, frames_.space(), frames_.room(), MSG_DONTWAIT);
-        std::lock_guard lock(mutex_);
         if (got > 0) {
             frames_.received(size_t(got));
             pinged_ = false;  // the camera is there
         } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
-            lost(got == 0 ? "the camera closed the connection" : std::strerror(errno));
+            std::string const why =
+                got == 0 ? "the camera closed the connection" : std::strerror(errno);
+            std::lock_guard lock(mutex_);
+            lost(why);
             return;
         }
     }
 }
 
+// The whole frames read are served under one hold of the lock, and the
+// callers answered woken after it, so that none blocks on it at once.
 bool TcpTransport::drain() {
     char const* payload = nullptr;
     uint32_t length = 0;
-    for (;;) {
-        auto const next = frames_.next(payload, length);
-        if (next == wire::FrameReader::Next::more) break;
-        if (next == wire::FrameReader::Next::too_large || !dispatch(payload, length)) {
-            std::lock_guard lock(mutex_);
-            lost(next == wire::FrameReader::Next::too_large
-                     ? "frame of " + std::to_string(length) + " bytes from the camera"
-                     : "malformed frame from the camera");
-            return false;
+    auto next = frames_.next(payload, length);
+    bool ok = true;
+    if (next != wire::FrameReader::Next::more) {
+        std::unique_lock lock(mutex_);
+        for (; next != wire::FrameReader::Next::more; next = frames_.next(payload, length)) {
+            if (next == wire::FrameReader::Next::too_large || !dispatch(payload, length, lock)) {
+                ok = false;
+                lost(next == wire::FrameReader::Next::too_large
+                         ? "frame of " + std::to_string(length) + " bytes from the camera"
+                         : "malformed frame from the camera");
+                break;
+            }
         }
+        lock.unlock();
+        wake_answered();
     }
-    frames_.done();
-    return true;
+    if (ok) frames_.done();
+    return ok;
 }
 
-bool TcpTransport::dispatch(char const* data, size_t size) {
+void TcpTransport::wake_answered() {
+    for (Waiter* w : answered_) w->wake.notify_one();
+    answered_.clear();
+}
+
+bool TcpTransport::dispatch(char const* data, size_t size, std::unique_lock<std::mutex>& lock) {
     if (!decoded_.parse(data, size)) return false;
     if (decoded_.ping()) return true;
     wire::Reply reply;
@@ -423,7 +444,7 @@ bool TcpTransport::dispatch(char const* data, size_t size) {
     if (!decoded_.event(event)) return false;
     // Announcements reach the handlers on the keeper, in order: one a
     // caller read is delivered before the replies after it are handed over.
-    std::unique_lock lock(mutex_);
+    wake_answered();
     events_.push_back({event.service, event.flag, std::string(event.address)});
     uint64_t const mine = ++queued_;
     if (keeper_reads_) {
@@ -438,7 +459,6 @@ bool TcpTransport::dispatch(char const* data, size_t size) {
 void TcpTransport::answer(wire::Reply const& reply) {
     uint32_t const index = reply.id & 0xffff;
     if (index >= kMaxInFlight) return;  // no request of ours: ignored
-    std::lock_guard lock(mutex_);
     Waiter& w = slots_[index];
     if (!w.waiting || w.answered || w.generation != reply.id >> 16) return;
     w.status = reply.status;
@@ -450,7 +470,9 @@ void TcpTransport::answer(wire::Reply const& reply) {
         }
     }
     w.answered = true;
-    w.wake.notify_one();
+    // Its slot stays until the caller has woken and given it back, so
+    // `wake` lives until it is notified.
+    answered_.push_back(&w);
 }
 
 void TcpTransport::lost(std::string const& why) {
@@ -510,8 +532,10 @@ void TcpTransport::keep() {
             yield_reading(nullptr);
         } else {
             auto wake = pinged_ ? ping_sent_ + timeout_ : beat_at_ + interval_;
-            if (busy_.empty() && !reading_) wake = std::min(wake, idle_since_ + kQuiet);
+            keeper_parked_ = !busy_.empty() || reading_;
+            if (!keeper_parked_) wake = std::min(wake, idle_since_ + kQuiet);
             changed_.wait_until(lock, wake);
+            keeper_parked_ = false;
         }
     }
 }
@@ -530,12 +554,14 @@ void TcpTransport::beat(std::unique_lock<std::mutex>& lock) {
     beat_at_ = now;
     uint64_t const sent = sent_.load(std::memory_order_relaxed);
     if (sent == sent_at_beat_) {
+        // Out before it is sent: the answer may be read before send returns.
+        pinged_ = true;
+        ping_sent_ = now;
         lock.unlock();
         std::string const& ping = ping_frame();
         bool const pinging = send(ping.data(), ping.size());
         lock.lock();
-        pinged_ = pinging;
-        ping_sent_ = now;
+        if (!pinging) pinged_ = false;
     }
     sent_at_beat_ = sent_.load(std::memory_order_relaxed);
 }

@@ -75,8 +75,8 @@ private:
         std::condition_variable wake;
         uint16_t generation = 0;
         bool waiting = false;
-        bool answered = false;
-        bool lead = false;  // told to take over the reading
+        std::atomic<bool> answered{false};  // read by its caller without the lock
+        bool lead = false;                  // told to take over the reading
         int32_t status = 0;
         Call* call = nullptr;  // where a request's replies go
     };
@@ -101,10 +101,13 @@ private:
     void read(Waiter* mine, Clock::time_point until);
     // Serves the whole frames read; false once the connection is lost.
     bool drain();
+    // Wakes the callers answered since the last time. The reader's.
+    void wake_answered();
     // Hands the reading to a waiting call other than `self`, or leaves it
     // to the keeper. With mutex_ held.
     void yield_reading(Waiter const* self);
-    bool dispatch(char const* data, size_t size);
+    // One frame, with mutex_ held.
+    bool dispatch(char const* data, size_t size, std::unique_lock<std::mutex>& lock);
     void answer(wire::Reply const& reply);
     // The camera is taken for gone: calls in flight fail, the keeper
     // reconnects. With mutex_ held.
@@ -130,8 +133,9 @@ private:
     int32_t first_status_ = 0;  // what the first connection came to
     bool first_done_ = false;
     Clock::time_point away_since_;
-    bool reading_ = false;       // a thread holds the reader role
-    bool keeper_reads_ = false;  // and it is the keeper
+    bool reading_ = false;        // a thread holds the reader role
+    bool keeper_reads_ = false;   // and it is the keeper
+    bool keeper_parked_ = false;  // the keeper sleeps until a reader yields
     Clock::time_point idle_since_;
     std::unique_ptr<Waiter[]> slots_;
     std::vector<uint32_t> free_;
@@ -145,7 +149,7 @@ private:
     std::vector<uint32_t> busy_;  // the slots of the calls waiting
     Backoff backoff_;
     std::chrono::milliseconds interval_;  // of the heartbeat
-    bool pinged_ = false;                 // a ping is out, nothing heard since
+    std::atomic<bool> pinged_{false};     // a ping is out, nothing heard since
     Clock::time_point beat_at_, ping_sent_;
     uint64_t sent_at_beat_ = 0;
 
@@ -158,6 +162,7 @@ private:
     int kick_ = -1;  // an eventfd: a caller wants the keeper to stop reading
     wire::FrameReader frames_{wire::kMaxFrame};  // the reader's
     wire::Decoded decoded_;                      // the reader's
+    std::vector<Waiter*> answered_;              // the reader's: callers to wake
     Initiators opened_;                          // to open again after a reconnect; under mutex_
     std::thread keeper_;
 };
