@@ -363,10 +363,10 @@ void TcpTransport::yield_reading(Waiter const* self) {
         }
     }
     reading_ = false;
-    // The keeper reads while nobody waits. It wakes on its own within kQuiet
-    // unless it sleeps towards the next heartbeat; waking it after every
-    // reply would cost each round trip a context switch.
-    if (keeper_parked_ || state_ != up) changed_.notify_all();
+    // The keeper takes the reading over by itself once the connection has
+    // been quiet for kQuiet; waking it after every reply would cost each
+    // round trip a context switch. Only a reconnect waits for the reader.
+    if (state_ != up) changed_.notify_all();
 }
 
 void TcpTransport::read(Waiter* mine, Clock::time_point until) {
@@ -531,11 +531,10 @@ void TcpTransport::keep() {
             keeper_reads_ = false;
             yield_reading(nullptr);
         } else {
-            auto wake = pinged_ ? ping_sent_ + timeout_ : beat_at_ + interval_;
-            keeper_parked_ = !busy_.empty() || reading_;
-            if (!keeper_parked_) wake = std::min(wake, idle_since_ + kQuiet);
-            changed_.wait_until(lock, wake);
-            keeper_parked_ = false;
+            // While calls come and go it looks again every kQuiet.
+            auto const quiet = (busy_.empty() && !reading_ ? idle_since_ : now) + kQuiet;
+            changed_.wait_until(
+                lock, std::min(quiet, pinged_ ? ping_sent_ + timeout_ : beat_at_ + interval_));
         }
     }
 }

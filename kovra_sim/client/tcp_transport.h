@@ -133,9 +133,8 @@ private:
     int32_t first_status_ = 0;  // what the first connection came to
     bool first_done_ = false;
     Clock::time_point away_since_;
-    bool reading_ = false;        // a thread holds the reader role
-    bool keeper_reads_ = false;   // and it is the keeper
-    bool keeper_parked_ = false;  // the keeper sleeps until a reader yields
+    bool reading_ = false;       // a thread holds the reader role
+    bool keeper_reads_ = false;  // and it is the keeper
     Clock::time_point idle_since_;
     std::unique_ptr<Waiter[]> slots_;
     std::vector<uint32_t> free_;
