@@ -21,5 +21,5 @@ apt-get install -y -q --no-install-recommends \
     libboost-program-options-dev libmsgpack-cxx-dev nlohmann-json3-dev \
     libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-format \
     gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf qemu-user \
-    valgrind gnuplot-nox redis-server redis-tools linux-perf strace python3
+    valgrind gnuplot-nox redis-server redis-tools linux-perf strace time python3
 scripts/armhf-sysroot.sh
