@@ -86,7 +86,8 @@ int load(int port, unsigned connections, size_t requests, size_t frame) {
             for (size_t k = 0; ok && k < requests / connections; ++k) {
                 auto const sent = Clock::now();
                 ok = all(::write, fd, b.data(), frame) && all(::read, fd, b.data(), frame);
-                took[i].push_back(std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
+                took[i].push_back(
+                    std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
             }
             if (!ok) failed = true;
             close(fd);
@@ -116,6 +117,7 @@ int main(int argc, char** argv) {
     if (argc == 6 && !std::strcmp(argv[1], "load") && number(3) > 0 && number(4) >= number(3) &&
         number(5) > 0)
         return load(int(number(2)), unsigned(number(3)), size_t(number(4)), size_t(number(5)));
-    std::fprintf(stderr, "usage: pingpong serve PORT FRAME | load PORT CONNECTIONS REQUESTS FRAME\n");
+    std::fprintf(stderr,
+                 "usage: pingpong serve PORT FRAME | load PORT CONNECTIONS REQUESTS FRAME\n");
     return 2;
 }
