@@ -18,14 +18,14 @@ ROUNDS = 2 if SMOKE else 7
 PROGRAMS = {"ipc_soak": SOAK, "direct_loop": DIRECT}
 
 
-def per_command(tool, program, count_of):
+def per_command(tool, name, program, count_of, env=None):
     """What `count_of` reads from `tool`'s output file, per command, from
-    runs of SMALL and LARGE commands."""
+    runs of SMALL and LARGE commands of `program` at -t 1."""
     counts = []
     for commands in (SMALL, LARGE):
-        path = os.path.join(WORK, f"{tool}-{program}-{commands}.out")
+        path = os.path.join(WORK, f"{tool}-{name}-{commands}.out")
         run(["valgrind", f"--tool={tool}", f"--{tool}-out-file={path}",
-             PROGRAMS[program], "-t", "1", "-c", str(commands)])
+             program, "-t", "1", "-c", str(commands)], env)
         counts.append(count_of(path))
     return (counts[1] - counts[0]) / (LARGE - SMALL)
 
@@ -58,8 +58,10 @@ def main():
     figures = {"instructions": {}, "heap_blocks": {}, "rss_bytes": {}, "rates": {}}
     for program in PROGRAMS:
         log(f"callgrind and dhat of {program}")
-        figures["instructions"][program] = per_command("callgrind", program, instructions)
-        figures["heap_blocks"][program] = per_command("dhat", program, heap_blocks)
+        figures["instructions"][program] = per_command(
+            "callgrind", program, PROGRAMS[program], instructions)
+        figures["heap_blocks"][program] = per_command(
+            "dhat", program, PROGRAMS[program], heap_blocks)
         empty = peak_rss_of([PROGRAMS[program], "-t", "1", "-c", "0"])
         full = peak_rss_of([PROGRAMS[program], "-t", "1", "-c", str(RSS_COMMANDS)])
         figures["rss_bytes"][program] = (full - empty) / RSS_COMMANDS

@@ -6,8 +6,8 @@ call from callgrind, and time per call from rounds of timed runs, each the
 difference to the run without the layer. Writes trace.json."""
 import os
 
-from common import SMOKE, SOAK, TRACE, WORK, log, median_of, run, soak, stats_of, write
-from stage_inprocess import LARGE, SMALL, instructions
+from common import SMOKE, SOAK, TRACE, WORK, log, median_of, soak, stats_of, write
+from stage_inprocess import instructions, per_command
 
 COMMANDS = 20000 if SMOKE else 1000000
 ROUNDS = 2 if SMOKE else 7
@@ -21,23 +21,14 @@ VARIANTS = {
 }
 
 
-def instructions_per_command(name, env):
-    counts = []
-    for commands in (SMALL, LARGE):
-        path = os.path.join(WORK, f"callgrind-trace-{name}-{commands}.out")
-        run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={path}", SOAK,
-             "-t", "1", "-c", str(commands)], env)
-        counts.append(instructions(path))
-    return (counts[1] - counts[0]) / (LARGE - SMALL)
-
-
 def main():
     soak(1, COMMANDS, env=VARIANTS["stats"])
     calls = stats_of(STATS)["calls"] / COMMANDS  # a command's client-library calls
     figures = {"calls_per_command": calls, "instructions": {}, "ns": {}}
     for name, env in VARIANTS.items():
         log(f"callgrind, trace layer {name}")
-        figures["instructions"][name] = instructions_per_command(name, env) / calls
+        figures["instructions"][name] = per_command(
+            "callgrind", f"trace-{name}", SOAK, instructions, env) / calls
     rounds = []
     for r in range(ROUNDS + 1):
         log(f"trace layer timings, round {r} of {ROUNDS} (0 warms up)")
