@@ -23,6 +23,8 @@ struct Config {
     std::vector<Set> sets;
     std::vector<RestartPlan> restarts;
     std::optional<uint32_t> latency_us;
+    // Where every drawn fault and latency starts from, so that a run repeats.
+    std::optional<uint32_t> seed;
     std::optional<uint32_t> timeout_ms;
     std::optional<uint32_t> give_up_s;
     Outputs outputs;

@@ -10,14 +10,18 @@ bool Simulation::apply(Config const& config, std::string& error) {
         return false;
     }
     if (!open(config.outputs, error)) return false;
-    for (Fault const& f : config.faults) ledger.fail(f.function, f.nth, f.status);
-    for (Config::Set const& s : config.sets) camera.settings.put(s.instance, s.values);
-    for (RestartPlan const& r : config.restarts) camera.plan_restart(r);
-    if (config.latency_us) camera.set_latency_us(*config.latency_us);
+    shape(config);
     std::lock_guard lock(mutex_);
     if (config.state_path) state_path_ = config.state_path;
     if (config.drift) baseline_ = camera.settings.snapshot();
     return true;
+}
+
+void Simulation::shape(Config const& config) {
+    for (Fault const& f : config.faults) ledger.fail(f.function, f.nth, f.status);
+    for (Config::Set const& s : config.sets) camera.settings.put(s.instance, s.values);
+    for (RestartPlan const& r : config.restarts) camera.plan_restart(r);
+    if (config.latency_us) camera.set_latency_us(*config.latency_us);
 }
 
 bool Simulation::finish(char const* source, std::string const& state_tail,

@@ -15,7 +15,7 @@ bool configure(SharedSimulation& simulation, char const* what, std::string const
     Config config;
     std::string error;
     if (!parse_config(directives, simulation.camera.settings, config, error) ||
-        !simulation.apply(config, error)) {
+        !simulation.apply(config, error, true)) {
         std::cerr << "kovra-camd: " << what << ": " << error << "\n";
         return false;
     }

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <vector>
 
 #include "simulation.h"
 
@@ -12,13 +14,26 @@ namespace kovra_sim {
 class SharedSimulation : public Simulation {
 public:
     // Applies directives; false with the reason in `error` (a directive
-    // that only the client library takes is refused).
-    bool apply(Config const& config, std::string& error) {
+    // that only the client library takes is refused). Those applied
+    // `at_start` are what the camera comes back to (restore_start).
+    bool apply(Config const& config, std::string& error, bool at_start = false) {
         if (config.exhaust) {
             error = "exhaust= is for the client library, not the daemon";
             return false;
         }
-        return Simulation::apply(config, error);
+        std::lock_guard lock(start_mutex_);
+        if (!Simulation::apply(config, error)) return false;
+        if (at_start) start_.push_back(config);
+        return true;
+    }
+    // The camera as the daemon started it: its settings, faults, restarts
+    // and latency from the start directives alone, whatever was applied
+    // since. Requests served meanwhile may see the defaults.
+    void restore_start() {
+        std::lock_guard lock(start_mutex_);
+        camera.reset();
+        ledger.clear_faults();
+        for (Config const& config : start_) shape(config);
     }
     // The end of the daemon's run (see Simulation::finish), its statistics with
     // `connections` in them.
@@ -35,6 +50,8 @@ public:
 
 private:
     std::atomic<uint32_t> arrays_{0};
+    std::mutex start_mutex_;     // orders applying and restoring
+    std::vector<Config> start_;  // what the daemon was started with
 };
 
 }  // namespace kovra_sim

@@ -22,7 +22,7 @@ TEST_F(Directives, AWellFormedListSaysWhatToApply) {
     ASSERT_TRUE(
         parse(" fail=kovra_core_init ;; fail=kovra_api_led_set_state_send@3:-33;"
               "set=log.settings[KOVRA_IPC]=a\\,b,c,d\\|e; restart=log:log*2/10;"
-              "latency=250; timeout=900; give_up=0; journal=/tmp/j; state=/tmp/s;"
+              "latency=250; seed=4294967295; timeout=900; give_up=0; journal=/tmp/j; state=/tmp/s;"
               "timeline=/tmp/t; interval=1"))
         << error;
     ASSERT_EQ(config.faults.size(), 2u);
@@ -39,6 +39,7 @@ TEST_F(Directives, AWellFormedListSaysWhatToApply) {
     EXPECT_EQ(config.restarts[0].service, svc_log);
     EXPECT_EQ(config.restarts[0].count * 100 + config.restarts[0].every, 210u);
     EXPECT_EQ(config.latency_us.value_or(0), 250u);
+    EXPECT_EQ(config.seed.value_or(0), 4294967295u);
     EXPECT_EQ(config.timeout_ms.value_or(0), 900u);
     EXPECT_EQ(config.give_up_s.value_or(9), 0u) << "0: calls fail at once while the camera is away";
     EXPECT_EQ(config.outputs.journal.value_or(""), "/tmp/j");
@@ -72,6 +73,7 @@ TEST_F(Directives, AMalformedListIsRefusedWithItsReason) {
          "\"restart=led:0*1/1\": service \"led\" has no target \"0\" (its target is \"led\")"},
         {"restart=lamp*1/1", "\"restart=lamp*1/1\": unknown service \"lamp\""},
         {"latency=10000001", "\"latency=10000001\": latency must be 0 to 10000000"},
+        {"seed=4294967296", "\"seed=4294967296\": seed must be 0 to 4294967295"},
         {"timeout=0", "\"timeout=0\": timeout must be 1 to 3600000"},
         {"give_up=86401", "\"give_up=86401\": give_up must be 0 to 86400"},
         {"give_up=-1", "\"give_up=-1\": give_up must be 0 to 86400"},
