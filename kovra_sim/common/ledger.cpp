@@ -17,7 +17,14 @@ int32_t Ledger::injected(int function) {
     mine_now.store(mine_now.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     Fault const& f = faults_[function];
     auto const it = f.nth.find(n);
-    return it != f.nth.end() ? it->second : f.always;
+    int32_t const status = it != f.nth.end() ? it->second : f.always;
+    if (status != 0) ++injected_;
+    return status;
+}
+
+uint64_t Ledger::faults_injected() {
+    std::lock_guard lock(mutex_);
+    return injected_;
 }
 
 void Ledger::fail(int function, uint32_t nth, int32_t status) {
@@ -37,6 +44,10 @@ void Ledger::clear_faults() {
 }
 
 void Ledger::reset_counts() {
+    {
+        std::lock_guard lock(mutex_);
+        injected_ = 0;
+    }
     threads_.each([](Counters& t) {
         for (auto& c : t.counts) c.store(0, std::memory_order_relaxed);
     });

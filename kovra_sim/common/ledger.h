@@ -36,6 +36,8 @@ public:
     void clear_faults();
     void reset_counts();
     uint32_t count(int function) const;
+    // How many calls a fault failed since the reset.
+    uint64_t faults_injected();
     // "calls NAME N\n" for every function called since the reset, by name.
     std::string calls_text() const;
 
@@ -52,6 +54,7 @@ private:
     std::atomic<bool> any_{false};
     std::mutex mutex_;
     std::array<Fault, kFunctionCount> faults_{};
+    uint64_t injected_ = 0;
 };
 
 }  // namespace kovra_sim

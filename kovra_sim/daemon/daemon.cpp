@@ -6,9 +6,14 @@
 #include <thread>
 #include <vector>
 
+#include "admin.h"
 #include "files.h"
 #include "log.h"
 #include "server.h"
+
+#ifdef KOVRA_CAMD_SYSTEMD
+#include <systemd/sd-daemon.h>
+#endif
 
 namespace kovra_sim {
 namespace {
@@ -71,17 +76,39 @@ int Daemon::run() {
         end_pool();
         return 1;
     }
+    std::unique_ptr<Admin> admin;
+    if (options_.admin) {
+        try {
+            admin = std::make_unique<Admin>(io, *options_.admin, *server);
+        } catch (boost::system::system_error const& e) {
+            log_line("cannot serve the admin endpoint on %s: %s", text_of(*options_.admin).c_str(),
+                     e.code().message().c_str());
+            server.reset();
+            end_pool();
+            return 1;
+        }
+        // Metrics need figures: the admin endpoint turns them on.
+        if (!simulation_.stats.on()) simulation_.stats.start();
+        log_line("admin endpoint on %s", admin->address().c_str());
+        admin->start();
+    }
     std::string error;
     if (!options_.port_file.empty() &&
         !replace_file(options_.port_file, std::to_string(server->local_endpoint().port()) + "\n",
                       error)) {
         log_line("cannot write the port to %s: %s", options_.port_file.c_str(), error.c_str());
+        admin.reset();
         server.reset();
         end_pool();
         return 1;
     }
+    simulation_.started();
     log_line("listening on %s", server->address().c_str());
     server->start();
+#ifdef KOVRA_CAMD_SYSTEMD
+    // Under systemd (Type=notify) the unit is up only now; elsewhere a no-op.
+    sd_notify(0, "READY=1");
+#endif
 
     asio::signal_set signals(io);
     for (int s : {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGUSR1}) signals.add(s);
@@ -98,7 +125,11 @@ int Daemon::run() {
                          written ? "files written" : "a file could not be written");
             } else {
                 log_line("stopping on signal %d", signal);
+#ifdef KOVRA_CAMD_SYSTEMD
+                sd_notify(0, "STOPPING=1");
+#endif
                 server->stop();
+                if (admin) admin->stop();
                 // The other threads end once their connections are closed.
                 asio::post(io, [&] { keep.clear(); });
                 return;  // later signals wait, unhandled, until the files are written
@@ -110,6 +141,7 @@ int Daemon::run() {
     io.run();
     end_pool();
     nlohmann::json const connections = server->connections();
+    admin.reset();
     server.reset();
 
     std::vector<std::string> say;

@@ -12,10 +12,8 @@ using namespace kovra_sim;
 namespace {
 
 bool configure(SharedSimulation& simulation, char const* what, std::string const& directives) {
-    Config config;
     std::string error;
-    if (!parse_config(directives, simulation.camera.settings, config, error) ||
-        !simulation.apply(config, error, true)) {
+    if (!simulation.start_with(directives, error)) {
         std::cerr << "kovra-camd: " << what << ": " << error << "\n";
         return false;
     }

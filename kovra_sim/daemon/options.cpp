@@ -24,6 +24,17 @@ bool parse_listen(std::string const& text, tcp::endpoint& out) {
     return true;
 }
 
+// "PORT" (on loopback), "ADDR:PORT" or "[V6ADDR]:PORT"; false if it is none of them.
+bool parse_admin(std::string const& text, tcp::endpoint& out) {
+    if (int64_t port; parse_integer(text, 0, 65535, port)) {
+        out = tcp::endpoint(boost::asio::ip::address_v4::loopback(), uint16_t(port));
+        return true;
+    }
+    size_t const port_at = text.rfind(':');
+    bool const has_port = port_at != std::string::npos && text.back() != ']';
+    return has_port && parse_listen(text, out);
+}
+
 // A numeric option: read as text and checked here, since program_options
 // would read "-1" into an unsigned as 4294967295.
 struct Numeric {
@@ -60,7 +71,7 @@ std::optional<int> parse_options(int argc, char** argv, Options& out) {
          "close a client silent this long; 0: never"},
         {"interval", "S", 1, kMaxIntervalS, 10, "seconds a line of the timeline covers"},
     };
-    std::string listen, sim, log, stats, timeline;
+    std::string listen, admin, sim, log, stats, timeline;
     std::string texts[std::size(numerics)];
     // One screen: one line an option, the description beside it.
     po::options_description options(
@@ -76,6 +87,9 @@ std::optional<int> parse_options(int argc, char** argv, Options& out) {
             ->value_name("ADDR[:PORT]")
             ->default_value("127.0.0.1:" + std::to_string(wire::kDefaultPort)),
         "address; 0.0.0.0 or [::]: every interface; port 0: any");
+    add("admin", po::value(&admin)->value_name("[ADDR:]PORT"),
+        "serve the admin endpoint (HTTP: /health, /metrics, /state, /directives, /reset) on "
+        "PORT of loopback, or of ADDR");
     add("sim", po::value(&sim)->value_name("DIRECTIVES"),
         "directives as KOVRA_SIM takes them, after it");
     add("stats", po::value(&stats)->value_name("FILE"),
@@ -131,6 +145,10 @@ std::optional<int> parse_options(int argc, char** argv, Options& out) {
     out.listen_text = listen;
     if (!parse_listen(listen, out.listen)) {
         return refuse("--listen " + listen + ": expected ADDR[:PORT]");
+    }
+    if (vm.count("admin")) {
+        if (!parse_admin(admin, out.admin.emplace()))
+            return refuse("--admin " + admin + ": expected [ADDR:]PORT");
     }
     if (log != "stderr" && log != "syslog") {
         return refuse("--log " + log + ": expected stderr or syslog");

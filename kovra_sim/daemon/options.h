@@ -16,9 +16,10 @@ namespace kovra_sim {
 struct Options {
     boost::asio::ip::tcp::endpoint listen;
     std::string listen_text;
-    std::optional<std::string> sim;  // directives after KOVRA_SIM's
-    Outputs outputs;                 // --stats, --timeline, --interval
-    std::string port_file;           // "" for none
+    std::optional<boost::asio::ip::tcp::endpoint> admin;  // the admin endpoint's, if asked for
+    std::optional<std::string> sim;                       // directives after KOVRA_SIM's
+    Outputs outputs;                                      // --stats, --timeline, --interval
+    std::string port_file;                                // "" for none
     LogTo log = LogTo::stderr_stream;
     unsigned threads = 2;
     Limits limits;

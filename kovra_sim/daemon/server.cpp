@@ -95,6 +95,7 @@ void Server::announce(int service) {
             auto c = weak.lock();
             if (c && c->subscribed()) listening.push_back(std::move(c));
         }
+        announced_[std::string(target_name(service))] += listening.size();
     }
     for (auto const& c : listening) c->announce(service);
 }
@@ -127,6 +128,16 @@ nlohmann::json Server::connections() {
         }
     }
     return all;
+}
+
+Server::Tally Server::tally() {
+    std::lock_guard lock(mutex_);
+    return {connections_.size(), accepted_, announced_};
+}
+
+void Server::forget_announced() {
+    std::lock_guard lock(mutex_);
+    announced_.clear();
 }
 
 void Server::stop() {

@@ -70,6 +70,15 @@ public:
     // last closed ones that made calls.
     nlohmann::json connections();
 
+    struct Tally {
+        uint64_t open = 0, accepted = 0;
+        // Announcements delivered to subscribed connections, by target.
+        std::map<std::string, uint64_t> announced;
+    };
+    Tally tally();
+    // Delivered announcements count from zero again.
+    void forget_announced();
+
 private:
     void accept();
     void sweep();
@@ -92,6 +101,7 @@ private:
     static constexpr size_t kClosedKept = 256;
     static constexpr size_t kRefusingAtOnce = 64;
     std::deque<nlohmann::json> closed_;
+    std::map<std::string, uint64_t> announced_;
 };
 
 }  // namespace kovra_sim

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "simulation.h"
@@ -26,15 +28,23 @@ public:
         if (at_start) start_.push_back(config);
         return true;
     }
+    // Parses and applies the directives the daemon starts with.
+    bool start_with(std::string_view directives, std::string& error);
+    // Parses and applies directives posted while the daemon runs: the
+    // camera's only, since files are chosen when it starts.
+    bool post(std::string_view directives, std::string& error);
     // The camera as the daemon started it: its settings, faults, restarts
-    // and latency from the start directives alone, whatever was applied
-    // since. Requests served meanwhile may see the defaults.
-    void restore_start() {
-        std::lock_guard lock(start_mutex_);
-        camera.reset();
-        ledger.clear_faults();
-        for (Config const& config : start_) shape(config);
-    }
+    // and latency from the start directives alone, those posted since
+    // dropped. Requests served meanwhile may see the defaults.
+    void restore_start();
+    // The settings now count as the start's, for drifted().
+    void started();
+    // How many settings differ from those at started().
+    size_t drifted();
+    // {"directives": {"start": [...], "posted": [...]}, "latency_us",
+    // "settings": {KEY: VALUES}}: what the camera is configured to do now.
+    nlohmann::json state();
+
     // The end of the daemon's run (see Simulation::finish), its statistics with
     // `connections` in them.
     bool finish(nlohmann::json const& connections, std::vector<std::string>& say) {
@@ -50,8 +60,10 @@ public:
 
 private:
     std::atomic<uint32_t> arrays_{0};
-    std::mutex start_mutex_;     // orders applying and restoring
+    std::mutex start_mutex_;     // orders applying and restoring; guards the members below
     std::vector<Config> start_;  // what the daemon was started with
+    std::vector<std::string> start_texts_, posted_texts_;
+    std::string start_settings_;
 };
 
 }  // namespace kovra_sim

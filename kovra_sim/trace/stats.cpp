@@ -26,11 +26,13 @@ struct Figures {
     uint64_t calls = 0;
     double min_us = std::numeric_limits<double>::infinity();
     double max_us = 0;
+    double sum_us = 0;
     std::map<int32_t, uint64_t> statuses;
 
     void add(int32_t status, double us) {
         latency(us);
         ++calls;
+        sum_us += us;
         min_us = std::min(min_us, us);
         max_us = std::max(max_us, us);
         ++statuses[status];
@@ -38,6 +40,7 @@ struct Figures {
     void merge(Figures const& o) {
         latency += o.latency;
         calls += o.calls;
+        sum_us += o.sum_us;
         min_us = std::min(min_us, o.min_us);
         max_us = std::max(max_us, o.max_us);
         for (auto const& [status, n] : o.statuses) statuses[status] += n;
@@ -114,6 +117,7 @@ nlohmann::json describe(std::array<std::unique_ptr<Figures>, kFunctionCount> con
         for (auto const& [status, n] : all->statuses) f["statuses"][std::to_string(status)] = n;
         all->quantiles(f);
         f["max_us"] = round3(all->max_us);
+        f["sum_us"] = round3(all->sum_us);
         nlohmann::json buckets = nlohmann::json::array();
         for (auto&& bin : bh::indexed(all->latency, bh::coverage::all)) {
             if (*bin == 0) continue;
@@ -264,6 +268,7 @@ Figures figures_of(nlohmann::json const& f) {
         out.latency(bh::weight(bucket.at(1).get<double>()), at);
     }
     out.calls = f.at("calls");
+    out.sum_us = f.value("sum_us", 0.0);
     for (auto const& [status, n] : f.at("statuses").items())
         out.statuses[int32_t(std::stol(status))] += n.get<uint64_t>();
     return out;

@@ -43,7 +43,7 @@ public:
     // The whole run so far: {"wall_seconds", "calls", "requests",
     // "requests_per_second", the requests' "p50_us" to "p999_us",
     // "functions": {NAME: {"calls", "statuses", "min_us", "p50_us",
-    // "p90_us", "p99_us", "p999_us", "max_us", "buckets": [[upper_us,
+    // "p90_us", "p99_us", "p999_us", "max_us", "sum_us", "buckets": [[upper_us,
     // count], ...]}}, "announcements": {TARGET: count}}. Requests are the
     // _send calls.
     nlohmann::json report() const;

@@ -8,8 +8,10 @@
 #include <gmock/gmock.h>
 #include <kovra/kovra_api.h>
 #include <kovra_sim/control.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -350,6 +352,34 @@ TEST(DaemonTest, OptionsOutOfRangeStopItBeforeItListens) {
 
 // Threads that cannot start, or a port file that cannot be written, end
 // the daemon with exit 1 before it says it listens.
+// Under systemd (Type=notify) its unit is started once it listens, and
+// stopping once a signal stops it.
+TEST(DaemonTest, TellsSystemdWhenItIsReadyAndWhenItStops) {
+    if (!KOVRA_CAMD_NOTIFIES) GTEST_SKIP() << "built without libsystemd";
+    std::string const dir = makeTempDir("camd_notify");
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string const path = dir + "/notify";
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    path.copy(address.sun_path, path.size());
+    int const fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    auto const next = [fd] {
+        pollfd p{fd, POLLIN, 0};
+        char said[256] = {};
+        return poll(&p, 1, 20000) == 1 && recv(fd, said, sizeof said - 1, 0) > 0 ? std::string(said)
+                                                                                 : "";
+    };
+    setenv("NOTIFY_SOCKET", path.c_str(), 1);
+    Daemon daemon;
+    unsetenv("NOTIFY_SOCKET");
+    EXPECT_EQ(next(), "READY=1");
+    EXPECT_EQ(daemon.stop(SIGTERM), 0);
+    EXPECT_EQ(next(), "STOPPING=1");
+    close(fd);
+    std::filesystem::remove_all(dir);
+}
+
 TEST(DaemonTest, WhatCannotStartEndsItBeforeItSaysItListens) {
     std::string const dir = makeTempDir("camd_start");
     Outcome r{0, "", ""};

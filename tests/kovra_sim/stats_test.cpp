@@ -41,6 +41,7 @@ TEST(StatsTest, PercentilesAreWithinTheHistogramsPrecisionOfTheTruth) {
     uint64_t bucketed = 0;
     for (auto const& bucket : led.at("buckets")) bucketed += bucket.at(1).get<uint64_t>();
     EXPECT_EQ(bucketed, 1000u);
+    EXPECT_EQ(led.at("sum_us"), 500500) << "exact, not read from the buckets";
 }
 
 TEST(StatsTest, StartingAgainBeginsFromZero) {
@@ -79,7 +80,8 @@ TEST(StatsTest, WindowsAddUpToTheRunAndMergeBackIntoIt) {
         EXPECT_EQ(merged.at(key), whole.at(key)) << key;
     nlohmann::json const& a = merged.at("functions").at("kovra_api_led_get_state_send");
     nlohmann::json const& b = whole.at("functions").at("kovra_api_led_get_state_send");
-    for (char const* key : {"calls", "statuses", "min_us", "p50_us", "p90_us", "p999_us", "max_us"})
+    for (char const* key :
+         {"calls", "statuses", "min_us", "p50_us", "p90_us", "p999_us", "max_us", "sum_us"})
         EXPECT_EQ(a.at(key), b.at(key)) << key;
 }
 

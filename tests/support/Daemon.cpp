@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -79,6 +80,13 @@ long Daemon::rss_kib() const {
     return -1;
 }
 
+int Daemon::admin_port() const {
+    std::string const said = "admin endpoint on http://127.0.0.1:";
+    std::string const text = log();
+    size_t const at = text.find(said);
+    return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + said.size());
+}
+
 int Daemon::stop(int signal, int seconds) {
     if (pid_ <= 0) return -1;
     ::kill(pid_, signal);
@@ -124,4 +132,42 @@ int listen_loopback(int& port) {
     }
     port = ntohs(a.sin_port);
     return fd;
+}
+
+std::string http_exchange(int port, std::string const& request) {
+    int const fd = connect_loopback(port);
+    if (fd < 0) return "";
+    for (size_t sent = 0; sent < request.size();) {
+        ssize_t const n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        sent += size_t(n);
+    }
+    std::string answer;
+    auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    char buffer[65536];
+    for (pollfd p{fd, POLLIN, 0}; std::chrono::steady_clock::now() < deadline;) {
+        if (poll(&p, 1, 100) <= 0) continue;
+        ssize_t const n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        answer.append(buffer, size_t(n));
+    }
+    close(fd);
+    return answer;
+}
+
+std::string http_call(int port, std::string const& method, std::string const& path,
+                      std::string const& body) {
+    return http_exchange(port, method + " " + path +
+                                   " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                                   "Content-Length: " +
+                                   std::to_string(body.size()) + "\r\n\r\n" + body);
+}
+
+int http_status(std::string const& answer) {
+    return answer.rfind("HTTP/1.1 ", 0) == 0 ? std::atoi(answer.c_str() + 9) : 0;
+}
+
+std::string http_body(std::string const& answer) {
+    size_t const end = answer.find("\r\n\r\n");
+    return end == std::string::npos ? "" : answer.substr(end + 4);
 }

@@ -24,6 +24,8 @@ public:
     std::string url() const { return "tcp://" + host_ + ":" + std::to_string(port_); }
     // What it wrote to stderr so far.
     std::string log() const;
+    // The port of its admin endpoint (--admin 0), from its log; 0 if none.
+    int admin_port() const;
     // Its resident memory in KiB.
     long rss_kib() const;
 
@@ -43,5 +45,16 @@ private:
 // A raw TCP connection to 127.0.0.1:port for tests that play a client or a
 // server by hand; -1 if it cannot be made.
 int connect_loopback(int port);
+// Sends `request` (raw HTTP) to 127.0.0.1:port and returns all that comes
+// back until the peer closes or 5 s pass; "" if it cannot connect.
+std::string http_exchange(int port, std::string const& request);
+// GET or POST `path` with `body`, closing after the answer.
+std::string http_call(int port, std::string const& method, std::string const& path,
+                      std::string const& body = "");
+// The status code of an HTTP answer, or 0.
+int http_status(std::string const& answer);
+// The body of an HTTP answer.
+std::string http_body(std::string const& answer);
+
 // A listening socket on a free loopback port; fills `port`.
 int listen_loopback(int& port);

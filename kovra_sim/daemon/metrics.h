@@ -1,0 +1,33 @@
+// The daemon's figures in the Prometheus text exposition format 0.0.4, as
+// its admin endpoint serves them on GET /metrics. The request counts and
+// the service-time histograms come from the same statistics report that
+// the daemon's --stats file holds, so the two agree for the same run.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace kovra_sim {
+
+struct Figures {
+    nlohmann::json stats;  // Stats::report()
+    uint64_t connections_open = 0;
+    uint64_t connections_total = 0;
+    std::map<std::string, uint64_t> faults;  // injected, by kind
+    // Announcements delivered to subscribed connections, by target.
+    std::map<std::string, uint64_t> announcements;
+    uint64_t settings_drifted = 0;
+};
+
+// The histogram's `le` edges in seconds: four a decade from 1 us to 10 s,
+// each an edge of the statistics' own bins, so that a cumulative count is
+// exact rather than interpolated (but for a time exactly at an edge, which
+// its bin counts above it).
+std::vector<double> duration_edges();
+
+std::string metrics_text(Figures const& figures);
+
+}  // namespace kovra_sim

@@ -1,0 +1,106 @@
+// A soak against kovra-camd while a rig steers it through its admin
+// endpoint: a fault posted mid-soak shows in the report, a reset undoes
+// everything posted, and the metrics agree with the daemon's stats file.
+#include <cstdio>
+#include <cstdlib>
+#include <regex>
+
+#include "Daemon.h"
+#include "SoakRun.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// "NAME{LABELS}" -> value, for every sample of a /metrics answer.
+std::map<std::string, double> metrics(int port) {
+    std::map<std::string, double> out;
+    std::istringstream lines(http_body(http_call(port, "GET", "/metrics")));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        size_t const space = line.rfind(' ');
+        out[line.substr(0, space)] = std::stod(line.substr(space + 1));
+    }
+    return out;
+}
+
+double requests(std::map<std::string, double> const& m, std::string const& function,
+                std::string const& status) {
+    auto const it = m.find("kovra_camd_requests_total{function=\"" + function + "\",status=\"" +
+                           status + "\"}");
+    return it == m.end() ? 0 : it->second;
+}
+
+// The failures of all the report's commands.
+unsigned long failures(Report const& report) {
+    unsigned long failed = 0;
+    std::regex const figures(" ([0-9]+)/([0-9]+)/([0-9]+)$");
+    for (auto const& line : report.commands) {
+        std::smatch m;
+        if (std::regex_search(line, m, figures)) failed += std::stoul(m[2]);
+    }
+    return failed;
+}
+
+using AdminSoakTest = SoakRun;
+
+TEST_F(AdminSoakTest, APostedFaultChangesWhatFollowsAndAResetUndoesIt) {
+    Daemon daemon({"--admin", "0", "--sim", "latency=1000;drift=1"});
+    int const admin = daemon.admin_port();
+    ASSERT_GT(admin, 0) << daemon.log();
+    std::string const led = "kovra_api_led_get_state_send";
+    start("-t 4 -c 1000 -u " + daemon.url());
+    auto const until = std::chrono::steady_clock::now() + 60s;
+    while (requests(metrics(admin), led, "0") == 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(http_status(http_call(admin, "POST", "/directives", "fail=" + led + ":-9")), 200);
+    ASSERT_EQ(finish(), 0) << err;
+    Report const report(out);
+    EXPECT_EQ(report.total, 4000u);
+
+    auto const after = metrics(admin);
+    double const failed = requests(after, led, "-9");
+    EXPECT_GT(requests(after, led, "0"), 0) << "the calls before the post passed";
+    EXPECT_GT(failed, 0) << "the calls after it failed";
+    EXPECT_EQ(double(failures(report)), failed) << "and only they:\n" << out;
+    EXPECT_EQ(after.at("kovra_camd_faults_injected_total{kind=\"fail\"}"), failed);
+    EXPECT_GT(after.at("kovra_camd_settings_drifted"), 0) << "the soak set values";
+
+    ASSERT_EQ(http_status(http_call(admin, "POST", "/reset")), 200);
+    auto const reset = metrics(admin);
+    EXPECT_EQ(reset.at("kovra_camd_settings_drifted"), 0);
+    EXPECT_EQ(reset.at("kovra_camd_faults_injected_total{kind=\"fail\"}"), 0);
+    EXPECT_EQ(requests(reset, led, "0"), 0) << "counters from zero";
+    EXPECT_EQ(daemon.stop(SIGTERM), 0);
+    EXPECT_THAT(daemon.log(),
+                testing::HasSubstr("drift: the configuration is as it was at the start"));
+}
+
+TEST_F(AdminSoakTest, MetricsAgreeWithTheStatsFile) {
+    Daemon daemon({"--admin", "0", "--stats", dir + "/camd.json"});
+    int const admin = daemon.admin_port();
+    ASSERT_EQ(soak("-t 4 -c 300 -u " + daemon.url()), 0) << err;
+    std::string const text = http_body(http_call(admin, "GET", "/metrics"));
+    auto const m = metrics(admin);
+    ASSERT_EQ(daemon.stop(SIGTERM), 0);
+    nlohmann::json const file = stats("camd.json");
+    size_t samples = 0;
+    for (auto const& [name, f] : file.at("functions").items()) {
+        for (auto const& [status, n] : f.at("statuses").items()) {
+            EXPECT_EQ(requests(m, name, status), n.get<double>()) << name << " " << status;
+            ++samples;
+        }
+        EXPECT_EQ(m.at("kovra_camd_request_duration_seconds_count{function=\"" + name + "\"}"),
+                  f.at("calls").get<double>());
+    }
+    EXPECT_EQ(samples, size_t(std::count_if(m.begin(), m.end(), [](auto const& s) {
+                  return s.first.rfind("kovra_camd_requests_total{", 0) == 0;
+              })));
+    if (std::system("command -v promtool >/dev/null") != 0) GTEST_SKIP() << "no promtool here";
+    FILE* const promtool = popen("promtool check metrics", "w");
+    ASSERT_NE(promtool, nullptr);
+    fwrite(text.data(), 1, text.size(), promtool);
+    EXPECT_EQ(pclose(promtool), 0) << "promtool finds fault with /metrics";
+}
+
+}  // namespace
