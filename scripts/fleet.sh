@@ -20,7 +20,8 @@
 #   -b  build folder holding src/ipc_soak and kovra_sim/ (default build/default)
 #   -o  folder for the results, created if needed (default a new temporary one)
 # The results: camera-I.json (a camera's statistics), soak-I.out (a report),
-# soak-I.json (what the soak's calls cost), cameras.json and soaks.json (the
+# soak-I.json (what the soak's calls cost, as the trace layer in front of
+# the client library measures them), cameras.json and soaks.json (the
 # merges), and per camera its .err log.
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -39,7 +40,8 @@ for number in "$cameras" "$threads" "$commands" "$seed" "$limit"; do
 done
 (( cameras > 0 && limit > 0 )) || usage
 soak=$build/src/ipc_soak camd=$build/kovra_sim/kovra-camd stats=$build/kovra_sim/kovra-stats
-for program in "$soak" "$camd" "$stats"; do
+trace=$build/kovra_sim/libkovra-trace.so
+for program in "$soak" "$camd" "$stats" "$trace"; do
     [[ -x $program ]] || { echo "fleet: no $program; build it first" >&2; exit 2; }
 done
 out=${out:-$(mktemp -d -t fleet.XXXXXX)}
@@ -82,8 +84,8 @@ done
 
 start_ns=$(date +%s%N)
 for ((i = 0; i < cameras; i++)); do
-    KOVRA_SIM="stats=$out/soak-$i.json" "$soak" -u "tcp://127.0.0.1:${ports[i]}" -t "$threads" \
-        -c "$commands" -s $((seed + i)) >"$out/soak-$i.out" 2>"$out/soak-$i.err" &
+    LD_PRELOAD=$trace KOVRA_TRACE="stats=$out/soak-$i.json" "$soak" -u "tcp://127.0.0.1:${ports[i]}" \
+        -t "$threads" -c "$commands" -s $((seed + i)) >"$out/soak-$i.out" 2>"$out/soak-$i.err" &
     soaks+=($!)
 done
 for ((i = 0; i < cameras; i++)); do
@@ -129,18 +131,19 @@ done
 "$stats" --merge "${camera_files[@]}" -o "$out/cameras.json" || fail "cannot merge the cameras' statistics"
 "$stats" --merge "${soak_files[@]}" -o "$out/soaks.json" || fail "cannot merge the soaks' statistics"
 
-summary() {  # FILE: requests, failed calls, percentiles of a merged file
-    python3 - "$1" <<'EOF'
-import json, sys
-s = json.load(open(sys.argv[1]))
-failed = sum(n for f in s["functions"].values() for status, n in f["statuses"].items() if status != "0")
-print(f'{s["requests"]} requests, {failed} failed calls, '
-      f'p50 {s["p50_us"]:.1f} us, p99 {s["p99_us"]:.1f} us, p99.9 {s["p999_us"]:.1f} us')
-EOF
-}
 echo "fleet: $cameras cameras, $cameras soaks of -t $threads -c $commands, every report whole"
-echo "fleet: soaks ran in $(awk -v ns=$wall_ns 'BEGIN {printf "%.2f", ns / 1e9}') s, the whole run in $SECONDS s"
-echo "fleet: soaks:   $(summary "$out/soaks.json")"
-echo "fleet: cameras: $(summary "$out/cameras.json")"
+python3 - "$wall_ns" "$SECONDS" "$out/soaks.json" "$out/cameras.json" <<'EOF'
+import json, sys
+wall, whole = int(sys.argv[1]) / 1e9, sys.argv[2]
+merged = [json.load(open(path)) for path in sys.argv[3:]]
+print(f"fleet: soaks ran in {wall:.2f} s, {merged[0]['requests'] / wall:.0f} requests/s;"
+      f" the whole run in {whole} s")
+for name, s in zip(["soaks:  ", "cameras:"], merged):
+    failed = sum(n for f in s["functions"].values() for status, n in f["statuses"].items()
+                 if status != "0")
+    print(f"fleet: {name} {s['requests']} requests, {failed} failed calls,"
+          f" p50 {s['p50_us']:.1f} us, p99 {s['p99_us']:.1f} us, p99.9 {s['p999_us']:.1f} us,"
+          f" {sum(s['announcements'].values())} announcements")
+EOF
 echo "fleet: camera memory: peak RSS ${peak_kb} KiB at most, $((sum_kb / 1024)) MiB for all $cameras"
 echo "fleet: results in $out"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # scripts/fleet.sh against a build: a fleet of N cameras and N soaks comes
-# out whole and merged, each soak with its own seed; and a fleet whose soaks
+# out whole and merged, both ends counting the same, each soak with its own
+# seed; and a fleet whose soaks
 # are refused, whose report is cut short, or that outlasts its bound fails
 # and leaves no process of it running.
 #
@@ -25,13 +26,17 @@ nothing_left() {  # DIR
 }
 
 status=0
-"$fleet" -n "$n" -t 2 -c 200 -b "$build" -o "$work/whole" >"$work/whole.log" 2>&1 || status=$?
+"$fleet" -n "$n" -t 2 -c 200 -b "$build" -o "$work/whole" -d 'restart=exposure*2/50;fail=kovra_api_led_get_state_send' \
+    >"$work/whole.log" 2>&1 || status=$?
 cat "$work/whole.log"
 [[ $status == 0 ]] || fail "a healthy fleet exited $status"
-soaks=$(sed -n 's/^fleet: soaks: *\([0-9]*\) requests.*/\1/p' "$work/whole.log")
-cameras=$(sed -n 's/^fleet: cameras: *\([0-9]*\) requests.*/\1/p' "$work/whole.log")
-(( soaks > 0 )) && [[ $soaks == "$cameras" ]] ||
-    fail "the soaks made ${soaks:-no} requests and the cameras served ${cameras:-none}"
+# What the soaks counted and what the cameras counted agree.
+counts() {  # SIDE
+    sed -n "s/^fleet: $1: *\([0-9]* requests, [0-9]* failed calls\).* \([0-9]* announcements\)$/\1, \2/p" \
+        "$work/whole.log"
+}
+[[ $(counts soaks) == "$(counts cameras)" && $(counts soaks) == *" "[1-9]*" failed calls, $((2 * n)) announcements" ]] ||
+    fail "the soaks counted '$(counts soaks)', the cameras '$(counts cameras)'"
 ! cmp -s "$work/whole/soak-0.out" "$work/whole/soak-1.out" || fail "two soaks ran the same schedule"
 nothing_left "$work/whole"
 
