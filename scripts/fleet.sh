@@ -25,7 +25,7 @@
 # merges), and per camera its .err log.
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cameras=32 threads=4 commands=1000 seed=1 directives= limit=600 build=$repo/build/default out=
+cameras=32 threads=4 commands=1000 seed=1 directives='' limit=600 build=$repo/build/default out=''
 usage() { sed -n '/^# Usage/,/^# The results/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2; exit 2; }
 while getopts n:t:c:s:d:T:b:o: option; do
     case $option in
@@ -49,10 +49,12 @@ mkdir -p "$out"
 rm -f "$out"/camera-* "$out"/soak-* "$out"/cameras.json "$out"/soaks.json
 
 daemons=() soaks=()
+# Reaped, not only killed: once the script has exited, none of them is left.
 stop_all() {
     local pid
     for pid in "${soaks[@]}" "${daemons[@]}"; do
         kill -9 "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
     done
 }
 trap stop_all EXIT

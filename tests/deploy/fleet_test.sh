@@ -16,13 +16,13 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # file is there) and no soak of one of its cameras. What is left is ended.
 nothing_left() {  # DIR
     local pids port
-    pids=$(pgrep -f -- "$1/") || true
-    for port in $(cat "$1"/camera-*.port 2>/dev/null); do
-        pids+=" $(pgrep -f -- "127\.0\.0\.1:$port( |$)")" || true
+    mapfile -t pids < <(pgrep -f -- "$1/")
+    for port in $(cat "$1"/camera-*.port 2>/dev/null || true); do
+        mapfile -t -O "${#pids[@]}" pids < <(pgrep -f -- "127\.0\.0\.1:$port( |$)")
     done
-    [[ -z ${pids// /} ]] && return
-    kill -9 $pids 2>/dev/null || true
-    fail "processes of $1 still run:" $pids
+    (( ${#pids[@]} == 0 )) && return
+    kill -9 "${pids[@]}" 2>/dev/null || true
+    fail "processes of $1 still run: ${pids[*]}"
 }
 
 status=0
