@@ -26,8 +26,8 @@ nothing_left() {  # DIR
 }
 
 status=0
-"$fleet" -n "$n" -t 2 -c 200 -b "$build" -o "$work/whole" -d 'restart=exposure*2/50;fail=kovra_api_led_get_state_send' \
-    >"$work/whole.log" 2>&1 || status=$?
+"$fleet" -n "$n" -t 2 -c 200 -T 120 -b "$build" -o "$work/whole" \
+    -d 'restart=exposure*2/50;fail=kovra_api_led_get_state_send' >"$work/whole.log" 2>&1 || status=$?
 cat "$work/whole.log"
 [[ $status == 0 ]] || fail "a healthy fleet exited $status"
 # What the soaks counted and what the cameras counted agree.
@@ -50,7 +50,7 @@ chmod +x "$work/cut/src/ipc_soak"
 # name | expected message | options
 while IFS='|' read -r name message options; do
     status=0
-    eval "\"\$fleet\" -n 2 -o \"\$work/$name\" $options" >"$work/$name.log" 2>&1 || status=$?
+    eval "\"\$fleet\" -n 2 -T 120 -o \"\$work/$name\" $options" >"$work/$name.log" 2>&1 || status=$?
     [[ $status == 1 ]] || { cat "$work/$name.log"; fail "$name: exited $status, not 1"; }
     grep -q -- "$message" "$work/$name.log" || { cat "$work/$name.log"; fail "$name: no '$message'"; }
     nothing_left "$work/$name"
