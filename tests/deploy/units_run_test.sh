@@ -16,12 +16,13 @@ trap '[[ -n $camera ]] && kill -9 $camera 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 state=$work/state
 
-# UNIT CONF: the unit's command line, one argument a line, and its
-# environment in `environment`.
+# UNIT CONF: the unit's command line into `argv`, its environment into
+# `environment`.
 declare -A environment
 expand() {
     local line word assignment
-    environment=()
+    environment=() argv=()
+    # shellcheck disable=SC2013 # Environment= holds assignments separated by spaces
     for assignment in $(sed -n 's/^Environment=//p' "$1"); do
         environment[${assignment%%=*}]=${assignment#*=}
     done
@@ -32,19 +33,21 @@ expand() {
     line=${line//%i/$instance} line=${line//%S/$state}
     for word in $line; do
         if [[ $word =~ ^\$\{([A-Za-z_0-9]+)\}$ ]]; then
-            echo "${environment[${BASH_REMATCH[1]}]-}"
+            argv+=("${environment[${BASH_REMATCH[1]}]-}")
         elif [[ $word =~ ^\$([A-Za-z_0-9]+)$ ]]; then
-            printf '%s\n' ${environment[${BASH_REMATCH[1]}]-}
+            # shellcheck disable=SC2206 # split at spaces as systemd splits it; noglob is on
+            argv+=(${environment[${BASH_REMATCH[1]}]-})
         else
-            echo "$word"
+            argv+=("$word")
         fi
-    done | sed "s#^/usr/bin/kovra-camd\$#$build/kovra_sim/kovra-camd#; s#^/usr/bin/ipc_soak\$#$build/src/ipc_soak#"
+    done
+    argv[0]=${argv[0]/#\/usr\/bin\/kovra-camd/$build/kovra_sim/kovra-camd}
+    argv[0]=${argv[0]/#\/usr\/bin\/ipc_soak/$build/src/ipc_soak}
 }
-# UNIT CONF: runs it in the background, in DIR, as `camera` or `soak`.
+# UNIT CONF DIR: runs it in the background in DIR, its output in the work
+# folder under the unit's name.
 start() {
-    local -a argv
-    mapfile -t argv < <(expand "$1" "$2")
-    expand "$1" "$2" >/dev/null
+    expand "$1" "$2"
     mkdir -p "$3"
     (
         cd "$3"
