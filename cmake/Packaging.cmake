@@ -1,10 +1,11 @@
 # Debian packages, one per component:
-#   ipc-soak   the program alone, with its manual page. On a camera the
+#   ipc-soak   the program alone, with its manual page and a systemd unit
+#              of one soak per camera (ipc-soak@.service). On a camera the
 #              client library is the vendor's, so this package neither ships
 #              nor depends on it.
 #   kovra-sim  the stand-in client library, its simulated camera, the camera
-#              daemon kovra-camd (with a systemd unit listening on loopback
-#              and a manual page), the kovra-sim-info tool and headers, for
+#              daemon kovra-camd (with a systemd unit listening on loopback,
+#              one of a camera per instance, and a manual page), the kovra-sim-info tool and headers, for
 #              machines without a camera.
 #   kovra-trace the trace layer, which observes any client library, with
 #              kovra-stats to read what it writes: for a camera as much as
@@ -29,7 +30,16 @@ install(TARGETS kovra-trace LIBRARY DESTINATION lib/kovra-trace COMPONENT trace
         NAMELINK_COMPONENT trace)
 install(TARGETS kovra-stats RUNTIME DESTINATION bin COMPONENT trace)
 install(FILES ${PROJECT_SOURCE_DIR}/kovra_sim/daemon/kovra-camd.service
+              ${PROJECT_SOURCE_DIR}/deploy/systemd/kovra-camd@.service
         DESTINATION lib/systemd/system COMPONENT sim)
+install(FILES ${PROJECT_SOURCE_DIR}/deploy/systemd/ipc-soak@.service
+        DESTINATION lib/systemd/system COMPONENT program)
+# A fleet's instances read /etc/kovra-camd/NAME.conf and /etc/ipc-soak/NAME.conf,
+# copied from these.
+install(FILES ${PROJECT_SOURCE_DIR}/deploy/systemd/kovra-camd.conf.example
+        DESTINATION share/doc/kovra-sim/examples COMPONENT sim)
+install(FILES ${PROJECT_SOURCE_DIR}/deploy/systemd/ipc-soak.conf.example
+        DESTINATION share/doc/ipc-soak/examples COMPONENT program)
 
 # Manual pages go in gzipped, as Debian has them.
 function(ipc_soak_man_page page component)

@@ -1,0 +1,43 @@
+#!/bin/sh
+# One pod of the fleet Job: soaks camera number JOB_COMPLETION_INDEX for
+# DURATION seconds at most (SIGTERM then ends it with its report) and keeps
+# the report and the statistics in RESULTS/camera-INDEX. The camera is line
+# INDEX + 1 of the file CAMERAS (one URL a line, # for a comment); without one, a simulated
+# camera runs in the pod beside the soak. The seed is SEED + INDEX.
+set -eu
+index=${JOB_COMPLETION_INDEX:?not run by an Indexed Job}
+out=${RESULTS:-/results}/camera-$index
+trace=${TRACE:-/usr/lib/kovra-trace/libkovra-trace.so}
+mkdir -p "$out"
+rm -f "$out"/*
+
+url=
+if [ -n "${CAMERAS:-}" ] && [ -f "$CAMERAS" ]; then
+    url=$(grep -v '^#' "$CAMERAS" | sed -n "$((index + 1))p")
+fi
+camera=
+if [ -z "$url" ]; then
+    kovra-camd --listen 127.0.0.1:0 --threads 1 --port-file "$out/camera.port" \
+        --stats "$out/camera.json" ${SIM:+--sim "$SIM"} 2>"$out/camera.err" &
+    camera=$!
+    until [ -s "$out/camera.port" ]; do
+        kill -0 "$camera" || { cat "$out/camera.err" >&2; exit 1; }
+        sleep 0.1
+    done
+    url=tcp://127.0.0.1:$(cat "$out/camera.port")
+fi
+
+# Only the soak gets the trace layer: in front of timeout it would write
+# statistics of its own.
+status=0
+timeout -s TERM "${DURATION:-600}" env LD_PRELOAD="$trace" \
+    KOVRA_TRACE="stats=$out/soak.json;timeline=$out/soak.jsonl" \
+    ipc_soak -u "$url" -t "${THREADS:-8}" -c "${COMMANDS:-100000}" -s $((${SEED:-1} + index)) \
+    >"$out/report.txt" 2>"$out/soak.err" || status=$?
+cat "$out/report.txt" "$out/soak.err"
+if [ -n "$camera" ]; then
+    kill -TERM "$camera"
+    wait "$camera"
+fi
+# 124: the soak ran its full length, and reported on SIGTERM.
+[ "$status" -eq 0 ] || [ "$status" -eq 124 ]
