@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "library.h"
 #include "transport.h"
 
 namespace kovra_sim {
@@ -34,8 +35,12 @@ bool Subscriptions::empty() const {
 void Subscriptions::deliver(char const* service, char const* target, uint8_t flag,
                             char const* address) {
     std::lock_guard lock(delivery_);
-    for (Subscription const& s : subscriptions_)
+    // Counted as the trace layer counts them: once a handler is told.
+    Stats& stats = library().stats;
+    for (Subscription const& s : subscriptions_) {
+        if (stats.on()) stats.announced(std::string(service) + ":" + target);
         s.handler(service, target, flag, address, s.context);
+    }
 }
 
 }  // namespace kovra_sim

@@ -37,18 +37,20 @@ protected:
 // In-process and over TCP: the report is the same byte for byte with the
 // layer as without it; the layer counted each function as the camera did
 // (over TCP, the calls that reach the camera); announcements as the report
-// counts them; and the timeline's intervals add up to the whole run.
+// counts them, as the stand-in's own statistics do; and the timeline's
+// intervals add up to the whole run.
 TEST_F(TraceTest, ItCountsWhatTheCameraServedAndChangesNothing) {
     std::string const restarts = "restart=exposure*4/500";
     for (bool const tcp : {false, true}) {
         // Over TCP each run gets a camera of its own, as in-process.
         std::unique_ptr<Daemon> daemon;
+        std::string const sim_stats = "stats=" + dir + "/sim.json";
         auto run = [&] {
             std::string args = "-t 8 -c 1500 -s 7";
-            if (!tcp) return soak(args, restarts);
+            if (!tcp) return soak(args, restarts + ";" + sim_stats);
             daemon = std::make_unique<Daemon>(
                 std::vector<std::string>{"--sim", restarts + ";state=" + dir + "/camd"});
-            return soak(args + " -u " + daemon->url());
+            return soak(args + " -u " + daemon->url(), sim_stats);
         };
         ASSERT_EQ(run(), 0) << err;
         std::string const untraced = out;
@@ -69,6 +71,7 @@ TEST_F(TraceTest, ItCountsWhatTheCameraServedAndChangesNothing) {
             EXPECT_EQ(layer, cameraCalls(dir + "/state"));
         }
         EXPECT_EQ(traced.at("announcements"), (nlohmann::json{{"exposure:0", 4}}));
+        EXPECT_EQ(stats("sim.json").at("announcements"), traced.at("announcements"));
         EXPECT_THAT(Report(out).targets, testing::ElementsAre("Target exposure:0 reset 4 times"));
         std::vector<nlohmann::json> intervals;
         for (auto const& line : linesOf(readFile(dir + "/trace.jsonl")))
