@@ -1,0 +1,174 @@
+// A camera replayed from a statistics file: which files profile= refuses and
+// why, what its draws give, and how the camera answers with one.
+#include "profile.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+
+#include "TestFiles.h"
+#include "config.h"
+#include "simulation.h"
+#include "stats.h"
+
+namespace kovra_sim {
+namespace {
+
+int const kLed = fn_kovra_api_led_get_state_send;
+
+class Replay : public testing::Test {
+protected:
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    std::string write(std::string const& name, std::string const& text) {
+        std::ofstream(dir + "/" + name) << text;
+        return dir + "/" + name;
+    }
+    // A statistics file as the stand-in writes it: 1000 LED reads, 30% of
+    // them failing with -5, taking 500 us (30%), 2 ms (40%) or 8 ms; and a
+    // start-up call, which no camera serves.
+    std::string recording() {
+        Stats stats;
+        stats.start();
+        for (int i = 0; i < 1000; ++i) {
+            int const us = i % 10 < 3 ? 500 : i % 10 < 7 ? 2000 : 8000;
+            stats.record(kLed, i % 10 < 3 ? -5 : 0, std::chrono::microseconds(us));
+        }
+        stats.record(fn_kovra_core_init, 0, std::chrono::microseconds(1));
+        recorded = stats.report();
+        return write("recorded.json", recorded.dump());
+    }
+    bool parse(std::string const& text) {
+        error.clear();
+        return parse_config(text, settings, config, error);
+    }
+
+    std::string dir = makeTempDir("profile_test");
+    nlohmann::json recorded;
+    Settings settings;
+    Config config;
+    std::string error;
+};
+
+TEST_F(Replay, AProfileCoversTheRequestsItRecorded) {
+    ASSERT_TRUE(parse("profile=" + recording())) << error;
+    ASSERT_TRUE(config.profile);
+    EXPECT_TRUE(config.profile->covers(kLed));
+    EXPECT_FALSE(config.profile->covers(fn_kovra_core_init)) << "only requests reach a camera";
+    EXPECT_FALSE(config.profile->covers(fn_kovra_api_led_set_state_send));
+    // A timeline is read as its intervals merged.
+    ASSERT_TRUE(parse("profile=" + write("t.jsonl", recorded.dump() + "\n" + recorded.dump())));
+    EXPECT_TRUE(config.profile->covers(kLed));
+}
+
+TEST_F(Replay, AFileThatIsNoRecordingRefusesTheWholeList) {
+    std::string const led = "{\"functions\": {\"kovra_api_led_get_state_send\": ";
+    struct {
+        char const* name;
+        std::string text, reason;
+    } const cases[] = {
+        {"missing", "", "No such file or directory"},
+        {"text", "not\nJSON", "a line of the timeline is not JSON"},
+        {"array", "[1]", "neither statistics nor a timeline"},
+        {"unknown", "{\"functions\": {\"kovra_nothing\": {}}}",
+         "no function \"kovra_nothing\" in this table"},
+        {"none", "{\"functions\": {\"kovra_core_init\": {}}}", "no request recorded"},
+        {"nocalls", led + "{\"calls\": 0}}}",
+         "kovra_api_led_get_state_send: \"calls\" is not a count of 1 or more"},
+        {"word", led + "{\"calls\": 1, \"statuses\": {\"ok\": 1}}}}",
+         "kovra_api_led_get_state_send: status \"ok\" is not an int32"},
+        {"wide", led + "{\"calls\": 1, \"statuses\": {\"2147483648\": 1}}}}",
+         "kovra_api_led_get_state_send: status \"2147483648\" is not an int32"},
+        {"over", led + "{\"calls\": 2, \"statuses\": {\"0\": 1, \"7\": 2}}}}",
+         "kovra_api_led_get_state_send: status 7 has no count within the calls"},
+        {"under", led + "{\"calls\": 2, \"statuses\": {\"0\": 1}}}}",
+         "kovra_api_led_get_state_send: the statuses do not add up to the calls"},
+        {"negative",
+         led + "{\"calls\": 1, \"statuses\": {\"0\": 1}, \"buckets\": [[5, 1], [9, -1]]}}}",
+         "kovra_api_led_get_state_send: bucket 2: no count within the calls"},
+        {"unsorted",
+         led + "{\"calls\": 2, \"statuses\": {\"0\": 2}, \"buckets\": [[9, 1], [5, 1]]}}}",
+         "kovra_api_led_get_state_send: bucket 2: its edge is not above the one before"},
+        {"zero", led + "{\"calls\": 1, \"statuses\": {\"0\": 1}, \"buckets\": [[0, 1]]}}}",
+         "kovra_api_led_get_state_send: bucket 1: its edge is not above the one before"},
+        {"pair", led + "{\"calls\": 1, \"statuses\": {\"0\": 1}, \"buckets\": [[5]]}}}",
+         "kovra_api_led_get_state_send: bucket 1 is not [upper_us, count]"},
+        {"short", led + "{\"calls\": 2, \"statuses\": {\"0\": 2}, \"buckets\": [[5, 1]]}}}",
+         "kovra_api_led_get_state_send: the buckets do not add up to the calls"},
+    };
+    for (auto const& c : cases) {
+        std::string const path = dir + "/" + c.name;
+        if (!c.text.empty()) write(c.name, c.text);
+        EXPECT_FALSE(parse("latency=1;profile=" + path)) << c.name;
+        EXPECT_EQ(error, "\"profile=" + path + "\": " + path + ": " + c.reason);
+    }
+    EXPECT_FALSE(parse("profile=" + dir));
+    EXPECT_EQ(error, "\"profile=" + dir + "\": " + dir + ": not a regular file");
+}
+
+// Many draws give the recorded proportions (within four standard
+// deviations) and a median in the recorded p50's bin; a seed repeats its
+// draws, another seed does not.
+TEST_F(Replay, DrawsFollowTheRecordingAndTheSeed) {
+    ASSERT_TRUE(parse("profile=" + recording())) << error;
+    Profile const& profile = *config.profile;
+    int const n = 20000;
+    int failed = 0;
+    std::vector<double> delays;
+    for (int i = 0; i < n; ++i) {
+        Profile::Draw const d = profile.draw(kLed, 7, uint64_t(i));
+        failed += d.status == -5;
+        delays.push_back(double(d.delay.count()));
+    }
+    EXPECT_NEAR(failed, 0.3 * n, 4 * std::sqrt(n * 0.3 * 0.7));
+    std::nth_element(delays.begin(), delays.begin() + n / 2, delays.end());
+    double const p50 = recorded["functions"]["kovra_api_led_get_state_send"]["p50_us"];
+    EXPECT_LE(delays[n / 2], p50);
+    EXPECT_GT(delays[n / 2], p50 / std::pow(10.0, 1.0 / 40)) << "within the recorded bin";
+    auto const draws = [&](uint32_t seed) {
+        std::vector<std::pair<int32_t, int64_t>> out;
+        for (uint64_t i = 0; i < 100; ++i) {
+            Profile::Draw const d = profile.draw(kLed, seed, i);
+            out.emplace_back(d.status, d.delay.count());
+        }
+        return out;
+    };
+    EXPECT_EQ(draws(7), draws(7));
+    EXPECT_NE(draws(7), draws(8));
+}
+
+struct NoValues final : Exchange {
+    void read(int, Value&) override {}
+    void write(int, Value const&) override {}
+};
+
+// The camera answers the n-th call of a covered function with the n-th
+// draw, and the others with latency=; a reset forgets the profile, and
+// shaping the camera again replays it from its first call.
+TEST_F(Replay, TheCameraAnswersCoveredCallsWithTheirDraws) {
+    ASSERT_TRUE(parse("latency=300;seed=9;profile=" + recording())) << error;
+    Simulation simulation;
+    simulation.shape(config);
+    Camera& camera = simulation.camera;
+    NoValues values;
+    auto const serve = [&](int function) { return camera.serve(function, "led", values); };
+    auto const expect_draws = [&](int calls) {
+        for (int i = 0; i < calls; ++i) {
+            Camera::Served const s = serve(kLed);
+            Profile::Draw const d = config.profile->draw(kLed, 9, uint64_t(i));
+            ASSERT_EQ(s.status, d.status) << i;
+            ASSERT_EQ(s.delay, d.delay) << i;
+        }
+    };
+    expect_draws(50);
+    EXPECT_EQ(serve(fn_kovra_api_led_set_state_send).delay.count(), 300);
+    camera.reset();
+    EXPECT_EQ(serve(kLed).delay.count(), 0);
+    simulation.shape(config);
+    expect_draws(10);
+}
+
+}  // namespace
+}  // namespace kovra_sim
