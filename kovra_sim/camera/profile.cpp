@@ -38,6 +38,15 @@ bool add_count(nlohmann::json const& n, uint64_t calls, uint64_t& sum) {
     return true;
 }
 
+// The histogram's bins are 40 a decade, and a bucket is named by its bin's
+// upper edge, or by the longest call seen if that came first: the lower
+// edge of the bin holding `upper`. Delays are drawn log-uniformly from it up
+// to `upper`, so that the replayed calls fall into the recorded bins. (An
+// edge is written to 1 ns, hence the leeway.)
+double bin_below(double upper) {
+    return std::pow(10.0, (std::ceil(40 * std::log10(upper) - 0.01) - 1) / 40);
+}
+
 }  // namespace
 
 std::shared_ptr<Profile const> Profile::load(std::string const& path, std::string& error) {
@@ -102,7 +111,7 @@ std::shared_ptr<Profile const> Profile::load(std::string const& path, std::strin
                 return wrong(which + ": its edge is not above the one before");
             if (!add_count(b[1], total, sum)) return wrong(which + ": no count within the calls");
             edge = upper;
-            r.buckets.push_back({sum, upper});
+            r.buckets.push_back({sum, bin_below(upper), upper});
         }
         if (sum != total) return wrong("the buckets do not add up to the calls");
         any = true;
@@ -115,13 +124,9 @@ Profile::Draw Profile::draw(int function, uint32_t seed, uint64_t n) const {
     Recorded const& r = functions_[size_t(function)];
     uint64_t state = mix(mix(uint64_t(seed) << 32 | uint32_t(function)) ^ n);
     int32_t const status = pick(r.statuses, next(state)).status;
-    double const upper = pick(r.buckets, next(state)).upper_us;
-    // A bucket is a bin of the recorded histogram, 40 a decade: the delay is
-    // drawn log-uniformly within it, from just above its lower edge (a
-    // fortieth of a decade below the upper) up to its upper edge, so that
-    // the replayed calls fall into the recorded bins.
+    Bucket const& bucket = pick(r.buckets, next(state));
     double const within = double(next(state) >> 11) * 0x1p-53;  // [0, 1)
-    double const us = upper * std::pow(10.0, -within / 40);
+    double const us = bucket.upper_us * std::pow(bucket.lower_us / bucket.upper_us, within);
     return {status, std::chrono::microseconds(std::llround(std::min(us, double(kMaxLatencyUs))))};
 }
 

@@ -40,9 +40,10 @@ private:
         uint64_t below;  // calls with this status or one listed before it
         int32_t status;
     };
+    // A bin of the recorded histogram, within which a delay is drawn.
     struct Bucket {
         uint64_t below;
-        double upper_us;
+        double lower_us, upper_us;
     };
     struct Recorded {
         std::vector<Status> statuses;
