@@ -21,19 +21,19 @@ uint64_t count(nlohmann::json const& f, char const* status) {
     return f.at("statuses").value(status, uint64_t{0});
 }
 
-// Recorded: every request takes 21135 us (just above a bin's lower edge, so
-// that a sleep's overshoot stays in the bin), every LED read fails, and
-// every other alarm configuration read fails with -7. The replays must put
-// each function's p50 in the recorded bin (or, overshooting, the next),
+// Recorded: every request takes 50119 us (just above a bin's lower edge, so
+// that a sleep's overshoot of up to 3 ms stays in the bin), every LED read
+// fails, and every other alarm configuration read fails with -7. The
+// replays must put each function's p50 within a bin of the recorded one,
 // fail the LED reads every time and the alarm reads as often within
 // sampling error, and draw the same statuses for the same calls in-process
 // as through the daemon.
 class ReplayTest : public SoakRun {};
 
 TEST_F(ReplayTest, AReplayedCameraAnswersAsTheRecordedOne) {
-    std::string const args = "-t 32 -c 30 -s 5";
+    std::string const args = "-t 64 -c 16 -s 5";
     std::string const alarm = "kovra_api_alarm_get_configuration_send";
-    std::string faults = "latency=21135;fail=kovra_api_led_get_state_send";
+    std::string faults = "latency=50119;fail=kovra_api_led_get_state_send";
     for (int n = 1; n < 400; n += 2) faults += ";fail=" + alarm + "@" + std::to_string(n) + ":-7";
     ASSERT_EQ(soak(args, faults + ";stats=" + dir + "/recorded.json"), 0) << err;
     std::string const profile = "seed=3;profile=" + dir + "/recorded.json";
@@ -56,14 +56,9 @@ TEST_F(ReplayTest, AReplayedCameraAnswersAsTheRecordedOne) {
             EXPECT_EQ(local.at(name).at("statuses"), camd.at(name).at("statuses")) << name;
         }
         if (count(f, "0") != f.at("calls")) continue;
-        // Only the replay's own overshoot may take it a bin higher.
         int const p50 = bin(f.at("p50_us"));
-        for (auto const& [run, replayed] :
-             {std::pair{"in-process", &local}, {"kovra-camd", &camd}}) {
-            int const again = bin(replayed->at(name).at("p50_us"));
-            EXPECT_TRUE(again == p50 || again == p50 + 1)
-                << name << " " << run << ": bin " << again << ", not " << p50;
-        }
+        EXPECT_NEAR(bin(local.at(name).at("p50_us")), p50, 1) << name << " in-process";
+        EXPECT_NEAR(bin(camd.at(name).at("p50_us")), p50, 1) << name << " in kovra-camd";
         ++compared;
     }
     EXPECT_GT(compared, 50);
