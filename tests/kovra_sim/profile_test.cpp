@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <thread>
 
 #include "TestFiles.h"
 #include "config.h"
@@ -172,6 +173,31 @@ TEST_F(Replay, TheCameraAnswersCoveredCallsWithTheirDraws) {
     EXPECT_EQ(serve(kLed).delay.count(), 0);
     simulation.shape(config);
     expect_draws(10);
+}
+
+// A profile applied and dropped while requests are being served (as the
+// daemon does when told so at run time): each request gets a draw or the
+// camera's own answer, and nothing races.
+TEST_F(Replay, AProfileCanChangeWhileRequestsAreServed) {
+    ASSERT_TRUE(parse("profile=" + recording())) << error;
+    Camera camera;
+    std::atomic<bool> done{false};
+    std::vector<std::thread> servers;
+    for (int t = 0; t < 4; ++t) {
+        servers.emplace_back([&] {
+            NoValues values;
+            while (!done) {
+                Camera::Served const s = camera.serve(kLed, "led", values);
+                ASSERT_TRUE(s.status == 0 || s.status == -5) << s.status;
+            }
+        });
+    }
+    for (int i = 0; i < 200; ++i) {
+        camera.set_profile(config.profile);
+        camera.reset();
+    }
+    done = true;
+    for (auto& t : servers) t.join();
 }
 
 }  // namespace
