@@ -74,7 +74,10 @@ std::shared_ptr<Profile const> Profile::load(std::string const& path, std::strin
     bool any = false;
     nlohmann::json const& functions = report.at("functions");
     if (!functions.is_object()) return refuse("\"functions\" is not an object");
-    for (auto const& [name, f] : functions.items()) {
+    for (auto const& entry : functions.items()) {
+        // Named, not bound: a lambda below takes the name.
+        std::string const& name = entry.key();
+        nlohmann::json const& f = entry.value();
         int const id = function_id(name);
         if (id < 0) return refuse("no function \"" + name + "\" in this table");
         if (!is_request(id)) continue;  // only requests reach a camera
