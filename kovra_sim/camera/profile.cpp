@@ -70,7 +70,6 @@ std::shared_ptr<Profile const> Profile::load(std::string const& path, std::strin
         return nullptr;
     }
     auto profile = std::make_shared<Profile>();
-    profile->path_ = path;
     bool any = false;
     nlohmann::json const& functions = report.at("functions");
     if (!functions.is_object()) return refuse("\"functions\" is not an object");
@@ -110,8 +109,9 @@ std::shared_ptr<Profile const> Profile::load(std::string const& path, std::strin
                 return wrong(which + " is not [upper_us, count]");
             // Edges are written to 1 ns, so the lowest bins may share one.
             double const upper = b[0];
-            if (!(upper > 0) || !std::isfinite(upper) || upper < edge)
-                return wrong(which + ": its edge is not above the one before");
+            if (!(upper > 0) || !std::isfinite(upper))
+                return wrong(which + ": its edge is not a positive number");
+            if (upper < edge) return wrong(which + ": its edge is below the one before");
             if (!add_count(b[1], total, sum)) return wrong(which + ": no count within the calls");
             edge = upper;
             r.buckets.push_back({sum, bin_below(upper), upper});

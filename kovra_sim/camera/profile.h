@@ -24,7 +24,6 @@ public:
     // functions that are not requests are ignored.
     static std::shared_ptr<Profile const> load(std::string const& path, std::string& error);
 
-    std::string const& path() const { return path_; }
     bool covers(int function) const { return !functions_[size_t(function)].statuses.empty(); }
 
     struct Draw {
@@ -50,7 +49,6 @@ private:
         std::vector<Bucket> buckets;
     };
 
-    std::string path_;
     std::array<Recorded, kFunctionCount> functions_;
 };
 

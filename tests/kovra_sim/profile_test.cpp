@@ -69,7 +69,7 @@ TEST_F(Replay, AFileThatIsNoRecordingRefusesTheWholeList) {
         {led + ok + "\"buckets\": [[5, 3], [9, -1]]}}}", "bucket 1: no count within the calls"},
         {led + ok + "\"buckets\": [[5, 2], [9, -1]]}}}", "bucket 2: no count within the calls"},
         {led + ok + "\"buckets\": [[9, 1], [5, 1]]}}}",
-         "bucket 2: its edge is not above the one before"},
+         "bucket 2: its edge is below the one before"},
         {led + ok + "\"buckets\": [[5, 1]]}}}", "the buckets do not add up to the calls"},
     };
     int file = 0;
