@@ -5,13 +5,16 @@
 // the target and the instance a request names.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "exchange.h"
+#include "profile.h"
 #include "settings.h"
 
 namespace kovra_sim {
@@ -46,7 +49,9 @@ public:
     // Answers request `function` (one of is_request): checks the target and
     // the instance, stores the SET values and hands the GET values to the
     // exchange. A request answered OK counts towards the planned restarts;
-    // those whose turn it is happen before this returns.
+    // those whose turn it is happen before this returns. A function the
+    // profile covers takes the status and the delay drawn for its call; a
+    // status other than OK is answered without serving the request.
     Served serve(int function, std::string_view target, Exchange& exchange);
 
     // Restarts a service's target now.
@@ -58,8 +63,13 @@ public:
     void plan_restart(RestartPlan plan);
     uint32_t latency_us() const { return latency_us_.load(std::memory_order_relaxed); }
     void set_latency_us(uint32_t us) { latency_us_.store(us, std::memory_order_relaxed); }
+    // Answers the functions `profile` covers as it recorded them, counting
+    // their calls anew.
+    void set_profile(std::shared_ptr<Profile const> profile);
+    void set_seed(uint32_t seed) { seed_.store(seed, std::memory_order_relaxed); }
 
-    // Defaults, no restarts planned, no latency, nothing served. Listeners stay.
+    // Defaults, no restarts planned, no latency, no profile, seed 0, nothing
+    // served. Listeners stay.
     void reset();
 
 private:
@@ -73,11 +83,18 @@ private:
     };
 
     std::atomic<uint32_t> latency_us_{0};
+    std::atomic<uint32_t> seed_{0};
+    // Read without a lock: every profile ever set stays in `profiles_` while
+    // the camera lives, since a request may still be drawing from the one
+    // replaced.
+    std::atomic<Profile const*> profile_{nullptr};
+    std::array<std::atomic<uint64_t>, kFunctionCount> calls_{};  // since the profile was set
     std::atomic<uint64_t> served_{0};
     std::atomic<bool> any_restarts_{false};
-    std::mutex mutex_;  // guards the two lists
+    std::mutex mutex_;  // guards the lists
     std::vector<Restart> restarts_;
     std::vector<Listener*> listeners_;
+    std::vector<std::shared_ptr<Profile const>> profiles_;
 };
 
 }  // namespace kovra_sim

@@ -53,6 +53,7 @@ bool parse_directive(std::string_view name, std::string_view v, Settings const& 
     if (name == "restart") return parse_restart(v, c, error);
     if (name == "latency")
         return parse_bounded(v, "latency", 0, kMaxLatencyUs, c.latency_us, error);
+    if (name == "profile") return (c.profile = Profile::load(std::string(v), error)) != nullptr;
     if (name == "seed") return parse_bounded(v, "seed", 0, UINT32_MAX, c.seed, error);
     if (name == "timeout")
         return parse_bounded(v, "timeout", 1, kMaxTimeoutMs, c.timeout_ms, error);

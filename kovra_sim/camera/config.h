@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,7 @@ struct Config {
     std::vector<Set> sets;
     std::vector<RestartPlan> restarts;
     std::optional<uint32_t> latency_us;
+    std::shared_ptr<Profile const> profile;  // replaces latency_us for what it covers
     // Where every drawn fault and latency starts from, so that a run repeats.
     std::optional<uint32_t> seed;
     std::optional<uint32_t> timeout_ms;

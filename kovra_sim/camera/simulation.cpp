@@ -22,6 +22,8 @@ void Simulation::shape(Config const& config) {
     for (Config::Set const& s : config.sets) camera.settings.put(s.instance, s.values);
     for (RestartPlan const& r : config.restarts) camera.plan_restart(r);
     if (config.latency_us) camera.set_latency_us(*config.latency_us);
+    if (config.seed) camera.set_seed(*config.seed);
+    if (config.profile) camera.set_profile(config.profile);
 }
 
 bool Simulation::finish(char const* source, std::string const& state_tail,

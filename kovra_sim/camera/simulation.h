@@ -27,7 +27,8 @@ public:
     // which are the library's); false with the reason in `error`, and
     // nothing applied.
     bool apply(Config const& config, std::string& error);
-    // The camera's part of `config` alone: faults, settings, restarts, latency.
+    // The camera's part of `config` alone: faults, settings, restarts,
+    // latency, seed and profile.
     void shape(Config const& config);
     // The end of the run: the journal file is completed and closed, the
     // state file written (settings, calls, then `state_tail`), the

@@ -1,0 +1,175 @@
+// A camera replayed from a statistics file: which files profile= refuses and
+// why, what its draws give, and how the camera answers with one.
+#include "profile.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <thread>
+
+#include "TestFiles.h"
+#include "config.h"
+#include "simulation.h"
+#include "stats.h"
+
+namespace kovra_sim {
+namespace {
+
+int const kLed = fn_kovra_api_led_get_state_send;
+
+struct NoValues final : Exchange {
+    void read(int, Value&) override {}
+    void write(int, Value const&) override {}
+};
+
+class Replay : public testing::Test {
+protected:
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    std::string write(std::string const& name, std::string const& text) {
+        std::ofstream(dir + "/" + name) << text;
+        return dir + "/" + name;
+    }
+    // A statistics file as the stand-in writes it: 1000 LED reads, 30% of
+    // them failing with -5, taking 500 us (30%), 2 ms (40%) or 8 ms; and a
+    // start-up call, which no camera serves.
+    std::string recording() {
+        Stats stats;
+        stats.start();
+        for (int i = 0; i < 1000; ++i) {
+            stats.record(kLed, i % 10 < 3 ? -5 : 0,
+                         std::chrono::microseconds(i % 10 < 3   ? 500
+                                                   : i % 10 < 7 ? 2000
+                                                                : 8000));
+        }
+        stats.record(fn_kovra_core_init, 0, std::chrono::microseconds(1));
+        recorded = stats.report();
+        return write("recorded.json", recorded.dump());
+    }
+    bool parse(std::string const& text) { return parse_config(text, settings, config, error); }
+
+    std::string dir = makeTempDir("profile_test");
+    nlohmann::json recorded;
+    Settings settings;
+    Config config;
+    std::string error;
+};
+
+TEST_F(Replay, AFileThatIsNoRecordingRefusesTheWholeList) {
+    std::string const led = "{\"functions\": {\"kovra_api_led_get_state_send\": {\"calls\": 2, ";
+    std::string const ok = "\"statuses\": {\"0\": 2}, ";
+    std::pair<std::string, std::string> const cases[] = {
+        {"", "No such file or directory"},
+        {"not\nJSON", "a line of the timeline is not JSON"},
+        {"{\"functions\": {\"kovra_core_init\": {}}}", "no request recorded"},
+        {led + "\"statuses\": {\"ok\": 2}}}}", "status \"ok\" is not an int32"},
+        {led + "\"statuses\": {\"0\": 1}}}}", "the statuses do not add up to the calls"},
+        {led + ok + "\"buckets\": [[5, 3], [9, -1]]}}}", "bucket 1: no count within the calls"},
+        {led + ok + "\"buckets\": [[5, 2], [9, -1]]}}}", "bucket 2: no count within the calls"},
+        {led + ok + "\"buckets\": [[9, 1], [5, 1]]}}}",
+         "bucket 2: its edge is below the one before"},
+        {led + ok + "\"buckets\": [[5, 1]]}}}", "the buckets do not add up to the calls"},
+    };
+    int file = 0;
+    for (auto const& [text, reason] : cases) {
+        std::string const path = dir + "/" + std::to_string(++file);
+        if (!text.empty()) write(std::to_string(file), text);
+        EXPECT_FALSE(parse("latency=1;profile=" + path)) << text;
+        std::string const function =
+            text.rfind(led, 0) == 0 ? "kovra_api_led_get_state_send: " : "";
+        EXPECT_EQ(error, "\"profile=" + path + "\": " + path + ": " + function + reason);
+    }
+    EXPECT_FALSE(parse("profile=" + dir));
+    EXPECT_EQ(error, "\"profile=" + dir + "\": " + dir + ": not a regular file");
+    // A timeline is read as its intervals merged.
+    recording();
+    EXPECT_TRUE(parse("profile=" + write("t.jsonl", recorded.dump() + "\n" + recorded.dump())));
+}
+
+// Many draws give the recorded proportions (within four standard
+// deviations), a median in the recorded p50's bin and delays within the
+// recorded bins; a seed repeats its draws, another seed does not.
+TEST_F(Replay, DrawsFollowTheRecordingAndTheSeed) {
+    ASSERT_TRUE(parse("profile=" + recording())) << error;
+    Profile const& profile = *config.profile;
+    int const n = 20000;
+    int failed = 0;
+    std::vector<double> delays;
+    for (int i = 0; i < n; ++i) {
+        Profile::Draw const d = profile.draw(kLed, 7, uint64_t(i));
+        failed += d.status == -5;
+        delays.push_back(double(d.delay.count()));
+    }
+    EXPECT_NEAR(failed, 0.3 * n, 4 * std::sqrt(n * 0.3 * 0.7));
+    std::sort(delays.begin(), delays.end());
+    double const p50 = recorded["functions"]["kovra_api_led_get_state_send"]["p50_us"];
+    EXPECT_LE(delays[n / 2], p50);
+    EXPECT_GT(delays[n / 2], p50 / std::pow(10.0, 1.0 / 40)) << "within the recorded bin";
+    // The 8 ms calls were the longest: their bucket is named by 8000 us, in
+    // the bin from 10^(156/40) = 7943.3 us, which the draws fill up to 8000.
+    EXPECT_EQ(delays.back(), 8000);
+    EXPECT_GE(*std::upper_bound(delays.begin(), delays.end(), 4000), 7943);
+    auto const draws = [&](uint32_t seed) {
+        std::vector<std::pair<int32_t, int64_t>> out;
+        for (uint64_t i = 0; i < 100; ++i) {
+            Profile::Draw const d = profile.draw(kLed, seed, i);
+            out.emplace_back(d.status, d.delay.count());
+        }
+        return out;
+    };
+    EXPECT_EQ(draws(7), draws(7));
+    EXPECT_NE(draws(7), draws(8));
+}
+
+// The camera answers the n-th call of a covered function with the n-th
+// draw, and the others with latency=; a reset forgets the profile, and
+// shaping the camera again replays it from its first call.
+TEST_F(Replay, TheCameraAnswersCoveredCallsWithTheirDraws) {
+    ASSERT_TRUE(parse("latency=300;seed=9;profile=" + recording())) << error;
+    Simulation simulation;
+    simulation.shape(config);
+    NoValues values;
+    auto const serve = [&](int function) {
+        return simulation.camera.serve(function, "led", values);
+    };
+    auto const expect_draws = [&](int calls) {
+        for (int i = 0; i < calls; ++i) {
+            Camera::Served const s = serve(kLed);
+            Profile::Draw const d = config.profile->draw(kLed, 9, uint64_t(i));
+            ASSERT_EQ(std::pair(s.status, s.delay.count()), std::pair(d.status, d.delay.count()))
+                << i;
+        }
+    };
+    expect_draws(50);
+    EXPECT_EQ(serve(fn_kovra_api_led_set_state_send).delay.count(), 300) << "not covered";
+    simulation.camera.reset();
+    EXPECT_EQ(serve(kLed).delay.count(), 0);
+    simulation.shape(config);
+    expect_draws(10);
+}
+
+// A profile applied and dropped while requests are served (as the daemon
+// may be told at run time) races with nothing.
+TEST_F(Replay, AProfileCanChangeWhileRequestsAreServed) {
+    ASSERT_TRUE(parse("profile=" + recording())) << error;
+    Camera camera;
+    std::atomic<bool> done{false};
+    std::vector<std::thread> servers;
+    for (int t = 0; t < 4; ++t) {
+        servers.emplace_back([&] {
+            NoValues values;
+            while (!done) camera.serve(kLed, "led", values);
+        });
+    }
+    for (int i = 0; i < 200; ++i) {
+        camera.set_profile(config.profile);
+        camera.reset();
+    }
+    done = true;
+    for (auto& t : servers) t.join();
+}
+
+}  // namespace
+}  // namespace kovra_sim
