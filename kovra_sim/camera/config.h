@@ -11,6 +11,7 @@
 
 #include "camera.h"
 #include "directives.h"
+#include "wire_faults.h"
 
 namespace kovra_sim {
 
@@ -31,6 +32,7 @@ struct Config {
     std::optional<std::string> state_path;
     bool drift = false;
     std::optional<std::string> exhaust;  // "memory", "threads" or "nothing"
+    WireFaults wire;                     // the daemon's
 };
 
 // The bounds of timeout= and give_up=.

@@ -1,5 +1,6 @@
 // What the daemon serves: one simulated camera with its call counts and
-// faults, journal and files, shared by every connection. Thread-safe.
+// faults, journal and files, and the faults on the wire to its clients,
+// shared by every connection. Thread-safe.
 #pragma once
 
 #include <atomic>
@@ -8,11 +9,14 @@
 #include <vector>
 
 #include "simulation.h"
+#include "wire_state.h"
 
 namespace kovra_sim {
 
 class SharedSimulation : public Simulation {
 public:
+    WireState wire;
+
     // Applies directives; false with the reason in `error` (a directive
     // that only the client library takes is refused). Those applied
     // `at_start` are what the camera comes back to (restore_start).
@@ -23,6 +27,7 @@ public:
         }
         std::lock_guard lock(start_mutex_);
         if (!Simulation::apply(config, error)) return false;
+        wire.apply(config.wire, config.seed);
         if (at_start) start_.push_back(config);
         return true;
     }
@@ -34,6 +39,14 @@ public:
         camera.reset();
         ledger.clear_faults();
         for (Config const& config : start_) shape(config);
+    }
+    // The faults on the wire as the daemon started with them, its reboot
+    // schedule included. A reboot keeps the wire as it is.
+    void restore_start_wire() {
+        std::lock_guard lock(start_mutex_);
+        WireFaults start;
+        for (Config const& config : start_) start.merge(config.wire);
+        wire.apply(start, std::nullopt, true);
     }
     // The end of the daemon's run (see Simulation::finish), its statistics with
     // `connections` in them.
