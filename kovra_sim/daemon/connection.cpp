@@ -123,6 +123,7 @@ void Connection::serve_buffered() {
 }
 
 bool Connection::process() {
+    if (wire_.version() != faults_version_) wire_.get(faults_, faults_version_);
     char const* payload = nullptr;
     uint32_t length = 0;
     bool served = false;
@@ -196,10 +197,11 @@ bool Connection::handle(char const* data, size_t size) {
     if (answer.malformed) return malformed("malformed call arguments");
     calls_.fetch_add(1, std::memory_order_relaxed);
     subscribed_.store(session_.subscribed(), std::memory_order_relaxed);
-    // Faults on the wire touch only requests that want a reply.
+    // Faults on the wire touch only a service's requests that want a reply:
+    // initiators, handlers and the goodbye go through.
     auto delay = answer.delay;
-    WireFaults const* const wire = call.id == wire::kNoWait ? nullptr : wire_faults();
-    bool const kept = !wire || disturb(*wire, delay);
+    bool const kept = call.id == wire::kNoWait || !faults_.on_connections() ||
+                      !is_request(call.function) || disturb(faults_, delay);
     if (stats.on()) stats.record(call.function, answer.status, Clock::now() - start + delay);
     if (!kept) return false;
     if (call.id == wire::kNoWait) return true;
@@ -295,11 +297,6 @@ void Connection::wait_until(Clock::time_point t) {
             self->flush();
         }
     });
-}
-
-WireFaults const* Connection::wire_faults() {
-    if (wire_.version() != faults_version_) wire_.get(faults_, faults_version_);
-    return faults_.on_connections() ? &faults_ : nullptr;
 }
 
 bool Connection::disturb(WireFaults const& wire, std::chrono::microseconds& delay) {

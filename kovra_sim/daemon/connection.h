@@ -59,7 +59,8 @@ private:
     void serve_buffered();
 
     // Serves the whole frames in the buffer, stopping at the in-flight limit
-    // (the rest waits for replies to go out); false once the connection is closed.
+    // (the rest waits for replies to go out), under the faults on the wire in
+    // effect as it starts; false once the connection is closed.
     bool process();
 
     // Closes the connection for a reason the log says; false.
@@ -75,8 +76,6 @@ private:
     void wait_until(Clock::time_point t);
     void shut(char const* why);
 
-    // The faults on the wire in effect, or nullptr when there are none.
-    WireFaults const* wire_faults();
     bool draw(Chance chance) { return chance >= kCertain || draws_() < chance; }
     // Injects the faults of a request that wants a reply, after it was
     // served: jitter (added to `delay`), a stall, a drop. False once the
@@ -111,7 +110,7 @@ private:
     Clock::time_point write_started_;
 
     WireState& wire_;
-    WireFaults faults_;  // as of faults_version_
+    WireFaults faults_;  // as of faults_version_, looked at as each read is served
     uint32_t faults_version_ = 0;
     boost::random::mt19937 draws_;
     uint64_t replies_ = 0;            // requests while drop=every:N is in effect

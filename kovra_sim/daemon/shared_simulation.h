@@ -49,19 +49,26 @@ public:
         wire.apply(start, std::nullopt, true);
     }
     // The end of the daemon's run (see Simulation::finish), its statistics with
-    // `connections` in them.
+    // `connections` and the faults injected on the wire in them.
     bool finish(nlohmann::json const& connections, std::vector<std::string>& say) {
-        return Simulation::finish("daemon", "", {{"connections", connections}}, say);
+        return Simulation::finish("daemon", "", daemon_figures(connections), say);
     }
     // The same files as they stand, the daemon going on.
     bool checkpoint(nlohmann::json const& connections, std::vector<std::string>& say) {
-        return Simulation::checkpoint("daemon", "", {{"connections", connections}}, say);
+        return Simulation::checkpoint("daemon", "", daemon_figures(connections), say);
     }
 
     // The journal's number of the next array the camera hands out.
     uint32_t next_array() { return arrays_.fetch_add(1, std::memory_order_relaxed) + 1; }
 
 private:
+    nlohmann::json daemon_figures(nlohmann::json const& connections) const {
+        nlohmann::json faults = nlohmann::json::object();
+        for (int kind = 0; kind < kWireFaultKinds; ++kind)
+            faults[name(WireFault(kind))] = wire.counted(WireFault(kind));
+        return {{"connections", connections}, {"wire_faults", faults}};
+    }
+
     std::atomic<uint32_t> arrays_{0};
     std::mutex start_mutex_;     // orders applying and restoring
     std::vector<Config> start_;  // what the daemon was started with
