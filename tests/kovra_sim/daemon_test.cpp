@@ -442,4 +442,20 @@ TEST(DaemonTest, StallAndBandwidthHoldRepliesForTheirTime) {
     }
 }
 
+// A reboot given at start without EVERY comes at once, before any client,
+// and only once.
+TEST(DaemonTest, ARebootWithoutEveryComesOnceAtOnce) {
+    Daemon daemon({"--sim", "reboot=1"});
+    for (int i = 0; i < 500 && daemon.log().find("back from a reboot") == std::string::npos; ++i)
+        std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(1500ms);
+    std::string const log = daemon.log();
+    EXPECT_THAT(log,
+                testing::HasSubstr("rebooting: 0 connections closed, refusing new ones for 1 s"));
+    EXPECT_EQ(log.find("rebooting:"), log.rfind("rebooting:")) << log;
+    int const fd = connect_loopback(daemon.port());
+    EXPECT_GE(fd, 0);
+    close(fd);
+}
+
 }  // namespace
