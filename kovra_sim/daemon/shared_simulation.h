@@ -40,14 +40,6 @@ public:
         ledger.clear_faults();
         for (Config const& config : start_) shape(config);
     }
-    // The faults on the wire as the daemon started with them, its reboot
-    // schedule included. A reboot keeps the wire as it is.
-    void restore_start_wire() {
-        std::lock_guard lock(start_mutex_);
-        WireFaults start;
-        for (Config const& config : start_) start.merge(config.wire);
-        wire.apply(start, std::nullopt, true);
-    }
     // The end of the daemon's run (see Simulation::finish), its statistics with
     // `connections` and the faults injected on the wire in them.
     bool finish(nlohmann::json const& connections, std::vector<std::string>& say) {

@@ -26,16 +26,15 @@ public:
         ~RebootListener() = default;
     };
 
-    // Takes on what `change` gives (see WireFaults::merge), or with
-    // `replace` only that; and `seed` for connections made after it.
-    void apply(WireFaults const& change, std::optional<uint32_t> seed, bool replace = false) {
-        if (!replace && !change.given() && !seed) return;
+    // Takes on what `change` gives (see WireFaults::merge), and `seed` for
+    // connections made after it.
+    void apply(WireFaults const& change, std::optional<uint32_t> seed) {
+        if (!change.given() && !seed) return;
         std::lock_guard lock(mutex_);
-        if (replace) faults_ = {};
         faults_.merge(change);
         if (seed) seed_ = *seed;
         version_.fetch_add(1, std::memory_order_relaxed);
-        if (listener_ && (replace || change.reboot)) listener_->schedule(faults_.reboot);
+        if (listener_ && change.reboot) listener_->schedule(faults_.reboot);
     }
 
     // Changes whenever the faults in effect may have.

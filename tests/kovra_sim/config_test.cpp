@@ -6,8 +6,6 @@
 
 #include <sstream>
 
-#include "shared_simulation.h"
-
 namespace kovra_sim {
 namespace {
 
@@ -125,15 +123,11 @@ std::string describe(WireFaults const& w) {
 // a later list changes only the faults it names, 0 turning one off.
 TEST_F(Directives, WireFaultsAtTheirBoundsAndMerged) {
     std::pair<char const*, char const*> const cases[] = {
-        {"drop=0.01", " drop 0/42949673"},
-        {"drop=1", " drop 0/4294967296"},
-        {"drop=every:4294967295", " drop 4294967295/0"},
-        {"stall=3600000", " stall 3600000/4294967296"},
-        {"stall=1@0.5", " stall 1/2147483648"},
+        {"drop=0.01;stall=3600000", " drop 0/42949673 stall 3600000/4294967296"},
+        {"drop=every:4294967295;stall=1@0.5", " drop 4294967295/0 stall 1/2147483648"},
         {"slice=1;bandwidth=10000000;jitter=10000", " slice 1 bandwidth 10000000 jitter 10000"},
-        {"slice=67108864;bandwidth=1", " slice 67108864 bandwidth 1"},
-        {"reboot=1", " reboot 1@0"},
-        {"reboot=86399@86400", " reboot 86399@86400"},
+        {"slice=67108864;bandwidth=1;reboot=1", " slice 67108864 bandwidth 1 reboot 1@0"},
+        {"drop=1;reboot=86399@86400", " drop 0/4294967296 reboot 86399@86400"},
     };
     for (auto const& [text, wire] : cases) {
         ASSERT_TRUE(parse(text)) << error;
@@ -150,37 +144,6 @@ TEST_F(Directives, WireFaultsAtTheirBoundsAndMerged) {
     in_effect.merge(config.wire);
     EXPECT_EQ(describe(in_effect), " reboot 1@2");
     EXPECT_FALSE(in_effect.on_connections()) << "a reboot is the server's";
-}
-
-// The daemon's wire: the server hears of the reboot schedule when it starts
-// listening and at each change, a list without wire faults leaves the
-// connections' copies alone, and the faults it started with come back.
-TEST_F(Directives, TheDaemonsWireComesBackToItsStart) {
-    struct Server : WireState::RebootListener {
-        void schedule(std::optional<WireFaults::Reboot> plan) override {
-            heard += plan
-                         ? " " + std::to_string(plan->seconds) + "@" + std::to_string(plan->every_s)
-                         : std::string(" off");
-        }
-        std::string heard;
-    } server;
-    SharedSimulation daemon;
-    auto apply = [&](char const* text, bool at_start = false) {
-        ASSERT_TRUE(parse(text) && daemon.apply(config, error, at_start)) << error;
-    };
-    apply("drop=0.5;reboot=2@10", true);
-    daemon.wire.listen(&server);
-    apply("drop=0;stall=100;reboot=0");
-    uint32_t const version = daemon.wire.version();
-    apply("latency=5");
-    EXPECT_EQ(daemon.wire.version(), version);
-    daemon.restore_start_wire();
-    EXPECT_NE(daemon.wire.version(), version);
-    WireFaults in_effect;
-    uint32_t ignored;
-    daemon.wire.get(in_effect, ignored);
-    EXPECT_EQ(describe(in_effect), " drop 0/2147483648 reboot 2@10");
-    EXPECT_EQ(server.heard, " 2@10 off 2@10");
 }
 
 }  // namespace
