@@ -76,5 +76,8 @@ int main(int argc, char** argv) {
         "fail=kovra_api_led_get_state_send@3:-7; set=log.settings[KOVRA_IPC]=a\\,b,c,d;"
         "restart=exposure:0*2/10; latency=5; timeout=100; give_up=3; journal=/tmp/j; state=/tmp/s");
     write(corpus / "directives", "lists", "set=broker.targets=a|b,c|d,1|0");
+    write(corpus / "directives", "wire",
+          "seed=7; drop=every:3; drop=0.25; stall=50@0.5; slice=3; bandwidth=64; jitter=2; "
+          "reboot=1@5");
     return 0;
 }

@@ -48,6 +48,7 @@ bool parse_restart(std::string_view v, Config& c, std::string& error) {
 bool parse_directive(std::string_view name, std::string_view v, Settings const& settings, Config& c,
                      std::string& error) {
     if (bool ok; parse_output(name, v, c.outputs, ok, error)) return ok;
+    if (bool ok; parse_wire_fault(name, v, c.wire, ok, error)) return ok;
     if (name == "fail") return parse_fault(v, c.faults.emplace_back(), error);
     if (name == "set") return parse_set(v, settings, c, error);
     if (name == "restart") return parse_restart(v, c, error);

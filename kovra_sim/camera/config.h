@@ -12,6 +12,7 @@
 
 #include "camera.h"
 #include "directives.h"
+#include "wire_faults.h"
 
 namespace kovra_sim {
 
@@ -33,6 +34,7 @@ struct Config {
     std::optional<std::string> state_path;
     bool drift = false;
     std::optional<std::string> exhaust;  // "memory", "threads" or "nothing"
+    WireFaults wire;                     // the daemon's
 };
 
 // The bounds of timeout= and give_up=.

@@ -36,6 +36,10 @@ Library::Library() {
 }
 
 bool Library::apply(Config const& config, std::string& error) {
+    if (char const* fault = config.wire.given()) {
+        error = std::string(fault) + "= is for the daemon, not the client library";
+        return false;
+    }
     if (!Simulation::apply(config, error)) return false;
     if (config.timeout_ms) timeout_ms_.store(*config.timeout_ms, std::memory_order_relaxed);
     if (config.give_up_s) give_up_s_.store(*config.give_up_s, std::memory_order_relaxed);

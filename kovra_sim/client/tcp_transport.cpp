@@ -244,6 +244,10 @@ int32_t TcpTransport::round_trip(Call* call, Write&& write) {
     write(frame, uint32_t(w.generation) << 16 | index);
     bool const sent = send(frame.buffer().data(), frame.buffer().size());
     lock.lock();
+    // A socket that takes no more is a camera gone: the calls after this one
+    // wait for it to be back, instead of each failing at once until a reader
+    // sees the connection closed.
+    if (!sent) lost("the connection takes no more calls");
     bool timed_out = false;
     while (!w.answered && sent) {
         if (!reading_ || w.lead) {  // free, or handed over

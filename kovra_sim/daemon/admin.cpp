@@ -36,6 +36,8 @@ Figures figures_of(Server& server) {
     f.connections_open = tally.open;
     f.connections_total = tally.accepted;
     f.faults["fail"] = simulation.ledger.faults_injected();
+    for (int kind = 0; kind < kWireFaultKinds; ++kind)
+        f.faults[name(WireFault(kind))] = simulation.wire.counted(WireFault(kind));
     f.announcements = tally.announced;
     f.settings_drifted = simulation.drifted();
     return f;
@@ -61,7 +63,9 @@ Response answer(Server& server, Request const& request) {
         return r;
     }
     SharedSimulation& simulation = server.simulation();
-    if (path == "/health") return reply(http::status::ok, "ok\n");
+    if (path == "/health")
+        return server.down() ? reply(http::status::service_unavailable, "rebooting\n")
+                             : reply(http::status::ok, "ok\n");
     if (path == "/metrics")
         return reply(http::status::ok, metrics_text(figures_of(server)),
                      "text/plain; version=0.0.4; charset=utf-8");
@@ -74,9 +78,7 @@ Response answer(Server& server, Request const& request) {
         log_line("admin: applied %s", request.body().c_str());
         return reply(http::status::ok, "applied\n");
     }
-    simulation.restore_start();
-    simulation.ledger.reset_counts();
-    if (simulation.stats.on()) simulation.stats.start();
+    simulation.reset();
     server.forget_announced();
     log_line("admin: reset to the start");
     return reply(http::status::ok, "reset\n");

@@ -1,5 +1,8 @@
 #include "connection.h"
 
+#include <boost/random/uniform_int_distribution.hpp>
+#include <random>
+
 #include "log.h"
 #include "server.h"
 
@@ -7,6 +10,17 @@ namespace kovra_sim {
 
 namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
+
+namespace {
+
+// A connection's generator: the same seed and connection number draw the
+// same decisions on every machine.
+boost::random::mt19937 seeded(uint32_t seed, uint64_t number) {
+    std::seed_seq sequence{seed, uint32_t(number), uint32_t(number >> 32)};
+    return boost::random::mt19937(sequence);
+}
+
+}  // namespace
 
 Connection::Connection(Server& server, tcp::socket socket, uint64_t number, bool admitted)
     : server_(server),
@@ -17,9 +31,14 @@ Connection::Connection(Server& server, tcp::socket socket, uint64_t number, bool
       session_(server.simulation(), uint32_t(server.limits().idle_timeout.count())),
       frames_(server.limits().max_frame),
       started_(Clock::now()),
-      heard_(started_) {
+      heard_(started_),
+      wire_(server.simulation().wire),
+      draws_(seeded(wire_.seed(), number)),
+      wait_(strand_) {
     boost::system::error_code ec;
     peer_ = text_of(socket_.remote_endpoint(ec));
+    // Each batch, or each piece of one, leaves as it is written.
+    socket_.set_option(tcp::no_delay(true), ec);
 }
 
 bool Connection::limited() const { return in_flight() >= server_.limits().max_in_flight; }
@@ -104,6 +123,7 @@ void Connection::serve_buffered() {
 }
 
 bool Connection::process() {
+    if (wire_.version() != faults_version_) wire_.get(faults_, faults_version_);
     char const* payload = nullptr;
     uint32_t length = 0;
     bool served = false;
@@ -177,15 +197,21 @@ bool Connection::handle(char const* data, size_t size) {
     if (answer.malformed) return malformed("malformed call arguments");
     calls_.fetch_add(1, std::memory_order_relaxed);
     subscribed_.store(session_.subscribed(), std::memory_order_relaxed);
-    if (stats.on()) stats.record(call.function, answer.status, Clock::now() - start + answer.delay);
+    // Faults on the wire touch only a service's requests that want a reply:
+    // initiators, handlers and the goodbye go through.
+    auto delay = answer.delay;
+    bool const kept = call.id == wire::kNoWait || !faults_.on_connections() ||
+                      !is_request(call.function) || disturb(faults_, delay);
+    if (stats.on()) stats.record(call.function, answer.status, Clock::now() - start + delay);
+    if (!kept) return false;
     if (call.id == wire::kNoWait) return true;
-    if (answer.delay.count() == 0) {
+    if (delay.count() == 0) {
         out_.buffer().write(reply.buffer().data(), reply.buffer().size());
         ++out_count_;
         return true;
     }
     ++delayed_;
-    auto timer = std::make_shared<asio::steady_timer>(strand_, answer.delay);
+    auto timer = std::make_shared<asio::steady_timer>(strand_, delay);
     timer->async_wait([self = shared_from_this(), timer,
                        due = std::string(reply.buffer().data(), reply.buffer().size())](
                           boost::system::error_code) {
@@ -205,23 +231,49 @@ void Connection::push_event(int service) {
 }
 
 void Connection::flush() {
-    if (write_active_ || closed_) return;
+    if (write_active_ || waiting_ || closed_) return;
     if (out_.buffer().size() == 0) {
         if (closing_ && delayed_ == 0) shut(nullptr);
         return;
+    }
+    if (held_until_ != Clock::time_point()) {
+        if (Clock::now() < held_until_) return wait_until(held_until_);
+        held_until_ = {};
     }
     std::swap(writing_, out_.buffer());
     writing_count_ = out_count_;
     out_count_ = 0;
     write_active_ = true;
-    write_started_ = Clock::now();
-    asio::async_write(
-        socket_, asio::buffer(writing_.data(), writing_.size()),
-        asio::bind_executor(strand_, [self = shared_from_this()](boost::system::error_code ec,
-                                                                 size_t) { self->on_write(ec); }));
+    written_ = 0;
+    if (faults_.slice_bytes && writing_.size() > *faults_.slice_bytes)
+        wire_.count(WireFault::slice);
+    write_piece();
 }
 
-void Connection::on_write(boost::system::error_code ec) {
+void Connection::write_piece() {
+    size_t piece = writing_.size() - written_;
+    if (faults_.slice_bytes) piece = std::min<size_t>(piece, *faults_.slice_bytes);
+    if (uint64_t const kbps = faults_.bandwidth_kbps.value_or(0)) {
+        // At most 20 ms worth a piece, so that a slow link dribbles.
+        piece = size_t(std::min<uint64_t>(piece, std::max<uint64_t>(1, kbps * 5 / 2)));
+        auto const now = Clock::now();
+        if (now < paced_until_) {
+            wire_.count(WireFault::bandwidth);
+            return wait_until(paced_until_);
+        }
+        paced_until_ = now + std::chrono::microseconds(piece * uint64_t(8000) / kbps);
+    }
+    write_started_ = Clock::now();
+    asio::async_write(socket_, asio::buffer(writing_.data() + written_, piece),
+                      asio::bind_executor(strand_, [self = shared_from_this()](
+                                                       boost::system::error_code ec, size_t n) {
+                          self->on_write(ec, n);
+                      }));
+}
+
+void Connection::on_write(boost::system::error_code ec, size_t n) {
+    written_ += n;
+    if (!ec && written_ < writing_.size()) return write_piece();
     write_active_ = false;
     writing_count_ = 0;
     writing_.clear();
@@ -233,9 +285,43 @@ void Connection::on_write(boost::system::error_code ec) {
     resume();
 }
 
+void Connection::wait_until(Clock::time_point t) {
+    waiting_ = true;
+    wait_.expires_at(t);
+    wait_.async_wait([self = shared_from_this()](boost::system::error_code) {
+        self->waiting_ = false;
+        if (self->closed_) return;
+        if (self->write_active_) {
+            self->write_piece();
+        } else {
+            self->flush();
+        }
+    });
+}
+
+bool Connection::disturb(WireFaults const& wire, std::chrono::microseconds& delay) {
+    if (wire.jitter_ms) {
+        wire_.count(WireFault::jitter);
+        delay += std::chrono::microseconds(
+            boost::random::uniform_int_distribution<uint32_t>(0, *wire.jitter_ms * 1000)(draws_));
+    }
+    if (wire.stall && draw(wire.stall->chance)) {
+        wire_.count(WireFault::stall);
+        held_until_ =
+            std::max(held_until_, Clock::now() + std::chrono::milliseconds(wire.stall->ms));
+    }
+    if (!wire.drop) return true;
+    if (wire.drop->every ? ++replies_ % wire.drop->every != 0 : !draw(wire.drop->chance))
+        return true;
+    wire_.count(WireFault::drop);
+    shut(("dropped after call " + std::to_string(calls()) + " (drop=)").c_str());
+    return false;
+}
+
 void Connection::shut(char const* why) {
     if (closed_) return;
     closed_ = true;
+    wait_.cancel();
     if (why)
         log_line("connection #%llu (%s): closed: %s", static_cast<unsigned long long>(number_),
                  peer_.c_str(), why);

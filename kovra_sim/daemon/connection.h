@@ -4,10 +4,13 @@
 // length prefix (never beyond the frame limit), serves them in order, and
 // writes replies in batches. Everything a connection does runs on its own
 // strand; announcements reach it from other threads by posting to it.
+// It injects the faults on the wire in effect, each drawn decision from a
+// generator of its own seeded from the seed and its number.
 #pragma once
 
 #include <atomic>
 #include <boost/asio.hpp>
+#include <boost/random/mersenne_twister.hpp>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -56,7 +59,8 @@ private:
     void serve_buffered();
 
     // Serves the whole frames in the buffer, stopping at the in-flight limit
-    // (the rest waits for replies to go out); false once the connection is closed.
+    // (the rest waits for replies to go out), under the faults on the wire in
+    // effect as it starts; false once the connection is closed.
     bool process();
 
     // Closes the connection for a reason the log says; false.
@@ -65,8 +69,18 @@ private:
     bool handle(char const* data, size_t size);
     void push_event(int service);
     void flush();
-    void on_write(boost::system::error_code ec);
+    // Writes the next piece of the batch, as slice= and bandwidth= allow.
+    void write_piece();
+    void on_write(boost::system::error_code ec, size_t n);
+    // Flushes, or goes on writing, at `t`.
+    void wait_until(Clock::time_point t);
     void shut(char const* why);
+
+    bool draw(Chance chance) { return chance >= kCertain || draws_() < chance; }
+    // Injects the faults of a request that wants a reply, after it was
+    // served: jitter (added to `delay`), a stall, a drop. False once the
+    // connection is closed.
+    bool disturb(WireFaults const& wire, std::chrono::microseconds& delay);
 
     Server& server_;
     boost::asio::strand<boost::asio::any_io_executor> strand_;
@@ -91,8 +105,19 @@ private:
     size_t out_count_ = 0;
     size_t writing_count_ = 0;
     size_t delayed_ = 0;
+    size_t written_ = 0;  // of writing_, written in pieces
     bool write_active_ = false;
     Clock::time_point write_started_;
+
+    WireState& wire_;
+    WireFaults faults_;  // as of faults_version_, looked at as each read is served
+    uint32_t faults_version_ = 0;
+    boost::random::mt19937 draws_;
+    uint64_t replies_ = 0;            // requests while drop=every:N is in effect
+    Clock::time_point held_until_;    // a stall: replies go out from then on
+    Clock::time_point paced_until_;   // bandwidth: the next piece goes out then
+    boost::asio::steady_timer wait_;  // for either
+    bool waiting_ = false;
 
     bool greeted_ = false;
     bool closing_ = false;  // close once everything is written

@@ -22,20 +22,27 @@ Server::Server(asio::io_context& io, std::vector<asio::io_context*> workers,
       simulation_(simulation),
       limits_(limits),
       acceptor_(io),
-      sweeper_(io) {
+      sweeper_(io),
+      reboots_(io),
+      back_(io) {
     acceptor_.open(listen.protocol());
     acceptor_.set_option(tcp::acceptor::reuse_address(true));
     acceptor_.bind(listen);
     acceptor_.listen();
-    address_ = "tcp://" + text_of(acceptor_.local_endpoint());
+    endpoint_ = acceptor_.local_endpoint();
+    address_ = "tcp://" + text_of(endpoint_);
     simulation_.camera.listen(this);
 }
 
-Server::~Server() { simulation_.camera.unlisten(this); }
+Server::~Server() {
+    simulation_.wire.unlisten();
+    simulation_.camera.unlisten(this);
+}
 
 void Server::start() {
     accept();
     sweep();
+    simulation_.wire.listen(this);
 }
 
 void Server::accept() {
@@ -47,6 +54,11 @@ void Server::accept() {
             {
                 std::lock_guard lock(mutex_);
                 if (stopped_) return;
+                if (down_) {  // accepted as the reboot began: it is refused too
+                    boost::system::error_code ignored;
+                    socket.close(ignored);
+                    return;
+                }
                 bool const admitted = admitted_ < limits_.max_connections;
                 boost::system::error_code ignored;
                 if (!admitted) {
@@ -69,7 +81,7 @@ void Server::accept() {
             log_line("accept: %s", ec.message().c_str());
         }
         std::lock_guard lock(mutex_);
-        if (!stopped_) accept();
+        if (!stopped_ && !down_) accept();
     });
 }
 
@@ -140,6 +152,84 @@ void Server::forget_announced() {
     announced_.clear();
 }
 
+void Server::schedule(std::optional<WireFaults::Reboot> plan) {
+    asio::post(io_, [this, plan] {
+        plan_ = plan;
+        ++plans_;
+        reboots_.cancel();
+        if (!plan) return;
+        if (plan->every_s) {
+            reboot_after(std::chrono::seconds(plan->every_s), plans_);
+        } else {
+            reboot(std::chrono::seconds(plan->seconds));
+        }
+    });
+}
+
+void Server::reboot_after(std::chrono::seconds wait, uint64_t plan) {
+    reboots_.expires_after(wait);
+    reboots_.async_wait([this, plan](boost::system::error_code ec) {
+        if (ec || plan != plans_) return;
+        reboot(std::chrono::seconds(plan_->seconds));
+        reboot_after(std::chrono::seconds(plan_->every_s), plan);
+    });
+}
+
+void Server::reboot(std::chrono::seconds down) {
+    std::vector<std::shared_ptr<Connection>> open;
+    {
+        std::lock_guard lock(mutex_);
+        if (stopped_ || down_) return;
+        down_ = true;
+        boost::system::error_code ignored;
+        acceptor_.close(ignored);
+        for (auto& [number, weak] : connections_) {
+            if (auto c = weak.lock()) open.push_back(std::move(c));
+        }
+    }
+    simulation_.wire.count(WireFault::reboot);
+    log_line("rebooting: %zu connections closed, refusing new ones for %lld s", open.size(),
+             static_cast<long long>(down.count()));
+    for (auto const& c : open) c->close("the camera reboots");
+    back_.expires_after(down);
+    back_.async_wait([this](boost::system::error_code ec) {
+        if (!ec) come_back();
+    });
+}
+
+void Server::come_back() {
+    simulation_.restore_start();
+    {
+        std::lock_guard lock(mutex_);
+        if (stopped_) return;
+        boost::system::error_code ec;
+        acceptor_.open(endpoint_.protocol(), ec);
+        if (!ec) acceptor_.set_option(tcp::acceptor::reuse_address(true), ec);
+        if (!ec) acceptor_.bind(endpoint_, ec);
+        if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
+        if (ec) {
+            boost::system::error_code ignored;
+            acceptor_.close(ignored);
+            log_line("cannot listen again on %s after a reboot: %s; trying again in 1 s",
+                     address_.c_str(), ec.message().c_str());
+            back_.expires_after(std::chrono::seconds(1));
+            back_.async_wait([this](boost::system::error_code e) {
+                if (!e) come_back();
+            });
+            return;
+        }
+        down_ = false;
+        accept();
+    }
+    log_line("back from a reboot, listening on %s", address_.c_str());
+    back_.expires_after(kAnnounceAfterReboot);
+    back_.async_wait([this](boost::system::error_code ec) {
+        if (ec) return;
+        for (int service = 0; service < kServiceCount; ++service)
+            simulation_.camera.restart(service);
+    });
+}
+
 void Server::stop() {
     asio::post(io_, [this] {
         std::vector<std::shared_ptr<Connection>> open;
@@ -149,6 +239,8 @@ void Server::stop() {
             boost::system::error_code ignored;
             acceptor_.close(ignored);
             sweeper_.cancel();
+            reboots_.cancel();
+            back_.cancel();
             for (auto& [number, weak] : connections_) {
                 if (auto c = weak.lock()) open.push_back(std::move(c));
             }

@@ -12,8 +12,15 @@
 // silent, and the time a reply may wait for a client that does not read.
 // Each logs a line when it is hit; a bad connection is closed and no other
 // one notices.
+//
+// A reboot (reboot=) closes every connection and the listening socket, so
+// that clients are refused, and after its time listens again on the same
+// address with the camera as the daemon started it. Its targets announce
+// themselves kAnnounceAfterReboot later, once clients had time to reconnect
+// and register their handlers again.
 #pragma once
 
+#include <atomic>
 #include <boost/asio.hpp>
 #include <chrono>
 #include <cstdint>
@@ -21,6 +28,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,7 +54,7 @@ class Connection;
 // "ADDRESS:PORT", with an IPv6 address in brackets.
 std::string text_of(boost::asio::ip::tcp::endpoint const& e);
 
-class Server final : private Listener {
+class Server final : private Listener, private WireState::RebootListener {
 public:
     // Accepts on `io`; runs connections on `workers` in turn (each run by
     // one thread of its own, so a connection's work never changes threads).
@@ -55,7 +63,10 @@ public:
            Limits const& limits);
     ~Server();
 
-    boost::asio::ip::tcp::endpoint local_endpoint() const { return acceptor_.local_endpoint(); }
+    // A client's reconnect pause grows to 2 s at most: by then it is back.
+    static constexpr std::chrono::milliseconds kAnnounceAfterReboot{2500};
+
+    boost::asio::ip::tcp::endpoint const& local_endpoint() const { return endpoint_; }
     SharedSimulation& simulation() { return simulation_; }
     Limits const& limits() const { return limits_; }
     // The address a connection's announcements name.
@@ -64,6 +75,8 @@ public:
     void start();
     // Stops accepting and closes every connection.
     void stop();
+    // True while rebooted: refusing connections.
+    bool down() const { return down_.load(std::memory_order_relaxed); }
     // A connection closed: its figures are kept among the last few closed.
     void forget(Connection const& closed);
     // [{"connection", "peer", "calls", "open"}]: the open connections and the
@@ -83,6 +96,11 @@ private:
     void accept();
     void sweep();
     void announce(int service) override;
+    void schedule(std::optional<WireFaults::Reboot> plan) override;
+    // The next reboot of the schedule whose number is `plan`, after `wait`.
+    void reboot_after(std::chrono::seconds wait, uint64_t plan);
+    void reboot(std::chrono::seconds down);
+    void come_back();
 
     boost::asio::io_context& io_;
     std::vector<boost::asio::io_context*> const workers_;
@@ -91,7 +109,14 @@ private:
     Limits const limits_;
     boost::asio::ip::tcp::acceptor acceptor_;
     boost::asio::steady_timer sweeper_;
+    boost::asio::ip::tcp::endpoint endpoint_;
     std::string address_;
+    // The reboot schedule and its timers: used on `io_` alone.
+    std::optional<WireFaults::Reboot> plan_;
+    uint64_t plans_ = 0;  // schedules taken so far; a timer of an older one does nothing
+    boost::asio::steady_timer reboots_;  // the next reboot
+    boost::asio::steady_timer back_;     // the end of a reboot, then its announcements
+    std::atomic<bool> down_{false};
     std::mutex mutex_;  // guards the members below
     bool stopped_ = false;
     uint64_t accepted_ = 0;

@@ -33,6 +33,22 @@ void SharedSimulation::restore_start() {
     posted_texts_.clear();
 }
 
+void SharedSimulation::reset() {
+    restore_start();
+    ledger.reset_counts();
+    if (stats.on()) stats.start();
+    WireFaults start_wire;
+    uint32_t seed = 0;
+    {
+        std::lock_guard lock(start_mutex_);
+        for (Config const& config : start_) {
+            start_wire.merge(config.wire);
+            seed = config.seed.value_or(seed);
+        }
+    }
+    wire.reset(start_wire, seed);
+}
+
 void SharedSimulation::started() {
     std::string snapshot = camera.settings.snapshot();
     std::lock_guard lock(start_mutex_);
@@ -45,6 +61,32 @@ size_t SharedSimulation::drifted() {
     return drift(start_settings_, now).size();
 }
 
+namespace {
+
+double probability(Chance c) { return double(c) / double(kCertain); }
+
+// The faults on the wire in effect, each as its directive's figures.
+nlohmann::json wire_json(WireState const& wire) {
+    WireFaults w;
+    uint32_t version = 0;
+    wire.get(w, version);
+    nlohmann::json out = nlohmann::json::object();
+    if (w.drop) {
+        out["drop"] = w.drop->every ? nlohmann::json{{"every", w.drop->every}}
+                                    : nlohmann::json{{"probability", probability(w.drop->chance)}};
+    }
+    if (w.stall)
+        out["stall"] = {{"ms", w.stall->ms}, {"probability", probability(w.stall->chance)}};
+    if (w.slice_bytes) out["slice_bytes"] = *w.slice_bytes;
+    if (w.bandwidth_kbps) out["bandwidth_kbps"] = *w.bandwidth_kbps;
+    if (w.jitter_ms) out["jitter_ms"] = *w.jitter_ms;
+    if (w.reboot) out["reboot"] = {{"seconds", w.reboot->seconds}, {"every_s", w.reboot->every_s}};
+    out["seed"] = wire.seed();
+    return out;
+}
+
+}  // namespace
+
 nlohmann::json SharedSimulation::state() {
     nlohmann::json settings = nlohmann::json::object();
     std::string const snapshot = camera.settings.snapshot();
@@ -55,6 +97,7 @@ nlohmann::json SharedSimulation::state() {
     std::lock_guard lock(start_mutex_);
     return {{"directives", {{"start", start_texts_}, {"posted", posted_texts_}}},
             {"latency_us", camera.latency_us()},
+            {"wire", wire_json(wire)},
             {"settings", std::move(settings)}};
 }
 

@@ -1,5 +1,6 @@
 // What the daemon serves: one simulated camera with its call counts and
-// faults, journal and files, shared by every connection. Thread-safe.
+// faults, journal and files, and the faults on the wire to its clients,
+// shared by every connection. Thread-safe.
 #pragma once
 
 #include <atomic>
@@ -10,11 +11,14 @@
 #include <vector>
 
 #include "simulation.h"
+#include "wire_state.h"
 
 namespace kovra_sim {
 
 class SharedSimulation : public Simulation {
 public:
+    WireState wire;
+
     // Applies directives; false with the reason in `error` (a directive
     // that only the client library takes is refused). Those applied
     // `at_start` are what the camera comes back to (restore_start).
@@ -25,6 +29,7 @@ public:
         }
         std::lock_guard lock(start_mutex_);
         if (!Simulation::apply(config, error)) return false;
+        wire.apply(config.wire, config.seed);
         if (at_start) start_.push_back(config);
         return true;
     }
@@ -37,28 +42,41 @@ public:
     // and latency from the start directives alone, those posted since
     // dropped. Requests served meanwhile may see the defaults.
     void restore_start();
+    // Back to how the daemon started: restore_start(), the faults on the
+    // wire of the start directives alone, and every count and statistic
+    // from zero.
+    void reset();
     // The settings now count as the start's, for drifted().
     void started();
     // How many settings differ from those at started().
     size_t drifted();
     // {"directives": {"start": [...], "posted": [...]}, "latency_us",
-    // "settings": {KEY: VALUES}}: what the camera is configured to do now.
+    // "wire": {the faults on the wire in effect, "seed"}, "settings": {KEY:
+    // VALUES}}: what the camera is configured to do now. A reboot forgets
+    // the posted directives but keeps the faults on the wire.
     nlohmann::json state();
 
     // The end of the daemon's run (see Simulation::finish), its statistics with
-    // `connections` in them.
+    // `connections` and the faults injected on the wire in them.
     bool finish(nlohmann::json const& connections, std::vector<std::string>& say) {
-        return Simulation::finish("daemon", "", {{"connections", connections}}, say);
+        return Simulation::finish("daemon", "", daemon_figures(connections), say);
     }
     // The same files as they stand, the daemon going on.
     bool checkpoint(nlohmann::json const& connections, std::vector<std::string>& say) {
-        return Simulation::checkpoint("daemon", "", {{"connections", connections}}, say);
+        return Simulation::checkpoint("daemon", "", daemon_figures(connections), say);
     }
 
     // The journal's number of the next array the camera hands out.
     uint32_t next_array() { return arrays_.fetch_add(1, std::memory_order_relaxed) + 1; }
 
 private:
+    nlohmann::json daemon_figures(nlohmann::json const& connections) const {
+        nlohmann::json faults = nlohmann::json::object();
+        for (int kind = 0; kind < kWireFaultKinds; ++kind)
+            faults[name(WireFault(kind))] = wire.counted(WireFault(kind));
+        return {{"connections", connections}, {"wire_faults", faults}};
+    }
+
     std::atomic<uint32_t> arrays_{0};
     std::mutex start_mutex_;     // orders applying and restoring; guards the members below
     std::vector<Config> start_;  // what the daemon was started with

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -40,6 +41,21 @@ struct Report {
         }
         dots = lines.empty() ? "" : lines[0];
         targets.assign(lines.begin() + std::min(i, lines.size()), lines.end());
+    }
+
+    // The failed runs of all commands, each command's line checked to add up.
+    unsigned long failed() const {
+        unsigned long failed = 0;
+        for (auto const& line : commands) {
+            unsigned long pass = 0, fail = 0, total = 0;
+            EXPECT_EQ(std::sscanf(line.c_str() + line.rfind(' ') + 1, "%lu/%lu/%lu", &pass, &fail,
+                                  &total),
+                      3)
+                << line;
+            EXPECT_EQ(pass + fail, total) << line;
+            failed += fail;
+        }
+        return failed;
     }
 };
 

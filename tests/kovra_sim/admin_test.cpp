@@ -51,11 +51,17 @@ TEST_F(AdminTest, RoutesAnswerAndABadPostChangesNothing) {
     EXPECT_EQ(before.at("directives").at("posted").size(), 0u);
     EXPECT_EQ(before.at("directives").at("start"), nlohmann::json::array({"latency=7"}));
 
-    EXPECT_EQ(http_status(http_call(port, "POST", "/directives", "latency=250")), 200);
-    EXPECT_EQ(state().at("latency_us"), 250);
+    EXPECT_EQ(
+        http_status(http_call(port, "POST", "/directives", "latency=250;drop=every:3;seed=5")),
+        200);
+    nlohmann::json const posted = state();
+    EXPECT_EQ(posted.at("latency_us"), 250);
+    EXPECT_EQ(posted.at("wire"), (nlohmann::json{{"drop", {{"every", 3}}}, {"seed", 5}}));
     EXPECT_EQ(http_status(http_call(port, "POST", "/reset")), 200);
-    EXPECT_EQ(state().at("latency_us"), 7) << "back to the start directives";
-    EXPECT_EQ(state().at("directives").at("posted").size(), 0u);
+    nlohmann::json const reset = state();
+    EXPECT_EQ(reset.at("latency_us"), 7) << "back to the start directives";
+    EXPECT_EQ(reset.at("wire"), (nlohmann::json{{"seed", 0}})) << "the wire's too";
+    EXPECT_EQ(reset.at("directives").at("posted").size(), 0u);
 }
 
 TEST_F(AdminTest, RequestsOverALimitOrMalformedAreAnsweredAndClosed) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace kovra_sim {
 namespace {
 
@@ -83,11 +85,65 @@ TEST_F(Directives, AMalformedListIsRefusedWithItsReason) {
         {"interval=5", "interval= goes with timeline="},
         {"drift=yes", "\"drift=yes\": drift takes 1"},
         {"exhaust=disk", "\"exhaust=disk\": exhaust takes memory, threads or nothing"},
+        {"drop=1.01", "\"drop=1.01\": drop takes a probability from 0 to 1, or every:N"},
+        {"drop=-0.1", "\"drop=-0.1\": drop takes a probability from 0 to 1, or every:N"},
+        {"drop=nan", "\"drop=nan\": drop takes a probability from 0 to 1, or every:N"},
+        {"drop=every:0", "\"drop=every:0\": every:N must be 1 to 4294967295"},
+        {"drop=every:4294967296", "\"drop=every:4294967296\": every:N must be 1 to 4294967295"},
+        {"stall=3600001", "\"stall=3600001\": stall must be 0 to 3600000"},
+        {"stall=10@1.01", "\"stall=10@1.01\": the chance after '@' must be from 0 to 1"},
+        {"stall=10@", "\"stall=10@\": the chance after '@' must be from 0 to 1"},
+        {"slice=67108865", "\"slice=67108865\": slice must be 0 to 67108864"},
+        {"bandwidth=10000001", "\"bandwidth=10000001\": bandwidth must be 0 to 10000000"},
+        {"jitter=10001", "\"jitter=10001\": jitter must be 0 to 10000"},
+        {"reboot=86401", "\"reboot=86401\": reboot must be 0 to 86400"},
+        {"reboot=5@5", "\"reboot=5@5\": EVERY must be more than SECONDS, up to 86400"},
+        {"reboot=5@86401", "\"reboot=5@86401\": EVERY must be more than SECONDS, up to 86400"},
+        {"reboot=0@5", "\"reboot=0@5\": reboot=0 turns reboots off and takes no @EVERY"},
     };
     for (auto const& [text, reason] : cases) {
         EXPECT_FALSE(parse(std::string("latency=1;") + text)) << text;
         EXPECT_EQ(error, reason);
     }
+}
+
+// The faults on the wire a list gives, in a line.
+std::string describe(WireFaults const& w) {
+    std::ostringstream s;
+    if (w.drop) s << " drop " << w.drop->every << "/" << w.drop->chance;
+    if (w.stall) s << " stall " << w.stall->ms << "/" << w.stall->chance;
+    if (w.slice_bytes) s << " slice " << *w.slice_bytes;
+    if (w.bandwidth_kbps) s << " bandwidth " << *w.bandwidth_kbps;
+    if (w.jitter_ms) s << " jitter " << *w.jitter_ms;
+    if (w.reboot) s << " reboot " << w.reboot->seconds << "@" << w.reboot->every_s;
+    return s.str();
+}
+
+// Each fault at its bounds, a chance as a threshold on a 32-bit draw; and
+// a later list changes only the faults it names, 0 turning one off.
+TEST_F(Directives, WireFaultsAtTheirBoundsAndMerged) {
+    std::pair<char const*, char const*> const cases[] = {
+        {"drop=0.01;stall=3600000", " drop 0/42949673 stall 3600000/4294967296"},
+        {"drop=every:4294967295;stall=1@0.5", " drop 4294967295/0 stall 1/2147483648"},
+        {"slice=1;bandwidth=10000000;jitter=10000", " slice 1 bandwidth 10000000 jitter 10000"},
+        {"slice=67108864;bandwidth=1;reboot=1", " slice 67108864 bandwidth 1 reboot 1@0"},
+        {"drop=1;reboot=86399@86400", " drop 0/4294967296 reboot 86399@86400"},
+    };
+    for (auto const& [text, wire] : cases) {
+        ASSERT_TRUE(parse(text)) << error;
+        EXPECT_EQ(describe(config.wire), wire) << text;
+    }
+    ASSERT_TRUE(parse("drop=0.5;stall=10;slice=3;reboot=2@10"));
+    WireFaults in_effect;
+    in_effect.merge(config.wire);
+    ASSERT_TRUE(parse("drop=0;slice=5;reboot=0;jitter=0"));
+    EXPECT_STREQ(config.wire.given(), "drop");
+    in_effect.merge(config.wire);
+    EXPECT_EQ(describe(in_effect), " stall 10/4294967296 slice 5");
+    ASSERT_TRUE(parse("stall=10@0;slice=0;reboot=1@2"));
+    in_effect.merge(config.wire);
+    EXPECT_EQ(describe(in_effect), " reboot 1@2");
+    EXPECT_FALSE(in_effect.on_connections()) << "a reboot is the server's";
 }
 
 }  // namespace

@@ -436,4 +436,56 @@ TEST(DaemonTest, SighupWritesTheFilesAndTheDaemonGoesOn) {
     std::filesystem::remove_all(dir);
 }
 
+// A stall holds a reply for its time; the bandwidth paces replies at KBPS
+// thousand bits a second (8: 1000 bytes a second, so 250 pings of 6 bytes
+// take 1.5 s). The clock starts once the welcome is in.
+TEST(DaemonTest, StallAndBandwidthHoldRepliesForTheirTime) {
+    kovra_sim::wire::FrameWriter w;
+    kovra_sim::wire::write_ping(w);
+    ASSERT_EQ(w.buffer().size(), 6u);
+    std::string pings;
+    for (int i = 0; i < 250; ++i) pings.append(w.buffer().data(), w.buffer().size());
+    struct Case {
+        char const* sim;
+        std::string send;
+        int frames;
+        std::chrono::milliseconds low, high;
+    } const cases[] = {
+        {"stall=1000", request_of_size(64), 1, 1000ms, 3000ms},
+        {"stall=1000@0", request_of_size(64), 1, 0ms, 900ms},
+        {"bandwidth=8", pings, 250, 1300ms, 5000ms},
+    };
+    for (Case const& c : cases) {
+        Daemon daemon({"--sim", c.sim});
+        int const fd = connect_loopback(daemon.port());
+        send_all(fd, hello());
+        ASSERT_NE(next_frame(fd), "") << "no welcome";
+        auto const start = std::chrono::steady_clock::now();
+        send_all(fd, c.send);
+        for (int i = 0; i < c.frames; ++i) ASSERT_NE(next_frame(fd), "") << c.sim << " frame " << i;
+        auto const took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - start)
+                              .count();
+        EXPECT_GE(took, c.low.count()) << c.sim;
+        EXPECT_LE(took, c.high.count()) << c.sim;
+        close(fd);
+    }
+}
+
+// A reboot given at start without EVERY comes at once, before any client,
+// and only once.
+TEST(DaemonTest, ARebootWithoutEveryComesOnceAtOnce) {
+    Daemon daemon({"--sim", "reboot=1"});
+    for (int i = 0; i < 500 && daemon.log().find("back from a reboot") == std::string::npos; ++i)
+        std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(1500ms);
+    std::string const log = daemon.log();
+    EXPECT_THAT(log,
+                testing::HasSubstr("rebooting: 0 connections closed, refusing new ones for 1 s"));
+    EXPECT_EQ(log.find("rebooting:"), log.rfind("rebooting:")) << log;
+    int const fd = connect_loopback(daemon.port());
+    EXPECT_GE(fd, 0);
+    close(fd);
+}
+
 }  // namespace

@@ -132,6 +132,7 @@ TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
                                                    "/no/such/dir/j: no folder " + dir_ +
                                                    "/no/such/dir\n"},
         {"latency=fast", "kovra-sim: KOVRA_SIM: \"latency=fast\": latency must be 0 to 10000000\n"},
+        {"stall=10", "kovra-sim: KOVRA_SIM: stall= is for the daemon, not the client library\n"},
     };
     for (Case const& c : cases) {
         Outcome const r = run(KOVRA_SIM_ENV_CHILD, c.directives);

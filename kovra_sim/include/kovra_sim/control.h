@@ -77,7 +77,9 @@ enum {
  *       KOVRA_SIM_STATUS_NO_RESOURCES
  * Each file must be a regular file, a link to one or a new name, named once.
  * set=, restart= and latency= shape the camera in this process; with a
- * tcp:// URL, give them to the daemon. KOVRA_SIM is read once, on the first
+ * tcp:// URL, give them to the daemon. The faults on the wire (drop=,
+ * stall=, slice=, bandwidth=, jitter=, reboot=) are the daemon's alone and
+ * refused here. KOVRA_SIM is read once, on the first
  * call of any function of the stand-in; if it does not parse, one line
  * "kovra-sim: KOVRA_SIM: <reason>" goes to stderr, nothing of it is applied,
  * and kovra_core_init and kovra_core_logging_init return

@@ -1,0 +1,70 @@
+// Faults on the wire between kovra-camd and its clients, as the directives
+// drop=, stall=, slice=, bandwidth=, jitter= and reboot= give them: what a
+// list of directives changes, and the faults in effect once such changes
+// are merged. They are the daemon's; the client library refuses them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kovra_sim {
+
+// A chance as a threshold on a uniform 32-bit draw: the draw is below it
+// with that probability (2^32 for certain, 0 for never), exactly on every
+// machine.
+using Chance = uint64_t;
+constexpr Chance kCertain = Chance(1) << 32;
+
+// The kinds of injected faults, as the daemon counts them.
+enum class WireFault { drop, stall, slice, bandwidth, jitter, reboot };
+constexpr int kWireFaultKinds = 6;
+// "drop", "stall", ...: the directive's name.
+char const* name(WireFault kind);
+
+struct WireFaults {
+    struct Drop {
+        uint32_t every;  // after every this many requests; 0: by `chance`
+        Chance chance;
+    };
+    struct Stall {
+        uint32_t ms;
+        Chance chance;  // of each request
+    };
+    struct Reboot {
+        uint32_t seconds;  // refusing connections
+        uint32_t every_s;  // from one reboot's start to the next; 0: once
+    };
+    // Each is given or not; one given as 0 turns its fault off.
+    std::optional<Drop> drop;
+    std::optional<Stall> stall;
+    std::optional<uint32_t> slice_bytes;
+    std::optional<uint32_t> bandwidth_kbps;
+    std::optional<uint32_t> jitter_ms;
+    std::optional<Reboot> reboot;
+
+    // The directive's name of the first fault given, or nullptr for none.
+    char const* given() const;
+    // Whether a fault that acts on a connection's requests and replies is in
+    // effect (all but reboot=).
+    bool on_connections() const {
+        return drop || stall || slice_bytes || bandwidth_kbps || jitter_ms;
+    }
+    // Takes on the faults `change` gives, turning off those it gives as 0.
+    void merge(WireFaults const& change);
+};
+
+// The bounds of the values.
+constexpr uint32_t kMaxStallMs = 3'600'000;
+constexpr uint32_t kMaxSliceBytes = 64u << 20;
+constexpr uint32_t kMaxBandwidthKbps = 10'000'000;
+constexpr uint32_t kMaxJitterMs = 10'000;
+constexpr uint32_t kMaxRebootS = 86'400;
+
+// One of the directives above into `out`: false if `name` is none of them;
+// otherwise true, with `ok` false and the reason in `error` for a bad value.
+bool parse_wire_fault(std::string_view name, std::string_view value, WireFaults& out, bool& ok,
+                      std::string& error);
+
+}  // namespace kovra_sim
