@@ -20,7 +20,9 @@ sysroot=$(cd "$sysroot" && pwd)
 # date-time; their CMake configs are looked up by boost_thread's config, so
 # they are needed to configure even though they are not linked. The
 # stand-in's kovra-sim-info tool links program_options. msgpack-cxx is
-# header-only: its -dev package is all the wire format needs.
+# header-only: its -dev package is all the wire format needs. kovra-camd
+# tells systemd it is ready through libsystemd, whose own libraries the
+# linker must find too.
 packages=(
     libboost1.74-dev
     libboost-system1.74-dev libboost-system1.74.0
@@ -31,6 +33,7 @@ packages=(
     libboost-date-time1.74-dev libboost-date-time1.74.0
     libmsgpack-cxx-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev
+    libsystemd-dev libsystemd0 libcap2 libgcrypt20 libgpg-error0 liblz4-1 liblzma5 libzstd1
 )
 
 # The list of what was unpacked doubles as the "already done" marker: a rerun

@@ -44,7 +44,13 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_CXX_FLAGS_INIT "-Wno-psabi")
 
 set(_armhf_sysroot_libs "${IPC_SOAK_ARMHF_SYSROOT}/usr/lib/arm-linux-gnueabihf")
-# The linker resolves the Boost libraries' own dependencies from here.
+# pkg-config, too, sees only the sysroot's packages, never the host's.
+set(ENV{PKG_CONFIG_LIBDIR} "${_armhf_sysroot_libs}/pkgconfig:${IPC_SOAK_ARMHF_SYSROOT}/usr/share/pkgconfig")
+set(ENV{PKG_CONFIG_SYSROOT_DIR} "${IPC_SOAK_ARMHF_SYSROOT}")
+# The linker resolves the libraries' own dependencies from here (some of
+# libsystemd's are packaged under /lib).
+set(_armhf_sysroot_libs
+    "${_armhf_sysroot_libs}:${IPC_SOAK_ARMHF_SYSROOT}/lib/arm-linux-gnueabihf")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,-rpath-link,${_armhf_sysroot_libs}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-Wl,-rpath-link,${_armhf_sysroot_libs}")
 
