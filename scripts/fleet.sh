@@ -62,6 +62,20 @@ trap 'exit 130' INT TERM HUP
 fail() { echo "fleet: $*" >&2; exit 1; }
 deadline=$((SECONDS + limit))
 past_deadline() { (( SECONDS >= deadline )); }
+# Waits within the bound for element I of the process list LIST (a soak or a
+# camera, named WHAT), takes it off the list the trap kills, and fails unless
+# it exited 0, quoting the last line of its ERRORS file.
+reap() {
+    local -n list=$1
+    local i=$2 what=$3 errors=$4 status=0
+    while kill -0 "${list[i]}" 2>/dev/null; do
+        past_deadline && fail "$what $i still running after ${limit}s"
+        sleep 0.05
+    done
+    wait "${list[i]}" || status=$?
+    unset 'list[i]'
+    (( status == 0 )) || fail "$what $i exited $status: $(tail -1 "$errors")"
+}
 
 # One thread serves a camera's one connection; the machine's cores go to
 # the soaks.
@@ -91,14 +105,7 @@ for ((i = 0; i < cameras; i++)); do
     soaks+=($!)
 done
 for ((i = 0; i < cameras; i++)); do
-    while kill -0 "${soaks[i]}" 2>/dev/null; do
-        past_deadline && fail "soak $i still running after ${limit}s"
-        sleep 0.05
-    done
-    status=0
-    wait "${soaks[i]}" || status=$?
-    unset 'soaks[i]'
-    (( status == 0 )) || fail "soak $i exited $status: $(tail -1 "$out/soak-$i.err")"
+    reap soaks "$i" soak "$out/soak-$i.err"
 done
 wall_ns=$(( $(date +%s%N) - start_ns ))
 
@@ -117,14 +124,7 @@ for ((i = 0; i < cameras; i++)); do
 done
 kill -TERM "${daemons[@]}"
 for ((i = 0; i < cameras; i++)); do
-    while kill -0 "${daemons[i]}" 2>/dev/null; do
-        past_deadline && fail "camera $i did not stop within ${limit}s"
-        sleep 0.05
-    done
-    status=0
-    wait "${daemons[i]}" || status=$?
-    unset 'daemons[i]'
-    (( status == 0 )) || fail "camera $i exited $status: $(tail -1 "$out/camera-$i.err")"
+    reap daemons "$i" camera "$out/camera-$i.err"
 done
 
 camera_files=() soak_files=()

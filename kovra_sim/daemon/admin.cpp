@@ -35,9 +35,8 @@ Figures figures_of(Server& server) {
     f.stats = simulation.stats.report();
     f.connections_open = tally.open;
     f.connections_total = tally.accepted;
+    f.faults = simulation.wire.counts();
     f.faults["fail"] = simulation.ledger.faults_injected();
-    for (int kind = 0; kind < kWireFaultKinds; ++kind)
-        f.faults[name(WireFault(kind))] = simulation.wire.counted(WireFault(kind));
     f.announcements = tally.announced;
     f.settings_drifted = simulation.drifted();
     return f;

@@ -71,10 +71,7 @@ public:
 
 private:
     nlohmann::json daemon_figures(nlohmann::json const& connections) const {
-        nlohmann::json faults = nlohmann::json::object();
-        for (int kind = 0; kind < kWireFaultKinds; ++kind)
-            faults[name(WireFault(kind))] = wire.counted(WireFault(kind));
-        return {{"connections", connections}, {"wire_faults", faults}};
+        return {{"connections", connections}, {"wire_faults", wire.counts()}};
     }
 
     std::atomic<uint32_t> arrays_{0};

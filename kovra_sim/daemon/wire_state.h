@@ -7,8 +7,10 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "wire_faults.h"
 
@@ -70,6 +72,14 @@ public:
     // requests given a jitter, reboots.
     uint64_t counted(WireFault kind) const {
         return counts_[int(kind)].load(std::memory_order_relaxed);
+    }
+
+    // counted() of every kind, by its directive's name.
+    std::map<std::string, uint64_t> counts() const {
+        std::map<std::string, uint64_t> all;
+        for (int kind = 0; kind < kWireFaultKinds; ++kind)
+            all[name(WireFault(kind))] = counted(WireFault(kind));
+        return all;
     }
 
     // Tells `listener` the schedule now, and of every change until unlisten.

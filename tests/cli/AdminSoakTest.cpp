@@ -11,16 +11,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// "NAME{LABELS}" -> value, for every sample of a /metrics answer.
+// The samples of a /metrics answer.
 std::map<std::string, double> metrics(int port) {
-    std::map<std::string, double> out;
-    std::istringstream lines(http_body(http_call(port, "GET", "/metrics")));
-    for (std::string line; std::getline(lines, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        size_t const space = line.rfind(' ');
-        out[line.substr(0, space)] = std::stod(line.substr(space + 1));
-    }
-    return out;
+    return prometheus_samples(http_body(http_call(port, "GET", "/metrics")));
 }
 
 double requests(std::map<std::string, double> const& m, std::string const& function,
@@ -46,16 +39,6 @@ void expect_same_counts(std::map<std::string, double> const& m, nlohmann::json c
               })));
 }
 
-// Polls until `done` or 30 s pass; whether it came.
-template <class Done>
-bool within_30s(Done&& done) {
-    for (auto const until = std::chrono::steady_clock::now() + 30s;
-         std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(5ms)) {
-        if (done()) return true;
-    }
-    return false;
-}
-
 using AdminSoakTest = SoakRun;
 
 TEST_F(AdminSoakTest, APostedFaultChangesWhatFollowsAndAResetUndoesIt) {
@@ -64,7 +47,7 @@ TEST_F(AdminSoakTest, APostedFaultChangesWhatFollowsAndAResetUndoesIt) {
     ASSERT_GT(admin, 0) << daemon.log();
     std::string const led = "kovra_api_led_get_state_send";
     start("-t 4 -c 1000 -u " + daemon.url());
-    ASSERT_TRUE(within_30s([&] { return requests(metrics(admin), led, "0") > 0; }));
+    ASSERT_TRUE(eventually([&] { return requests(metrics(admin), led, "0") > 0; }));
     ASSERT_EQ(http_status(http_call(admin, "POST", "/directives", "fail=" + led + ":-9")), 200);
     ASSERT_EQ(finish(), 0) << err;
     Report const report(out);
@@ -114,15 +97,15 @@ TEST_F(AdminSoakTest, ARigPostsAFaultThenARebootThenAResetAndTheFiguresAgree) {
     std::string const led = "kovra_api_led_get_state_send";
     trace = "stats=" + dir + "/soak.json";
     start("-t 8 -c 1000000 -u " + daemon.url());
-    ASSERT_TRUE(within_30s([&] { return requests(metrics(admin), led, "0") > 0; }));
+    ASSERT_TRUE(eventually([&] { return requests(metrics(admin), led, "0") > 0; }));
     ASSERT_EQ(http_status(http_call(admin, "POST", "/directives", "fail=" + led + ":-9")), 200);
-    ASSERT_TRUE(within_30s([&] { return requests(metrics(admin), led, "-9") > 0; }));
+    ASSERT_TRUE(eventually([&] { return requests(metrics(admin), led, "-9") > 0; }));
     ASSERT_EQ(http_status(http_call(admin, "POST", "/directives", "reboot=1")), 200);
-    EXPECT_TRUE(within_30s([&] { return http_status(http_call(admin, "GET", "/health")) == 503; }));
-    EXPECT_TRUE(within_30s([&] { return http_status(http_call(admin, "GET", "/health")) == 200; }));
+    EXPECT_TRUE(eventually([&] { return http_status(http_call(admin, "GET", "/health")) == 503; }));
+    EXPECT_TRUE(eventually([&] { return http_status(http_call(admin, "GET", "/health")) == 200; }));
     auto const before = metrics(admin);
     ASSERT_EQ(http_status(http_call(admin, "POST", "/reset")), 200);
-    ASSERT_TRUE(within_30s([&] { return requests(metrics(admin), led, "0") > 0; }));
+    ASSERT_TRUE(eventually([&] { return requests(metrics(admin), led, "0") > 0; }));
     kill(pid, SIGINT);
     ASSERT_EQ(finish(), 0) << err;
     auto const after = metrics(admin);

@@ -29,13 +29,6 @@ protected:
             all.push_back((*m)[1].str() + " " + (*m)[2].str());
         return all;
     }
-    // Waits up to `limit` for `text` in the daemon's log.
-    static bool logged(Daemon const& daemon, char const* text, std::chrono::seconds limit = 30s) {
-        auto const deadline = Clock::now() + limit;
-        while (daemon.log().find(text) == std::string::npos && Clock::now() < deadline)
-            std::this_thread::sleep_for(5ms);
-        return Clock::now() < deadline;
-    }
 };
 
 // Faults that lose no reply: the report is the in-process one, the client
@@ -111,7 +104,8 @@ TEST_F(WireFaultsTest, TheSameSeedDropsTheSameCalls) {
 TEST_F(WireFaultsTest, ASoakRidesThroughARebootAndHearsTheTargetsAnnounced) {
     Daemon daemon({"--sim", "reboot=1@6;latency=1000"});
     start("-t 8 -c 1000000 -u " + daemon.url());
-    ASSERT_TRUE(logged(daemon, "rebooting:")) << daemon.log();
+    ASSERT_TRUE(eventually([&] { return daemon.log().find("rebooting:") != std::string::npos; }))
+        << daemon.log();
     auto const down = Clock::now();
     int fd = connect_loopback(daemon.port());
     EXPECT_LT(fd, 0) << "a rebooting camera refuses connections";

@@ -114,11 +114,9 @@ TEST_F(AdminTest, ConnectionsBeyondTheLimitAreClosedUntilOneLeaves) {
     EXPECT_GT(recv(open.back(), c, sizeof c, 0), 0);
     EXPECT_EQ(http_call(port, "GET", "/health"), "") << "the 17th is closed without an answer";
     close(open.front());
-    int status = 0;
-    for (auto until = std::chrono::steady_clock::now() + 5s;
-         status != 200 && std::chrono::steady_clock::now() < until;)
-        status = http_status(http_call(port, "GET", "/health"));
-    EXPECT_EQ(status, 200) << "room again once one left";
+    EXPECT_TRUE(
+        eventually([&] { return http_status(http_call(port, "GET", "/health")) == 200; }, 5s))
+        << "room again once one left";
     for (size_t i = 1; i < open.size(); ++i) close(open[i]);
 }
 

@@ -4,25 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <sstream>
-
+#include "Daemon.h"
 #include "stats.h"
 
 namespace kovra_sim {
 namespace {
-
-// "NAME{LABELS}" -> value, for every sample line.
-std::map<std::string, double> samples(std::string const& text) {
-    std::map<std::string, double> out;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        size_t const space = line.rfind(' ');
-        out[line.substr(0, space)] = std::stod(line.substr(space + 1));
-    }
-    return out;
-}
 
 TEST(MetricsTest, BucketsAreCumulativeAndExactAtTheirEdges) {
     Stats stats;
@@ -39,7 +25,7 @@ TEST(MetricsTest, BucketsAreCumulativeAndExactAtTheirEdges) {
     figures.connections_open = 2;
     figures.faults["fail"] = 3;
     figures.announcements["exposure:0"] = 4;
-    auto const m = samples(metrics_text(figures));
+    auto const m = prometheus_samples(metrics_text(figures));
 
     std::string const fn = "{function=\"kovra_api_led_get_state_send\"";
     std::string const bucket = "kovra_camd_request_duration_seconds_bucket" + fn + ",le=";

@@ -163,6 +163,17 @@ std::string http_call(int port, std::string const& method, std::string const& pa
                                    std::to_string(body.size()) + "\r\n\r\n" + body);
 }
 
+std::map<std::string, double> prometheus_samples(std::string const& text) {
+    std::map<std::string, double> out;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        size_t const space = line.rfind(' ');
+        out[line.substr(0, space)] = std::stod(line.substr(space + 1));
+    }
+    return out;
+}
+
 int http_status(std::string const& answer) {
     return answer.rfind("HTTP/1.1 ", 0) == 0 ? std::atoi(answer.c_str() + 9) : 0;
 }

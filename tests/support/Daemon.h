@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,9 @@ std::string http_call(int port, std::string const& method, std::string const& pa
 int http_status(std::string const& answer);
 // The body of an HTTP answer.
 std::string http_body(std::string const& answer);
+
+// "NAME{LABELS}" -> value, for every sample of a Prometheus text.
+std::map<std::string, double> prometheus_samples(std::string const& text);
 
 // A listening socket on a free loopback port; fills `port`.
 int listen_loopback(int& port);

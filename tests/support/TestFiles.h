@@ -3,11 +3,13 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 // Small helpers the test suites share: files, lines, captured output.
@@ -40,6 +42,16 @@ std::string captureStdout(Write&& write) {
     write();
     std::cout.rdbuf(original);
     return out.str();
+}
+
+// Polls `done` every 5 ms until it holds or `limit` passes; whether it held.
+template <class Done>
+bool eventually(Done&& done, std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+    for (auto const until = std::chrono::steady_clock::now() + limit;;
+         std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+        if (done()) return true;
+        if (std::chrono::steady_clock::now() > until) return false;
+    }
 }
 
 inline std::string loopbackUrl(int port) { return "tcp://127.0.0.1:" + std::to_string(port); }
