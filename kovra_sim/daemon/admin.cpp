@@ -42,16 +42,46 @@ Figures figures_of(Server& server) {
     return f;
 }
 
+Response health(Server& server, Request const&) {
+    return server.down() ? reply(http::status::service_unavailable, "rebooting\n")
+                         : reply(http::status::ok, "ok\n");
+}
+
+Response metrics(Server& server, Request const&) {
+    return reply(http::status::ok, metrics_text(figures_of(server)),
+                 "text/plain; version=0.0.4; charset=utf-8");
+}
+
+Response state(Server& server, Request const&) {
+    return reply(http::status::ok, server.simulation().state().dump(2) + "\n", "application/json");
+}
+
+Response directives(Server& server, Request const& request) {
+    std::string error;
+    if (!server.simulation().post(request.body(), error))
+        return reply(http::status::bad_request, error + "\n");
+    log_line("admin: applied %s", request.body().c_str());
+    return reply(http::status::ok, "applied\n");
+}
+
+Response reset(Server& server, Request const&) {
+    server.simulation().reset();
+    server.forget_announced();
+    log_line("admin: reset to the start");
+    return reply(http::status::ok, "reset\n");
+}
+
 Response answer(Server& server, Request const& request) {
     struct Route {
         char const* path;
         http::verb verb;
+        Response (*handle)(Server&, Request const&);
     };
-    static constexpr Route routes[] = {{"/health", http::verb::get},
-                                       {"/metrics", http::verb::get},
-                                       {"/state", http::verb::get},
-                                       {"/directives", http::verb::post},
-                                       {"/reset", http::verb::post}};
+    static constexpr Route routes[] = {{"/health", http::verb::get, health},
+                                       {"/metrics", http::verb::get, metrics},
+                                       {"/state", http::verb::get, state},
+                                       {"/directives", http::verb::post, directives},
+                                       {"/reset", http::verb::post, reset}};
     std::string_view const path(request.target().data(), request.target().size());
     auto const route = std::find_if(std::begin(routes), std::end(routes),
                                     [&](Route const& r) { return path == r.path; });
@@ -61,26 +91,7 @@ Response answer(Server& server, Request const& request) {
         r.set(http::field::allow, http::to_string(route->verb));
         return r;
     }
-    SharedSimulation& simulation = server.simulation();
-    if (path == "/health")
-        return server.down() ? reply(http::status::service_unavailable, "rebooting\n")
-                             : reply(http::status::ok, "ok\n");
-    if (path == "/metrics")
-        return reply(http::status::ok, metrics_text(figures_of(server)),
-                     "text/plain; version=0.0.4; charset=utf-8");
-    if (path == "/state")
-        return reply(http::status::ok, simulation.state().dump(2) + "\n", "application/json");
-    if (path == "/directives") {
-        std::string error;
-        if (!simulation.post(request.body(), error))
-            return reply(http::status::bad_request, error + "\n");
-        log_line("admin: applied %s", request.body().c_str());
-        return reply(http::status::ok, "applied\n");
-    }
-    simulation.reset();
-    server.forget_announced();
-    log_line("admin: reset to the start");
-    return reply(http::status::ok, "reset\n");
+    return route->handle(server, request);
 }
 
 }  // namespace

@@ -2,6 +2,18 @@
 
 namespace kovra_sim {
 
+bool SharedSimulation::apply(Config const& config, std::string& error, bool at_start) {
+    if (config.exhaust) {
+        error = "exhaust= is for the client library, not the daemon";
+        return false;
+    }
+    std::lock_guard lock(start_mutex_);
+    if (!Simulation::apply(config, error)) return false;
+    wire.apply(config.wire, config.seed);
+    if (at_start) start_.push_back(config);
+    return true;
+}
+
 bool SharedSimulation::start_with(std::string_view directives, std::string& error) {
     Config config;
     if (!parse_config(directives, camera.settings, config, error) || !apply(config, error, true))
@@ -19,7 +31,7 @@ bool SharedSimulation::post(std::string_view directives, std::string& error) {
         error = "files and the drift check are chosen when the daemon starts";
         return false;
     }
-    if (!apply(config, error)) return false;
+    if (!apply(config, error, false)) return false;
     std::lock_guard lock(start_mutex_);
     posted_texts_.emplace_back(directives);
     return true;

@@ -19,20 +19,6 @@ class SharedSimulation : public Simulation {
 public:
     WireState wire;
 
-    // Applies directives; false with the reason in `error` (a directive
-    // that only the client library takes is refused). Those applied
-    // `at_start` are what the camera comes back to (restore_start).
-    bool apply(Config const& config, std::string& error, bool at_start = false) {
-        if (config.exhaust) {
-            error = "exhaust= is for the client library, not the daemon";
-            return false;
-        }
-        std::lock_guard lock(start_mutex_);
-        if (!Simulation::apply(config, error)) return false;
-        wire.apply(config.wire, config.seed);
-        if (at_start) start_.push_back(config);
-        return true;
-    }
     // Parses and applies the directives the daemon starts with.
     bool start_with(std::string_view directives, std::string& error);
     // Parses and applies directives posted while the daemon runs: the
@@ -70,6 +56,10 @@ public:
     uint32_t next_array() { return arrays_.fetch_add(1, std::memory_order_relaxed) + 1; }
 
 private:
+    // Applies directives; false with the reason in `error` (a directive
+    // that only the client library takes is refused). Those applied
+    // `at_start` are what the camera comes back to (restore_start).
+    bool apply(Config const& config, std::string& error, bool at_start);
     nlohmann::json daemon_figures(nlohmann::json const& connections) const {
         return {{"connections", connections}, {"wire_faults", wire.counts()}};
     }
