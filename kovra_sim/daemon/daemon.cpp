@@ -49,6 +49,11 @@ int Daemon::run() {
         workers.push_back(contexts.back().get());
     }
     asio::io_context& io = *contexts.front();
+    // Caught from here on: a signal that comes as soon as the daemon says it
+    // is ready (the port file, systemd) waits for the handler below instead
+    // of killing it.
+    asio::signal_set signals(io);
+    for (int s : {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGUSR1}) signals.add(s);
     std::vector<WorkGuard> keep;
     std::vector<std::thread> pool;
     auto end_pool = [&] {
@@ -110,8 +115,6 @@ int Daemon::run() {
     sd_notify(0, "READY=1");
 #endif
 
-    asio::signal_set signals(io);
-    for (int s : {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGUSR1}) signals.add(s);
     std::function<void()> await = [&] {
         signals.async_wait([&](boost::system::error_code ec, int signal) {
             if (ec) return;
