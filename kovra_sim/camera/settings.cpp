@@ -155,26 +155,14 @@ std::vector<Value> default_values(std::string const& name, Shape const& shape,
     return values;
 }
 
-std::map<std::string, std::string> lines_of(std::string const& snapshot) {
-    std::map<std::string, std::string> values;
-    size_t start = 0;
-    for (size_t end; (end = snapshot.find('\n', start)) != std::string::npos; start = end + 1) {
-        std::string const line = snapshot.substr(start, end - start);
-        size_t const eq = line.find('=');
-        values[line.substr(0, eq)] = eq == std::string::npos ? "" : line.substr(eq + 1);
-    }
-    return values;
-}
-
 }  // namespace
 
-std::vector<Drift> drift(std::string const& before, std::string const& after) {
-    std::map<std::string, std::string> const old = lines_of(before), now = lines_of(after);
+std::vector<Drift> drift(Snapshot const& before, Snapshot const& after) {
     std::vector<Drift> changes;
-    for (auto const& [key, value] : now) {
-        auto const it = old.find(key);
-        if (it == old.end() || it->second != value)
-            changes.push_back({key, it == old.end() ? "" : it->second, value});
+    for (auto const& [key, value] : after) {
+        auto const it = before.find(key);
+        if (it == before.end() || it->second != value)
+            changes.push_back({key, it == before.end() ? "" : it->second, value});
     }
     return changes;
 }
@@ -314,9 +302,15 @@ std::vector<Value> Settings::values(int instance) const {
     return i.values;
 }
 
-std::string Settings::snapshot() const {
+Snapshot Settings::snapshot() const {
+    Snapshot all;
+    for (int i : sorted_) all.emplace_hint(all.end(), key(i), format_values(values(i)));
+    return all;
+}
+
+std::string Settings::snapshot_text() const {
     std::string out;
-    for (int i : sorted_) out += key(i) + "=" + format_values(values(i)) + "\n";
+    for (auto const& [key, values] : snapshot()) out += key + "=" + values + "\n";
     return out;
 }
 

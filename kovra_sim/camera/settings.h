@@ -6,6 +6,7 @@
 // own, held only while a request reads or writes it.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -19,12 +20,15 @@
 
 namespace kovra_sim {
 
+// Every instance's values in their text form, by key.
+using Snapshot = std::map<std::string, std::string>;
+
 // One setting whose values changed between two snapshots.
 struct Drift {
     std::string key, before, after;
 };
 // The settings whose values differ between two snapshots, by key.
-std::vector<Drift> drift(std::string const& before, std::string const& after);
+std::vector<Drift> drift(Snapshot const& before, Snapshot const& after);
 // "drift: ..." as a line for a person: what changed, or that nothing did.
 std::string drift_line(std::vector<Drift> const& changes);
 // [{"setting", "before", "after"}, ...] for a statistics file.
@@ -59,8 +63,9 @@ public:
                std::string& error) const;
     void put(int instance, std::vector<Value> values);
     std::vector<Value> values(int instance) const;
+    Snapshot snapshot() const;
     // One "key=values\n" line per instance, sorted by key.
-    std::string snapshot() const;
+    std::string snapshot_text() const;
 
 private:
     struct alignas(64) Instance {

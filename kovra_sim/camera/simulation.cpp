@@ -43,7 +43,8 @@ bool Simulation::write_files(bool closing, char const* source, std::string const
     if (state_path_) {
         std::string reason;
         if (!replace_file(*state_path_,
-                          camera.settings.snapshot() + ledger.calls_text() + state_tail, reason)) {
+                          camera.settings.snapshot_text() + ledger.calls_text() + state_tail,
+                          reason)) {
             say.push_back("cannot write " + *state_path_ + ": " + reason);
             written = false;
         }

@@ -51,7 +51,7 @@ private:
 
     std::mutex mutex_;  // guards the members below
     std::optional<std::string> state_path_;
-    std::optional<std::string> baseline_;  // the configuration at the start, for the drift check
+    std::optional<Snapshot> baseline_;  // the configuration at the start, for the drift check
 };
 
 }  // namespace kovra_sim

@@ -131,8 +131,8 @@ size_t kovra_sim_setting_get(char const* key, char* buffer, size_t len) {
 }
 
 size_t kovra_sim_snapshot(char* buffer, size_t len) {
-    return guarded<size_t>(0,
-                           [&] { return fill(library().camera.settings.snapshot(), buffer, len); });
+    return guarded<size_t>(
+        0, [&] { return fill(library().camera.settings.snapshot_text(), buffer, len); });
 }
 
 int32_t kovra_sim_restart_target(char const* target) {

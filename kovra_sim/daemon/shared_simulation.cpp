@@ -62,13 +62,13 @@ void SharedSimulation::reset() {
 }
 
 void SharedSimulation::started() {
-    std::string snapshot = camera.settings.snapshot();
+    Snapshot snapshot = camera.settings.snapshot();
     std::lock_guard lock(start_mutex_);
     start_settings_ = std::move(snapshot);
 }
 
 size_t SharedSimulation::drifted() {
-    std::string const now = camera.settings.snapshot();
+    Snapshot const now = camera.settings.snapshot();
     std::lock_guard lock(start_mutex_);
     return drift(start_settings_, now).size();
 }
@@ -100,12 +100,7 @@ nlohmann::json wire_json(WireState const& wire) {
 }  // namespace
 
 nlohmann::json SharedSimulation::state() {
-    nlohmann::json settings = nlohmann::json::object();
-    std::string const snapshot = camera.settings.snapshot();
-    for (size_t at = 0, end; (end = snapshot.find('\n', at)) != std::string::npos; at = end + 1) {
-        size_t const eq = snapshot.find('=', at);
-        settings[snapshot.substr(at, eq - at)] = snapshot.substr(eq + 1, end - eq - 1);
-    }
+    Snapshot settings = camera.settings.snapshot();
     std::lock_guard lock(start_mutex_);
     return {{"directives", {{"start", start_texts_}, {"posted", posted_texts_}}},
             {"latency_us", camera.latency_us()},

@@ -68,7 +68,7 @@ private:
     std::mutex start_mutex_;     // orders applying and restoring; guards the members below
     std::vector<Config> start_;  // what the daemon was started with
     std::vector<std::string> start_texts_, posted_texts_;
-    std::string start_settings_;
+    Snapshot start_settings_;
 };
 
 }  // namespace kovra_sim

@@ -36,17 +36,16 @@ void print_functions(bool json) {
 // With `json`, {"key": ["value", ...], ...}: each slot as the text set= takes.
 void print_defaults(bool json) {
     Settings const settings;
-    std::string const text = settings.snapshot();
-    nlohmann::json all = nlohmann::json::object();
-    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
-         start = end + 1) {
-        std::string_view const line = std::string_view(text).substr(start, end - start);
-        size_t const eq = line.find('=');
-        nlohmann::json& slots = all[std::string(line.substr(0, eq))] = nlohmann::json::array();
-        for (std::string_view slot : split_unescaped(line.substr(eq + 1), ','))
-            slots.push_back(slot);
+    if (!json) {
+        std::cout << settings.snapshot_text();
+        return;
     }
-    std::cout << (json ? all.dump(2) + "\n" : text);
+    nlohmann::json all = nlohmann::json::object();
+    for (auto const& [key, values] : settings.snapshot()) {
+        nlohmann::json& slots = all[key] = nlohmann::json::array();
+        for (std::string_view slot : split_unescaped(values, ',')) slots.push_back(slot);
+    }
+    std::cout << all.dump(2) << "\n";
 }
 
 int check(std::string const& directives) {
