@@ -105,11 +105,7 @@ protected:
     }
     // Waits up to a minute for the first progress dot.
     bool dotted() const {
-        auto const deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-        while (readFile(dir + "/out").empty() && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return std::chrono::steady_clock::now() < deadline;
+        return eventually([&] { return !readFile(dir + "/out").empty(); }, std::chrono::minutes(1));
     }
 
     std::vector<std::string> journal() const { return linesOf(readFile(dir + "/journal")); }

@@ -104,8 +104,7 @@ TEST_F(TraceTest, AFaultInTheLayerNeverReachesTheCamera) {
 TEST_F(TraceTest, AKilledProgramLeavesEveryCompleteInterval) {
     trace = "timeline=" + dir + "/trace.jsonl;interval=1";
     start("-t 4 -c 1000000", "latency=1000");
-    for (int i = 0; i < 3000 && linesOf(readFile(dir + "/trace.jsonl")).size() < 2; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    eventually([&] { return linesOf(readFile(dir + "/trace.jsonl")).size() >= 2; });
     kill(pid, SIGKILL);
     EXPECT_EQ(finish(), 128 + SIGKILL);
     Outcome const read = stats_tool("--timeline " + dir + "/trace.jsonl");

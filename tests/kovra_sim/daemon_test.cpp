@@ -56,7 +56,7 @@ public:
     // Waits until `n` more requests have gone through.
     void progress(uint64_t n) {
         uint64_t const target = ok + n;
-        for (int i = 0; i < 2000 && ok < target; ++i) std::this_thread::sleep_for(5ms);
+        eventually([&] { return ok >= target; }, 10s);
     }
 
     std::atomic<uint64_t> ok{0}, failed{0};
@@ -241,10 +241,11 @@ TEST(DaemonTest, AClientThatDoesNotReadIsNotRead) {
     timeval tv{2, 0};
     setsockopt(a, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     send(a, flood.data(), flood.size(), MSG_NOSIGNAL);
-    for (int i = 0; i < 200 && daemon.log().find("reading paused") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_NE(daemon.log().find("4 requests in flight, reading paused"), std::string::npos)
+    EXPECT_TRUE(eventually(
+        [&] {
+            return daemon.log().find("4 requests in flight, reading paused") != std::string::npos;
+        },
+        2s))
         << daemon.log();
     close(a);
 }
@@ -418,8 +419,7 @@ TEST(DaemonTest, SighupWritesTheFilesAndTheDaemonGoesOn) {
         GoodClient client(daemon.url());
         client.progress(100);
         daemon.signal(SIGHUP);
-        for (int i = 0; i < 1000 && !std::filesystem::exists(dir + "/stats"); ++i)
-            std::this_thread::sleep_for(10ms);
+        eventually([&] { return std::filesystem::exists(dir + "/stats"); }, 10s);
         checkpointed = led_reads(readFile(dir + "/state"));
         EXPECT_GT(checkpointed, 0);
         EXPECT_THAT(readFile(dir + "/journal"),
@@ -476,8 +476,7 @@ TEST(DaemonTest, StallAndBandwidthHoldRepliesForTheirTime) {
 // and only once.
 TEST(DaemonTest, ARebootWithoutEveryComesOnceAtOnce) {
     Daemon daemon({"--sim", "reboot=1"});
-    for (int i = 0; i < 500 && daemon.log().find("back from a reboot") == std::string::npos; ++i)
-        std::this_thread::sleep_for(10ms);
+    eventually([&] { return daemon.log().find("back from a reboot") != std::string::npos; }, 5s);
     std::this_thread::sleep_for(1500ms);
     std::string const log = daemon.log();
     EXPECT_THAT(log,

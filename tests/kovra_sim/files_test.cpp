@@ -152,10 +152,8 @@ TEST_F(ChildFiles, TwoProcessesNeverShareAJournal) {
     auto first = std::async(std::launch::async, [&] {
         return run(std::string(KOVRA_SIM_ENV_CHILD) + " hold", directives, "1");
     });
-    for (int i = 0; i < 500 && readFile(path("journal")).find("&9) = 0\n") == std::string::npos;
-         ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    eventually([&] { return readFile(path("journal")).find("&9) = 0\n") != std::string::npos; },
+               std::chrono::seconds(5));
     Outcome const second = run(KOVRA_SIM_ENV_CHILD, directives, "2");
     EXPECT_EQ(second.err,
               "kovra-sim: KOVRA_SIM: journal " + path("journal") + ": in use by another process\n");

@@ -174,8 +174,7 @@ TEST_F(TcpClient, ACameraThatAnswersNoHeartbeatIsLeft) {
     FakeCamera camera(opens_then([](int, auto const&) { return true; }),
                       kovra_sim::table_fingerprint(), 300);
     ASSERT_EQ(connect(camera.url()), 0);
-    for (int i = 0; i < 500 && !camera.hung_up(); ++i) std::this_thread::sleep_for(10ms);
-    EXPECT_TRUE(camera.hung_up());
+    EXPECT_TRUE(eventually([&] { return camera.hung_up(); }, 5s));
 }
 
 TEST_F(TcpClient, AReplyToNoRequestIsIgnored) {
@@ -230,13 +229,8 @@ TEST_F(TcpClient, ReconnectsAndReopensWhatItHad) {
     EXPECT_EQ(ask(led), KOVRA_SIM_STATUS_NOT_CONNECTED);
     daemon =
         std::make_unique<Daemon>(std::vector<std::string>{"--sim", "restart=led*1/1"}, "", port);
-    int32_t status = -1;
-    for (int i = 0; i < 500 && status != 0; ++i) {
-        std::this_thread::sleep_for(10ms);
-        status = ask(led);
-    }
-    EXPECT_EQ(status, 0);
-    for (int i = 0; i < 100 && announced == 0; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(eventually([&] { return ask(led) == 0; }, 5s));
+    eventually([&] { return announced != 0; }, 1s);
     EXPECT_EQ(announced, 1) << "the handler was not registered again";
 }
 
@@ -276,7 +270,7 @@ TEST_F(TcpClient, AnIdleSubscriberHearsWhatAnotherClientCaused) {
     ASSERT_EQ(kovra_core_ipc_initiator_init(log_, daemon.url().c_str(), &other), 0);
     ASSERT_EQ(kovra_api_led_initiator_init(other, log_, &led_, 0, 0), 0);
     EXPECT_EQ(ask(led_), 0);
-    for (int i = 0; i < 300 && heard == 0; ++i) std::this_thread::sleep_for(10ms);
+    eventually([&] { return heard != 0; }, 3s);
     EXPECT_EQ(heard, 1) << "the first heartbeat is 10 s away: nothing else would bring it";
     kovra_core_ipc_deinit(other);
 }

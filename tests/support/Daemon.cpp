@@ -49,14 +49,13 @@ Daemon::Daemon(std::vector<std::string> const& options, std::string const& env, 
     if (failed) throw std::runtime_error("cannot start " + argv[0]);
     // Until it says where it listens, or 20 s (an emulated daemon starts slowly).
     int status = 0;
-    for (int i = 0; i < 2000 && port_ == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        port_ = std::atoi(readFile(dir_ + "/port").c_str());
-        if (port_ == 0 && waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            break;
-        }
-    }
+    eventually(
+        [&] {
+            port_ = std::atoi(readFile(dir_ + "/port").c_str());
+            if (port_ == 0 && waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;
+            return port_ != 0 || pid_ < 0;
+        },
+        std::chrono::seconds(20));
     if (port_ == 0) {
         stop(SIGKILL, 5);
         throw std::runtime_error("kovra-camd did not start: " + log());
@@ -91,12 +90,10 @@ int Daemon::stop(int signal, int seconds) {
     if (pid_ <= 0) return -1;
     ::kill(pid_, signal);
     int status = 0;
-    for (int i = 0; i < seconds * 100; ++i) {
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (eventually([&] { return waitpid(pid_, &status, WNOHANG) == pid_; },
+                   std::chrono::seconds(seconds))) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     ::kill(pid_, SIGKILL);
     waitpid(pid_, &status, 0);
