@@ -23,6 +23,13 @@ double requests(std::map<std::string, double> const& m, std::string const& funct
     return it == m.end() ? 0 : it->second;
 }
 
+// The sum of the samples of a family.
+double total(std::map<std::string, double> const& m, std::string const& family) {
+    double sum = 0;
+    for (auto const& [name, value] : m) sum += name.rfind(family + "{", 0) == 0 ? value : 0;
+    return sum;
+}
+
 // Every request count of `m` is the stats file's, and no other is there.
 void expect_same_counts(std::map<std::string, double> const& m, nlohmann::json const& file) {
     size_t samples = 0;
@@ -42,7 +49,7 @@ void expect_same_counts(std::map<std::string, double> const& m, nlohmann::json c
 using AdminSoakTest = SoakRun;
 
 TEST_F(AdminSoakTest, APostedFaultChangesWhatFollowsAndAResetUndoesIt) {
-    Daemon daemon({"--admin", "0", "--sim", "latency=1000;drift=1"});
+    Daemon daemon({"--admin", "0", "--sim", "latency=1000;drift=1;restart=led*1/100"});
     int const admin = daemon.admin_port();
     ASSERT_GT(admin, 0) << daemon.log();
     std::string const led = "kovra_api_led_get_state_send";
@@ -60,12 +67,14 @@ TEST_F(AdminSoakTest, APostedFaultChangesWhatFollowsAndAResetUndoesIt) {
     EXPECT_EQ(double(report.failed()), failed) << "and only they:\n" << out;
     EXPECT_EQ(after.at("kovra_camd_faults_injected_total{kind=\"fail\"}"), failed);
     EXPECT_GT(after.at("kovra_camd_settings_drifted"), 0) << "the soak set values";
+    EXPECT_EQ(total(after, "kovra_camd_announcements_total"), 1) << "the soak heard led restart";
 
     ASSERT_EQ(http_status(http_call(admin, "POST", "/reset")), 200);
     auto const reset = metrics(admin);
     EXPECT_EQ(reset.at("kovra_camd_settings_drifted"), 0);
     EXPECT_EQ(reset.at("kovra_camd_faults_injected_total{kind=\"fail\"}"), 0);
     EXPECT_EQ(requests(reset, led, "0"), 0) << "counters from zero";
+    EXPECT_EQ(total(reset, "kovra_camd_announcements_total"), 0);
     EXPECT_EQ(daemon.stop(SIGTERM), 0);
     EXPECT_THAT(daemon.log(),
                 testing::HasSubstr("drift: the configuration is as it was at the start"));

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <regex>
 #include <string>
@@ -32,15 +33,17 @@ protected:
 };
 
 // Faults that lose no reply: the report is the in-process one, the client
-// never reconnects, and the daemon counts what it injected.
+// never reconnects, and the daemon counts what it injected: at most `share`
+// of the calls it served (bandwidth= counts each write it holds back).
 TEST_F(WireFaultsTest, FaultsThatLoseNoReplyLeaveTheReportAsInProcess) {
     struct Case {
         std::string directives, kind, commands;
+        double share;
     } const cases[] = {
-        {"slice=1", "slice", "200"},
-        {"slice=5;bandwidth=400", "bandwidth", "50"},
-        {"jitter=4", "jitter", "50"},
-        {"stall=50@0.02", "stall", "100"},
+        {"slice=1", "slice", "200", 1},
+        {"slice=5;bandwidth=400", "bandwidth", "50", HUGE_VAL},
+        {"jitter=4", "jitter", "50", 1},
+        {"stall=50@0.02", "stall", "100", 0.1},
     };
     for (Case const& c : cases) {
         ASSERT_EQ(soak("-t 8 -c " + c.commands), 0);
@@ -50,7 +53,12 @@ TEST_F(WireFaultsTest, FaultsThatLoseNoReplyLeaveTheReportAsInProcess) {
         EXPECT_EQ(out, in_process) << c.directives;
         EXPECT_EQ(err, "") << c.directives;
         ASSERT_EQ(daemon.stop(SIGTERM), 0);
-        EXPECT_GT(stats("camd")["wire_faults"][c.kind].get<uint64_t>(), 0u) << c.directives;
+        nlohmann::json const camd = stats("camd");
+        uint64_t const injected = camd["wire_faults"][c.kind].get<uint64_t>();
+        double calls = 0;
+        for (auto const& [name, f] : camd["functions"].items()) calls += f["calls"].get<double>();
+        EXPECT_GT(injected, 0u) << c.directives;
+        EXPECT_LE(injected, c.share * calls) << c.directives;
     }
 }
 

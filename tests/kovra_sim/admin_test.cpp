@@ -20,7 +20,7 @@ struct AdminTest : testing::Test {
         return nlohmann::json::parse(http_body(http_call(port, "GET", "/state")));
     }
 
-    Daemon daemon{{"--admin", "0", "--sim", "latency=7"}};
+    Daemon daemon{{"--admin", "0", "--sim", "latency=7;seed=3"}};
     int port = daemon.admin_port();
 };
 
@@ -49,7 +49,7 @@ TEST_F(AdminTest, RoutesAnswerAndABadPostChangesNothing) {
     nlohmann::json const before = state();
     EXPECT_EQ(before.at("latency_us"), 7) << "a refused list applies nothing of itself";
     EXPECT_EQ(before.at("directives").at("posted").size(), 0u);
-    EXPECT_EQ(before.at("directives").at("start"), nlohmann::json::array({"latency=7"}));
+    EXPECT_EQ(before.at("directives").at("start"), nlohmann::json::array({"latency=7;seed=3"}));
 
     EXPECT_EQ(
         http_status(http_call(port, "POST", "/directives", "latency=250;drop=every:3;seed=5")),
@@ -60,8 +60,20 @@ TEST_F(AdminTest, RoutesAnswerAndABadPostChangesNothing) {
     EXPECT_EQ(http_status(http_call(port, "POST", "/reset")), 200);
     nlohmann::json const reset = state();
     EXPECT_EQ(reset.at("latency_us"), 7) << "back to the start directives";
-    EXPECT_EQ(reset.at("wire"), (nlohmann::json{{"seed", 0}})) << "the wire's too";
+    EXPECT_EQ(reset.at("wire"), (nlohmann::json{{"seed", 3}})) << "the wire's too";
     EXPECT_EQ(reset.at("directives").at("posted").size(), 0u);
+}
+
+// A reboot brings the camera back as the daemon started it, forgetting what
+// was posted before.
+TEST_F(AdminTest, ARebootForgetsWhatWasPosted) {
+    auto const health = [&] { return http_status(http_call(port, "GET", "/health")); };
+    ASSERT_EQ(http_status(http_call(port, "POST", "/directives", "latency=250;reboot=1")), 200);
+    EXPECT_TRUE(eventually([&] { return health() == 503; }, 5s));
+    EXPECT_TRUE(eventually([&] { return health() == 200; }, 5s));
+    nlohmann::json const back = state();
+    EXPECT_EQ(back.at("latency_us"), 7);
+    EXPECT_EQ(back.at("directives").at("posted").size(), 0u);
 }
 
 TEST_F(AdminTest, RequestsOverALimitOrMalformedAreAnsweredAndClosed) {

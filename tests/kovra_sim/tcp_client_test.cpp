@@ -234,6 +234,19 @@ TEST_F(TcpClient, ReconnectsAndReopensWhatItHad) {
     EXPECT_EQ(announced, 1) << "the handler was not registered again";
 }
 
+// drop=every:3 closes a connection instead of sending its third reply, on
+// every connection: the calls pass twice and fail once, over and over.
+TEST_F(TcpClient, DroppingEveryThirdReplyFailsEveryThirdCall) {
+    Daemon daemon({"--sim", "drop=every:3"});
+    ASSERT_EQ(connect(daemon.url()), 0);
+    kovra_initiator* led = nullptr;
+    ASSERT_EQ(kovra_api_led_initiator_init(ipc_, log_, &led, 0, 0), 0);
+    std::vector<int32_t> statuses;
+    for (int i = 0; i < 6; ++i) statuses.push_back(ask(led));
+    int32_t const lost = KOVRA_SIM_STATUS_NOT_CONNECTED;
+    EXPECT_EQ(statuses, (std::vector<int32_t>{0, 0, lost, 0, 0, lost}));
+}
+
 // The daemon answers on either address family, after its latency in
 // microseconds (as milliseconds, 20000 would outlast the deadline).
 TEST_F(TcpClient, ADaemonAnswersOnEitherFamilyAfterItsLatency) {
