@@ -472,6 +472,26 @@ TEST(DaemonTest, StallAndBandwidthHoldRepliesForTheirTime) {
     }
 }
 
+// slice=1 writes a frame a byte at a time: a client waiting for its welcome
+// wakes to a part of it, where the daemon otherwise sends it whole.
+TEST(DaemonTest, SliceWritesAFrameInPieces) {
+    for (auto const& [sim, sliced] : {std::pair{"slice=0", false}, {"slice=1", true}}) {
+        Daemon daemon({"--sim", sim});
+        int short_reads = 0;
+        for (int i = 0; i < 5; ++i) {
+            int const fd = connect_loopback(daemon.port());
+            timeval tv{5, 0};
+            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+            send_all(fd, hello());
+            char got[256];
+            ssize_t const n = recv(fd, got, sizeof got, 0);
+            short_reads += n < 4 || size_t(n) < 4 + kovra_sim::wire::frame_length(got);
+            close(fd);
+        }
+        EXPECT_EQ(short_reads > 0, sliced) << sim << ": " << short_reads << " of 5 reads short";
+    }
+}
+
 // A reboot given at start without EVERY comes at once, before any client,
 // and only once: a reset to the start does not bring it back.
 TEST(DaemonTest, ARebootWithoutEveryComesOnceAtOnce) {
