@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses (preset fuzz: clang with AddressSanitizer
 # and UndefinedBehaviorSanitizer) and runs each from the seed corpus in
-# fuzz/corpus; exits non-zero on the first crash, leak or sanitizer report,
-# leaving the input that caused it in fuzz-artifacts/.
+# fuzz/corpus, as many at once as there are cores; exits non-zero on any
+# crash, leak or sanitizer report, leaving the input that caused it in
+# fuzz-artifacts/.
 #
 # Usage: scripts/fuzz.sh [SECONDS | -runs=N]   (default: 60 seconds each)
 #   scripts/fuzz.sh -runs=10000000   the long run: ten million inputs each
@@ -17,13 +18,22 @@ cmake --build --preset fuzz -j"$(nproc)"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p fuzz-artifacts
-for harness in frames handshake directives; do
-    echo "=== fuzz_$harness ($limit)"
-    mkdir -p "$work/$harness"
+# One harness: its summary once it ends, and its exit status.
+run_one() {
+    mkdir -p "$work/$1"
     # New inputs go to the scratch corpus; the seeds stay as committed.
-    build/fuzz/fuzz/fuzz_"$harness" "$limit" -print_final_stats=1 -artifact_prefix=fuzz-artifacts/ \
-        "$work/$harness" "fuzz/corpus/$harness" 2>&1 |
-        grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|Done|==[0-9]+==|SUMMARY|INFO: Seed)' || true
-    [[ ${PIPESTATUS[0]} -eq 0 ]] || { echo "fuzz_$harness failed; see fuzz-artifacts/" >&2; exit 1; }
-done
+    build/fuzz/fuzz/fuzz_"$1" "$limit" -print_final_stats=1 -artifact_prefix=fuzz-artifacts/ \
+        "$work/$1" "fuzz/corpus/$1" >"$work/$1.log" 2>&1
+    local status=$?
+    { echo "=== fuzz_$1 ($limit)"
+      grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|Done|==[0-9]+==|SUMMARY|INFO: Seed)' \
+          "$work/$1.log"
+      [[ $status -eq 0 ]] || echo "fuzz_$1 failed; see fuzz-artifacts/"; } >&2
+    return $status
+}
+export -f run_one
+export work limit
+# Each harness is one process: as many run at once as there are cores.
+printf '%s\n' frames handshake directives | xargs -P "$(nproc)" -I{} bash -c 'run_one {}' ||
+    exit 1
 rmdir fuzz-artifacts 2>/dev/null || true
