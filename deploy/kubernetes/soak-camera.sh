@@ -28,9 +28,12 @@ if [ -z "$url" ]; then
 fi
 
 # Only the soak gets the trace layer: in front of timeout it would write
-# statistics of its own.
+# statistics of its own. --foreground: timeout signals the soak alone, once;
+# otherwise it signals its process group too, and a soak that has handled
+# the first SIGTERM takes the second for "stop now" and ends without its
+# report.
 status=0
-timeout -s TERM "${DURATION:-600}" env LD_PRELOAD="$trace" \
+timeout --foreground -s TERM "${DURATION:-600}" env LD_PRELOAD="$trace" \
     KOVRA_TRACE="stats=$out/soak.json;timeline=$out/soak.jsonl" \
     ipc_soak -u "$url" -t "${THREADS:-8}" -c "${COMMANDS:-100000}" -s $((${SEED:-1} + index)) \
     >"$out/report.txt" 2>"$out/soak.err" || status=$?
