@@ -3,7 +3,6 @@
 #include <system_error>
 
 #include "exhaust.h"
-#include "functions.h"
 #include "transport.h"
 
 namespace kovra_sim {
@@ -55,8 +54,7 @@ void Announcer::run() {
         Item* item = queue_.front();
         queue_.pop_front();
         lock.unlock();
-        ServiceInfo const& s = service_info(item->service);
-        item->to->deliver(s.word, s.target, 1, "local");
+        item->to->deliver(item->service, 1, "local");
         lock.lock();
         item->done = true;
         delivered_.notify_all();

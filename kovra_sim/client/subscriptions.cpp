@@ -32,14 +32,14 @@ bool Subscriptions::empty() const {
     return subscriptions_.empty();
 }
 
-void Subscriptions::deliver(char const* service, char const* target, uint8_t flag,
-                            char const* address) {
+void Subscriptions::deliver(int service, uint8_t flag, char const* address) {
+    ServiceInfo const& info = service_info(service);
     std::lock_guard lock(delivery_);
     // Counted as the trace layer counts them: once a handler is told.
     Stats& stats = library().stats;
     for (Subscription const& s : subscriptions_) {
-        if (stats.on()) stats.announced(std::string(service) + ":" + target);
-        s.handler(service, target, flag, address, s.context);
+        if (stats.on()) stats.announced(target_name(service));
+        s.handler(info.word, info.target, flag, address, s.context);
     }
 }
 

@@ -494,8 +494,7 @@ void TcpTransport::deliver_events(std::unique_lock<std::mutex>& lock) {
         Announcement const a = std::move(events_.front());
         events_.pop_front();
         lock.unlock();
-        ServiceInfo const& s = service_info(a.service);
-        subscriptions.deliver(s.word, s.target, a.flag, a.address.c_str());
+        subscriptions.deliver(a.service, a.flag, a.address.c_str());
         lock.lock();
         ++delivered_;
         changed_.notify_all();

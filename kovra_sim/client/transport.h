@@ -33,8 +33,9 @@ public:
     // Removes the subscriptions of a broker being released.
     void drop(uint32_t broker);
     bool empty() const;
-    // Calls every handler, one after the other, on the calling thread.
-    void deliver(char const* service, char const* target, uint8_t flag, char const* address);
+    // Tells every handler, one after the other, on the calling thread, that
+    // `service`'s target restarted.
+    void deliver(int service, uint8_t flag, char const* address);
 
 private:
     struct Subscription {
