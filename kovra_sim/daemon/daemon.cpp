@@ -21,6 +21,20 @@ namespace {
 namespace asio = boost::asio;
 using WorkGuard = asio::executor_work_guard<asio::io_context::executor_type>;
 
+// The threads of the io_contexts but the first, each kept running by a work
+// guard; ended, by dropping the guards and joining, however run() returns.
+struct Pool {
+    std::vector<WorkGuard> keep;
+    std::vector<std::thread> threads;
+
+    void end() {
+        keep.clear();
+        for (auto& t : threads) t.join();
+        threads.clear();
+    }
+    ~Pool() { end(); }
+};
+
 void say_all(std::vector<std::string> const& lines) {
     for (std::string const& line : lines) log_line("%s", line.c_str());
 }
@@ -54,20 +68,15 @@ int Daemon::run() {
     // of killing it.
     asio::signal_set signals(io);
     for (int s : {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGUSR1}) signals.add(s);
-    std::vector<WorkGuard> keep;
-    std::vector<std::thread> pool;
-    auto end_pool = [&] {
-        keep.clear();
-        for (auto& t : pool) t.join();
-    };
+    Pool pool;
     try {
         for (unsigned i = 1; i < options_.threads; ++i) {
-            keep.push_back(asio::make_work_guard(*contexts[i]));
-            pool.emplace_back([&contexts, i] { contexts[i]->run(); });
+            pool.keep.push_back(asio::make_work_guard(*contexts[i]));
+            pool.threads.emplace_back([&contexts, i] { contexts[i]->run(); });
         }
     } catch (std::system_error const& e) {
-        log_line("cannot start thread %zu of %u: %s", pool.size() + 1, options_.threads, e.what());
-        end_pool();
+        log_line("cannot start thread %zu of %u: %s", pool.threads.size() + 1, options_.threads,
+                 e.what());
         return 1;
     }
 
@@ -78,7 +87,6 @@ int Daemon::run() {
     } catch (boost::system::system_error const& e) {
         log_line("cannot listen on %s: %s", options_.listen_text.c_str(),
                  e.code().message().c_str());
-        end_pool();
         return 1;
     }
     std::unique_ptr<Admin> admin;
@@ -88,8 +96,6 @@ int Daemon::run() {
         } catch (boost::system::system_error const& e) {
             log_line("cannot serve the admin endpoint on %s: %s", text_of(*options_.admin).c_str(),
                      e.code().message().c_str());
-            server.reset();
-            end_pool();
             return 1;
         }
         // Metrics need figures: the admin endpoint turns them on.
@@ -102,9 +108,6 @@ int Daemon::run() {
         !replace_file(options_.port_file, std::to_string(server->local_endpoint().port()) + "\n",
                       error)) {
         log_line("cannot write the port to %s: %s", options_.port_file.c_str(), error.c_str());
-        admin.reset();
-        server.reset();
-        end_pool();
         return 1;
     }
     simulation_.started();
@@ -134,7 +137,7 @@ int Daemon::run() {
                 server->stop();
                 if (admin) admin->stop();
                 // The other threads end once their connections are closed.
-                asio::post(io, [&] { keep.clear(); });
+                asio::post(io, [&] { pool.keep.clear(); });
                 return;  // later signals wait, unhandled, until the files are written
             }
             await();
@@ -142,7 +145,7 @@ int Daemon::run() {
     };
     await();
     io.run();
-    end_pool();
+    pool.end();
     nlohmann::json const connections = server->connections();
     admin.reset();
     server.reset();

@@ -1,5 +1,7 @@
 #include "server.h"
 
+#include <algorithm>
+
 #include "connection.h"
 #include "log.h"
 
@@ -98,15 +100,23 @@ void Server::sweep() {
     });
 }
 
+std::vector<std::shared_ptr<Connection>> Server::open_connections() {
+    std::vector<std::shared_ptr<Connection>> open;
+    for (auto& [number, weak] : connections_) {
+        if (auto c = weak.lock()) open.push_back(std::move(c));
+    }
+    return open;
+}
+
 void Server::announce(int service) {
     if (simulation_.stats.on()) simulation_.stats.announced(target_name(service));
     std::vector<std::shared_ptr<Connection>> listening;
     {
         std::lock_guard lock(mutex_);
-        for (auto& [number, weak] : connections_) {
-            auto c = weak.lock();
-            if (c && c->subscribed()) listening.push_back(std::move(c));
-        }
+        listening = open_connections();
+        listening.erase(std::remove_if(listening.begin(), listening.end(),
+                                       [](auto const& c) { return !c->subscribed(); }),
+                        listening.end());
         announced_[std::string(target_name(service))] += listening.size();
     }
     for (auto const& c : listening) c->announce(service);
@@ -183,9 +193,7 @@ void Server::reboot(std::chrono::seconds down) {
         down_ = true;
         boost::system::error_code ignored;
         acceptor_.close(ignored);
-        for (auto& [number, weak] : connections_) {
-            if (auto c = weak.lock()) open.push_back(std::move(c));
-        }
+        open = open_connections();
     }
     simulation_.wire.count(WireFault::reboot);
     log_line("rebooting: %zu connections closed, refusing new ones for %lld s", open.size(),
@@ -241,9 +249,7 @@ void Server::stop() {
             sweeper_.cancel();
             reboots_.cancel();
             back_.cancel();
-            for (auto& [number, weak] : connections_) {
-                if (auto c = weak.lock()) open.push_back(std::move(c));
-            }
+            open = open_connections();
         }
         for (auto const& c : open) c->close("the daemon is stopping");
     });

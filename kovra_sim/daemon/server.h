@@ -95,6 +95,8 @@ public:
 private:
     void accept();
     void sweep();
+    // The connections still open; with mutex_ held.
+    std::vector<std::shared_ptr<Connection>> open_connections();
     void announce(int service) override;
     void schedule(std::optional<WireFaults::Reboot> plan) override;
     // The next reboot of the schedule whose number is `plan`, after `wait`.
