@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "CommandLine.h"
-#include "Schedule.h"
-#include "ServiceList.h"
+#include "driver/CommandLine.h"
+#include "driver/Schedule.h"
+#include "tester/ServiceList.h"
 
 namespace {
 

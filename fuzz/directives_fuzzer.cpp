@@ -2,7 +2,7 @@
 // against the camera's settings, and applied to a camera when they parse.
 #include <string>
 
-#include "config.h"
+#include "camera/config.h"
 
 using namespace kovra_sim;
 

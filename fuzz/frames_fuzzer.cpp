@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "frame_reader.h"
-#include "session.h"
+#include "daemon/session.h"
+#include "wire/frame_reader.h"
 
 using namespace kovra_sim;
 

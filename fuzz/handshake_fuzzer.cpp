@@ -1,7 +1,7 @@
 // What a client reads from a camera: the welcome, replies (their values
 // staged for the request the input names, as the client does), events and
 // pings; and what a camera reads first, the hello.
-#include "call.h"
+#include "client/call.h"
 
 using namespace kovra_sim;
 

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <string>
 
-#include "protocol.h"
+#include "wire/protocol.h"
 
 using namespace kovra_sim;
 namespace fs = std::filesystem;

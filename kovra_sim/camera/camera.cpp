@@ -1,8 +1,8 @@
-#include "camera.h"
+#include "camera/camera.h"
+
+#include <kovra_sim/control.h>
 
 #include <algorithm>
-
-#include "kovra_sim/control.h"
 
 namespace kovra_sim {
 

@@ -13,9 +13,9 @@
 #include <mutex>
 #include <vector>
 
-#include "exchange.h"
-#include "profile.h"
-#include "settings.h"
+#include "camera/exchange.h"
+#include "camera/profile.h"
+#include "camera/settings.h"
 
 namespace kovra_sim {
 

@@ -1,8 +1,8 @@
-#include "config.h"
+#include "camera/config.h"
+
+#include <kovra_sim/control.h>
 
 #include <limits>
-
-#include "kovra_sim/control.h"
 
 namespace kovra_sim {
 namespace {
@@ -45,42 +45,53 @@ bool parse_restart(std::string_view v, Config& c, std::string& error) {
     return true;
 }
 
-bool parse_directive(std::string_view name, std::string_view v, Settings const& settings, Config& c,
-                     std::string& error) {
-    if (bool ok; parse_output(name, v, c.outputs, ok, error)) return ok;
-    if (bool ok; parse_wire_fault(name, v, c.wire, ok, error)) return ok;
-    if (name == "fail") return parse_fault(v, c.faults.emplace_back(), error);
-    if (name == "set") return parse_set(v, settings, c, error);
-    if (name == "restart") return parse_restart(v, c, error);
-    if (name == "latency")
-        return parse_bounded(v, "latency", 0, kMaxLatencyUs, c.latency_us, error);
-    if (name == "profile") return (c.profile = Profile::load(std::string(v), error)) != nullptr;
-    if (name == "seed") return parse_bounded(v, "seed", 0, UINT32_MAX, c.seed, error);
-    if (name == "timeout")
-        return parse_bounded(v, "timeout", 1, kMaxTimeoutMs, c.timeout_ms, error);
-    if (name == "give_up") return parse_bounded(v, "give_up", 0, kMaxGiveUpS, c.give_up_s, error);
-    if (name == "state") {
-        c.state_path = std::string(v);
-        return true;
-    }
-    if (name == "exhaust") {
-        if (v != "memory" && v != "threads" && v != "nothing") {
-            error = "exhaust takes memory, threads or nothing";
+bool take(Directive const& d, Settings const& settings, Config& c, DirectiveTaker const& others,
+          std::string& error) {
+    if (take_output(d, c.outputs)) return true;
+    std::string_view const v = d.value;
+    switch (d.id) {
+        case DirectiveId::fail:
+            return parse_fault(v, c.faults.emplace_back(), error);
+        case DirectiveId::set:
+            return parse_set(v, settings, c, error);
+        case DirectiveId::restart:
+            return parse_restart(v, c, error);
+        case DirectiveId::latency:
+            c.latency_us = d.number;
+            return true;
+        case DirectiveId::profile:
+            return (c.profile = Profile::load(std::string(v), error)) != nullptr;
+        case DirectiveId::seed:
+            c.seed = d.number;
+            return true;
+        case DirectiveId::timeout:
+            c.timeout_ms = d.number;
+            return true;
+        case DirectiveId::give_up:
+            c.give_up_s = d.number;
+            return true;
+        case DirectiveId::state:
+            c.state_path = std::string(v);
+            return true;
+        case DirectiveId::exhaust:
+            if (v != "memory" && v != "threads" && v != "nothing") {
+                error = "exhaust takes memory, threads or nothing";
+                return false;
+            }
+            c.exhaust = std::string(v);
+            return true;
+        case DirectiveId::drift:
+            if (v != "1") {
+                error = "drift takes 1";
+                return false;
+            }
+            c.drift = true;
+            return true;
+        default:
+            if (others) return others(d, error);
+            error = "not taken here";
             return false;
-        }
-        c.exhaust = std::string(v);
-        return true;
     }
-    if (name == "drift") {
-        if (v != "1") {
-            error = "drift takes 1";
-            return false;
-        }
-        c.drift = true;
-        return true;
-    }
-    error = "unknown directive \"" + std::string(name) + "\"";
-    return false;
 }
 
 }  // namespace
@@ -102,13 +113,14 @@ int parse_target(std::string_view text, std::string& error) {
     return id;
 }
 
-bool parse_config(std::string_view text, Settings const& settings, Config& out,
-                  std::string& error) {
+bool parse_config(std::string_view text, Place place, Settings const& settings, Config& out,
+                  std::string& error, DirectiveTaker const& others) {
     Config c;
-    auto const each = [&](std::string_view name, std::string_view value, std::string& why) {
-        return parse_directive(name, value, settings, c, why);
+    auto const each = [&](Directive const& d, std::string& why) {
+        return take(d, settings, c, others, why);
     };
-    if (!parse_directives(text, each, error) || !distinct_files(c.outputs, {&c.state_path}, error))
+    if (!parse_directives(text, place, each, error) ||
+        !distinct_files(c.outputs, {&c.state_path}, error))
         return false;
     out = std::move(c);
     return true;

@@ -1,6 +1,7 @@
-// Control directives, as KOVRA_SIM and the daemon's --sim give them (see
-// kovra_sim_configure in control.h): parsed whole before anything is
-// applied, so that a bad list applies nothing.
+// The directives of the stand-in and its camera, as KOVRA_SIM, the daemon's
+// --sim and POST /directives give them (see kovra_sim_configure in
+// control.h): parsed whole before anything is applied, so that a bad list
+// applies nothing.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "camera.h"
-#include "directives.h"
-#include "wire_faults.h"
+#include "camera/camera.h"
+#include "common/directives.h"
 
 namespace kovra_sim {
 
@@ -34,16 +34,14 @@ struct Config {
     std::optional<std::string> state_path;
     bool drift = false;
     std::optional<std::string> exhaust;  // "memory", "threads" or "nothing"
-    WireFaults wire;                     // the daemon's
 };
 
-// The bounds of timeout= and give_up=.
-constexpr uint32_t kMaxTimeoutMs = 3'600'000;
-constexpr uint32_t kMaxGiveUpS = 86'400;
-
-// `settings` checks the keys and values of set=. On failure `error` says
-// which directive is wrong and why.
-bool parse_config(std::string_view text, Settings const& settings, Config& out, std::string& error);
+// Parses the directives given at `place`: `settings` checks the keys and
+// values of set=, and `others` takes the directives the camera does not own
+// (the daemon's faults on the wire). On failure `error` says which directive
+// is wrong and why.
+bool parse_config(std::string_view text, Place place, Settings const& settings, Config& out,
+                  std::string& error, DirectiveTaker const& others = {});
 
 // "SERVICE" or "SERVICE:TARGET" naming a service's target; the service id
 // or -1 with the reason in `error`.

@@ -4,7 +4,7 @@
 // daemon's decoded frame each are one.
 #pragma once
 
-#include "value.h"
+#include "common/value.h"
 
 namespace kovra_sim {
 

@@ -1,14 +1,12 @@
-#include "profile.h"
+#include "camera/profile.h"
 
 #include <algorithm>
 #include <cmath>
 #include <exception>
 #include <filesystem>
-#include <nlohmann/json.hpp>
 
-#include "directives.h"
-#include "stats_files.h"
-#include "value.h"
+#include "common/directives.h"
+#include "stats/report_files.h"
 
 namespace kovra_sim {
 namespace {
@@ -31,22 +29,6 @@ Entry const& pick(std::vector<Entry> const& entries, uint64_t random) {
                              [](uint64_t v, Entry const& e) { return v < e.below; });
 }
 
-// A count of calls: a whole number, not negative, that keeps `sum` within `calls`.
-bool add_count(nlohmann::json const& n, uint64_t calls, uint64_t& sum) {
-    if (!n.is_number_unsigned() || n.get<uint64_t>() > calls - sum) return false;
-    sum += n.get<uint64_t>();
-    return true;
-}
-
-// The histogram's bins are 40 a decade, and a bucket is named by its bin's
-// upper edge, or by the longest call seen if that came first: the lower
-// edge of the bin holding `upper`. Delays are drawn log-uniformly from it up
-// to `upper`, so that the replayed calls fall into the recorded bins. (An
-// edge is written to 1 ns, hence the leeway.)
-double bin_below(double upper) {
-    return std::pow(10.0, (std::ceil(40 * std::log10(upper) - 0.01) - 1) / 40);
-}
-
 }  // namespace
 
 std::shared_ptr<Profile const> Profile::load(std::string const& path, std::string& error) {
@@ -59,10 +41,9 @@ std::shared_ptr<Profile const> Profile::load(std::string const& path, std::strin
     auto const status = std::filesystem::status(path, ec);
     if (ec) return refuse(ec.message());
     if (!std::filesystem::is_regular_file(status)) return refuse("not a regular file");
-    nlohmann::json report;
+    Report report;
     try {
-        stats_files::Loaded const loaded = stats_files::load(path);
-        report = loaded.whole();
+        report = stats_files::load(path).whole();
     } catch (std::exception const& e) {
         // What load() throws names the file already.
         error = e.what();
@@ -71,52 +52,17 @@ std::shared_ptr<Profile const> Profile::load(std::string const& path, std::strin
     }
     auto profile = std::make_shared<Profile>();
     bool any = false;
-    nlohmann::json const& functions = report.at("functions");
-    if (!functions.is_object()) return refuse("\"functions\" is not an object");
-    for (auto const& entry : functions.items()) {
-        // Named, not bound: a lambda below takes the name.
-        std::string const& name = entry.key();
-        nlohmann::json const& f = entry.value();
-        int const id = function_id(name);
-        if (id < 0) return refuse("no function \"" + name + "\" in this table");
-        if (!is_request(id)) continue;  // only requests reach a camera
-        auto const wrong = [&](std::string const& why) { return refuse(name + ": " + why); };
-        auto const calls = f.is_object() ? f.value("calls", nlohmann::json()) : nlohmann::json();
-        if (!calls.is_number_unsigned() || calls.get<uint64_t>() == 0)
-            return wrong("\"calls\" is not a count of 1 or more");
-        uint64_t const total = calls;
+    for (auto const& [id, f] : report.functions) {
+        if (!is_request(id) || f.calls == 0) continue;  // only requests reach a camera
         Recorded& r = profile->functions_[size_t(id)];
-        auto const statuses = f.value("statuses", nlohmann::json());
-        if (!statuses.is_object()) return wrong("\"statuses\" is not an object");
-        uint64_t sum = 0;
-        for (auto const& [text, n] : statuses.items()) {
-            int64_t status = 0;
-            if (!parse_integer(text, INT32_MIN, INT32_MAX, status))
-                return wrong("status \"" + text + "\" is not an int32");
-            if (!add_count(n, total, sum))
-                return wrong("status " + text + " has no count within the calls");
-            r.statuses.push_back({sum, int32_t(status)});
+        uint64_t below = 0;
+        for (auto const& [status, n] : f.statuses) {
+            if (n) r.statuses.push_back({below += n, status});
         }
-        if (sum != total) return wrong("the statuses do not add up to the calls");
-        auto const buckets = f.value("buckets", nlohmann::json());
-        if (!buckets.is_array()) return wrong("\"buckets\" is not an array");
-        sum = 0;
-        double edge = 0;
-        for (size_t i = 0; i < buckets.size(); ++i) {
-            nlohmann::json const& b = buckets[i];
-            std::string const which = "bucket " + std::to_string(i + 1);
-            if (!b.is_array() || b.size() != 2 || !b[0].is_number())
-                return wrong(which + " is not [upper_us, count]");
-            // Edges are written to 1 ns, so the lowest bins may share one.
-            double const upper = b[0];
-            if (!(upper > 0) || !std::isfinite(upper))
-                return wrong(which + ": its edge is not a positive number");
-            if (upper < edge) return wrong(which + ": its edge is below the one before");
-            if (!add_count(b[1], total, sum)) return wrong(which + ": no count within the calls");
-            edge = upper;
-            r.buckets.push_back({sum, bin_below(upper), upper});
-        }
-        if (sum != total) return wrong("the buckets do not add up to the calls");
+        below = 0;
+        for (auto const& [index, n] : f.bins())
+            r.buckets.push_back(
+                {below += n, f.lower_us(index), std::min(f.upper_us(index), f.max_us)});
         any = true;
     }
     if (!any) return refuse("no request recorded");

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "functions.h"
+#include "common/functions.h"
 
 namespace kovra_sim {
 

@@ -1,9 +1,9 @@
-#include "rows.h"
+#include "camera/rows.h"
 
 #include <array>
 #include <initializer_list>
 
-#include "args.h"
+#include "common/args.h"
 
 namespace kovra_sim {
 namespace {
@@ -32,13 +32,13 @@ constexpr bool fits(Types<A...>, std::initializer_list<ArgRole> roles) {
     static_assert(                                                                                 \
         fits(detail::AfterTarget<decltype(kovra_api_##svc##_##op##_send)>::type{}, {__VA_ARGS__}), \
         "camera.def: the roles of " #svc " " #op " do not fit its arguments");
-#include "camera.def"
+#include "camera/camera.def"
 
 std::array<CameraRow, kFunctionCount> const kRows = [] {
     std::array<CameraRow, kFunctionCount> rows{};
 #define KOVRA_CAMERA(svc, op, setting, ...) \
     rows[fn_kovra_api_##svc##_##op##_send] = CameraRow{#setting, {__VA_ARGS__}};
-#include "camera.def"
+#include "camera/camera.def"
     return rows;
 }();
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "functions.h"
+#include "common/functions.h"
 
 namespace kovra_sim {
 

@@ -1,11 +1,11 @@
-#include "settings.h"
+#include "camera/settings.h"
 
 #include <algorithm>
 #include <map>
 #include <stdexcept>
 
-#include "args.h"
-#include "rows.h"
+#include "camera/rows.h"
+#include "common/args.h"
 
 namespace kovra_sim {
 namespace {

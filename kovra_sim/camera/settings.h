@@ -14,9 +14,9 @@
 #include <string_view>
 #include <vector>
 
-#include "exchange.h"
-#include "functions.h"
-#include "value.h"
+#include "camera/exchange.h"
+#include "common/functions.h"
+#include "common/value.h"
 
 namespace kovra_sim {
 

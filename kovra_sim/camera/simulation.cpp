@@ -1,6 +1,6 @@
-#include "simulation.h"
+#include "camera/simulation.h"
 
-#include "files.h"
+#include "common/files.h"
 
 namespace kovra_sim {
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "camera.h"
-#include "config.h"
-#include "ledger.h"
-#include "observer.h"
+#include "camera/camera.h"
+#include "camera/config.h"
+#include "common/ledger.h"
+#include "observe/observer.h"
 
 namespace kovra_sim {
 

@@ -1,9 +1,9 @@
-#include "announcer.h"
+#include "client/announcer.h"
 
 #include <system_error>
 
-#include "exhaust.h"
-#include "transport.h"
+#include "client/exhaust.h"
+#include "client/transport.h"
 
 namespace kovra_sim {
 

@@ -1,4 +1,4 @@
-#include "arrays.h"
+#include "client/arrays.h"
 
 namespace kovra_sim {
 

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "exhaust.h"
+#include "client/exhaust.h"
 
 // The library's array types; opaque to its callers. `number` is the "#N" of
 // the journal.

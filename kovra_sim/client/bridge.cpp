@@ -3,8 +3,9 @@
 // records it with its arguments and status. Nothing thrown inside leaves:
 // running out of memory is KOVRA_SIM_STATUS_NO_RESOURCES, anything else
 // KOVRA_SIM_STATUS_INTERNAL.
-#include "bridge.h"
+#include "client/bridge.h"
 
+#include <kovra_sim/control.h>
 #include <syslog.h>
 
 #include <algorithm>
@@ -14,12 +15,11 @@
 #include <tuple>
 #include <vector>
 
-#include "args.h"
-#include "call.h"
-#include "describe.h"
-#include "initiators.h"
-#include "kovra_sim/control.h"
-#include "library.h"
+#include "client/call.h"
+#include "client/library.h"
+#include "common/args.h"
+#include "observe/describe.h"
+#include "wire/initiators.h"
 
 using namespace kovra_sim;
 

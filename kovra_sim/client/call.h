@@ -12,9 +12,9 @@
 #include <tuple>
 #include <utility>
 
-#include "arrays.h"
-#include "codec.h"
-#include "exchange.h"
+#include "camera/exchange.h"
+#include "client/arrays.h"
+#include "wire/codec.h"
 
 namespace kovra_sim {
 

@@ -3,11 +3,11 @@
 #include <cstring>
 #include <new>
 
-#include "config.h"
-#include "library.h"
+#include "camera/config.h"
+#include "client/library.h"
 
 #pragma GCC visibility push(default)
-#include "kovra_sim/control.h"
+#include <kovra_sim/control.h>
 #pragma GCC visibility pop
 
 using namespace kovra_sim;
@@ -42,7 +42,8 @@ int32_t kovra_sim_configure(char const* directives) {
         Library& lib = library();
         Config config;
         std::string error;
-        if (!directives || !parse_config(directives, lib.camera.settings, config, error) ||
+        if (!directives ||
+            !parse_config(directives, Place::sim, lib.camera.settings, config, error) ||
             !lib.apply(config, error)) {
             return KOVRA_SIM_STATUS_BAD_CONFIG;
         }

@@ -1,7 +1,7 @@
 // libkovra-core: the core functions of the client library, served by the
 // stand-in's runtime in libkovra-sim.
-#include "bridge.h"
-#include "functions.h"
+#include "client/bridge.h"
+#include "common/functions.h"
 
 // Each row of the table's hand-written functions must match its declaration:
 // a function converts to a pointer of the row's type only if it has exactly

@@ -1,4 +1,4 @@
-#include "handles.h"
+#include "client/handles.h"
 
 namespace kovra_sim {
 

@@ -2,8 +2,8 @@
 // expanded from kovra_requests.def. A request hands its function number and
 // the addresses of its arguments to the stand-in's runtime, which knows
 // their types from the same declarations.
-#include "bridge.h"
-#include "functions.h"
+#include "client/bridge.h"
+#include "common/functions.h"
 
 #define KOVRA_EXPORT extern "C" __attribute__((visibility("default")))
 

@@ -1,11 +1,12 @@
-#include "library.h"
+#include "client/library.h"
+
+#include <kovra_sim/control.h>
 
 #include <cstdlib>
 
-#include "exhaust.h"
-#include "kovra_sim/control.h"
-#include "local_transport.h"
-#include "tcp_transport.h"
+#include "client/exhaust.h"
+#include "client/local_transport.h"
+#include "client/tcp_transport.h"
 
 namespace kovra_sim {
 namespace {
@@ -29,17 +30,13 @@ Library::Library() {
     if (!env) return;
     Config config;
     std::string error;
-    if (!parse_config(env, camera.settings, config, error) || !apply(config, error)) {
+    if (!parse_config(env, Place::sim, camera.settings, config, error) || !apply(config, error)) {
         bad_config_ = true;
         report("KOVRA_SIM: " + error);
     }
 }
 
 bool Library::apply(Config const& config, std::string& error) {
-    if (char const* fault = config.wire.given()) {
-        error = std::string(fault) + "= is for the daemon, not the client library";
-        return false;
-    }
     if (!Simulation::apply(config, error)) return false;
     if (config.timeout_ms) timeout_ms_.store(*config.timeout_ms, std::memory_order_relaxed);
     if (config.give_up_s) give_up_s_.store(*config.give_up_s, std::memory_order_relaxed);

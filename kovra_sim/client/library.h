@@ -13,14 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "announcer.h"
-#include "arrays.h"
-#include "camera.h"
-#include "config.h"
-#include "describe.h"
-#include "handles.h"
-#include "simulation.h"
-#include "transport.h"
+#include "camera/camera.h"
+#include "camera/config.h"
+#include "camera/simulation.h"
+#include "client/announcer.h"
+#include "client/arrays.h"
+#include "client/handles.h"
+#include "client/transport.h"
+#include "observe/describe.h"
 
 namespace kovra_sim {
 

@@ -1,4 +1,4 @@
-#include "local_transport.h"
+#include "client/local_transport.h"
 
 #include <chrono>
 #include <thread>

@@ -2,9 +2,9 @@
 // served on the calling thread, announcements delivered by the announcer.
 #pragma once
 
-#include "announcer.h"
-#include "camera.h"
-#include "transport.h"
+#include "camera/camera.h"
+#include "client/announcer.h"
+#include "client/transport.h"
 
 namespace kovra_sim {
 

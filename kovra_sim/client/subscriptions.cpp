@@ -1,7 +1,7 @@
 #include <algorithm>
 
-#include "library.h"
-#include "transport.h"
+#include "client/library.h"
+#include "client/transport.h"
 
 namespace kovra_sim {
 

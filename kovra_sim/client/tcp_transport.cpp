@@ -1,5 +1,6 @@
-#include "tcp_transport.h"
+#include "client/tcp_transport.h"
 
+#include <kovra_sim/control.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -12,8 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "exhaust.h"
-#include "kovra_sim/control.h"
+#include "client/exhaust.h"
 
 namespace kovra_sim {
 namespace {

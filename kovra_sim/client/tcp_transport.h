@@ -31,11 +31,11 @@
 #include <thread>
 #include <vector>
 
-#include "backoff.h"
-#include "frame_reader.h"
-#include "initiators.h"
-#include "protocol.h"
-#include "transport.h"
+#include "client/backoff.h"
+#include "client/transport.h"
+#include "wire/frame_reader.h"
+#include "wire/initiators.h"
+#include "wire/protocol.h"
 
 struct addrinfo;
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "call.h"
+#include "client/call.h"
 
 namespace kovra_sim {
 

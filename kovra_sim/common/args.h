@@ -12,7 +12,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "functions.h"
+#include "common/functions.h"
 
 namespace kovra_sim {
 

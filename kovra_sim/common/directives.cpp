@@ -1,12 +1,34 @@
-#include "directives.h"
+#include "common/directives.h"
 
+#include <kovra_sim/control.h>
+
+#include <array>
 #include <limits>
 
-#include "kovra_sim/control.h"
-#include "value.h"
+#include "common/functions.h"
+#include "common/value.h"
 
 namespace kovra_sim {
 namespace {
+
+enum : unsigned {
+    SIM = unsigned(Place::sim),
+    DAEMON = unsigned(Place::daemon),
+    POST = unsigned(Place::post),
+    TRACE = unsigned(Place::trace),
+};
+
+constexpr DirectiveInfo kDirectives[] = {
+#define KOVRA_DIRECTIVE(name, places, grammar, example, help) \
+    {#name, places, grammar, example, help, false, 0, 0},
+#define KOVRA_NUMBER(name, places, unit, low, high, example, help) \
+    {#name, places, unit, example, help, true, low, high},
+#include "common/directives.def"
+};
+
+static_assert(kDirectives[int(DirectiveId::latency)].high == kMaxLatencyUs);
+
+constexpr Place kPlaces[] = {Place::sim, Place::daemon, Place::post, Place::trace};
 
 std::string_view trim(std::string_view s) {
     size_t const b = s.find_first_not_of(" \t\n");
@@ -14,24 +36,83 @@ std::string_view trim(std::string_view s) {
     return s.substr(b, s.find_last_not_of(" \t\n") - b + 1);
 }
 
+// "A", "A and B", "A, B and C".
+std::string listed(std::vector<std::string> const& items) {
+    std::string out;
+    for (size_t i = 0; i < items.size(); ++i)
+        out += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+    return out;
+}
+
+// Why the table refuses directive `name` at `place`, or "" if it takes it.
+std::string refused(std::string_view name, Place place) {
+    for (DirectiveInfo const& d : kDirectives) {
+        if (name != d.name) continue;
+        if (d.taken(place)) return "";
+        std::vector<std::string> where;
+        for (Place p : kPlaces) {
+            if (d.taken(p)) where.emplace_back(place_name(p));
+        }
+        return std::string(name) + "= is for " + listed(where) + ", not " + place_name(place);
+    }
+    std::vector<std::string> names;
+    for (DirectiveInfo const& d : kDirectives) {
+        if (d.taken(place)) names.push_back(std::string(d.name) + "=");
+    }
+    return "unknown directive \"" + std::string(name) + "\" (" + place_name(place) + " takes " +
+           listed(names) + ")";
+}
+
 }  // namespace
 
-bool parse_directives(std::string_view text, DirectiveParser const& parse, std::string& error) {
+char const* place_name(Place place) {
+    switch (place) {
+        case Place::sim:
+            return "the client library";
+        case Place::daemon:
+            return "kovra-camd";
+        case Place::post:
+            return "POST /directives";
+        case Place::trace:
+            return "the trace layer";
+    }
+    return "?";
+}
+
+std::vector<DirectiveInfo> const& directives() {
+    static std::vector<DirectiveInfo> const all(std::begin(kDirectives), std::end(kDirectives));
+    return all;
+}
+
+DirectiveInfo const& directive_info(DirectiveId id) { return kDirectives[int(id)]; }
+
+bool parse_directives(std::string_view text, Place place, DirectiveTaker const& take,
+                      std::string& error) {
     while (!text.empty()) {
         size_t const semi = text.find(';');
         std::string_view const d = trim(text.substr(0, semi));
         text = semi == std::string_view::npos ? std::string_view() : text.substr(semi + 1);
         if (d.empty()) continue;
         size_t const eq = d.find('=');
+        std::string_view const name = d.substr(0, eq);
         std::string_view const value =
             eq == std::string_view::npos ? std::string_view() : d.substr(eq + 1);
-        bool parsed = false;
+        bool taken = false;
         if (eq == std::string_view::npos || value.empty()) {
             error = "expected NAME=VALUE";
-        } else {
-            parsed = parse(d.substr(0, eq), value, error);
+        } else if (error = refused(name, place); error.empty()) {
+            int id = 0;
+            while (name != kDirectives[id].name) ++id;
+            DirectiveInfo const& info = kDirectives[id];
+            int64_t number = 0;
+            if (info.number && !parse_integer(value, info.low, info.high, number)) {
+                error = std::string(info.name) + " must be " + std::to_string(info.low) + " to " +
+                        std::to_string(info.high);
+            } else {
+                taken = take({DirectiveId(id), value, uint32_t(number)}, error);
+            }
         }
-        if (!parsed) {
+        if (!taken) {
             error = "\"" + std::string(d) + "\": " + error;
             return false;
         }
@@ -68,33 +149,23 @@ bool parse_fault(std::string_view v, Fault& out, std::string& error) {
     return true;
 }
 
-bool parse_bounded(std::string_view v, char const* what, uint32_t low, uint32_t high,
-                   std::optional<uint32_t>& out, std::string& error) {
-    int64_t n = 0;
-    if (!parse_integer(v, low, high, n)) {
-        error =
-            std::string(what) + " must be " + std::to_string(low) + " to " + std::to_string(high);
-        return false;
+bool take_output(Directive const& d, Outputs& out) {
+    switch (d.id) {
+        case DirectiveId::journal:
+            out.journal = std::string(d.value);
+            return true;
+        case DirectiveId::stats:
+            out.stats = std::string(d.value);
+            return true;
+        case DirectiveId::timeline:
+            out.timeline = std::string(d.value);
+            return true;
+        case DirectiveId::interval:
+            out.interval_s = d.number;
+            return true;
+        default:
+            return false;
     }
-    out = uint32_t(n);
-    return true;
-}
-
-bool parse_output(std::string_view name, std::string_view value, Outputs& out, bool& ok,
-                  std::string& error) {
-    ok = true;
-    if (name == "journal") {
-        out.journal = std::string(value);
-    } else if (name == "stats") {
-        out.stats = std::string(value);
-    } else if (name == "timeline") {
-        out.timeline = std::string(value);
-    } else if (name == "interval") {
-        ok = parse_bounded(value, "interval", 1, kMaxIntervalS, out.interval_s, error);
-    } else {
-        return false;
-    }
-    return true;
 }
 
 bool distinct_files(Outputs const& outputs, std::vector<std::optional<std::string> const*> paths,

@@ -1,8 +1,9 @@
-// The syntax that KOVRA_SIM, the daemon's --sim and KOVRA_TRACE share: a
-// list of NAME=VALUE directives separated by ';', blanks around a directive
-// and empty directives ignored; and the directives that mean the same in
-// all of them (fail=, latency=, and the files journal=, stats=, timeline=
-// with interval=).
+// The directives of KOVRA_SIM, the daemon's --sim and POST /directives, and
+// KOVRA_TRACE: one syntax, a list of NAME=VALUE separated by ';' (blanks
+// around a directive and empty directives ignored), and one table of what
+// each directive is and where it is taken (directives.def). Each consumer
+// reads the values of the directives it owns; the table decides, for all of
+// them alike, which names are known where.
 #pragma once
 
 #include <cstdint>
@@ -14,16 +15,53 @@
 
 namespace kovra_sim {
 
-// The files of the directives journal=, stats=, timeline= and interval=.
-struct Outputs {
-    std::optional<std::string> journal;
-    std::optional<std::string> stats;
-    std::optional<std::string> timeline;
-    std::optional<uint32_t> interval_s;  // of the timeline; 10 unless given
+// Where a list of directives is given.
+enum class Place : unsigned {
+    sim = 1,     // a program's KOVRA_SIM: the stand-in client library
+    daemon = 2,  // kovra-camd's start: its KOVRA_SIM and --sim
+    post = 4,    // kovra-camd's POST /directives
+    trace = 8,   // KOVRA_TRACE: the trace layer
+};
+// "the client library", "kovra-camd", "POST /directives", "the trace layer".
+char const* place_name(Place place);
+
+enum class DirectiveId : int {
+#define KOVRA_DIRECTIVE(name, places, grammar, example, help) name,
+#define KOVRA_NUMBER(name, places, unit, low, high, example, help) name,
+#include "common/directives.def"
 };
 
-// The bounds of interval=.
-constexpr uint32_t kMaxIntervalS = 86'400;
+struct DirectiveInfo {
+    char const* name;
+    unsigned places;      // of Place
+    char const* grammar;  // the value, as help shows it: "MICROSECONDS"
+    char const* example;  // a value it takes
+    char const* help;
+    bool number;  // a whole number from `low` to `high`
+    uint32_t low, high;
+
+    bool taken(Place place) const { return places & unsigned(place); }
+};
+
+// Every directive, in the table's order.
+std::vector<DirectiveInfo> const& directives();
+DirectiveInfo const& directive_info(DirectiveId id);
+
+// One directive of a list: its value, and the number it holds for a number
+// directive (checked against its bounds already).
+struct Directive {
+    DirectiveId id;
+    std::string_view value;
+    uint32_t number;
+};
+using DirectiveTaker = std::function<bool(Directive const& directive, std::string& error)>;
+
+// Hands each directive of `text` to `take` in order, once its name is known
+// and taken at `place` and a number directive's value is within bounds;
+// stops at the first refused, by the table or by `take`. The error then says
+// which directive and why.
+bool parse_directives(std::string_view text, Place place, DirectiveTaker const& take,
+                      std::string& error);
 
 // fail=FUNCTION[@N][:STATUS]
 struct Fault {
@@ -31,28 +69,24 @@ struct Fault {
     uint32_t nth;  // 0: every call
     int32_t status;
 };
-
-// The bounds of latency=.
-constexpr uint32_t kMaxLatencyUs = 10'000'000;
-
-using DirectiveParser =
-    std::function<bool(std::string_view name, std::string_view value, std::string& error)>;
-
-// Hands each directive of `text` to `parse` in order, and stops at the first
-// it refuses; the error then says which directive and why.
-bool parse_directives(std::string_view text, DirectiveParser const& parse, std::string& error);
-
 bool parse_fault(std::string_view value, Fault& out, std::string& error);
-// A whole number from `low` to `high`, for the directive `what`.
-bool parse_bounded(std::string_view value, char const* what, uint32_t low, uint32_t high,
-                   std::optional<uint32_t>& out, std::string& error);
-// journal=, stats=, timeline= or interval= into `out`: false if `name` is
-// none of them; otherwise true, with `ok` false and the reason in `error`
-// for a bad value.
-bool parse_output(std::string_view name, std::string_view value, Outputs& out, bool& ok,
-                  std::string& error);
-// No file may be named twice among `paths` (and `outputs`' files).
+
+// The files of the directives journal=, stats=, timeline= and interval=.
+struct Outputs {
+    std::optional<std::string> journal;
+    std::optional<std::string> stats;
+    std::optional<std::string> timeline;
+    std::optional<uint32_t> interval_s;  // of the timeline; 10 unless given
+};
+// Takes journal=, stats=, timeline= or interval= into `out`; false if it
+// is none of them.
+bool take_output(Directive const& directive, Outputs& out);
+// No file may be named twice among `paths` (and `outputs`' files), and
+// interval= goes with timeline=.
 bool distinct_files(Outputs const& outputs, std::vector<std::optional<std::string> const*> paths,
                     std::string& error);
+
+// The bound of latency=, which delays drawn elsewhere share.
+constexpr uint32_t kMaxLatencyUs = 10'000'000;
 
 }  // namespace kovra_sim

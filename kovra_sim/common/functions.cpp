@@ -1,4 +1,4 @@
-#include "functions.h"
+#include "common/functions.h"
 
 #include <array>
 #include <string>

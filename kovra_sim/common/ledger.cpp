@@ -1,4 +1,4 @@
-#include "ledger.h"
+#include "common/ledger.h"
 
 namespace kovra_sim {
 

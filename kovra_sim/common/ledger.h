@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "functions.h"
-#include "per_thread.h"
+#include "common/functions.h"
+#include "common/per_thread.h"
 
 namespace kovra_sim {
 

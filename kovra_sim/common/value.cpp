@@ -1,4 +1,4 @@
-#include "value.h"
+#include "common/value.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "functions.h"
+#include "common/functions.h"
 
 namespace kovra_sim {
 

@@ -1,13 +1,13 @@
-#include "admin.h"
+#include "daemon/admin.h"
 
 #include <algorithm>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <optional>
 
-#include "log.h"
-#include "metrics.h"
-#include "server.h"
+#include "daemon/log.h"
+#include "daemon/metrics.h"
+#include "daemon/server.h"
 
 namespace kovra_sim {
 
@@ -28,10 +28,10 @@ Response reply(http::status status, std::string body, char const* type = "text/p
     return r;
 }
 
-Figures figures_of(Server& server) {
+MetricFigures figures_of(Server& server) {
     SharedSimulation& simulation = server.simulation();
     Server::Tally const tally = server.tally();
-    Figures f;
+    MetricFigures f;
     f.stats = simulation.stats.report();
     f.connections_open = tally.open;
     f.connections_total = tally.accepted;

@@ -1,10 +1,10 @@
-#include "connection.h"
+#include "daemon/connection.h"
 
 #include <boost/random/uniform_int_distribution.hpp>
 #include <random>
 
-#include "log.h"
-#include "server.h"
+#include "daemon/log.h"
+#include "daemon/server.h"
 
 namespace kovra_sim {
 

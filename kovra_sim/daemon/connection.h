@@ -16,8 +16,8 @@
 #include <memory>
 #include <string>
 
-#include "frame_reader.h"
-#include "session.h"
+#include "daemon/session.h"
+#include "wire/frame_reader.h"
 
 namespace kovra_sim {
 

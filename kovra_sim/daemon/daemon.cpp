@@ -1,4 +1,4 @@
-#include "daemon.h"
+#include "daemon/daemon.h"
 
 #include <boost/asio.hpp>
 #include <functional>
@@ -6,10 +6,10 @@
 #include <thread>
 #include <vector>
 
-#include "admin.h"
-#include "files.h"
-#include "log.h"
-#include "server.h"
+#include "common/files.h"
+#include "daemon/admin.h"
+#include "daemon/log.h"
+#include "daemon/server.h"
 
 #ifdef KOVRA_CAMD_SYSTEMD
 #include <systemd/sd-daemon.h>
@@ -45,7 +45,7 @@ void print_table(SharedSimulation& simulation) {
         log_line("no statistics: start kovra-camd with --stats FILE");
         return;
     }
-    std::string const table = stats_table(simulation.stats.report());
+    std::string const table = kovra_sim::table(simulation.stats.report());
     for (size_t at = 0, end; (end = table.find('\n', at)) != std::string::npos; at = end + 1)
         log_line("%s", table.substr(at, end - at).c_str());
 }

@@ -4,8 +4,8 @@
 // (SIGUSR1); and at the end the simulation's files.
 #pragma once
 
-#include "options.h"
-#include "shared_simulation.h"
+#include "daemon/options.h"
+#include "daemon/shared_simulation.h"
 
 namespace kovra_sim {
 

@@ -1,4 +1,4 @@
-#include "log.h"
+#include "daemon/log.h"
 
 #include <syslog.h>
 

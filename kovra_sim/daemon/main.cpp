@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "daemon.h"
+#include "daemon/daemon.h"
 
 using namespace kovra_sim;
 

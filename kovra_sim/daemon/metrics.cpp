@@ -1,7 +1,9 @@
-#include "metrics.h"
+#include "daemon/metrics.h"
 
 #include <cmath>
 #include <cstdio>
+
+#include "common/functions.h"
 
 namespace kovra_sim {
 namespace {
@@ -38,47 +40,56 @@ void by_label(std::string& out, char const* name, char const* help, char const* 
         sample(out, name, std::string(key) + "=\"" + label(value) + "\"", double(n));
 }
 
+// The `le` edges: every tenth edge of the statistics' bins from 1 us (the
+// 80th) to 10 s, as the bin that starts there.
+constexpr int kFirstEdgeBin = 2 * kBinsPerDecade;
+constexpr int kEdgeStride = kBinsPerDecade / 4;
+constexpr int kEdges = 29;
+
 }  // namespace
 
 std::vector<double> duration_edges() {
     std::vector<double> edges;
-    for (int k = 0; k <= 28; ++k) edges.push_back(1e-6 * std::pow(10.0, k / 4.0));
+    LatencyAxis const axis = latency_axis();
+    for (int k = 0; k < kEdges; ++k)
+        edges.push_back(axis.bin(kFirstEdgeBin + k * kEdgeStride).lower() / 1e6);
     return edges;
 }
 
-std::string metrics_text(Figures const& f) {
+std::string metrics_text(MetricFigures const& f) {
     std::string out;
-    nlohmann::json const& functions = f.stats.at("functions");
+    // By name, as they are listed.
+    std::map<std::string, FunctionStats const*> functions;
+    for (auto const& [id, fn] : f.stats.functions) functions[function_info(id).name] = &fn;
     family(out, "kovra_camd_requests_total", "counter", "Requests served, by function and status.");
-    for (auto const& [name, fn] : functions.items()) {
-        for (auto const& [status, n] : fn.at("statuses").items()) {
+    for (auto const& [name, fn] : functions) {
+        // Statuses in the order of their text, as the statistics file has them.
+        std::map<std::string, uint64_t> statuses;
+        for (auto const& [status, n] : fn->statuses) statuses[std::to_string(status)] = n;
+        for (auto const& [status, n] : statuses) {
             sample(out, "kovra_camd_requests_total",
-                   "function=\"" + label(name) + "\",status=\"" + label(status) + "\"",
-                   n.get<double>());
+                   "function=\"" + label(name) + "\",status=\"" + status + "\"", double(n));
         }
     }
     family(out, "kovra_camd_request_duration_seconds", "histogram",
            "Service time of requests, by function.");
     std::vector<double> const edges = duration_edges();
-    for (auto const& [name, fn] : functions.items()) {
+    for (auto const& [name, fn] : functions) {
         std::string const fn_label = "function=\"" + label(name) + "\"";
         std::string const bucket = "kovra_camd_request_duration_seconds_bucket";
-        // Bucket edges are rounded to a thousandth of a microsecond in the
-        // report: a bin belongs below `le` when within that rounding of it.
+        std::vector<std::pair<int, uint64_t>> const bins = fn->bins();
         size_t at = 0;
         uint64_t below = 0;
-        auto const& buckets = fn.at("buckets");
-        for (double le : edges) {
-            for (; at < buckets.size() && buckets[at].at(0).get<double>() <= le * 1e6 * (1 + 1e-4);
-                 ++at)
-                below += buckets[at].at(1).get<uint64_t>();
-            sample(out, bucket, fn_label + ",le=\"" + number(le) + "\"", double(below));
+        for (int k = 0; k < kEdges; ++k) {
+            for (; at < bins.size() && bins[at].first < kFirstEdgeBin + k * kEdgeStride; ++at)
+                below += bins[at].second;
+            sample(out, bucket, fn_label + ",le=\"" + number(edges[size_t(k)]) + "\"",
+                   double(below));
         }
-        sample(out, bucket, fn_label + ",le=\"+Inf\"", fn.at("calls").get<double>());
+        sample(out, bucket, fn_label + ",le=\"+Inf\"", double(fn->calls));
         sample(out, "kovra_camd_request_duration_seconds_sum", fn_label,
-               fn.value("sum_us", 0.0) / 1e6);
-        sample(out, "kovra_camd_request_duration_seconds_count", fn_label,
-               fn.at("calls").get<double>());
+               std::round(fn->sum_us * 1000) / 1000 / 1e6);
+        sample(out, "kovra_camd_request_duration_seconds_count", fn_label, double(fn->calls));
     }
     family(out, "kovra_camd_connections_open", "gauge", "Client connections open now.");
     sample(out, "kovra_camd_connections_open", "", double(f.connections_open));
@@ -88,8 +99,7 @@ std::string metrics_text(Figures const& f) {
              f.faults);
     // The statistics count a target's restarts as it announces itself once each.
     std::map<std::string, uint64_t> restarts;
-    for (auto const& [target, n] : f.stats.at("announcements").items())
-        restarts[target] = n.get<uint64_t>();
+    for (auto const& [target, n] : f.stats.announcements) restarts[target] = n;
     by_label(out, "kovra_camd_target_restarts_total", "Restarts of a service's target.", "target",
              restarts);
     by_label(out, "kovra_camd_announcements_total",

@@ -6,14 +6,15 @@
 
 #include <cstdint>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "stats/report.h"
+
 namespace kovra_sim {
 
-struct Figures {
-    nlohmann::json stats;  // Stats::report()
+struct MetricFigures {
+    Report stats;
     uint64_t connections_open = 0;
     uint64_t connections_total = 0;
     std::map<std::string, uint64_t> faults;  // injected, by kind
@@ -28,6 +29,6 @@ struct Figures {
 // its bin counts above it).
 std::vector<double> duration_edges();
 
-std::string metrics_text(Figures const& figures);
+std::string metrics_text(MetricFigures const& figures);
 
 }  // namespace kovra_sim

@@ -1,10 +1,10 @@
-#include "options.h"
+#include "daemon/options.h"
 
 #include <boost/program_options.hpp>
 #include <iostream>
 
-#include "files.h"
-#include "value.h"
+#include "common/files.h"
+#include "common/value.h"
 
 namespace kovra_sim {
 namespace {
@@ -69,7 +69,8 @@ std::optional<int> parse_options(int argc, char** argv, Options& out) {
         {"idle-timeout", "S", 0, 86'400,
          std::chrono::duration_cast<std::chrono::seconds>(limits.idle_timeout).count(),
          "close a client silent this long; 0: never"},
-        {"interval", "S", 1, kMaxIntervalS, 10, "seconds a line of the timeline covers"},
+        {"interval", "S", 1, directive_info(DirectiveId::interval).high, 10,
+         "seconds a line of the timeline covers"},
     };
     std::string listen, admin, sim, log, stats, timeline;
     std::string texts[std::size(numerics)];

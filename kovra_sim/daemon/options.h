@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 
-#include "log.h"
-#include "observer.h"
-#include "server.h"
+#include "daemon/log.h"
+#include "daemon/server.h"
+#include "observe/observer.h"
 
 namespace kovra_sim {
 

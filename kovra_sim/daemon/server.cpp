@@ -1,9 +1,9 @@
-#include "server.h"
+#include "daemon/server.h"
 
 #include <algorithm>
 
-#include "connection.h"
-#include "log.h"
+#include "daemon/connection.h"
+#include "daemon/log.h"
 
 namespace kovra_sim {
 

@@ -32,8 +32,8 @@
 #include <string>
 #include <vector>
 
-#include "protocol.h"
-#include "shared_simulation.h"
+#include "daemon/shared_simulation.h"
+#include "wire/protocol.h"
 
 namespace kovra_sim {
 

@@ -1,11 +1,12 @@
-#include "session.h"
+#include "daemon/session.h"
+
+#include <kovra_sim/control.h>
 
 #include <optional>
 
-#include "args.h"
-#include "codec.h"
-#include "describe.h"
-#include "kovra_sim/control.h"
+#include "common/args.h"
+#include "observe/describe.h"
+#include "wire/codec.h"
 
 namespace kovra_sim {
 namespace {

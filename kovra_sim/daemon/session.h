@@ -8,9 +8,9 @@
 #include <chrono>
 #include <cstdint>
 
-#include "initiators.h"
-#include "protocol.h"
-#include "shared_simulation.h"
+#include "daemon/shared_simulation.h"
+#include "wire/initiators.h"
+#include "wire/protocol.h"
 
 namespace kovra_sim {
 

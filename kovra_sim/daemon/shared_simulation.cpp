@@ -1,22 +1,30 @@
-#include "shared_simulation.h"
+#include "daemon/shared_simulation.h"
 
 namespace kovra_sim {
 
-bool SharedSimulation::apply(Config const& config, std::string& error, bool at_start) {
-    if (config.exhaust) {
-        error = "exhaust= is for the client library, not the daemon";
-        return false;
-    }
+bool parse_daemon_config(std::string_view text, Place place, Settings const& settings,
+                         DaemonConfig& out, std::string& error) {
+    DaemonConfig config;
+    auto const wire = [&](Directive const& d, std::string& why) {
+        return take_wire_fault(d, config.wire, why);
+    };
+    if (!parse_config(text, place, settings, config.camera, error, wire)) return false;
+    out = std::move(config);
+    return true;
+}
+
+bool SharedSimulation::apply(DaemonConfig const& config, std::string& error, bool at_start) {
     std::lock_guard lock(start_mutex_);
-    if (!Simulation::apply(config, error)) return false;
-    wire.apply(config.wire, config.seed);
+    if (!Simulation::apply(config.camera, error)) return false;
+    wire.apply(config.wire, config.camera.seed);
     if (at_start) start_.push_back(config);
     return true;
 }
 
 bool SharedSimulation::start_with(std::string_view directives, std::string& error) {
-    Config config;
-    if (!parse_config(directives, camera.settings, config, error) || !apply(config, error, true))
+    DaemonConfig config;
+    if (!parse_daemon_config(directives, Place::daemon, camera.settings, config, error) ||
+        !apply(config, error, true))
         return false;
     std::lock_guard lock(start_mutex_);
     start_texts_.emplace_back(directives);
@@ -24,14 +32,10 @@ bool SharedSimulation::start_with(std::string_view directives, std::string& erro
 }
 
 bool SharedSimulation::post(std::string_view directives, std::string& error) {
-    Config config;
-    if (!parse_config(directives, camera.settings, config, error)) return false;
-    Outputs const& o = config.outputs;
-    if (o.journal || o.stats || o.timeline || o.interval_s || config.state_path || config.drift) {
-        error = "files and the drift check are chosen when the daemon starts";
+    DaemonConfig config;
+    if (!parse_daemon_config(directives, Place::post, camera.settings, config, error) ||
+        !apply(config, error, false))
         return false;
-    }
-    if (!apply(config, error, false)) return false;
     std::lock_guard lock(start_mutex_);
     posted_texts_.emplace_back(directives);
     return true;
@@ -41,7 +45,7 @@ void SharedSimulation::restore_start() {
     std::lock_guard lock(start_mutex_);
     camera.reset();
     ledger.clear_faults();
-    for (Config const& config : start_) shape(config);
+    for (DaemonConfig const& config : start_) shape(config.camera);
     posted_texts_.clear();
 }
 
@@ -53,9 +57,9 @@ void SharedSimulation::reset() {
     uint32_t seed = 0;
     {
         std::lock_guard lock(start_mutex_);
-        for (Config const& config : start_) {
+        for (DaemonConfig const& config : start_) {
             start_wire.merge(config.wire);
-            seed = config.seed.value_or(seed);
+            seed = config.camera.seed.value_or(seed);
         }
     }
     wire.reset(start_wire, seed);

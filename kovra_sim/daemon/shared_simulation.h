@@ -10,10 +10,20 @@
 #include <string_view>
 #include <vector>
 
-#include "simulation.h"
-#include "wire_state.h"
+#include "camera/simulation.h"
+#include "daemon/wire_state.h"
 
 namespace kovra_sim {
+
+// The directives the daemon takes: the camera's, and its faults on the wire.
+struct DaemonConfig {
+    Config camera;
+    WireFaults wire;
+};
+// Parses the directives the daemon is given at `place` (Place::daemon or
+// Place::post); false with the reason in `error`.
+bool parse_daemon_config(std::string_view text, Place place, Settings const& settings,
+                         DaemonConfig& out, std::string& error);
 
 class SharedSimulation : public Simulation {
 public:
@@ -56,17 +66,16 @@ public:
     uint32_t next_array() { return arrays_.fetch_add(1, std::memory_order_relaxed) + 1; }
 
 private:
-    // Applies directives; false with the reason in `error` (a directive
-    // that only the client library takes is refused). Those applied
+    // Applies directives; false with the reason in `error`. Those applied
     // `at_start` are what the camera comes back to (restore_start).
-    bool apply(Config const& config, std::string& error, bool at_start);
+    bool apply(DaemonConfig const& config, std::string& error, bool at_start);
     nlohmann::json daemon_figures(nlohmann::json const& connections) const {
         return {{"connections", connections}, {"wire_faults", wire.counts()}};
     }
 
     std::atomic<uint32_t> arrays_{0};
-    std::mutex start_mutex_;     // orders applying and restoring; guards the members below
-    std::vector<Config> start_;  // what the daemon was started with
+    std::mutex start_mutex_;           // orders applying and restoring; guards the members below
+    std::vector<DaemonConfig> start_;  // what the daemon was started with
     std::vector<std::string> start_texts_, posted_texts_;
     Snapshot start_settings_;
 };

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "wire_faults.h"
+#include "daemon/wire_faults.h"
 
 namespace kovra_sim {
 

@@ -1,11 +1,11 @@
-#include "tracer.h"
+#include "trace/tracer.h"
 
 #include <dlfcn.h>
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "directives.h"
+#include "trace/config.h"
 
 namespace kovra_sim::trace {
 
@@ -46,24 +46,10 @@ std::string const& config_error() {
 }
 
 Tracer::Tracer(char const* directives) : Observer(true) {
-    Outputs outputs;
-    std::vector<Fault> faults;
-    std::optional<uint32_t> latency;
-    auto const each = [&](std::string_view name, std::string_view value, std::string& why) {
-        if (bool ok; parse_output(name, value, outputs, ok, why)) return ok;
-        if (name == "fail") return parse_fault(value, faults.emplace_back(), why);
-        if (name == "latency")
-            return parse_bounded(value, "latency", 0, kMaxLatencyUs, latency, why);
-        why = "unknown directive \"" + std::string(name) +
-              "\" (the trace layer takes fail=, latency=, journal=, stats=, timeline=, interval=)";
-        return false;
-    };
-    if (!parse_directives(directives, each, error_) || !distinct_files(outputs, {}, error_) ||
-        !open(outputs, error_)) {
-        return;
-    }
-    for (Fault const& f : faults) ledger_.fail(f.function, f.nth, f.status);
-    latency_us_ = latency.value_or(0);
+    TraceConfig config;
+    if (!parse_trace_config(directives, config, error_) || !open(config.outputs, error_)) return;
+    for (Fault const& f : config.faults) ledger_.fail(f.function, f.nth, f.status);
+    latency_us_ = config.latency_us;
 }
 
 void Tracer::announced(char const* service, char const* target, uint8_t flag, char const* address) {

@@ -14,10 +14,10 @@
 #include <thread>
 #include <unordered_map>
 
-#include "describe.h"
-#include "functions.h"
-#include "ledger.h"
-#include "observer.h"
+#include "common/functions.h"
+#include "common/ledger.h"
+#include "observe/describe.h"
+#include "observe/observer.h"
 
 namespace kovra_sim::trace {
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <utility>
 
-#include "tracer.h"
+#include "trace/tracer.h"
 
 using namespace kovra_sim;
 using namespace kovra_sim::trace;

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <type_traits>
 
-#include "args.h"
-#include "protocol.h"
+#include "common/args.h"
+#include "wire/protocol.h"
 
 namespace kovra_sim::wire {
 

@@ -1,8 +1,8 @@
-#include "frame_reader.h"
+#include "wire/frame_reader.h"
 
 #include <cstring>
 
-#include "protocol.h"
+#include "wire/protocol.h"
 
 namespace kovra_sim::wire {
 namespace {

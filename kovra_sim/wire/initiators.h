@@ -4,11 +4,12 @@
 // under the same numbers after reconnecting. Not thread-safe.
 #pragma once
 
+#include <kovra_sim/control.h>
+
 #include <cstdint>
 #include <map>
 
-#include "functions.h"
-#include "kovra_sim/control.h"
+#include "common/functions.h"
 
 namespace kovra_sim {
 

@@ -1,4 +1,4 @@
-#include "protocol.h"
+#include "wire/protocol.h"
 
 #include <limits>
 

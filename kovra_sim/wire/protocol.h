@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "value.h"
+#include "common/value.h"
 
 namespace kovra_sim::wire {
 

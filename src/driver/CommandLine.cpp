@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "driver/CommandLine.h"
 
 #include <unistd.h>
 

@@ -1,10 +1,10 @@
-#include "LoadRun.h"
+#include "driver/LoadRun.h"
 
 #include <iostream>
 
-#include "ApiTester.h"
-#include "Schedule.h"
-#include "Workers.h"
+#include "driver/Schedule.h"
+#include "driver/Workers.h"
+#include "tester/ApiTester.h"
 
 void runLoad(RunSettings const& settings, void* ipcHandle, void* logHandle) {
     ApiTester tester(ipcHandle, logHandle);

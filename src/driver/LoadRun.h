@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CommandLine.h"
+#include "driver/CommandLine.h"
 
 // The guarded part of a run: builds the tester, draws the schedules, runs
 // and joins the workers, ends the dot line and prints the report. Everything

@@ -1,4 +1,4 @@
-#include "StopSignal.h"
+#include "driver/StopSignal.h"
 
 #include <signal.h>
 

@@ -1,10 +1,10 @@
-#include "Workers.h"
+#include "driver/Workers.h"
 
 #include <boost/make_shared.hpp>
 #include <iostream>
 
-#include "ApiTester.h"
-#include "StopSignal.h"
+#include "driver/StopSignal.h"
+#include "tester/ApiTester.h"
 
 void workerThread(ApiTester* tester, unsigned int threadIndex,
                   std::vector<unsigned int>& schedule) {

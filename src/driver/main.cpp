@@ -3,9 +3,9 @@
 #include <exception>
 #include <iostream>
 
-#include "CommandLine.h"
-#include "LoadRun.h"
-#include "StopSignal.h"
+#include "driver/CommandLine.h"
+#include "driver/LoadRun.h"
+#include "driver/StopSignal.h"
 
 int main(int argc, char** argv) {
     RunSettings settings;

@@ -1,4 +1,4 @@
-#include "AlarmTestService.h"
+#include "services/AlarmTestService.h"
 
 AlarmTestService::AlarmTestService(void* ipcHandle, void* logHandle)
     : TestService(ipcHandle, logHandle, "0") {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // The alarm service: the alarm configuration, read and written back, and the
 // alarm state. The configuration is read as nine values but written as five.

@@ -1,4 +1,4 @@
-#include "AudioParamTestService.h"
+#include "services/AudioParamTestService.h"
 
 AudioParamTestService::AudioParamTestService(void* ipcHandle, void* logHandle)
     : TestService(ipcHandle, logHandle, "audio_param") {

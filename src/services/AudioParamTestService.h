@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // The audio parameter service: the audio type, rate, volumes, source and
 // frame size. It only reads; every request carries the fixed selectors 0

@@ -1,4 +1,4 @@
-#include "BrokerTestService.h"
+#include "services/BrokerTestService.h"
 
 BrokerTestService::BrokerTestService(void* ipcHandle, void* logHandle)
     : TestService(ipcHandle, logHandle, "broker") {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // The broker service, addressed to the broker itself: it enables TCP and
 // lists the service targets. Its initiator is separate from the tester's

@@ -1,4 +1,4 @@
-#include "DayNightTestService.h"
+#include "services/DayNightTestService.h"
 
 DayNightTestService::DayNightTestService(void* ipcHandle, void* logHandle)
     : TestService(ipcHandle, logHandle, "0") {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // The day/night service: the manual-mode switch, the day-to-night transition
 // level, the auto mode detect time and the IR filter positions. Each setting

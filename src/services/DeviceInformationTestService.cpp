@@ -1,4 +1,4 @@
-#include "DeviceInformationTestService.h"
+#include "services/DeviceInformationTestService.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // The device information service: the static information, the UDN and the
 // friendly name, whose texts each command releases. Setting the friendly

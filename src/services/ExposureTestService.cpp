@@ -1,4 +1,4 @@
-#include "ExposureTestService.h"
+#include "services/ExposureTestService.h"
 
 ExposureTestService::ExposureTestService(void* ipcHandle, void* logHandle)
     : TestService(ipcHandle, logHandle, "0") {

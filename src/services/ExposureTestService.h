@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // The exposure service: the manual-mode switch, the frame rate, the limits of
 // automatic exposure time and gain, and the manual exposure time and gain.

@@ -1,4 +1,4 @@
-#include "FlickerCorrectionTestService.h"
+#include "services/FlickerCorrectionTestService.h"
 
 FlickerCorrectionTestService::FlickerCorrectionTestService(void* ipcHandle, void* logHandle)
     : TestService(ipcHandle, logHandle, "0") {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // The flicker correction service: its mode and its frequency hint, each read
 // and written back.

@@ -1,4 +1,4 @@
-#include "ImagingTestService.h"
+#include "services/ImagingTestService.h"
 
 ImagingTestService::ImagingTestService(void* ipcHandle, void* logHandle)
     : TestService(ipcHandle, logHandle, "0") {

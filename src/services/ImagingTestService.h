@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // The imaging service: contrast, sharpness, brightness and saturation. Each
 // setting has a read and a write-back of the first value read.

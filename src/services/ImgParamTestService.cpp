@@ -1,4 +1,4 @@
-#include "ImgParamTestService.h"
+#include "services/ImgParamTestService.h"
 
 ImgParamTestService::ImgParamTestService(void* ipcHandle, void* logHandle)
     : TestService(ipcHandle, logHandle, "img_param") {

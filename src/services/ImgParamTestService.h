@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // The image parameter service: the sensor frame rate and pipeline type, and
 // the dimensions, frame rate divider, encoding, quality, crop, H.264 and rate

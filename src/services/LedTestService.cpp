@@ -1,4 +1,4 @@
-#include "LedTestService.h"
+#include "services/LedTestService.h"
 
 LedTestService::LedTestService(void* ipcHandle, void* logHandle)
     : TestService(ipcHandle, logHandle, "led") {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // The LED service, addressed to the target "led": the LED's state, read and
 // written back.

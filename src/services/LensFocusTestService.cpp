@@ -1,4 +1,4 @@
-#include "LensFocusTestService.h"
+#include "services/LensFocusTestService.h"
 
 LensFocusTestService::LensFocusTestService(void* ipcHandle, void* logHandle)
     : TestService(ipcHandle, logHandle, "0") {

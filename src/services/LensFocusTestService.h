@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // The lens focus service: the manual-mode switch, an auto-focus run, the
 // current focus position and the manual focus position. The auto-focus is

@@ -1,4 +1,4 @@
-#include "LogTestService.h"
+#include "services/LogTestService.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // The log service: the list of log tags, and the settings of the tag
 // "KOVRA_IPC" as texts and as numbers. Setting them writes the fixed

@@ -1,4 +1,4 @@
-#include "PositioningTestService.h"
+#include "services/PositioningTestService.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // The positioning service, which moves the camera along three axes: reads of
 // the enabled axes, the UDP server port, the position, the velocity and the

@@ -1,4 +1,4 @@
-#include "PressureTestService.h"
+#include "services/PressureTestService.h"
 
 PressureTestService::PressureTestService(void* ipcHandle, void* logHandle)
     : TestService(ipcHandle, logHandle, "0") {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // The pressure sensor service: one measurement read. The tester does not
 // enrol it.

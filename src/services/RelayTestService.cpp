@@ -1,4 +1,4 @@
-#include "RelayTestService.h"
+#include "services/RelayTestService.h"
 
 RelayTestService::RelayTestService(void* ipcHandle, void* logHandle)
     : TestService(ipcHandle, logHandle, "0") {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // The relay service: the relay configuration and state, each read and
 // written back. "trigger" makes no request and always passes.

@@ -1,4 +1,4 @@
-#include "TemperatureTestService.h"
+#include "services/TemperatureTestService.h"
 
 TemperatureTestService::TemperatureTestService(void* ipcHandle, void* logHandle)
     : TestService(ipcHandle, logHandle, "0") {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // The temperature sensor service: one measurement read.
 class TemperatureTestService : public TestService {

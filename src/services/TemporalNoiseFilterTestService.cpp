@@ -1,4 +1,4 @@
-#include "TemporalNoiseFilterTestService.h"
+#include "services/TemporalNoiseFilterTestService.h"
 
 TemporalNoiseFilterTestService::TemporalNoiseFilterTestService(void* ipcHandle, void* logHandle)
     : TestService(ipcHandle, logHandle, "0") {

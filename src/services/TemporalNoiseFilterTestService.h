@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // The temporal noise filter service: its enable flag, read and written back.
 class TemporalNoiseFilterTestService : public TestService {

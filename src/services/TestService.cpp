@@ -1,4 +1,4 @@
-#include "TestService.h"
+#include "services/TestService.h"
 
 #include <sstream>
 #include <stdexcept>

@@ -1,4 +1,4 @@
-#include "WhiteBalanceBasicTestService.h"
+#include "services/WhiteBalanceBasicTestService.h"
 
 WhiteBalanceBasicTestService::WhiteBalanceBasicTestService(void* ipcHandle, void* logHandle)
     : TestService(ipcHandle, logHandle, "0") {

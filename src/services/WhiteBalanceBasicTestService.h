@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // The basic white balance service: the white balance mode and the manual red
 // and blue bias, each read and written back (the first value read, for the

@@ -1,9 +1,9 @@
-#include "ApiTester.h"
+#include "tester/ApiTester.h"
 
 #include <iomanip>
 #include <iostream>
 
-#include "ServiceList.h"
+#include "tester/ServiceList.h"
 
 ApiTester::ApiTester(void* ipcHandle, void* logHandle)
     : ipcHandle_(ipcHandle), logHandle_(logHandle), brokerInitiator_(nullptr) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // The centre of a run. It enrols the test services, flattens their commands
 // into one table addressed by a command index, runs a command by index for

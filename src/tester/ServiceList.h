@@ -3,7 +3,7 @@
 #include <boost/shared_ptr.hpp>
 #include <vector>
 
-#include "TestService.h"
+#include "services/TestService.h"
 
 // Creates the sixteen enrolled services on the two handles, appending each to
 // `services` as it is made. Their order fixes the command indices, and with

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "Daemon.h"
 #include "SoakRun.h"
+#include "support/Daemon.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "Daemon.h"
 #include "SoakRun.h"
+#include "support/Daemon.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <cmath>
 
-#include "Daemon.h"
 #include "SoakRun.h"
+#include "support/Daemon.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "TestFiles.h"
+#include "support/TestFiles.h"
 
 extern char** environ;
 

@@ -4,8 +4,8 @@
 // its timeline adds up and survives a kill, and kovra-stats judges it.
 #include <gmock/gmock.h>
 
-#include "Daemon.h"
 #include "SoakRun.h"
+#include "support/Daemon.h"
 
 namespace {
 

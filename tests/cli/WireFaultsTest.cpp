@@ -12,8 +12,8 @@
 #include <string>
 #include <thread>
 
-#include "Daemon.h"
 #include "SoakRun.h"
+#include "support/Daemon.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "CommandLine.h"
+#include "driver/CommandLine.h"
 
 namespace {
 

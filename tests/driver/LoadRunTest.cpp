@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "ApiTester.h"
-#include "LoadRun.h"
-#include "Schedule.h"
-#include "SimulatedCamera.h"
-#include "TestFiles.h"
+#include "driver/LoadRun.h"
+#include "driver/Schedule.h"
+#include "support/SimulatedCamera.h"
+#include "support/TestFiles.h"
+#include "tester/ApiTester.h"
 
 namespace {
 

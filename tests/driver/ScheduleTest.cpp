@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "Schedule.h"
+#include "driver/Schedule.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "Workers.h"
+#include "driver/Workers.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <random>
 #include <thread>
 
-#include "Daemon.h"
+#include "support/Daemon.h"
 
 namespace {
 
@@ -38,8 +38,7 @@ TEST_F(AdminTest, RoutesAnswerAndABadPostChangesNothing) {
         {"GET", "/directives", "", 405, "not allowed"},
         {"POST", "/directives", "latency=5;fail=no_such_function", 400, "no_such_function"},
         {"POST", "/directives", "stats=" + testing::TempDir() + "s.json", 400,
-         "when the daemon starts"},
-        {"POST", "/directives", "drift=1", 400, "when the daemon starts"},
+         "not POST /directives"},
     };
     for (auto const& c : cases) {
         std::string const answer = http_call(port, c.method, c.path, c.body);

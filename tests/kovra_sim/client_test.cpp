@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "SimulatedCamera.h"
+#include "support/SimulatedCamera.h"
 
 namespace {
 

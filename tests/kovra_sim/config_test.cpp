@@ -1,22 +1,30 @@
 // Control directives as KOVRA_SIM and the daemon's --sim give them: what
 // each well-formed list means, and why each malformed one is refused.
-#include "config.h"
+#include "camera/config.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
+
+#include "daemon/shared_simulation.h"
 
 namespace kovra_sim {
 namespace {
 
 class Directives : public testing::Test {
 protected:
-    bool parse(std::string const& text) {
+    bool parse(std::string const& text, Place place = Place::sim) {
         error.clear();
-        return parse_config(text, settings, config, error);
+        if (place == Place::sim) return parse_config(text, place, settings, config, error);
+        DaemonConfig both;
+        bool const ok = parse_daemon_config(text, place, settings, both, error);
+        config = both.camera;
+        wire = both.wire;
+        return ok;
     }
     Settings settings;
     Config config;
+    WireFaults wire;
     std::string error;
 };
 
@@ -59,7 +67,10 @@ TEST_F(Directives, AWellFormedListSaysWhatToApply) {
 
 TEST_F(Directives, AMalformedListIsRefusedWithItsReason) {
     std::pair<char const*, char const*> const cases[] = {
-        {"nope=1", "\"nope=1\": unknown directive \"nope\""},
+        {"nope=1",
+         "\"nope=1\": unknown directive \"nope\" (the client library takes fail=, set=, "
+         "restart=, latency=, profile=, seed=, timeout=, give_up=, journal=, state=, stats=, "
+         "timeline=, interval=, drift= and exhaust=)"},
         {"fail", "\"fail\": expected NAME=VALUE"},
         {"fail=kovra_nothing", "\"fail=kovra_nothing\": unknown function \"kovra_nothing\""},
         {"fail=kovra_core_init:0", "\"fail=kovra_core_init:0\": status must be a non-zero int32"},
@@ -85,6 +96,12 @@ TEST_F(Directives, AMalformedListIsRefusedWithItsReason) {
         {"interval=5", "interval= goes with timeline="},
         {"drift=yes", "\"drift=yes\": drift takes 1"},
         {"exhaust=disk", "\"exhaust=disk\": exhaust takes memory, threads or nothing"},
+    };
+    for (auto const& [text, reason] : cases) {
+        EXPECT_FALSE(parse(std::string("latency=1;") + text)) << text;
+        EXPECT_EQ(error, reason);
+    }
+    std::pair<char const*, char const*> const wire_cases[] = {
         {"drop=1.01", "\"drop=1.01\": drop takes a probability from 0 to 1, or every:N"},
         {"drop=-0.1", "\"drop=-0.1\": drop takes a probability from 0 to 1, or every:N"},
         {"drop=nan", "\"drop=nan\": drop takes a probability from 0 to 1, or every:N"},
@@ -101,8 +118,8 @@ TEST_F(Directives, AMalformedListIsRefusedWithItsReason) {
         {"reboot=5@86401", "\"reboot=5@86401\": EVERY must be more than SECONDS, up to 86400"},
         {"reboot=0@5", "\"reboot=0@5\": reboot=0 turns reboots off and takes no @EVERY"},
     };
-    for (auto const& [text, reason] : cases) {
-        EXPECT_FALSE(parse(std::string("latency=1;") + text)) << text;
+    for (auto const& [text, reason] : wire_cases) {
+        EXPECT_FALSE(parse(std::string("latency=1;") + text, Place::daemon)) << text;
         EXPECT_EQ(error, reason);
     }
 }
@@ -130,18 +147,18 @@ TEST_F(Directives, WireFaultsAtTheirBoundsAndMerged) {
         {"drop=1;reboot=86399@86400", " drop 0/4294967296 reboot 86399@86400"},
     };
     for (auto const& [text, wire] : cases) {
-        ASSERT_TRUE(parse(text)) << error;
-        EXPECT_EQ(describe(config.wire), wire) << text;
+        ASSERT_TRUE(parse(text, Place::post)) << error;
+        EXPECT_EQ(describe(this->wire), wire) << text;
     }
-    ASSERT_TRUE(parse("drop=0.5;stall=10;slice=3;reboot=2@10"));
+    ASSERT_TRUE(parse("drop=0.5;stall=10;slice=3;reboot=2@10", Place::daemon));
     WireFaults in_effect;
-    in_effect.merge(config.wire);
-    ASSERT_TRUE(parse("drop=0;slice=5;reboot=0;jitter=0"));
-    EXPECT_STREQ(config.wire.given(), "drop");
-    in_effect.merge(config.wire);
+    in_effect.merge(wire);
+    ASSERT_TRUE(parse("drop=0;slice=5;reboot=0;jitter=0", Place::post));
+    EXPECT_STREQ(wire.given(), "drop");
+    in_effect.merge(wire);
     EXPECT_EQ(describe(in_effect), " stall 10/4294967296 slice 5");
-    ASSERT_TRUE(parse("stall=10@0;slice=0;reboot=1@2"));
-    in_effect.merge(config.wire);
+    ASSERT_TRUE(parse("stall=10@0;slice=0;reboot=1@2", Place::post));
+    in_effect.merge(wire);
     EXPECT_EQ(describe(in_effect), " reboot 1@2");
     EXPECT_FALSE(in_effect.on_connections()) << "a reboot is the server's";
 }

@@ -3,7 +3,7 @@
 // by the hundred. A well-behaved client keeps being served throughout, each
 // bad connection is closed with a log line, and the daemon's memory stays
 // flat.
-#include "Daemon.h"
+#include "support/Daemon.h"
 
 #include <gmock/gmock.h>
 #include <kovra/kovra_api.h>
@@ -21,7 +21,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "protocol.h"
+#include "wire/protocol.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <thread>
 
-#include "TestFiles.h"
+#include "support/TestFiles.h"
 
 namespace {
 
@@ -132,7 +132,9 @@ TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
                                                    "/no/such/dir/j: no folder " + dir_ +
                                                    "/no/such/dir\n"},
         {"latency=fast", "kovra-sim: KOVRA_SIM: \"latency=fast\": latency must be 0 to 10000000\n"},
-        {"stall=10", "kovra-sim: KOVRA_SIM: stall= is for the daemon, not the client library\n"},
+        {"stall=10",
+         "kovra-sim: KOVRA_SIM: \"stall=10\": stall= is for kovra-camd and POST "
+         "/directives, not the client library\n"},
     };
     for (Case const& c : cases) {
         Outcome const r = run(KOVRA_SIM_ENV_CHILD, c.directives);
@@ -174,7 +176,7 @@ TEST_F(ChildFiles, TheInfoToolChecksValuesAndDescribesTheLibrary) {
               "be 1 or more\n");
     r = run(info + " --defaults --functions", "");
     EXPECT_EQ(r.exit_code, 2);
-    EXPECT_THAT(r.err, HasSubstr("give exactly one of --functions, --defaults, --check"));
+    EXPECT_THAT(r.err, HasSubstr("give exactly one of --functions, --defaults, --directives"));
     r = run(info + " --functions", "");
     EXPECT_THAT(
         r.out,

@@ -1,11 +1,11 @@
 // The Prometheus text of the daemon's figures: counts as the statistics
 // hold them, and cumulative histogram buckets that are exact at their edges.
-#include "metrics.h"
+#include "daemon/metrics.h"
 
 #include <gtest/gtest.h>
 
-#include "Daemon.h"
-#include "stats.h"
+#include "observe/stats.h"
+#include "support/Daemon.h"
 
 namespace kovra_sim {
 namespace {
@@ -20,7 +20,7 @@ TEST(MetricsTest, BucketsAreCumulativeAndExactAtTheirEdges) {
     for (double us : {0.5, 9.99, 17.5, 900.0, 20e6})
         stats.record(led, us == 900 ? -5 : 0, std::chrono::nanoseconds(int64_t(us * 1000)));
     stats.announced("exposure:0");
-    Figures figures;
+    MetricFigures figures;
     figures.stats = stats.report();
     figures.connections_open = 2;
     figures.faults["fail"] = 3;
@@ -51,7 +51,7 @@ TEST(MetricsTest, BucketsAreCumulativeAndExactAtTheirEdges) {
 }
 
 TEST(MetricsTest, LabelValuesAreEscaped) {
-    Figures figures;
+    MetricFigures figures;
     figures.stats = Stats().report();
     figures.faults["a\"b\\c\nd"] = 1;
     EXPECT_NE(metrics_text(figures).find("kind=\"a\\\"b\\\\c\\nd\""), std::string::npos);

@@ -1,5 +1,5 @@
 // The per-thread blocks the statistics and the call counts record into.
-#include "per_thread.h"
+#include "common/per_thread.h"
 
 #include <gtest/gtest.h>
 

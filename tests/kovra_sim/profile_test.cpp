@@ -1,6 +1,6 @@
 // A camera replayed from a statistics file: which files profile= refuses and
 // why, what its draws give, and how the camera answers with one.
-#include "profile.h"
+#include "camera/profile.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,10 @@
 #include <fstream>
 #include <thread>
 
-#include "TestFiles.h"
-#include "config.h"
-#include "simulation.h"
-#include "stats.h"
+#include "camera/config.h"
+#include "camera/simulation.h"
+#include "observe/stats.h"
+#include "support/TestFiles.h"
 
 namespace kovra_sim {
 namespace {
@@ -46,12 +46,14 @@ protected:
         }
         stats.record(fn_kovra_core_init, 0, std::chrono::microseconds(1));
         recorded = stats.report();
-        return write("recorded.json", recorded.dump());
+        return write("recorded.json", to_json(recorded).dump());
     }
-    bool parse(std::string const& text) { return parse_config(text, settings, config, error); }
+    bool parse(std::string const& text) {
+        return parse_config(text, Place::sim, settings, config, error);
+    }
 
     std::string dir = makeTempDir("profile_test");
-    nlohmann::json recorded;
+    Report recorded;
     Settings settings;
     Config config;
     std::string error;
@@ -63,7 +65,9 @@ TEST_F(Replay, AFileThatIsNoRecordingRefusesTheWholeList) {
     std::pair<std::string, std::string> const cases[] = {
         {"", "No such file or directory"},
         {"not\nJSON", "a line of the timeline is not JSON"},
-        {"{\"functions\": {\"kovra_core_init\": {}}}", "no request recorded"},
+        {"{\"functions\": {\"kovra_core_init\": {\"calls\": 1, \"statuses\": {\"0\": 1}, "
+         "\"buckets\": [[3, 1]]}}}",
+         "no request recorded"},
         {led + "\"statuses\": {\"ok\": 2}}}}", "status \"ok\" is not an int32"},
         {led + "\"statuses\": {\"0\": 1}}}}", "the statuses do not add up to the calls"},
         {led + ok + "\"buckets\": [[5, 3], [9, -1]]}}}", "bucket 1: no count within the calls"},
@@ -85,7 +89,8 @@ TEST_F(Replay, AFileThatIsNoRecordingRefusesTheWholeList) {
     EXPECT_EQ(error, "\"profile=" + dir + "\": " + dir + ": not a regular file");
     // A timeline is read as its intervals merged.
     recording();
-    EXPECT_TRUE(parse("profile=" + write("t.jsonl", recorded.dump() + "\n" + recorded.dump())));
+    std::string const line = to_json(recorded).dump();
+    EXPECT_TRUE(parse("profile=" + write("t.jsonl", line + "\n" + line)));
 }
 
 // Many draws give the recorded proportions (within four standard
@@ -104,7 +109,7 @@ TEST_F(Replay, DrawsFollowTheRecordingAndTheSeed) {
     }
     EXPECT_NEAR(failed, 0.3 * n, 4 * std::sqrt(n * 0.3 * 0.7));
     std::sort(delays.begin(), delays.end());
-    double const p50 = recorded["functions"]["kovra_api_led_get_state_send"]["p50_us"];
+    double const p50 = recorded.functions.at(kLed).quantile(0.5);
     EXPECT_LE(delays[n / 2], p50);
     EXPECT_GT(delays[n / 2], p50 / std::pow(10.0, 1.0 / 40)) << "within the recorded bin";
     // The 8 ms calls were the longest: their bucket is named by 8000 us, in

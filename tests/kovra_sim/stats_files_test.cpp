@@ -1,13 +1,13 @@
 // kovra-stats' reading of statistics and timelines: the thresholds of
 // --check, what a killed run's timeline still gives, and merging.
-#include "stats_files.h"
-
 #include <gmock/gmock.h>
 
 #include <fstream>
 
-#include "TestFiles.h"
-#include "stats.h"
+#include "observe/stats.h"
+#include "stats/report_files.h"
+#include "support/TestFiles.h"
+#include "tools/kovra-stats/stats_tool.h"
 
 namespace kovra_sim::stats_files {
 namespace {
@@ -25,7 +25,7 @@ Loaded timeline(std::vector<int> const& us) {
                          std::chrono::microseconds(us[i]));
         }
         loaded.reports.push_back(stats.cut());
-        loaded.reports.back()["interval"] = i;
+        loaded.reports.back().interval = i;
     }
     return loaded;
 }
@@ -90,10 +90,10 @@ TEST(StatsFiles, TimelinesLoadWhatIsWholeAndMergeIntervalByInterval) {
     ASSERT_EQ(cut.reports.size(), 3u);
     Loaded const merged = merge({cut, load(dir + "/short")});
     ASSERT_EQ(merged.reports.size(), 3u);
-    EXPECT_EQ(merged.reports[0].at("calls"), 200);
-    EXPECT_EQ(merged.reports[2].at("calls"), 100);
-    EXPECT_EQ(merged.reports[1].at("interval"), 1);
-    EXPECT_EQ(merged.whole().at("calls"), 400);
+    EXPECT_EQ(merged.reports[0].calls(), 200u);
+    EXPECT_EQ(merged.reports[2].calls(), 100u);
+    EXPECT_EQ(merged.reports[1].interval, 1u);
+    EXPECT_EQ(merged.whole().calls(), 400u);
     std::ofstream(dir + "/broken") << "{\"functions\": {}}\nnot json\n" << text;
     EXPECT_THROW(load(dir + "/broken"), std::runtime_error);
     std::filesystem::remove_all(dir);

@@ -1,7 +1,7 @@
-// The latency statistics: counts by function and status, and percentiles
-// read from the right bucket of the histogram (never more than 6% above
-// the true value, never below it).
-#include "stats.h"
+// The statistics report: counts by function and status, percentiles read
+// from the bin of their rank, windows that add up to the run, and the JSON
+// form, which reads back as it was written.
+#include "observe/stats.h"
 
 #include <gtest/gtest.h>
 
@@ -11,78 +11,59 @@
 namespace kovra_sim {
 namespace {
 
-TEST(StatsTest, PercentilesAreWithinTheHistogramsPrecisionOfTheTruth) {
-    Stats stats;
-    stats.start();
-    // 1 to 1000 us, one call each, every tenth failing; one call that is no request.
-    for (int us = 1; us <= 1000; ++us) {
-        stats.record(fn_kovra_api_led_get_state_send, us % 10 ? 0 : -5,
-                     std::chrono::microseconds(us));
-    }
-    stats.record(fn_kovra_core_init, 0, std::chrono::seconds(1));
-    nlohmann::json const report = stats.report();
-    nlohmann::json const& led = report.at("functions").at("kovra_api_led_get_state_send");
-    EXPECT_EQ(led.at("calls"), 1000);
-    EXPECT_EQ(led.at("statuses"), (nlohmann::json{{"0", 900}, {"-5", 100}}));
-    EXPECT_EQ(report.at("calls"), 1001);
-    EXPECT_EQ(report.at("requests"), 1000) << "kovra_core_init is no request";
-    struct {
-        char const* name;
-        double truth;
-    } const figures[] = {{"min_us", 1},   {"p50_us", 500},  {"p90_us", 900},
-                         {"p99_us", 990}, {"p999_us", 999}, {"max_us", 1000}};
-    for (auto const& f : figures) {
-        EXPECT_GE(led.at(f.name).get<double>(), f.truth) << f.name;
-        EXPECT_LE(led.at(f.name).get<double>(), f.truth * 1.06) << f.name;
-        if (f.name[0] == 'p') {
-            EXPECT_EQ(report.at(f.name), led.at(f.name)) << "of all requests";
-        }
-    }
-    uint64_t bucketed = 0;
-    for (auto const& bucket : led.at("buckets")) bucketed += bucket.at(1).get<uint64_t>();
-    EXPECT_EQ(bucketed, 1000u);
-    EXPECT_EQ(led.at("sum_us"), 500500) << "exact, not read from the buckets";
+int const kLed = fn_kovra_api_led_get_state_send;
+
+void record(Stats& stats, int function, double us, int32_t status = 0) {
+    stats.record(function, status, std::chrono::nanoseconds(int64_t(us * 1000)));
 }
 
-TEST(StatsTest, StartingAgainBeginsFromZero) {
+// A percentile is the upper edge of the bin that holds the call of rank
+// ceil(q * calls), within what was seen: of 999 calls, the 500th is the
+// median, so 499 fast ones and 500 slow ones give a slow median.
+TEST(StatsTest, APercentileIsTheUpperEdgeOfTheBinOfItsRank) {
     Stats stats;
     stats.start();
-    stats.record(fn_kovra_api_led_get_state_send, 0, std::chrono::microseconds(5));
-    stats.start();
-    stats.record(fn_kovra_api_led_set_state_send, 0, std::chrono::microseconds(5));
-    nlohmann::json const functions = stats.report().at("functions");
-    EXPECT_FALSE(functions.contains("kovra_api_led_get_state_send"));
-    EXPECT_EQ(functions.at("kovra_api_led_set_state_send").at("calls"), 1);
+    for (int i = 0; i < 999; ++i)
+        record(stats, kLed, i < 499 ? 2 : i < 998 ? 20 : 900, i % 10 ? 0 : -5);
+    record(stats, fn_kovra_core_init, 1e6);
+    Report const report = stats.report();
+    FunctionStats const& led = report.functions.at(kLed);
+    LatencyAxis const axis = latency_axis();
+    EXPECT_DOUBLE_EQ(led.quantile(0.5), axis.bin(axis.index(20)).upper());
+    EXPECT_DOUBLE_EQ(led.quantile(0.49), axis.bin(axis.index(2)).upper());
+    EXPECT_DOUBLE_EQ(led.quantile(0.998), axis.bin(axis.index(20)).upper());
+    EXPECT_DOUBLE_EQ(led.quantile(0.999), 900) << "its bin's edge is above the most seen";
+    EXPECT_EQ(led.statuses, (std::map<int32_t, uint64_t>{{-5, 100}, {0, 899}}));
+    EXPECT_EQ(report.calls(), 1000u);
+    EXPECT_EQ(report.requests().calls, 999u) << "kovra_core_init is no request";
+    EXPECT_DOUBLE_EQ(led.sum_us, 499 * 2 + 499 * 20 + 900) << "exact, not read from the bins";
 }
 
 // Windows cut from the statistics hold every call once: they add up to the
-// whole run, and merged they give back its figures.
+// whole run, and merged they give back its figures. Starting again begins
+// from zero.
 TEST(StatsTest, WindowsAddUpToTheRunAndMergeBackIntoIt) {
     Stats stats;
     stats.start();
-    int const led = fn_kovra_api_led_get_state_send;
-    std::vector<nlohmann::json> windows;
+    record(stats, fn_kovra_api_led_set_state_send, 5);
+    stats.start();
+    std::vector<Report> windows;
     for (int w = 1; w <= 3; ++w) {
-        for (int us = 1; us <= 100 * w; ++us) stats.record(led, 0, std::chrono::microseconds(us));
+        for (int us = 1; us <= 100 * w; ++us) record(stats, kLed, us);
         stats.announced("exposure:0");
         windows.push_back(stats.cut());
     }
-    stats.record(led, -5, std::chrono::microseconds(7));
-    nlohmann::json const whole = stats.report();
-    EXPECT_EQ(windows[1].at("functions").at("kovra_api_led_get_state_send").at("calls"), 200);
-    EXPECT_EQ(windows[2].at("announcements"), (nlohmann::json{{"exposure:0", 1}}));
-    EXPECT_LE(windows[0].at("end_s"), windows[1].at("start_s"));
-    EXPECT_EQ(whole.at("requests"), 601);
-    EXPECT_EQ(whole.at("announcements"), (nlohmann::json{{"exposure:0", 3}}));
+    record(stats, kLed, 7, -5);
+    Report const whole = stats.report();
+    EXPECT_EQ(windows[1].functions.at(kLed).calls, 200u);
+    EXPECT_LE(windows[0].end_s, windows[1].start_s);
+    EXPECT_EQ(whole.functions.count(fn_kovra_api_led_set_state_send), 0u);
     windows.push_back(stats.cut());
-    nlohmann::json const merged = Stats::merge(windows);
-    for (char const* key : {"calls", "requests", "p50_us", "p99_us", "announcements"})
-        EXPECT_EQ(merged.at(key), whole.at(key)) << key;
-    nlohmann::json const& a = merged.at("functions").at("kovra_api_led_get_state_send");
-    nlohmann::json const& b = whole.at("functions").at("kovra_api_led_get_state_send");
-    for (char const* key :
-         {"calls", "statuses", "min_us", "p50_us", "p90_us", "p999_us", "max_us", "sum_us"})
-        EXPECT_EQ(a.at(key), b.at(key)) << key;
+    Report merged = merge(windows);
+    merged.wall_seconds = whole.wall_seconds;
+    merged.requests_per_second = whole.requests_per_second;
+    EXPECT_EQ(to_json(merged), to_json(whole));
+    EXPECT_EQ(whole.announcements.at("exposure:0"), 3u);
 }
 
 // Threads record while another cuts windows: not a call is lost or counted twice.
@@ -93,18 +74,31 @@ TEST(StatsTest, CuttingWhileThreadsRecordLosesNothing) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&] {
-            for (int i = 0; i < 20000; ++i)
-                stats.record(fn_kovra_api_led_get_state_send, 0, std::chrono::microseconds(3));
+            for (int i = 0; i < 20000; ++i) record(stats, kLed, 3);
             --running;
         });
     }
     uint64_t counted = 0;
     int windows = 0;
-    for (; running > 0; ++windows) counted += stats.cut().at("calls").get<uint64_t>();
+    for (; running > 0; ++windows) counted += stats.cut().calls();
     for (auto& t : threads) t.join();
-    counted += stats.cut().at("calls").get<uint64_t>();
+    counted += stats.cut().calls();
     EXPECT_EQ(counted, 80000u) << "over " << windows + 1 << " windows";
-    EXPECT_EQ(stats.report().at("calls"), 80000u);
+    EXPECT_EQ(stats.report().calls(), 80000u);
+}
+
+// What is written reads back as it was, bin for bin: also the lowest bins,
+// whose edges round to the same nanosecond, and calls past either end.
+TEST(StatsTest, TheJsonFormReadsBackBinForBin) {
+    Stats stats;
+    stats.start();
+    for (double us : {0.004, 0.0102, 0.0108, 0.0111, 3.5, 3.5, 2e8}) record(stats, kLed, us);
+    stats.announced("led:led");
+    Report written = stats.report();
+    written.source = "trace";
+    Report const read = report_from_json(to_json(written));
+    EXPECT_EQ(read.functions.at(kLed).bins(), written.functions.at(kLed).bins());
+    EXPECT_EQ(to_json(read).dump(), to_json(written).dump());
 }
 
 }  // namespace

@@ -14,9 +14,9 @@
 #include <functional>
 #include <thread>
 
-#include "Daemon.h"
-#include "backoff.h"
-#include "protocol.h"
+#include "client/backoff.h"
+#include "support/Daemon.h"
+#include "wire/protocol.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 
 #include <cstring>
 
-#include "call.h"
-#include "codec.h"
-#include "frame_reader.h"
-#include "protocol.h"
+#include "client/call.h"
+#include "wire/codec.h"
+#include "wire/frame_reader.h"
+#include "wire/protocol.h"
 
 namespace kovra_sim::wire {
 namespace {

@@ -1,4 +1,4 @@
-#include "Daemon.h"
+#include "support/Daemon.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

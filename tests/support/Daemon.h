@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "TestFiles.h"
+#include "support/TestFiles.h"
 
 // A kovra-camd of one test, listening on a free loopback port. Destroying it
 // stops it (SIGTERM, then SIGKILL if it lingers) and waits for it.

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "ApiTester.h"
-#include "SimulatedCamera.h"
-#include "TestFiles.h"
+#include "support/SimulatedCamera.h"
+#include "support/TestFiles.h"
+#include "tester/ApiTester.h"
 
 namespace {
 

@@ -1,38 +1,20 @@
-// Reading what the trace layer, the client library and the daemon write:
-// a statistics file (one JSON object) or a timeline (JSON Lines, one
-// statistics object per interval); and the checks, tables and plots
-// kovra-stats makes of them.
+// What kovra-stats makes of statistics files and timelines: tables, a
+// comparison of two runs, checks against thresholds, plots.
 #pragma once
 
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "stats/report_files.h"
+
 namespace kovra_sim::stats_files {
-
-// A file's statistics: one object for a statistics file, one per
-// interval, in order, for a timeline. Throws std::runtime_error naming the
-// file for one that is neither.
-struct Loaded {
-    bool timeline = false;
-    std::vector<nlohmann::json> reports;
-    // The whole run: the statistics file, or the timeline's intervals merged.
-    nlohmann::json whole() const;
-};
-Loaded load(std::string const& path);
-
-// Several files of one kind as one (runs side by side): statistics merged,
-// or timelines merged interval by interval. Throws for a mix of kinds.
-Loaded merge(std::vector<Loaded> const& files);
-// The text of a file holding `loaded`.
-std::string text_of(Loaded const& loaded);
 
 // A timeline as a table, one interval a line: its end, requests, failed
 // calls, the requests' p50 and p99, the slowest call, and announcements.
-std::string timeline_table(std::vector<nlohmann::json> const& intervals);
+std::string timeline_table(std::vector<Report> const& intervals);
 
 // How p50, p99 and calls moved from run A to run B, function by function.
-std::string compare_table(nlohmann::json const& a, nlohmann::json const& b);
+std::string compare_table(Report const& a, Report const& b);
 
 // Checks `expression` against `loaded`: a list of clauses separated by
 // ',', each METRIC[(FUNCTION)] > NUMBER[UNIT], where METRIC is

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "directives.h"
-#include "journal.h"
-#include "ledger.h"
-#include "stats.h"
-#include "timeline.h"
+#include "common/directives.h"
+#include "common/ledger.h"
+#include "observe/journal.h"
+#include "observe/stats.h"
+#include "observe/timeline.h"
 
 namespace kovra_sim {
 

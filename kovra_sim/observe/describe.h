@@ -10,9 +10,9 @@
 
 #include <string>
 
-#include "args.h"
-#include "journal.h"
-#include "value.h"
+#include "common/args.h"
+#include "common/value.h"
+#include "observe/journal.h"
 
 namespace kovra_sim {
 

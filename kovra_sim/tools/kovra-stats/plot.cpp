@@ -2,26 +2,30 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
-#include "stats_files.h"
+#include "common/functions.h"
+#include "tools/kovra-stats/stats_tool.h"
 
 namespace kovra_sim::stats_files {
 namespace {
 
-// The names of the busiest requests of a report, most calls first.
-std::vector<std::string> busiest(nlohmann::json const& report, size_t most) {
+double round3(double v) { return std::round(v * 1000) / 1000; }
+
+// The busiest requests of a report, most calls first (by name among equals).
+std::vector<int> busiest(Report const& report, size_t most) {
     std::vector<std::pair<uint64_t, std::string>> all;
-    for (auto const& [name, f] : report.at("functions").items()) {
-        if (name.size() > 5 && name.compare(name.size() - 5, 5, "_send") == 0)
-            all.emplace_back(f.at("calls"), name);
+    for (auto const& [id, f] : report.functions) {
+        if (is_request(id)) all.emplace_back(f.calls, function_info(id).name);
     }
     std::sort(all.rbegin(), all.rend());
-    std::vector<std::string> names;
-    for (size_t i = 0; i < std::min(most, all.size()); ++i) names.push_back(all[i].second);
-    return names;
+    std::vector<int> ids;
+    for (size_t i = 0; i < std::min(most, all.size()); ++i)
+        ids.push_back(function_id(all[i].second));
+    return ids;
 }
 
 std::string label(std::string name) {
@@ -34,51 +38,49 @@ std::string label(std::string name) {
 }  // namespace
 
 bool plot(Loaded const& loaded, std::string const& png) {
-    nlohmann::json const whole = loaded.whole();
-    std::vector<std::string> const names = busiest(whole, loaded.timeline ? 5 : 8);
+    Report const whole = loaded.whole();
+    std::vector<int> const ids = busiest(whole, loaded.timeline ? 5 : 8);
     std::filesystem::path const dir =
         std::filesystem::temp_directory_path() / ("kovra-stats-plot." + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     std::string script = "set terminal pngcairo size 960,600\nset output '" + png +
                          "'\nset grid\nset key top left box opaque\n";
     std::string plots;
-    for (size_t i = 0; i < names.size(); ++i) {
+    for (size_t i = 0; i < ids.size(); ++i) {
         std::ofstream data(dir / std::to_string(i));
         if (loaded.timeline) {
-            for (nlohmann::json const& interval : loaded.reports) {
-                auto const& functions = interval.at("functions");
-                if (functions.contains(names[i]))
-                    data << interval.at("end_s").get<double>() << " "
-                         << functions.at(names[i]).at("p99_us").get<double>() << "\n";
+            for (Report const& interval : loaded.reports) {
+                auto const f = interval.functions.find(ids[i]);
+                if (f != interval.functions.end())
+                    data << interval.end() << " " << round3(f->second.quantile(0.99)) << "\n";
             }
         } else {
-            auto const& f = whole.at("functions").at(names[i]);
+            FunctionStats const& f = whole.functions.at(ids[i]);
             double done = 0;
-            for (auto const& bucket : f.at("buckets")) {
-                done += bucket.at(1).get<double>();
-                data << bucket.at(0).get<double>() << " " << done / f.at("calls").get<double>()
-                     << "\n";
+            for (auto const& [index, n] : f.bins()) {
+                done += double(n);
+                data << round3(std::min(f.upper_us(index), f.max_us)) << " "
+                     << done / double(f.calls) << "\n";
             }
         }
         plots += std::string(i ? ", " : "") + "'" + (dir / std::to_string(i)).string() + "' with " +
-                 (loaded.timeline ? "linespoints" : "steps") + " lw 2 title '" + label(names[i]) +
-                 "' noenhanced";
+                 (loaded.timeline ? "linespoints" : "steps") + " lw 2 title '" +
+                 label(function_info(ids[i]).name) + "' noenhanced";
     }
     if (loaded.timeline) {
         std::ofstream all(dir / "all");
-        for (nlohmann::json const& interval : loaded.reports) {
-            if (interval.contains("p99_us"))
-                all << interval.at("end_s").get<double>() << " " << interval.at("p99_us") << "\n";
+        for (Report const& interval : loaded.reports) {
+            FunctionStats const requests = interval.requests();
+            if (requests.calls)
+                all << interval.end() << " " << round3(requests.quantile(0.99)) << "\n";
         }
         plots = "'" + (dir / "all").string() +
                 "' with lines lw 4 lc rgb 'black' title 'all requests', " + plots;
         std::ofstream marks(dir / "announcements");
-        for (nlohmann::json const& interval : loaded.reports) {
+        for (Report const& interval : loaded.reports) {
             uint64_t n = 0;
-            nlohmann::json const targets =
-                interval.value("announcements", nlohmann::json::object());
-            for (auto const& [target, count] : targets.items()) n += count.get<uint64_t>();
-            if (n) marks << interval.at("end_s").get<double>() << " " << n << "\n";
+            for (auto const& [target, count] : interval.announcements) n += count;
+            if (n) marks << interval.end() << " " << n << "\n";
         }
         script +=
             "set logscale y\nset xlabel 'time (s)'\nset ylabel 'p99 latency (us)'\n"
@@ -90,7 +92,7 @@ bool plot(Loaded const& loaded, std::string const& png) {
         script +=
             "set logscale x\nset xlabel 'latency (us)'\nset ylabel 'fraction of calls done'\n"
             "set title 'Latency of the busiest functions (" +
-            whole.value("source", std::string("run")) + ")'\n";
+            whole.source.value_or("run") + ")'\n";
     }
     std::ofstream(dir / "plot.gp") << script << "plot " << plots << "\n";
     int const status = std::system(("gnuplot '" + (dir / "plot.gp").string() + "'").c_str());

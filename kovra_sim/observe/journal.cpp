@@ -1,4 +1,4 @@
-#include "journal.h"
+#include "observe/journal.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -7,8 +7,8 @@
 #include <mutex>
 #include <system_error>
 
-#include "files.h"
-#include "value.h"
+#include "common/files.h"
+#include "common/value.h"
 
 namespace kovra_sim {
 namespace {

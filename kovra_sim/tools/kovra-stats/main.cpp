@@ -4,9 +4,8 @@
 #include <boost/program_options.hpp>
 #include <iostream>
 
-#include "files.h"
-#include "stats.h"
-#include "stats_files.h"
+#include "common/files.h"
+#include "tools/kovra-stats/stats_tool.h"
 
 using namespace kovra_sim;
 
@@ -88,7 +87,7 @@ int main(int argc, char** argv) {
             return 2;
         }
         std::cout << (loaded.timeline ? stats_files::timeline_table(loaded.reports)
-                                      : stats_table(loaded.whole()));
+                                      : table(loaded.whole()));
         return 0;
     } catch (std::invalid_argument const& e) {
         std::cerr << "kovra-stats: --check: " << e.what() << "\n";

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "stats.h"
+#include "observe/stats.h"
 
 namespace kovra_sim {
 

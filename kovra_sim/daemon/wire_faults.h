@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
+
+#include "common/directives.h"
 
 namespace kovra_sim {
 
@@ -55,16 +56,12 @@ struct WireFaults {
     void merge(WireFaults const& change);
 };
 
-// The bounds of the values.
+// The bounds of the values that are not plain numbers.
 constexpr uint32_t kMaxStallMs = 3'600'000;
-constexpr uint32_t kMaxSliceBytes = 64u << 20;
-constexpr uint32_t kMaxBandwidthKbps = 10'000'000;
-constexpr uint32_t kMaxJitterMs = 10'000;
 constexpr uint32_t kMaxRebootS = 86'400;
 
-// One of the directives above into `out`: false if `name` is none of them;
-// otherwise true, with `ok` false and the reason in `error` for a bad value.
-bool parse_wire_fault(std::string_view name, std::string_view value, WireFaults& out, bool& ok,
-                      std::string& error);
+// Takes one of the directives above into `out`; false with the reason in
+// `error` for a bad value, or for a directive that is none of them.
+bool take_wire_fault(Directive const& directive, WireFaults& out, std::string& error);
 
 }  // namespace kovra_sim

@@ -1,11 +1,11 @@
-#include "timeline.h"
+#include "observe/timeline.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "files.h"
+#include "common/files.h"
 
 namespace kovra_sim {
 
@@ -49,10 +49,10 @@ void Timeline::write_every() {
 }
 
 void Timeline::write_line() {
-    nlohmann::json line = stats_->cut();
-    line["interval"] = lines_++;
+    Report line = stats_->cut();
+    line.interval = lines_++;
     std::string error;
-    if (!write_all(fd_, line.dump() + "\n", error) && error_.empty()) error_ = error;
+    if (!write_all(fd_, to_json(line).dump() + "\n", error) && error_.empty()) error_ = error;
 }
 
 bool Timeline::finish(std::string& error) {

@@ -3,10 +3,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <stdexcept>
 
-#include "stats.h"
-#include "stats_files.h"
+#include "common/functions.h"
+#include "tools/kovra-stats/stats_tool.h"
 
 namespace kovra_sim::stats_files {
 namespace {
@@ -79,27 +80,27 @@ std::string latency_text(double us) {
     return text;
 }
 
-// The share of failed calls of one function's figures, or of a whole report's.
-double failure_percent(nlohmann::json const& figures) {
-    uint64_t calls = 0, failed = 0;
-    auto add = [&](nlohmann::json const& f) {
-        calls += f.at("calls").get<uint64_t>();
-        for (auto const& [status, n] : f.at("statuses").items())
-            if (status != "0") failed += n.get<uint64_t>();
-    };
-    if (figures.contains("functions")) {
-        for (auto const& [name, f] : figures.at("functions").items()) add(f);
-    } else {
-        add(figures);
-    }
-    return calls ? 100.0 * double(failed) / double(calls) : 0;
+double round3(double v) { return std::round(v * 1000) / 1000; }
+
+double percent(uint64_t part, uint64_t whole) {
+    return whole ? 100.0 * double(part) / double(whole) : 0;
 }
 
 // The p99 of the function named in a report, or of all its requests.
-double p99_of(nlohmann::json const& report, std::string const& function) {
-    if (function.empty()) return report.value("p99_us", 0.0);
-    auto const& functions = report.at("functions");
-    return functions.contains(function) ? functions.at(function).at("p99_us").get<double>() : 0;
+double p99_of(Report const& report, std::string const& function) {
+    if (function.empty()) {
+        FunctionStats const requests = report.requests();
+        return requests.calls ? round3(requests.quantile(0.99)) : 0;
+    }
+    FunctionStats const* f = report.function(function);
+    return f ? round3(f->quantile(0.99)) : 0;
+}
+
+// A latency of a function's figures by the metric's name.
+double latency_of(FunctionStats const& f, std::string const& metric) {
+    if (metric == "max") return round3(f.max_us);
+    double const q = metric == "p50" ? 0.5 : metric == "p90" ? 0.9 : metric == "p99" ? 0.99 : 0.999;
+    return round3(f.quantile(q));
 }
 
 }  // namespace
@@ -111,25 +112,28 @@ std::vector<std::string> check(std::string const& expression, Loaded const& load
         clauses.push_back(parse_clause(expression.substr(at, comma - at)));
         at = comma + 1;
     }
-    nlohmann::json const whole = loaded.whole();
+    Report const whole = loaded.whole();
+    // By name, as the lines come out.
+    std::map<std::string_view, FunctionStats const*> functions;
+    for (auto const& [id, f] : whole.functions) functions[function_info(id).name] = &f;
     std::vector<std::string> crossed;
     char line[512];
     for (Clause const& c : clauses) {
         if (is_latency(c.metric)) {
-            for (auto const& [name, f] : whole.at("functions").items()) {
+            for (auto const& [name, f] : functions) {
                 if (!c.function.empty() && name != c.function) continue;
-                double const value = f.at(c.metric + "_us");
+                double const value = latency_of(*f, c.metric);
                 if (value <= c.limit) continue;
                 std::snprintf(line, sizeof line, "%s of %s is %s, over %s", c.metric.c_str(),
-                              name.c_str(), latency_text(value).c_str(), c.text.c_str());
+                              std::string(name).c_str(), latency_text(value).c_str(),
+                              c.text.c_str());
                 crossed.push_back(line);
             }
         } else if (c.metric == "failures") {
-            auto const& functions = whole.at("functions");
-            double const value = c.function.empty() ? failure_percent(whole)
-                                 : functions.contains(c.function)
-                                     ? failure_percent(functions.at(c.function))
-                                     : 0;
+            FunctionStats const* f = c.function.empty() ? nullptr : whole.function(c.function);
+            double const value = c.function.empty() ? percent(whole.failures(), whole.calls())
+                                 : f                ? percent(f->failures(), f->calls)
+                                                    : 0;
             if (value <= c.limit) continue;
             std::snprintf(line, sizeof line, "failures of %s are %.3g%%, over %s",
                           c.function.empty() ? "all calls" : c.function.c_str(), value,
@@ -140,12 +144,12 @@ std::vector<std::string> check(std::string const& expression, Loaded const& load
                 throw std::invalid_argument("degradation needs a timeline, not a statistics file");
             size_t const n = loaded.reports.size();
             size_t const quarter = std::max<size_t>(1, n / 4);
-            std::vector<nlohmann::json> const first(loaded.reports.begin(),
-                                                    loaded.reports.begin() + long(quarter));
-            std::vector<nlohmann::json> const last(loaded.reports.end() - long(quarter),
-                                                   loaded.reports.end());
-            double const from = p99_of(Stats::merge(first), c.function);
-            double const to = p99_of(Stats::merge(last), c.function);
+            std::vector<Report> const first(loaded.reports.begin(),
+                                            loaded.reports.begin() + long(quarter));
+            std::vector<Report> const last(loaded.reports.end() - long(quarter),
+                                           loaded.reports.end());
+            double const from = p99_of(merge(first), c.function);
+            double const to = p99_of(merge(last), c.function);
             double const value = from > 0 ? (to - from) / from * 100 : 0;
             if (value <= c.limit) continue;
             std::snprintf(line, sizeof line,

@@ -1,10 +1,9 @@
-#include "wire_faults.h"
+#include "daemon/wire_faults.h"
 
 #include <cmath>
 #include <limits>
 
-#include "directives.h"
-#include "value.h"
+#include "common/value.h"
 
 namespace kovra_sim {
 namespace {
@@ -45,9 +44,12 @@ bool parse_drop(std::string_view v, WireFaults& out, std::string& error) {
 
 bool parse_stall(std::string_view v, WireFaults& out, std::string& error) {
     std::string_view p;
-    std::optional<uint32_t> ms;
-    if (!parse_bounded(split_at(v, p), "stall", 0, kMaxStallMs, ms, error)) return false;
-    WireFaults::Stall stall{*ms, kCertain};
+    int64_t ms = 0;
+    if (!parse_integer(split_at(v, p), 0, kMaxStallMs, ms)) {
+        error = "stall must be 0 to " + std::to_string(kMaxStallMs);
+        return false;
+    }
+    WireFaults::Stall stall{uint32_t(ms), kCertain};
     if (v.find('@') != std::string_view::npos && !parse_chance(p, stall.chance)) {
         error = "the chance after '@' must be from 0 to 1";
         return false;
@@ -58,16 +60,19 @@ bool parse_stall(std::string_view v, WireFaults& out, std::string& error) {
 
 bool parse_reboot(std::string_view v, WireFaults& out, std::string& error) {
     std::string_view every;
-    std::optional<uint32_t> seconds;
-    if (!parse_bounded(split_at(v, every), "reboot", 0, kMaxRebootS, seconds, error)) return false;
-    WireFaults::Reboot reboot{*seconds, 0};
+    int64_t seconds = 0;
+    if (!parse_integer(split_at(v, every), 0, kMaxRebootS, seconds)) {
+        error = "reboot must be 0 to " + std::to_string(kMaxRebootS);
+        return false;
+    }
+    WireFaults::Reboot reboot{uint32_t(seconds), 0};
     if (v.find('@') != std::string_view::npos) {
         int64_t n = 0;
-        if (*seconds == 0) {
+        if (seconds == 0) {
             error = "reboot=0 turns reboots off and takes no @EVERY";
             return false;
         }
-        if (!parse_integer(every, *seconds + 1, kMaxRebootS, n)) {
+        if (!parse_integer(every, seconds + 1, kMaxRebootS, n)) {
             error = "EVERY must be more than SECONDS, up to " + std::to_string(kMaxRebootS);
             return false;
         }
@@ -113,24 +118,27 @@ void WireFaults::merge(WireFaults const& change) {
     take(reboot, change.reboot);
 }
 
-bool parse_wire_fault(std::string_view name, std::string_view v, WireFaults& out, bool& ok,
-                      std::string& error) {
-    if (name == "drop") {
-        ok = parse_drop(v, out, error);
-    } else if (name == "stall") {
-        ok = parse_stall(v, out, error);
-    } else if (name == "slice") {
-        ok = parse_bounded(v, "slice", 0, kMaxSliceBytes, out.slice_bytes, error);
-    } else if (name == "bandwidth") {
-        ok = parse_bounded(v, "bandwidth", 0, kMaxBandwidthKbps, out.bandwidth_kbps, error);
-    } else if (name == "jitter") {
-        ok = parse_bounded(v, "jitter", 0, kMaxJitterMs, out.jitter_ms, error);
-    } else if (name == "reboot") {
-        ok = parse_reboot(v, out, error);
-    } else {
-        return false;
+bool take_wire_fault(Directive const& d, WireFaults& out, std::string& error) {
+    switch (d.id) {
+        case DirectiveId::drop:
+            return parse_drop(d.value, out, error);
+        case DirectiveId::stall:
+            return parse_stall(d.value, out, error);
+        case DirectiveId::slice:
+            out.slice_bytes = d.number;
+            return true;
+        case DirectiveId::bandwidth:
+            out.bandwidth_kbps = d.number;
+            return true;
+        case DirectiveId::jitter:
+            out.jitter_ms = d.number;
+            return true;
+        case DirectiveId::reboot:
+            return parse_reboot(d.value, out, error);
+        default:
+            error = "not taken here";
+            return false;
     }
-    return true;
 }
 
 }  // namespace kovra_sim

@@ -1,12 +1,15 @@
 // kovra-sim-info: what the stand-in camera client library provides, its
-// default configuration, and whether a KOVRA_SIM value parses. (Statistics
-// and timelines are read by kovra-stats.)
+// default configuration, the directives each place takes, and whether a
+// list of them parses. (Statistics and timelines are read by kovra-stats.)
 #include <boost/program_options.hpp>
 #include <iostream>
+#include <optional>
 #include <string>
 
-#include "config.h"
-#include "functions.h"
+#include "camera/config.h"
+#include "common/functions.h"
+#include "daemon/shared_simulation.h"
+#include "trace/config.h"
 
 using namespace kovra_sim;
 
@@ -48,16 +51,48 @@ void print_defaults(bool json) {
     std::cout << all.dump(2) << "\n";
 }
 
-int check(std::string const& directives) {
+// The places --for names.
+std::optional<Place> place_named(std::string const& word) {
+    for (auto [name, place] : {std::pair{"sim", Place::sim},
+                               {"daemon", Place::daemon},
+                               {"post", Place::post},
+                               {"trace", Place::trace}}) {
+        if (word == name) return place;
+    }
+    return std::nullopt;
+}
+
+// Checks `directives` as `place` would take them, without applying them.
+int check(std::string const& directives, Place place) {
     Settings const settings;
-    Config config;
     std::string error;
-    if (!parse_config(directives, settings, config, error)) {
+    bool ok = false;
+    if (place == Place::trace) {
+        trace::TraceConfig config;
+        ok = trace::parse_trace_config(directives, config, error);
+    } else if (place == Place::sim) {
+        Config config;
+        ok = parse_config(directives, place, settings, config, error);
+    } else {
+        DaemonConfig config;
+        ok = parse_daemon_config(directives, place, settings, config, error);
+    }
+    if (!ok) {
         std::cerr << "kovra-sim-info: " << error << "\n";
         return 1;
     }
     std::cout << "ok\n";
     return 0;
+}
+
+// The directives `place` takes, one a line: NAME=VALUE and what it does.
+void print_directives(Place place) {
+    for (DirectiveInfo const& d : directives()) {
+        if (!d.taken(place)) continue;
+        std::string const usage = std::string(d.name) + "=" + d.grammar;
+        std::cout << usage << std::string(usage.size() < 40 ? 40 - usage.size() : 1, ' ') << d.help
+                  << "\n";
+    }
 }
 
 }  // namespace
@@ -71,9 +106,13 @@ int main(int argc, char** argv) {
     options.add_options()("help,h", "show this help")(
         "functions", "list every client-library function with its C parameters")(
         "defaults", "print the default settings, one key=values line each")(
+        "directives", "list the directives --for takes, with what each does")(
         "check", po::value<std::string>()->value_name("DIRECTIVES"),
-        "check a KOVRA_SIM value: exit 0 if it parses, else 1 with the reason on stderr")(
-        "json", "print --functions or --defaults as JSON");
+        "check directives as --for takes them: exit 0 if they parse, else 1 with the reason on "
+        "stderr")(
+        "for", po::value<std::string>()->value_name("PLACE")->default_value("sim"),
+        "sim (a program's KOVRA_SIM), daemon (kovra-camd's KOVRA_SIM and --sim), post (its POST "
+        "/directives) or trace (KOVRA_TRACE)")("json", "print --functions or --defaults as JSON");
     po::variables_map vm;
     try {
         po::store(po::parse_command_line(argc, argv, options), vm);
@@ -86,14 +125,25 @@ int main(int argc, char** argv) {
         std::cout << options << "\n";
         return 0;
     }
-    int const chosen = int(vm.count("functions") + vm.count("defaults") + vm.count("check"));
+    int const chosen = int(vm.count("functions") + vm.count("defaults") + vm.count("directives") +
+                           vm.count("check"));
     if (chosen != 1) {
-        std::cerr << "kovra-sim-info: give exactly one of --functions, --defaults, --check\n"
+        std::cerr << "kovra-sim-info: give exactly one of --functions, --defaults, --directives, "
+                     "--check\n"
                   << options << "\n";
         return 2;
     }
+    std::optional<Place> const place = place_named(vm["for"].as<std::string>());
+    if (!place) {
+        std::cerr << "kovra-sim-info: --for takes sim, daemon, post or trace\n";
+        return 2;
+    }
     bool const json = vm.count("json") != 0;
-    if (vm.count("check")) return check(vm["check"].as<std::string>());
+    if (vm.count("check")) return check(vm["check"].as<std::string>(), *place);
+    if (vm.count("directives")) {
+        print_directives(*place);
+        return 0;
+    }
     if (vm.count("functions")) {
         print_functions(json);
     } else {

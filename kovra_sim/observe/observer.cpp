@@ -1,8 +1,8 @@
-#include "observer.h"
+#include "observe/observer.h"
 
 #include <cstdio>
 
-#include "files.h"
+#include "common/files.h"
 
 namespace kovra_sim {
 
@@ -69,10 +69,11 @@ bool Observer::write_files(bool closing, char const* source, nlohmann::json cons
     if (journal_path_ && !(closing ? journal.close_file(reason) : journal.flush(reason)))
         failed(*journal_path_);
     if (stats_path_) {
-        nlohmann::json figures = stats.report();
-        figures["source"] = source;
-        if (extra.is_object()) figures.update(extra);
-        if (!replace_file(*stats_path_, figures.dump(1) + "\n", reason)) failed(*stats_path_);
+        Report figures = stats.report();
+        figures.source = source;
+        if (extra.is_object()) figures.extra = extra;
+        if (!replace_file(*stats_path_, to_json(figures).dump(1) + "\n", reason))
+            failed(*stats_path_);
     }
     if (closing && timeline_path_ && !timeline_.finish(reason)) failed(*timeline_path_);
     if (closing) {

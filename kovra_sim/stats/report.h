@@ -1,0 +1,109 @@
+// The statistics report: per function, how many calls a process made (the
+// trace layer, the client library) or served (the daemon), with which
+// statuses, and how long each took, in a latency histogram (Boost.Histogram,
+// 40 log-spaced bins a decade from 10 ns to 100 s, so a figure read from it is
+// within 6% above the true value); and how often each target announced
+// itself. One report covers a whole run, or one interval of it (a line of a
+// timeline). Everything that writes, merges, replays, draws, checks or serves
+// these figures does it through this type; only its JSON form knows the
+// files' field names.
+#pragma once
+
+#include <boost/histogram.hpp>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kovra_sim {
+
+// Microseconds: kLatencyBins bins between 10^-2 and 10^8, and an under- and
+// an overflow bin (indices -1 and kLatencyBins).
+using LatencyAxis = boost::histogram::axis::regular<double, boost::histogram::axis::transform::log>;
+constexpr int kLatencyBins = 400;
+constexpr int kBinsPerDecade = 40;
+LatencyAxis latency_axis();
+using LatencyHistogram = decltype(boost::histogram::make_histogram(latency_axis()));
+
+// One function's figures.
+struct FunctionStats {
+    uint64_t calls = 0;
+    std::map<int32_t, uint64_t> statuses;
+    double min_us = std::numeric_limits<double>::infinity();
+    double max_us = 0;
+    double sum_us = 0;
+    LatencyHistogram latency = boost::histogram::make_histogram(latency_axis());
+
+    void add(int32_t status, double us);
+    void merge(FunctionStats const& other);
+    // Calls whose status is not 0.
+    uint64_t failures() const;
+    // The upper edge of the bin holding the call of rank ceil(q * calls)
+    // (at least the first), within what was seen.
+    double quantile(double q) const;
+    // The count in each bin that has any, by bin index, lowest first.
+    std::vector<std::pair<int, uint64_t>> bins() const;
+    // The upper edge of bin `index`; the under- and overflow bins' are the
+    // least and the most seen.
+    double upper_us(int index) const;
+    // The lower edge of bin `index`: the least seen for the underflow bin,
+    // the axis' end for the overflow bin.
+    double lower_us(int index) const;
+    // Adds `count` calls to bin `index`.
+    void add_to_bin(int index, uint64_t count);
+};
+
+struct Report {
+    // By function id; only functions with calls.
+    std::map<int, FunctionStats> functions;
+    // By target, "exposure:0".
+    std::map<std::string, uint64_t, std::less<>> announcements;
+    // A whole run's: its length, and its requests per second.
+    std::optional<double> wall_seconds;
+    std::optional<double> requests_per_second;
+    // A line of a timeline's: its number, and its start and end in seconds
+    // since the run began.
+    std::optional<uint64_t> interval;
+    std::optional<double> start_s, end_s;
+    // Who recorded it: "trace", "client" or "daemon".
+    std::optional<std::string> source;
+    // What the writer adds for people to read (connections, faults on the
+    // wire, drift): kept as written, never read back.
+    nlohmann::json extra = nlohmann::json::object();
+
+    uint64_t calls() const;
+    uint64_t failures() const;
+    // The requests (the _send calls) of every function together.
+    FunctionStats requests() const;
+    // The longest call of any function.
+    double slowest_us() const;
+    // The function named, or null.
+    FunctionStats const* function(std::string const& name) const;
+    // The run's end: its wall time, or its last interval's end.
+    double end() const { return wall_seconds.value_or(end_s.value_or(0)); }
+};
+
+// Several reports (of runs side by side, or of intervals) as one: calls,
+// statuses, histograms and announcements added, the longest wall time, the
+// requests per second added.
+Report merge(std::vector<Report> const& reports);
+
+// The JSON form: {"calls", "requests", the requests' "p50_us" to "p999_us",
+// "functions": {NAME: {"calls", "statuses", "min_us", "p50_us", "p90_us",
+// "p99_us", "p999_us", "max_us", "sum_us", "buckets": [[upper_us, count],
+// ...]}}, "announcements": {TARGET: count}}, with "wall_seconds" and
+// "requests_per_second", or "interval", "start_s" and "end_s", and "source"
+// and what `extra` holds, when given.
+nlohmann::json to_json(Report const& report);
+// Reads that form back; throws std::runtime_error saying what is wrong for
+// anything else: a field of the wrong type, a count that is negative or
+// does not add up to the calls, a function not in this table.
+Report report_from_json(nlohmann::json const& json);
+
+// The figures as an aligned table, one function a line.
+std::string table(Report const& report);
+
+}  // namespace kovra_sim
