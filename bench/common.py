@@ -94,17 +94,23 @@ def free_port():
 
 class Server:
     """A server process for a stage, stopped with the stage (and for good
-    when the stage dies, through its process group)."""
+    when the stage dies, through its process group). Ready once it
+    accepts on `ready_port`, or once `port_file` holds its port; one that
+    exits first fails with the last line of its stderr, kept in `errors`."""
 
-    def __init__(self, argv, ready_port=None, port_file=None):
-        self.process = subprocess.Popen(argv, stdout=subprocess.DEVNULL,
-                                        stderr=open(os.path.join(WORK, "server.err"), "a"),
-                                        start_new_session=True)
+    def __init__(self, argv, ready_port=None, port_file=None, errors=None):
+        errors = errors or os.path.join(WORK, "server.err")
+        with open(errors, "a") as err:
+            self.process = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=err,
+                                            start_new_session=True)
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
-            if port_file and os.path.exists(port_file) and open(port_file).read().strip():
-                self.port = int(open(port_file).read())
-                return
+            if port_file and os.path.exists(port_file):
+                # The daemon renames the file into place: never read in part.
+                text = open(port_file).read().strip()
+                if text:
+                    self.port = int(text)
+                    return
             if ready_port:
                 try:
                     socket.create_connection(("127.0.0.1", ready_port), 0.2).close()
@@ -112,6 +118,10 @@ class Server:
                     return
                 except OSError:
                     pass
+            if self.process.poll() is not None:
+                lines = open(errors).read().splitlines()
+                raise RuntimeError(f"{argv[0]} exited {self.process.returncode}: "
+                                   f"{lines[-1] if lines else ''}")
             time.sleep(0.05)
         self.stop()
         raise RuntimeError(f"{argv[0]} did not start")
@@ -124,6 +134,16 @@ class Server:
         if self.process.poll() is None:
             os.killpg(self.process.pid, signal.SIGTERM)
             self.process.wait(10)
+
+
+def camera(*options):
+    """kovra-camd on a free loopback port, with `options` besides its
+    --listen and --port-file, ready when this returns: the one way a stage
+    starts a camera. Its port file and stderr are in a folder of its own."""
+    folder = tempfile.mkdtemp(prefix="camd.", dir=WORK)
+    port_file = os.path.join(folder, "port")
+    return Server([CAMD, "--listen", "127.0.0.1:0", "--port-file", port_file, *options],
+                  port_file=port_file, errors=os.path.join(folder, "err"))
 
 
 def median_of(rounds, key):

@@ -9,8 +9,8 @@ import re
 import subprocess
 import time
 
-from common import (CAMD, SMOKE, SOAK, STATS, WORK, Server, log, output, peak_rss_bytes,
-                    proc_cpu_s, stats_of, write)
+from common import (SMOKE, SOAK, STATS, WORK, camera, log, output, peak_rss_bytes, proc_cpu_s,
+                    stats_of, write)
 
 PROCESSES = 4 if SMOKE else 64
 THREADS = 4
@@ -28,9 +28,7 @@ def whole(report, commands):
 
 def main():
     commands = sum(1 for l in output([SOAK, "-c", "0"]).splitlines() if TOTALS.search(l))
-    port_file = os.path.join(WORK, "fleet.port")
-    camd = Server([CAMD, "--listen", "127.0.0.1:0", "--threads", "2", "--port-file", port_file],
-                  port_file=port_file)
+    camd = camera("--threads", "2")
     try:
         log(f"{PROCESSES} ipc_soak processes of {THREADS} threads against one kovra-camd")
         cpu = proc_cpu_s(camd.pid)

@@ -9,8 +9,8 @@ Writes tcp.json."""
 import os
 import re
 
-from common import (CAMD, PINGPONG, SMOKE, SOAK, WORK, Server, free_port, log, median_of, output,
-                    proc_cpu_s, proc_switches, ratio, run, soak, stats_of, write)
+from common import (PINGPONG, SMOKE, SOAK, WORK, Server, camera, free_port, log, median_of,
+                    output, proc_cpu_s, proc_switches, ratio, run, soak, stats_of, write)
 
 CONNECTIONS = [1, 4] if SMOKE else [1, 2, 4, 8, 16]
 REQUESTS = 2000 if SMOKE else 30000
@@ -59,9 +59,7 @@ def syscalls(argv_of, env=None):
 
 
 def main():
-    camd = Server([CAMD, "--listen", "127.0.0.1:0", "--threads", "2",
-                   "--port-file", os.path.join(WORK, "camd.port")],
-                  port_file=os.path.join(WORK, "camd.port"))
+    camd = camera("--threads", "2")
     redis_port, pong_port = free_port(), free_port()
     servers = {
         "ipc_soak": (camd, ipc_soak),

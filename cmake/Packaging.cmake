@@ -38,6 +38,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/deploy/systemd/ipc-soak@.service
 # copied from these.
 install(FILES ${PROJECT_SOURCE_DIR}/deploy/systemd/kovra-camd.conf.example
         DESTINATION share/doc/kovra-sim/examples COMPONENT sim)
+# Starting a camera and waiting until it listens, for the scripts that run
+# one (the fleet's pods among them).
+install(FILES ${PROJECT_SOURCE_DIR}/scripts/lib/camera.sh DESTINATION share/kovra-sim COMPONENT sim)
 install(FILES ${PROJECT_SOURCE_DIR}/deploy/systemd/ipc-soak.conf.example
         DESTINATION share/doc/ipc-soak/examples COMPONENT program)
 

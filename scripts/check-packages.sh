@@ -23,7 +23,8 @@ files() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ {print $6}'; }
     fail "ipc-soak holds more than the program, its unit, its example and its manual: $(files "$program")"
 for file in lib/kovra-sim/libkovra-core.so lib/kovra-sim/libkovra-interfaces.so lib/kovra-sim/libkovra-sim.so \
     bin/kovra-camd lib/systemd/system/kovra-camd.service lib/systemd/system/kovra-camd@.service \
-    share/doc/kovra-sim/examples/kovra-camd.conf.example share/man/man1/kovra-camd.1.gz; do
+    share/doc/kovra-sim/examples/kovra-camd.conf.example share/man/man1/kovra-camd.1.gz \
+    share/kovra-sim/camera.sh; do
     files "$sim" | grep -qx "./usr/$file" || fail "kovra-sim lacks /usr/$file"
 done
 for file in lib/kovra-trace/libkovra-trace.so bin/kovra-stats share/man/man7/kovra-trace.7.gz \

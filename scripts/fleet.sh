@@ -25,6 +25,8 @@
 # merges), and per camera its .err log.
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source-path=SCRIPTDIR source=lib/camera.sh
+. "$repo/scripts/lib/camera.sh"
 cameras=32 threads=4 commands=1000 seed=1 directives='' limit=600 build=$repo/build/default out=''
 usage() { sed -n '/^# Usage/,/^# The results/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2; exit 2; }
 while getopts n:t:c:s:d:T:b:o: option; do
@@ -78,20 +80,22 @@ reap() {
 }
 
 # One thread serves a camera's one connection; the machine's cores go to
-# the soaks.
+# the soaks. All start at once, then each is waited for.
 for ((i = 0; i < cameras; i++)); do
-    "$camd" --listen 127.0.0.1:0 --threads 1 --port-file "$out/camera-$i.port" \
-        --stats "$out/camera-$i.json" ${directives:+--sim "$directives"} 2>"$out/camera-$i.err" &
-    daemons+=($!)
+    camera_launch "$out/camera-$i.err" "$out/camera-$i.port" "$camd" --threads 1 \
+        --stats "$out/camera-$i.json" ${directives:+--sim "$directives"}
+    daemons+=("$camera_pid")
 done
 ports=()
 for ((i = 0; i < cameras; i++)); do
-    until [[ -s $out/camera-$i.port ]]; do
-        kill -0 "${daemons[i]}" 2>/dev/null || fail "camera $i did not start: $(tail -1 "$out/camera-$i.err")"
-        past_deadline && fail "camera $i did not listen within ${limit}s"
-        sleep 0.05
-    done
-    ports+=("$(cat "$out/camera-$i.port")")
+    status=0
+    camera_wait $((deadline > SECONDS ? deadline - SECONDS : 0)) "${daemons[i]}" "$out/camera-$i.err" \
+        "$out/camera-$i.port" || status=$?
+    case $status in
+        0) ports+=("$camera_port") ;;
+        1) fail "camera $i did not start: $camera_error" ;;
+        *) fail "camera $i did not listen within ${limit}s" ;;
+    esac
 done
 
 # The command lines a whole report has: those of a run of no commands.

@@ -12,8 +12,11 @@
 #   --valgrind run the daemon under valgrind's leak check (a plain build)
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source-path=SCRIPTDIR source=lib/camera.sh
+. "$repo/scripts/lib/camera.sh"
 build=${1:-$repo/build/asan}
 valgrind=()
+# shellcheck disable=SC2054 # the commas are valgrind's
 [[ ${2:-} == --valgrind ]] && valgrind=(valgrind --leak-check=full --show-leak-kinds=definite,indirect
                                          --errors-for-leak-kinds=definite,indirect --error-exitcode=99)
 soak=$build/src/ipc_soak camd=$build/kovra_sim/kovra-camd
@@ -25,13 +28,12 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 directives='fail=kovra_api_led_get_state_send@3:-42;fail=kovra_api_imaging_set_contrast_send;latency=300;restart=exposure*20/700;restart=log*5/3000'
 
 start_daemon() {  # [PORT]
-    rm -f "$work/port"
-    "${valgrind[@]}" "$camd" --listen "127.0.0.1:${1:-0}" --port-file "$work/port" --sim "$directives" \
-        --stats "$work/camd.json" 2>>"$work/camd.err" &
-    daemon=$!
-    for _ in $(seq 200); do [[ -s $work/port ]] && break; sleep 0.1; done
-    [[ -s $work/port ]] || { cat "$work/camd.err"; echo "daemon did not start" >&2; exit 1; }
-    port=$(cat "$work/port")
+    local status=0
+    camera_start 20 -p "${1:-0}" "$work/camd.err" "$work/port" "${valgrind[@]}" "$camd" \
+        --sim "$directives" --stats "$work/camd.json" || status=$?
+    daemon=$camera_pid
+    (( status == 0 )) || { cat "$work/camd.err"; echo "daemon did not start" >&2; exit 1; }
+    port=$camera_port
 }
 check_soak() {  # NAME EXIT
     [[ $2 == 0 ]] || { tail "$work/$1.err"; echo "$1 exited $2" >&2; exit 1; }

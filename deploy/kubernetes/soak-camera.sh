@@ -5,6 +5,10 @@
 # INDEX + 1 of the file CAMERAS (one URL a line, # for a comment); without one, a simulated
 # camera runs in the pod beside the soak. The seed is SEED + INDEX.
 set -eu
+# Starting the camera: scripts/lib/camera.sh, which the kovra-sim package
+# installs; CAMERA_LIB names another copy.
+# shellcheck source-path=SCRIPTDIR/../.. source=scripts/lib/camera.sh
+. "${CAMERA_LIB:-/usr/share/kovra-sim/camera.sh}"
 index=${JOB_COMPLETION_INDEX:?not run by an Indexed Job}
 out=${RESULTS:-/results}/camera-$index
 trace=${TRACE:-/usr/lib/kovra-trace/libkovra-trace.so}
@@ -17,14 +21,11 @@ if [ -n "${CAMERAS:-}" ] && [ -f "$CAMERAS" ]; then
 fi
 camera=
 if [ -z "$url" ]; then
-    kovra-camd --listen 127.0.0.1:0 --threads 1 --port-file "$out/camera.port" \
-        --stats "$out/camera.json" ${SIM:+--sim "$SIM"} 2>"$out/camera.err" &
-    camera=$!
-    until [ -s "$out/camera.port" ]; do
-        kill -0 "$camera" || { cat "$out/camera.err" >&2; exit 1; }
-        sleep 0.1
-    done
-    url=tcp://127.0.0.1:$(cat "$out/camera.port")
+    # Well inside the Job's activeDeadlineSeconds.
+    camera_start 120 "$out/camera.err" "$out/camera.port" kovra-camd --threads 1 \
+        --stats "$out/camera.json" ${SIM:+--sim "$SIM"} || { cat "$out/camera.err" >&2; exit 1; }
+    camera=$camera_pid
+    url=tcp://127.0.0.1:$camera_port
 fi
 
 # Only the soak gets the trace layer: in front of timeout it would write

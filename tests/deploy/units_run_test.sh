@@ -10,9 +10,12 @@
 # Usage: units_run_test.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail -o noglob
 units=$1/deploy/systemd build=$2 instance=cam01
+# shellcheck source-path=SCRIPTDIR/../.. source=scripts/lib/camera.sh
+. "$1/scripts/lib/camera.sh"
 work=$(mktemp -d)
-camera=
-trap '[[ -n $camera ]] && kill -9 $camera 2>/dev/null; rm -rf "$work"' EXIT
+camera='' soak=''
+trap '[[ -n $camera ]] && kill -9 $camera 2>/dev/null; [[ -n $soak ]] && kill -9 $soak 2>/dev/null
+      rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 state=$work/state
 
@@ -61,18 +64,32 @@ sed "s#^LISTEN=.*#LISTEN=127.0.0.1:0#; s#^OPTIONS=.*#OPTIONS=--port-file $work/p
     "$units/kovra-camd.conf.example" >"$work/camera.conf"
 start "$units/kovra-camd@.service" "$work/camera.conf" "$state/kovra-camd/$instance"
 camera=$!
-for _ in $(seq 100); do [[ -s $work/port ]] && break; sleep 0.1; done
-[[ -s $work/port ]] || fail "the camera did not start: $(cat "$work/kovra-camd@.service.err")"
+# The unit's command line starts it, so the library only waits.
+camera_wait 60 $camera "$work/kovra-camd@.service.err" "$work/port" ||
+    fail "the camera did not start: $camera_error"
 
-sed "s#^URL=.*#URL=tcp://127.0.0.1:$(cat "$work/port")#" "$units/ipc-soak.conf.example" >"$work/soak.conf"
+sed "s#^URL=.*#URL=tcp://127.0.0.1:$camera_port#" "$units/ipc-soak.conf.example" >"$work/soak.conf"
 start "$units/ipc-soak@.service" "$work/soak.conf" "$state/ipc-soak/$instance"
 soak=$!
-sleep 2
-kill -TERM $soak 2>/dev/null || true  # a soak that ended early is judged below
-for _ in $(seq 600); do kill -0 $soak 2>/dev/null || break; sleep 0.1; done
-! kill -0 $soak 2>/dev/null || { kill -9 $soak; fail "the soak did not stop on SIGTERM"; }
+# SIGTERM once the soak has run a command (its first progress dot), not
+# after a fixed time: it draws the example's whole schedule (8 threads of
+# 1000000 commands) first, which under a sanitizer on a busy machine can
+# outlast any fixed wait.
+deadline=$((SECONDS + 180))
+until [[ $(head -c 1 "$work/ipc-soak@.service.out" 2>/dev/null) == . ]]; do
+    kill -0 $soak 2>/dev/null || break  # a soak that ended early is judged below
+    (( SECONDS < deadline )) || fail "the soak ran no command within 180 s"
+    sleep 0.05
+done
+kill -TERM $soak 2>/dev/null || true
+deadline=$((SECONDS + 60))
+while kill -0 $soak 2>/dev/null; do
+    (( SECONDS < deadline )) || fail "the soak did not stop on SIGTERM"
+    sleep 0.05
+done
 status=0
 wait $soak || status=$?
+soak=''
 [[ $status == 0 ]] || fail "the soak exited $status: $(tail -3 "$work/ipc-soak@.service.err")"
 "$build/src/ipc_soak" -c 0 | sed -n 's/ pass\/fail\/total .*//p' >"$work/commands"
 "$1/scripts/report-whole.sh" "$work/commands" "$work/ipc-soak@.service.out" || fail "its report is not whole"
