@@ -14,22 +14,23 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/functions.h"
+#include "stats/report_files.h"
 #include "support/TestFiles.h"
 
 extern char** environ;
 
 // A run's standard output: the dot line, the command lines, the target lines.
-struct Report {
+struct Printed {
     std::string dots;
     std::vector<std::string> commands, targets;
     unsigned long total = 0;  // runs of all commands
 
-    explicit Report(std::string const& out) {
+    explicit Printed(std::string const& out) {
         std::vector<std::string> lines = linesOf(out);
         std::size_t i = 1;
         for (; i < lines.size() && lines[i].rfind("Service: ", 0) == 0; ++i) {
@@ -109,15 +110,18 @@ protected:
     }
 
     std::vector<std::string> journal() const { return linesOf(readFile(dir + "/journal")); }
-    nlohmann::json stats(char const* name) const {
-        return nlohmann::json::parse(readFile(dir + "/" + name));
+    // A statistics file, or a timeline's intervals merged.
+    kovra_sim::Report stats(char const* name) const {
+        return kovra_sim::stats_files::load(dir + "/" + name).whole();
     }
-    // Calls per function of a statistics file, for the functions that reach
-    // a camera: requests, initiators and event handlers.
-    static std::map<std::string, uint64_t> remoteCalls(nlohmann::json const& stats) {
+    // Calls per function of a report; with `remote`, only of the functions
+    // that reach a camera: requests, initiators and event handlers.
+    static std::map<std::string, uint64_t> callsOf(kovra_sim::Report const& report,
+                                                   bool remote = false) {
         std::map<std::string, uint64_t> calls;
-        for (auto const& [name, f] : stats.at("functions").items()) {
-            if (name.rfind("kovra_api_", 0) == 0) calls[name] = f.at("calls");
+        for (auto const& [id, f] : report.functions) {
+            std::string const name = kovra_sim::function_info(id).name;
+            if (!remote || name.rfind("kovra_api_", 0) == 0) calls[name] = f.calls;
         }
         return calls;
     }

@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 #include <kovra_sim/control.h>
 
-#include <iostream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 

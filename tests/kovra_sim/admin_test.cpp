@@ -6,7 +6,6 @@
 
 #include <nlohmann/json.hpp>
 #include <random>
-#include <thread>
 
 #include "support/Daemon.h"
 
@@ -61,18 +60,6 @@ TEST_F(AdminTest, RoutesAnswerAndABadPostChangesNothing) {
     EXPECT_EQ(reset.at("latency_us"), 7) << "back to the start directives";
     EXPECT_EQ(reset.at("wire"), (nlohmann::json{{"seed", 3}})) << "the wire's too";
     EXPECT_EQ(reset.at("directives").at("posted").size(), 0u);
-}
-
-// A reboot brings the camera back as the daemon started it, forgetting what
-// was posted before.
-TEST_F(AdminTest, ARebootForgetsWhatWasPosted) {
-    auto const health = [&] { return http_status(http_call(port, "GET", "/health")); };
-    ASSERT_EQ(http_status(http_call(port, "POST", "/directives", "latency=250;reboot=1")), 200);
-    EXPECT_TRUE(eventually([&] { return health() == 503; }, 5s));
-    EXPECT_TRUE(eventually([&] { return health() == 200; }, 5s));
-    nlohmann::json const back = state();
-    EXPECT_EQ(back.at("latency_us"), 7);
-    EXPECT_EQ(back.at("directives").at("posted").size(), 0u);
 }
 
 TEST_F(AdminTest, RequestsOverALimitOrMalformedAreAnsweredAndClosed) {

@@ -6,9 +6,7 @@
 #include <kovra/kovra_api.h>
 
 #include <atomic>
-#include <fstream>
 #include <functional>
-#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "support/SimulatedCamera.h"
@@ -179,36 +177,6 @@ TEST_F(Client, TheJournalShowsEveryKindOfArgument) {
     std::free(level), std::free(a), std::free(b);
 }
 
-TEST_F(Client, SettingsAreKeptPerInstanceAndHandedOutWhole) {
-    kovra_initiator* img = open(kovra_api_img_param_initiator_init);
-    kovra_initiator* pos = open(kovra_api_positioning_initiator_init);
-    ASSERT_EQ(kovra_sim_setting_set("img_param.stream_dim[1,0]", "640,480"), 0);
-    uint32_t w = 0, h = 0;
-    ASSERT_EQ(kovra_api_img_param_get_stream_dim_send(img, "img_param", 1, 0, &w, &h), 0);
-    EXPECT_EQ(w * 10000 + h, 6400480u);
-    EXPECT_EQ(kovra_api_img_param_get_stream_dim_send(img, "img_param", 2, 0, &w, &h),
-              KOVRA_SIM_STATUS_UNKNOWN_TARGET);
-    // A write stores its slots and leaves the others.
-    ASSERT_EQ(kovra_api_positioning_set_soft_velocity_limits_send(pos, "0", 1, -2, 3, 0, 5, -6, 255,
-                                                                  INT32_MIN, INT32_MAX),
-              0);
-    EXPECT_EQ(setting("positioning.soft_velocity_limits"),
-              "1,-2,3,0,5,-6,255,-2147483648,2147483647");
-    std::string const velocity = setting("positioning.velocity");
-    ASSERT_EQ(kovra_api_positioning_set_velocity_send(pos, "0", 9, 11, 9, 12, 9, 13, 9), 0);
-    EXPECT_EQ(setting("positioning.velocity"), "11,12,13");
-    // Every default instance exists and differs from its neighbours' slots.
-    EXPECT_NE(velocity, "11,12,13");
-    EXPECT_EQ(setting("img_param.no_such"), "");
-    for (auto [key, values] : {std::pair{"led.state", "256"},
-                               {"led.state", "1,2"},
-                               {"no.such", "1"},
-                               {"log.tags", "a\\"}}) {
-        EXPECT_EQ(kovra_sim_setting_set(key, values), KOVRA_SIM_STATUS_BAD_ARGUMENT)
-            << key << "=" << values;
-    }
-}
-
 // A library out of memory or threads says so with a status and hands
 // nothing out.
 TEST_F(Client, ALibraryOutOfMemoryOrThreadsReturnsAStatus) {
@@ -232,26 +200,6 @@ TEST_F(Client, ALibraryOutOfMemoryOrThreadsReturnsAStatus) {
               KOVRA_SIM_STATUS_NO_RESOURCES);
     ASSERT_EQ(kovra_sim_configure("exhaust=nothing"), 0);
     EXPECT_EQ(kovra_core_ipc_initiator_init(logHandle, nullptr, &ipcHandle), 0);
-}
-
-// The drift check lists exactly the settings the run changed.
-TEST_F(Client, TheDriftCheckListsWhatTheRunChanged) {
-    std::string const path = testing::TempDir() + "client_drift.json";
-    ASSERT_EQ(kovra_sim_configure(("drift=1;stats=" + path).c_str()), 0);
-    kovra_initiator* led = open(kovra_api_led_initiator_init);
-    uint8_t on = 0;
-    ASSERT_EQ(kovra_api_led_get_state_send(led, "led", &on), 0);
-    ASSERT_EQ(kovra_api_led_set_state_send(led, "led", on), 0);  // written back: no change
-    ASSERT_EQ(kovra_api_led_set_state_send(led, "led", uint8_t(on + 1)), 0);
-    ASSERT_EQ(kovra_core_deinit(), 0);
-    std::ifstream in(path);
-    nlohmann::json const figures = nlohmann::json::parse(in);
-    EXPECT_EQ(
-        figures.at("drift"),
-        nlohmann::json::parse(R"([{"setting": "led.state", "before": ")" + std::to_string(on) +
-                              R"(", "after": ")" + std::to_string(on + 1) + R"("}])"));
-    EXPECT_EQ(figures.at("functions").at("kovra_api_led_set_state_send").at("calls"), 2);
-    std::remove(path.c_str());
 }
 
 struct Heard {
@@ -326,42 +274,6 @@ TEST_F(Client, UnregisteringWaitsForARunningHandler) {
     EXPECT_FALSE(running);
     EXPECT_EQ(deliveries, 1);
     restarter.join();
-}
-
-// Requests on shared initiators from many threads, controls beside them:
-// every call counted and journalled once, nothing leaked.
-TEST_F(Client, ManyThreadsOnSharedInitiators) {
-    kovra_initiator* exposure = open(kovra_api_exposure_initiator_init);
-    kovra_initiator* log = open(kovra_api_log_initiator_init);
-    size_t const before = kovra_sim_journal_size();
-    constexpr int kThreads = 6, kRounds = 200;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < kRounds; ++i) {
-                uint32_t a, b, c;
-                EXPECT_EQ(
-                    kovra_api_exposure_set_frame_rate_send(exposure, "0", uint32_t(t * 1000 + i)),
-                    0);
-                EXPECT_EQ(kovra_api_exposure_get_frame_rate_send(exposure, "0", &a, &b, &c), 0);
-                EXPECT_LT(a, uint32_t(kThreads * 1000));
-                kovra_string_array* tags = nullptr;
-                EXPECT_EQ(kovra_api_log_get_tags_send(log, "log", &tags), 0);
-                EXPECT_EQ(kovra_core_free_string_array(tags), 0);
-            }
-        });
-    }
-    std::thread controls([] {
-        for (int i = 0; i < 50; ++i)
-            kovra_sim_setting_set("led.state", "4"), kovra_sim_snapshot(nullptr, 0);
-    });
-    for (auto& t : threads) t.join();
-    controls.join();
-    uint32_t const n = kThreads * kRounds;
-    EXPECT_EQ(kovra_sim_call_count("kovra_api_exposure_get_frame_rate_send"), n);
-    EXPECT_EQ(kovra_sim_call_count("kovra_core_free_string_array"), n);
-    EXPECT_EQ(kovra_sim_outstanding_arrays(), 0u);
-    EXPECT_EQ(kovra_sim_journal_size() - before, size_t(n) * 4);
 }
 
 }  // namespace

@@ -18,9 +18,9 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <nlohmann/json.hpp>
 #include <thread>
 
+#include "stats/report_files.h"
 #include "wire/protocol.h"
 
 namespace {
@@ -53,10 +53,10 @@ public:
         kovra_core_logging_deinit(log_);
         kovra_sim_reset();
     }
-    // Waits until `n` more requests have gone through.
-    void progress(uint64_t n) {
+    // Waits until `n` more requests have gone through; whether they did.
+    bool progress(uint64_t n) {
         uint64_t const target = ok + n;
-        eventually([&] { return ok >= target; }, 10s);
+        return eventually([&] { return ok >= target; }, 60s);
     }
 
     std::atomic<uint64_t> ok{0}, failed{0};
@@ -131,7 +131,7 @@ bool closed_by_daemon(int fd, std::chrono::milliseconds limit = 5s) {
 TEST(DaemonTest, HostilePeersNeitherStopNorSlowAWellBehavedClient) {
     Daemon daemon({"--frame-timeout", "1000"});
     GoodClient client(daemon.url());
-    client.progress(200);
+    ASSERT_TRUE(client.progress(200));
 
     // Garbage after a plausible length; then a length of 4 GiB - 1, which
     // must be refused without the daemon allocating it.
@@ -187,9 +187,7 @@ TEST(DaemonTest, HostilePeersNeitherStopNorSlowAWellBehavedClient) {
     [[maybe_unused]] long const rss_before = daemon.rss_kib();
     churn();
 
-    uint64_t const before = client.ok;
-    client.progress(200);
-    EXPECT_GE(client.ok - before, 200u) << "the good client stalled";
+    EXPECT_TRUE(client.progress(200)) << "the good client stalled";
     EXPECT_EQ(client.failed, 0u);
 #if !defined(__SANITIZE_ADDRESS__) && \
     !defined(__SANITIZE_THREAD__)  // their allocators keep freed memory
@@ -266,32 +264,27 @@ TEST(DaemonTest, TheFrameLimitHoldsToTheByte) {
     EXPECT_NE(daemon.log().find("frame of 65 bytes, limit 64"), std::string::npos) << daemon.log();
 }
 
-// Another function table or another protocol version: refused at the
-// hello, with the daemon's own in the welcome.
+// Another function table or another protocol version, older or newer:
+// refused at the hello, with the daemon's own in the welcome and a log line.
 TEST(DaemonTest, RefusesAClientBuiltDifferently) {
     Daemon daemon;
     uint64_t const ours = kovra_sim::table_fingerprint();
     uint32_t const version = kovra_sim::wire::kVersion;
-    struct {
-        uint64_t fingerprint;
-        uint32_t version;
-    } const clients[] = {{ours + 1, version}, {ours, version - 1}, {ours, version + 1}};
-    for (auto const& c : clients) {
+    for (auto [fingerprint, v] :
+         {std::pair{ours + 1, version}, {ours, version - 1}, {ours, version + 1}}) {
         int const fd = connect_loopback(daemon.port());
-        send_all(fd, hello(c.fingerprint, c.version));
-        std::string const got = until_closed(fd);
+        send_all(fd, hello(fingerprint, v));
+        std::string const got = next_frame(fd);
         close(fd);
         kovra_sim::wire::Decoded d;
         kovra_sim::wire::Welcome welcome;
-        ASSERT_GT(got.size(), 4u);
-        ASSERT_TRUE(d.parse(got.data() + 4, got.size() - 4) && d.welcome(welcome));
-        EXPECT_EQ(welcome.status, KOVRA_SIM_STATUS_PROTOCOL) << c.version;
-        EXPECT_EQ(welcome.fingerprint, ours);
-        EXPECT_EQ(welcome.version, version);
+        ASSERT_TRUE(d.parse(got.data(), got.size()) && d.welcome(welcome)) << v;
+        EXPECT_EQ(std::tuple(welcome.status, welcome.fingerprint, welcome.version),
+                  std::tuple(KOVRA_SIM_STATUS_PROTOCOL, ours, version));
         char line[128];
-        std::snprintf(line, sizeof line, "refused: client protocol %u, table %016llx", c.version,
-                      static_cast<unsigned long long>(c.fingerprint));
-        EXPECT_NE(daemon.log().find(line), std::string::npos) << line << "\n" << daemon.log();
+        std::snprintf(line, sizeof line, "refused: client protocol %u, table %016llx", v,
+                      static_cast<unsigned long long>(fingerprint));
+        EXPECT_THAT(daemon.log(), testing::HasSubstr(line));
     }
 }
 
@@ -337,6 +330,9 @@ TEST(DaemonTest, OptionsOutOfRangeStopItBeforeItListens) {
         {"--timeline " + fifo, "kovra-camd: --timeline " + fifo + ": not a regular file"},
         {"--interval 5", "kovra-camd: --interval goes with --timeline"},
         {"--sim state=" + fifo, "kovra-camd: --sim: state " + fifo + ": not a regular file"},
+        {"--sim timeout=100",
+         "kovra-camd: --sim: \"timeout=100\": timeout= is for the client "
+         "library, not kovra-camd"},
     };
     for (auto const& c : cases) {
         Outcome const r = camd(c.args, dir);
@@ -408,30 +404,37 @@ long led_reads(std::string const& state) {
     return at == std::string::npos ? -1 : std::atol(state.c_str() + at + key.size());
 }
 
-// SIGHUP writes the files as they stand and the daemon serves on; a signal
-// that stops it writes them as SIGTERM would.
-TEST(DaemonTest, SighupWritesTheFilesAndTheDaemonGoesOn) {
+// SIGUSR1 prints the statistics so far and touches no file. SIGHUP writes
+// the files as they stand and the daemon serves on, its journal open and
+// streaming; a signal that stops it writes them as SIGTERM would.
+TEST(DaemonTest, SignalsPrintOrCheckpointTheFilesAndTheDaemonGoesOn) {
     std::string const dir = makeTempDir("camd_files");
     Daemon daemon({"--stats", dir + "/stats", "--sim",
                    "state=" + dir + "/state;journal=" + dir + "/journal"});
     long checkpointed = -1;
     {
         GoodClient client(daemon.url());
-        client.progress(100);
+        ASSERT_TRUE(client.progress(100));
+        daemon.signal(SIGUSR1);
+        ASSERT_TRUE(eventually([&] {
+            return daemon.log().find("kovra_api_led_get_state_send") != std::string::npos;
+        })) << daemon.log();
+        EXPECT_FALSE(std::filesystem::exists(dir + "/stats") ||
+                     std::filesystem::exists(dir + "/state"));
         daemon.signal(SIGHUP);
-        eventually([&] { return std::filesystem::exists(dir + "/stats"); }, 10s);
+        ASSERT_TRUE(eventually([&] { return std::filesystem::exists(dir + "/stats"); }));
         checkpointed = led_reads(readFile(dir + "/state"));
         EXPECT_GT(checkpointed, 0);
-        EXPECT_THAT(readFile(dir + "/journal"),
-                    testing::HasSubstr("kovra_api_led_get_state_send(#3, \"led\", &"));
-        auto const stats = nlohmann::json::parse(readFile(dir + "/stats"), nullptr, false);
-        EXPECT_GT(stats.value("calls", 0), 0) << readFile(dir + "/stats");
-        uint64_t const before = client.ok;
-        client.progress(100);
-        EXPECT_GE(client.ok - before, 100u) << "the daemon stopped serving";
+        EXPECT_GT(kovra_sim::stats_files::load(dir + "/stats").whole().calls(), 0u);
+        size_t const journalled = readFile(dir + "/journal").size();
+        EXPECT_GT(journalled, 0u);
+        EXPECT_TRUE(client.progress(100)) << "the daemon stopped serving";
+        EXPECT_TRUE(eventually([&] { return readFile(dir + "/journal").size() > journalled; }))
+            << "the checkpoint closed the journal";
     }
     EXPECT_EQ(daemon.stop(SIGQUIT), 0);
     EXPECT_GT(led_reads(readFile(dir + "/state")), checkpointed);
+    EXPECT_THAT(readFile(dir + "/journal"), testing::EndsWith("kovra_core_ipc_deinit(#2) = 0\n"));
     EXPECT_THAT(daemon.log(), testing::HasSubstr("checkpoint on signal 1: files written"));
     std::filesystem::remove_all(dir);
 }
@@ -449,12 +452,9 @@ TEST(DaemonTest, StallAndBandwidthHoldRepliesForTheirTime) {
         char const* sim;
         std::string send;
         int frames;
-        std::chrono::milliseconds low, high;
-    } const cases[] = {
-        {"stall=1000", request_of_size(64), 1, 1000ms, 3000ms},
-        {"stall=1000@0", request_of_size(64), 1, 0ms, 900ms},
-        {"bandwidth=8", pings, 250, 1300ms, 5000ms},
-    };
+        std::chrono::milliseconds held;
+    } const cases[] = {{"stall=1000", request_of_size(64), 1, 1000ms},
+                       {"bandwidth=8", pings, 250, 1300ms}};
     for (Case const& c : cases) {
         Daemon daemon({"--sim", c.sim});
         int const fd = connect_loopback(daemon.port());
@@ -463,49 +463,33 @@ TEST(DaemonTest, StallAndBandwidthHoldRepliesForTheirTime) {
         auto const start = std::chrono::steady_clock::now();
         send_all(fd, c.send);
         for (int i = 0; i < c.frames; ++i) ASSERT_NE(next_frame(fd), "") << c.sim << " frame " << i;
-        auto const took = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              std::chrono::steady_clock::now() - start)
-                              .count();
-        EXPECT_GE(took, c.low.count()) << c.sim;
-        EXPECT_LE(took, c.high.count()) << c.sim;
+        EXPECT_GE(std::chrono::steady_clock::now() - start, c.held) << c.sim;
         close(fd);
     }
 }
 
 // slice=1 writes a frame a byte at a time: a client waiting for its welcome
-// wakes to a part of it, where the daemon otherwise sends it whole.
+// wakes to a part of it, where the daemon otherwise sends it whole. The
+// bandwidth spaces the pieces (its 20 ms' worth holds a whole welcome), so
+// that a client slow to wake still finds one part alone.
 TEST(DaemonTest, SliceWritesAFrameInPieces) {
-    for (auto const& [sim, sliced] : {std::pair{"slice=0", false}, {"slice=1", true}}) {
+    for (auto const& [sim, sliced] :
+         {std::pair{"bandwidth=10", false}, {"slice=1;bandwidth=10", true}}) {
         Daemon daemon({"--sim", sim});
         int short_reads = 0;
-        for (int i = 0; i < 5; ++i) {
+        for (int i = 0; i < 10; ++i) {
             int const fd = connect_loopback(daemon.port());
             timeval tv{5, 0};
             setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
             send_all(fd, hello());
             char got[256];
             ssize_t const n = recv(fd, got, sizeof got, 0);
+            ASSERT_GT(n, 0) << sim;
             short_reads += n < 4 || size_t(n) < 4 + kovra_sim::wire::frame_length(got);
             close(fd);
         }
-        EXPECT_EQ(short_reads > 0, sliced) << sim << ": " << short_reads << " of 5 reads short";
+        EXPECT_EQ(short_reads > 0, sliced) << sim << ": " << short_reads << " of 10 reads short";
     }
-}
-
-// A reboot given at start without EVERY comes at once, before any client,
-// and only once: a reset to the start does not bring it back.
-TEST(DaemonTest, ARebootWithoutEveryComesOnceAtOnce) {
-    Daemon daemon({"--sim", "reboot=1", "--admin", "0"});
-    eventually([&] { return daemon.log().find("back from a reboot") != std::string::npos; }, 5s);
-    EXPECT_EQ(http_status(http_call(daemon.admin_port(), "POST", "/reset")), 200);
-    std::this_thread::sleep_for(1500ms);
-    std::string const log = daemon.log();
-    EXPECT_THAT(log,
-                testing::HasSubstr("rebooting: 0 connections closed, refusing new ones for 1 s"));
-    EXPECT_EQ(log.find("rebooting:"), log.rfind("rebooting:")) << log;
-    int const fd = connect_loopback(daemon.port());
-    EXPECT_GE(fd, 0);
-    close(fd);
 }
 
 }  // namespace

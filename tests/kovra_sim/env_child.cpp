@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
     std::printf("init=%d logging_init=%d\n", init, log_init);
     if (init != 0 || log_init != 0) return 1;
     kovra_core_logging_log(log, 6, "child %d", 1);
+    kovra_core_logging_log(log, 6, "%s", "100%d done");
     kovra_core_ipc_initiator_init(log, nullptr, &ipc);
     kovra_api_led_initiator_init(ipc, log, &led, 0, 0);
     for (int i = 0; i < 3; ++i) {

@@ -6,12 +6,12 @@
 #include <gmock/gmock.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <sstream>
-#include <thread>
 
 #include "support/TestFiles.h"
 
@@ -44,6 +44,7 @@ std::string const kChildJournal =
     "kovra_core_init() = 0\n"
     "kovra_core_logging_init(\"kovra_sim_env_child\", &#1) = 0\n"
     "kovra_core_logging_log(#1, 6, \"child 1\") = 0\n"
+    "kovra_core_logging_log(#1, 6, \"100%d done\") = 0\n"
     "kovra_core_ipc_initiator_init(#1, null, &#2) = 0\n"
     "kovra_api_led_initiator_init(#2, #1, &#3, 0, 0) = 0\n"
     "kovra_api_led_get_state_send(#3, \"led\", &9) = 0\n"
@@ -96,6 +97,35 @@ TEST_F(ChildFiles, AFailedWriteIsSaidAndLeavesNothingBehind) {
             << directive << ": only out and err, no temporary file";
         std::filesystem::remove(path("out") + directive);
         std::filesystem::remove(path("err") + directive);
+    }
+}
+
+// Through the trace layer, a logged text reaches the library as it was
+// formatted (a '%' in a value stays one), and the layer's journal stamps
+// each call with when it started, in seconds, and how long it took, in
+// microseconds: here the layer's own 20 ms first.
+TEST_F(ChildFiles, TheTraceLayerPassesLoggedTextOnAndStampsCallsInTheirUnits) {
+    std::string const child = std::string(*KOVRA_SIM_EMULATOR ? "-E " : "env ") +
+                              "LD_PRELOAD=" KOVRA_TRACE_LIBRARY " " KOVRA_SIM_ENV_CHILD;
+    auto const began = std::chrono::steady_clock::now();
+    Outcome const r =
+        run(child,
+            "set=led.state=9; fail=kovra_api_led_get_state_send@2:-77; journal=" + path("journal"),
+            "", "KOVRA_TRACE='latency=20000;journal=" + path("trace") + "' ");
+    double const ran =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_THAT(readFile(path("journal")), testing::StartsWith(kChildJournal));
+    std::vector<std::string> const lines = linesOf(readFile(path("trace")));
+    ASSERT_EQ(lines.size(), linesOf(readFile(path("journal"))).size());
+    double ended = 0;  // the call before, in seconds
+    for (std::string const& line : lines) {
+        double start = 0, took = 0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "@%lf +%lfus ", &start, &took), 2) << line;
+        EXPECT_GE(took, 20000) << line;
+        EXPECT_GE(start + 1e-6, ended) << line;
+        EXPECT_LE(start, ran) << "seconds since the layer was loaded, within the run";
+        ended = start + took / 1e6;
     }
 }
 
@@ -166,22 +196,24 @@ TEST_F(ChildFiles, TwoProcessesNeverShareAJournal) {
 
 TEST_F(ChildFiles, TheInfoToolChecksValuesAndDescribesTheLibrary) {
     std::string const info = KOVRA_SIM_INFO;  // run() starts it through the emulator, if any
-    Outcome r = run(info + " --check 'restart=led*2/9; timeout=10'", "");
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, "ok\n");
-    r = run(info + " --check 'fail=kovra_api_led_get_state_send@0'", "");
-    EXPECT_EQ(r.exit_code, 1);
+    // Each place as the table has it: the daemon's faults are refused in a
+    // program, and a program's deadline by the daemon.
+    for (auto [check, status] : {std::pair{"--check 'restart=led*2/9; timeout=10'", 0},
+                                 {"--check drop=0.1", 1},
+                                 {"--for post --check drop=0.1", 0},
+                                 {"--for daemon --check timeout=10", 1},
+                                 {"--for trace --check set=led.state=1", 1},
+                                 {"--for trace --check latency=1", 0},
+                                 {"--defaults --functions", 2}}) {
+        Outcome const r = run(info + " " + check, "");
+        EXPECT_EQ(r.exit_code, status) << check << ": " << r.err;
+        EXPECT_EQ(r.out, status ? "" : "ok\n") << check;
+    }
+    Outcome r = run(info + " --check 'fail=kovra_api_led_get_state_send@0'", "");
     EXPECT_EQ(r.err,
               "kovra-sim-info: \"fail=kovra_api_led_get_state_send@0\": call number after '@' must "
               "be 1 or more\n");
-    r = run(info + " --defaults --functions", "");
-    EXPECT_EQ(r.exit_code, 2);
-    EXPECT_THAT(r.err, HasSubstr("give exactly one of --functions, --defaults, --directives"));
     r = run(info + " --functions", "");
-    EXPECT_THAT(
-        r.out,
-        HasSubstr(
-            "int32_t kovra_core_logging_log(void* log, int32_t level, char const* format, ...)\n"));
     EXPECT_THAT(
         r.out,
         HasSubstr("int32_t kovra_api_img_param_get_stream_dim_send(kovra_initiator* initiator, "

@@ -78,6 +78,14 @@ TEST(StatsCheck, AnExpressionThatDoesNotParseIsRefused) {
     }
 }
 
+// --compare A B reads how each function moved from A to B, side by side.
+TEST(StatsFiles, ACompareReadsFromTheFirstFileToTheSecond) {
+    std::string const table =
+        compare_table(timeline({1000}).whole(), timeline({8000, 8000}).whole());
+    EXPECT_THAT(table, testing::ContainsRegex("kovra_api_led_get_state_send +100 +200 +"
+                                              "1000.0>8000.0 \\+700% +1000.0>8000.0 \\+700%"));
+}
+
 // A killed run's last line may be cut short: the whole lines before it
 // count. Two runs side by side merge interval by interval.
 TEST(StatsFiles, TimelinesLoadWhatIsWholeAndMergeIntervalByInterval) {

@@ -47,40 +47,13 @@ enum {
 };
 
 /* Applies directives in the syntax of the KOVRA_SIM environment variable:
- * a list separated by ';' (blanks around a directive and empty ones are
- * ignored) of
- *   fail=FUNCTION[@N][:STATUS]  FUNCTION returns STATUS (non-zero, default -5)
- *       on every call, or on its N-th since the reset; faults on different N
- *       add up, one on call N wins over an every-call one, a later one on the
- *       same call replaces an earlier one
- *   set=SERVICE.SETTING[KEY]=V1,V2,...  presets a setting (see Settings below)
- *   restart=SERVICE[:TARGET]*COUNT/EVERY  the target restarts COUNT times,
- *       once after every EVERY-th request the camera served successfully
- *   latency=MICROSECONDS  every request the camera serves takes this long
- *   timeout=MILLISECONDS  a round trip to a camera daemon (tcp:// URL) fails
- *       with KOVRA_SIM_STATUS_TIMEOUT after this long (default 5000)
- *   give_up=SECONDS  once a camera daemon has been away this long, calls
- *       fail at once instead of waiting for it (default 30)
- *   journal=PATH  every call, one line each, streamed to PATH as they go;
- *       completed by kovra_core_deinit (its last line) or at exit
- *   state=PATH  at kovra_core_deinit, PATH is replaced by the snapshot lines,
- *       "calls FUNCTION N" for every function called since the reset (by
- *       name) and "outstanding_arrays N"
- *   stats=PATH  every call timed; at kovra_core_deinit, PATH is replaced by
- *       JSON with each function's calls, statuses and latencies
- *   timeline=PATH, interval=SECONDS  the same per interval (default 10), a
- *       JSON line each, written as the run goes
- *   drift=1  at kovra_core_deinit, says on stderr which settings differ from
- *       when it was applied, and lists them in the statistics
- *   exhaust=memory|threads|nothing  calls that must hand out texts or arrays
- *       (memory), or start a thread (threads: connecting), return
- *       KOVRA_SIM_STATUS_NO_RESOURCES
- * Each file must be a regular file, a link to one or a new name, named once.
- * set=, restart= and latency= shape the camera in this process; with a
- * tcp:// URL, give them to the daemon. The faults on the wire (drop=,
- * stall=, slice=, bandwidth=, jitter=, reboot=) are the daemon's alone and
- * refused here. KOVRA_SIM is read once, on the first
- * call of any function of the stand-in; if it does not parse, one line
+ * a list of NAME=VALUE separated by ';' (blanks around a directive and empty
+ * ones are ignored). `kovra-sim-info --directives` lists those a program's
+ * KOVRA_SIM takes, with what each does; among them fail=, set=, restart=
+ * and latency= shape the camera in this process, and with a tcp:// URL
+ * belong to the daemon. Each file must be a regular file, a link to one or
+ * a new name, named once. KOVRA_SIM is read once, on the first call of any
+ * function of the stand-in; if it does not parse, one line
  * "kovra-sim: KOVRA_SIM: <reason>" goes to stderr, nothing of it is applied,
  * and kovra_core_init and kovra_core_logging_init return
  * KOVRA_SIM_STATUS_BAD_CONFIG (also after a reset). A file that cannot be
@@ -96,9 +69,11 @@ int32_t kovra_sim_configure(char const* directives);
  * outstanding until released. KOVRA_SIM is not read again. */
 void kovra_sim_reset(void);
 
-/* Faults: as fail= of kovra_sim_configure (n = 0 is not allowed for
- * kovra_sim_fail_nth). An unknown function or a status of 0 gives
- * KOVRA_SIM_STATUS_BAD_ARGUMENT. */
+/* Faults, as fail=FUNCTION[@N][:STATUS] gives them: FUNCTION returns STATUS
+ * on every call, or on its N-th since the reset (n = 0 is not allowed for
+ * kovra_sim_fail_nth). Faults on different N add up, one on call N wins over
+ * an every-call one, a later one on the same call replaces an earlier one.
+ * An unknown function or a status of 0 gives KOVRA_SIM_STATUS_BAD_ARGUMENT. */
 int32_t kovra_sim_fail_always(char const* function, int32_t status);
 int32_t kovra_sim_fail_nth(char const* function, uint32_t n, int32_t status);
 void kovra_sim_clear_faults(void);
