@@ -45,53 +45,41 @@ bool parse_restart(std::string_view v, Config& c, std::string& error) {
     return true;
 }
 
+// Where each number directive of the camera's lands.
+constexpr std::pair<DirectiveId, std::optional<uint32_t> Config::*> kNumbers[] = {
+    {DirectiveId::latency, &Config::latency_us},
+    {DirectiveId::seed, &Config::seed},
+    {DirectiveId::timeout, &Config::timeout_ms},
+    {DirectiveId::give_up, &Config::give_up_s}};
+
 bool take(Directive const& d, Settings const& settings, Config& c, DirectiveTaker const& others,
           std::string& error) {
     if (take_output(d, c.outputs)) return true;
-    std::string_view const v = d.value;
-    switch (d.id) {
-        case DirectiveId::fail:
-            return parse_fault(v, c.faults.emplace_back(), error);
-        case DirectiveId::set:
-            return parse_set(v, settings, c, error);
-        case DirectiveId::restart:
-            return parse_restart(v, c, error);
-        case DirectiveId::latency:
-            c.latency_us = d.number;
+    for (auto [id, number] : kNumbers) {
+        if (d.id == id) {
+            c.*number = d.number;
             return true;
-        case DirectiveId::profile:
-            return (c.profile = Profile::load(std::string(v), error)) != nullptr;
-        case DirectiveId::seed:
-            c.seed = d.number;
-            return true;
-        case DirectiveId::timeout:
-            c.timeout_ms = d.number;
-            return true;
-        case DirectiveId::give_up:
-            c.give_up_s = d.number;
-            return true;
-        case DirectiveId::state:
-            c.state_path = std::string(v);
-            return true;
-        case DirectiveId::exhaust:
-            if (v != "memory" && v != "threads" && v != "nothing") {
-                error = "exhaust takes memory, threads or nothing";
-                return false;
-            }
-            c.exhaust = std::string(v);
-            return true;
-        case DirectiveId::drift:
-            if (v != "1") {
-                error = "drift takes 1";
-                return false;
-            }
-            c.drift = true;
-            return true;
-        default:
-            if (others) return others(d, error);
-            error = "not taken here";
-            return false;
+        }
     }
+    std::string_view const v = d.value;
+    if (d.id == DirectiveId::fail) return parse_fault(v, c.faults.emplace_back(), error);
+    if (d.id == DirectiveId::set) return parse_set(v, settings, c, error);
+    if (d.id == DirectiveId::restart) return parse_restart(v, c, error);
+    if (d.id == DirectiveId::profile)
+        return (c.profile = Profile::load(std::string(v), error)) != nullptr;
+    if (d.id == DirectiveId::state) {
+        c.state_path = std::string(v);
+    } else if (d.id == DirectiveId::exhaust) {
+        c.exhaust = std::string(v);
+    } else if (d.id == DirectiveId::drift) {
+        c.drift = true;
+    } else if (others) {
+        return others(d, error);
+    } else {
+        error = "not taken here";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace

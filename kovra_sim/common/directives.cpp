@@ -20,15 +20,20 @@ enum : unsigned {
 
 constexpr DirectiveInfo kDirectives[] = {
 #define KOVRA_DIRECTIVE(name, places, grammar, example, help) \
-    {#name, places, grammar, example, help, false, 0, 0},
+    {#name, places, grammar, example, help, DirectiveInfo::text, 0, 0},
 #define KOVRA_NUMBER(name, places, unit, low, high, example, help) \
-    {#name, places, unit, example, help, true, low, high},
+    {#name, places, unit, example, help, DirectiveInfo::number, low, high},
+#define KOVRA_CHOICE(name, places, choices, example, help) \
+    {#name, places, choices, example, help, DirectiveInfo::choice, 0, 0},
 #include "common/directives.def"
 };
 
 static_assert(kDirectives[int(DirectiveId::latency)].high == kMaxLatencyUs);
 
-constexpr Place kPlaces[] = {Place::sim, Place::daemon, Place::post, Place::trace};
+constexpr std::pair<Place, char const*> kPlaceNames[] = {{Place::sim, "the client library"},
+                                                         {Place::daemon, "kovra-camd"},
+                                                         {Place::post, "POST /directives"},
+                                                         {Place::trace, "the trace layer"}};
 
 std::string_view trim(std::string_view s) {
     size_t const b = s.find_first_not_of(" \t\n");
@@ -37,11 +42,18 @@ std::string_view trim(std::string_view s) {
 }
 
 // "A", "A and B", "A, B and C".
-std::string listed(std::vector<std::string> const& items) {
+std::string listed(std::vector<std::string> const& items, char const* last = " and ") {
     std::string out;
     for (size_t i = 0; i < items.size(); ++i)
-        out += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+        out += (i == 0 ? "" : i + 1 == items.size() ? last : ", ") + items[i];
     return out;
+}
+
+// The words of a choice, as a person reads them: "a, b or c".
+std::string choices(DirectiveInfo const& d) {
+    std::vector<std::string> words;
+    for (std::string_view w : split_unescaped(d.grammar, '|')) words.emplace_back(w);
+    return listed(words, " or ");
 }
 
 // Why the table refuses directive `name` at `place`, or "" if it takes it.
@@ -50,8 +62,8 @@ std::string refused(std::string_view name, Place place) {
         if (name != d.name) continue;
         if (d.taken(place)) return "";
         std::vector<std::string> where;
-        for (Place p : kPlaces) {
-            if (d.taken(p)) where.emplace_back(place_name(p));
+        for (auto [p, place_text] : kPlaceNames) {
+            if (d.taken(p)) where.emplace_back(place_text);
         }
         return std::string(name) + "= is for " + listed(where) + ", not " + place_name(place);
     }
@@ -66,15 +78,8 @@ std::string refused(std::string_view name, Place place) {
 }  // namespace
 
 char const* place_name(Place place) {
-    switch (place) {
-        case Place::sim:
-            return "the client library";
-        case Place::daemon:
-            return "kovra-camd";
-        case Place::post:
-            return "POST /directives";
-        case Place::trace:
-            return "the trace layer";
+    for (auto [p, name] : kPlaceNames) {
+        if (p == place) return name;
     }
     return "?";
 }
@@ -105,9 +110,14 @@ bool parse_directives(std::string_view text, Place place, DirectiveTaker const& 
             while (name != kDirectives[id].name) ++id;
             DirectiveInfo const& info = kDirectives[id];
             int64_t number = 0;
-            if (info.number && !parse_integer(value, info.low, info.high, number)) {
+            if (info.kind == DirectiveInfo::number &&
+                !parse_integer(value, info.low, info.high, number)) {
                 error = std::string(info.name) + " must be " + std::to_string(info.low) + " to " +
                         std::to_string(info.high);
+            } else if (info.kind == DirectiveInfo::choice &&
+                       ("|" + std::string(info.grammar) + "|").find("|" + std::string(value) + "|") ==
+                           std::string::npos) {
+                error = std::string(info.name) + " takes " + choices(info);
             } else {
                 taken = take({DirectiveId(id), value, uint32_t(number)}, error);
             }

@@ -28,17 +28,20 @@ char const* place_name(Place place);
 enum class DirectiveId : int {
 #define KOVRA_DIRECTIVE(name, places, grammar, example, help) name,
 #define KOVRA_NUMBER(name, places, unit, low, high, example, help) name,
+#define KOVRA_CHOICE(name, places, choices, example, help) name,
 #include "common/directives.def"
 };
 
 struct DirectiveInfo {
+    enum Kind { text, number, choice };
+
     char const* name;
     unsigned places;      // of Place
-    char const* grammar;  // the value, as help shows it: "MICROSECONDS"
+    char const* grammar;  // the value, as help shows it: "MICROSECONDS"; a choice's words
     char const* example;  // a value it takes
     char const* help;
-    bool number;  // a whole number from `low` to `high`
-    uint32_t low, high;
+    Kind kind;
+    uint32_t low, high;  // a number's bounds
 
     bool taken(Place place) const { return places & unsigned(place); }
 };
@@ -48,7 +51,7 @@ std::vector<DirectiveInfo> const& directives();
 DirectiveInfo const& directive_info(DirectiveId id);
 
 // One directive of a list: its value, and the number it holds for a number
-// directive (checked against its bounds already).
+// directive (checked against its bounds already; a choice is checked too).
 struct Directive {
     DirectiveId id;
     std::string_view value;

@@ -119,26 +119,19 @@ void WireFaults::merge(WireFaults const& change) {
 }
 
 bool take_wire_fault(Directive const& d, WireFaults& out, std::string& error) {
-    switch (d.id) {
-        case DirectiveId::drop:
-            return parse_drop(d.value, out, error);
-        case DirectiveId::stall:
-            return parse_stall(d.value, out, error);
-        case DirectiveId::slice:
-            out.slice_bytes = d.number;
+    for (auto [id, number] : {std::pair{DirectiveId::slice, &WireFaults::slice_bytes},
+                              {DirectiveId::bandwidth, &WireFaults::bandwidth_kbps},
+                              {DirectiveId::jitter, &WireFaults::jitter_ms}}) {
+        if (d.id == id) {
+            out.*number = d.number;
             return true;
-        case DirectiveId::bandwidth:
-            out.bandwidth_kbps = d.number;
-            return true;
-        case DirectiveId::jitter:
-            out.jitter_ms = d.number;
-            return true;
-        case DirectiveId::reboot:
-            return parse_reboot(d.value, out, error);
-        default:
-            error = "not taken here";
-            return false;
+        }
     }
+    if (d.id == DirectiveId::drop) return parse_drop(d.value, out, error);
+    if (d.id == DirectiveId::stall) return parse_stall(d.value, out, error);
+    if (d.id == DirectiveId::reboot) return parse_reboot(d.value, out, error);
+    error = "not taken here";
+    return false;
 }
 
 }  // namespace kovra_sim

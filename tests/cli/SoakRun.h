@@ -114,15 +114,11 @@ protected:
     kovra_sim::Report stats(char const* name) const {
         return kovra_sim::stats_files::load(dir + "/" + name).whole();
     }
-    // Calls per function of a report; with `remote`, only of the functions
-    // that reach a camera: requests, initiators and event handlers.
-    static std::map<std::string, uint64_t> callsOf(kovra_sim::Report const& report,
-                                                   bool remote = false) {
+    // Calls per function of a report.
+    static std::map<std::string, uint64_t> callsOf(kovra_sim::Report const& report) {
         std::map<std::string, uint64_t> calls;
-        for (auto const& [id, f] : report.functions) {
-            std::string const name = kovra_sim::function_info(id).name;
-            if (!remote || name.rfind("kovra_api_", 0) == 0) calls[name] = f.calls;
-        }
+        for (auto const& [id, f] : report.functions)
+            calls[kovra_sim::function_info(id).name] = f.calls;
         return calls;
     }
     std::vector<std::string> lastCalls() const {

@@ -44,59 +44,39 @@ TEST_F(Client, EachKindOfBadCallGetsItsStatusAndTouchesNothing) {
     uint8_t state = 77;
     uint32_t u = 77;
     kovra_initiator* none = nullptr;
-    struct Case {
-        char const* what;
-        std::function<int32_t()> call;
-        int32_t status;
-    };
-    Case const cases[] = {
-        {"released initiator",
-         [&] { return kovra_api_led_get_state_send(released, "led", &state); },
-         KOVRA_SIM_STATUS_BAD_HANDLE},
-        {"another service's", [&] { return kovra_api_led_get_state_send(log, "led", &state); },
-         KOVRA_SIM_STATUS_BAD_HANDLE},
-        {"never a handle", [&] { return kovra_api_led_get_state_send(garbage, "led", &state); },
-         KOVRA_SIM_STATUS_BAD_HANDLE},
-        {"released twice", [&] { return kovra_api_led_initiator_deinit(released); },
-         KOVRA_SIM_STATUS_BAD_HANDLE},
-        {"log handle as IPC",
-         [&] { return kovra_api_led_initiator_init(logHandle, logHandle, &none, 0, 0); },
-         KOVRA_SIM_STATUS_BAD_HANDLE},
-        {"IPC released", [&] { return kovra_api_led_get_state_send(orphan, "led", &state); },
-         KOVRA_SIM_STATUS_NOT_CONNECTED},
-        {"null target", [&] { return kovra_api_led_get_state_send(led, nullptr, &state); },
-         KOVRA_SIM_STATUS_NULL_POINTER},
-        {"null out-parameter", [&] { return kovra_api_led_get_state_send(led, "led", nullptr); },
-         KOVRA_SIM_STATUS_NULL_POINTER},
-        {"null text sent",
-         [&] { return kovra_api_log_get_settings_core_send(log, "log", nullptr, &u, &u, &u); },
-         KOVRA_SIM_STATUS_NULL_POINTER},
-        {"null format", [&] { return kovra_core_logging_log(logHandle, 3, nullptr); },
-         KOVRA_SIM_STATUS_NULL_POINTER},
-        {"another target", [&] { return kovra_api_led_get_state_send(led, "0", &state); },
-         KOVRA_SIM_STATUS_UNKNOWN_TARGET},
-        {"no such log tag",
-         [&] { return kovra_api_log_get_settings_core_send(log, "log", "KOVRA_NOPE", &u, &u, &u); },
-         KOVRA_SIM_STATUS_UNKNOWN_TARGET},
-        {"events on a plain service",
-         [&] { return kovra_api_led_initiator_init(ipcHandle, logHandle, &none, 1, 0); },
-         KOVRA_SIM_STATUS_BAD_ARGUMENT},
-        {"reserved not 0",
-         [&] { return kovra_api_broker_initiator_init(ipcHandle, logHandle, &none, 1, 5); },
-         KOVRA_SIM_STATUS_BAD_ARGUMENT},
-        {"handler on a broker without events",
-         [&] {
-             return kovra_api_broker_new_target_register_event_handler(
-                 open(kovra_api_broker_initiator_init),
-                 [](char const*, char const*, uint8_t, char const*, void*) {}, nullptr);
-         },
-         KOVRA_SIM_STATUS_BAD_HANDLE},
-        {"a URL of no camera",
-         [&] { return kovra_core_ipc_initiator_init(logHandle, "http://camera", &other_ipc); },
-         KOVRA_SIM_STATUS_BAD_ARGUMENT},
-    };
+    int32_t const bad = KOVRA_SIM_STATUS_BAD_HANDLE, null = KOVRA_SIM_STATUS_NULL_POINTER,
+                  target = KOVRA_SIM_STATUS_UNKNOWN_TARGET,
+                  argument = KOVRA_SIM_STATUS_BAD_ARGUMENT;
+    auto const handler = [](char const*, char const*, uint8_t, char const*, void*) {};
     std::string const before = snapshot();
-    for (Case const& c : cases) EXPECT_EQ(c.call(), c.status) << c.what;
+    // Each call's status and the one it must be, made in this order.
+    std::pair<int32_t, int32_t> const calls[] = {
+        // released, of another service, never a handle, released twice, a log handle as IPC
+        {kovra_api_led_get_state_send(released, "led", &state), bad},
+        {kovra_api_led_get_state_send(log, "led", &state), bad},
+        {kovra_api_led_get_state_send(garbage, "led", &state), bad},
+        {kovra_api_led_initiator_deinit(released), bad},
+        {kovra_api_led_initiator_init(logHandle, logHandle, &none, 0, 0), bad},
+        // its IPC released
+        {kovra_api_led_get_state_send(orphan, "led", &state), KOVRA_SIM_STATUS_NOT_CONNECTED},
+        // null target, out-parameter, text sent, format
+        {kovra_api_led_get_state_send(led, nullptr, &state), null},
+        {kovra_api_led_get_state_send(led, "led", nullptr), null},
+        {kovra_api_log_get_settings_core_send(log, "log", nullptr, &u, &u, &u), null},
+        {kovra_core_logging_log(logHandle, 3, nullptr), null},
+        // another target, no such log tag
+        {kovra_api_led_get_state_send(led, "0", &state), target},
+        {kovra_api_log_get_settings_core_send(log, "log", "KOVRA_NOPE", &u, &u, &u), target},
+        // events on a plain service, reserved not 0, a URL of no camera
+        {kovra_api_led_initiator_init(ipcHandle, logHandle, &none, 1, 0), argument},
+        {kovra_api_broker_initiator_init(ipcHandle, logHandle, &none, 1, 5), argument},
+        {kovra_core_ipc_initiator_init(logHandle, "http://camera", &other_ipc), argument},
+        // a handler on a broker opened without events
+        {kovra_api_broker_new_target_register_event_handler(open(kovra_api_broker_initiator_init),
+                                                            handler, nullptr),
+         bad},
+    };
+    for (size_t i = 0; i < std::size(calls); ++i) EXPECT_EQ(calls[i].first, calls[i].second) << i;
     EXPECT_EQ(state, 77) << "an out-parameter was written by a failed call";
     EXPECT_EQ(u, 77u);
     EXPECT_EQ(none, nullptr);

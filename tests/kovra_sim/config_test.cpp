@@ -195,7 +195,7 @@ TEST(DirectiveTable, EveryPlaceTakesWhatTheTableSaysAndNothingElse) {
             // A number is taken at its bounds, and not one past either.
             for (int64_t n :
                  {int64_t(d.low) - 1, int64_t(d.low), int64_t(d.high), int64_t(d.high) + 1}) {
-                if (!d.number || !d.taken(place) || std::string_view(d.name) == "interval") break;
+                if (d.kind != DirectiveInfo::number || !d.taken(place) || std::string_view(d.name) == "interval") break;
                 bool const within = n >= d.low && n <= d.high;
                 EXPECT_EQ(parse(std::string(d.name) + "=" + std::to_string(n), place, error),
                           within)
