@@ -25,6 +25,10 @@ constexpr DirectiveInfo kDirectives[] = {
     {#name, places, unit, example, help, DirectiveInfo::number, low, high},
 #define KOVRA_CHOICE(name, places, choices, example, help) \
     {#name, places, choices, example, help, DirectiveInfo::choice, 0, 0},
+#define KOVRA_DURATION(name, places, low, high, example, help) \
+    {#name, places, "DURATION", example, help, DirectiveInfo::duration, low, high},
+#define KOVRA_SIZE(name, places, low, high, example, help) \
+    {#name, places, "SIZE", example, help, DirectiveInfo::size, low, high},
 #include "common/directives.def"
 };
 
@@ -54,6 +58,41 @@ std::string choices(DirectiveInfo const& d) {
     std::vector<std::string> words;
     for (std::string_view w : split_unescaped(d.grammar, '|')) words.emplace_back(w);
     return listed(words, " or ");
+}
+
+// The units of a duration (in microseconds) or a size (in bytes), largest
+// first; a value without one is in the last.
+struct Unit {
+    char const* name;
+    uint64_t scale;
+};
+std::vector<Unit> const& units_of(DirectiveInfo const& d) {
+    static std::vector<Unit> const durations{{"h", 3600000000}, {"m", 60000000}, {"s", 1000000},
+                                             {"ms", 1000},      {"us", 1},       {"", 1000000}};
+    static std::vector<Unit> const sizes{{"G", 1 << 30}, {"M", 1 << 20}, {"K", 1 << 10}, {"", 1}};
+    return d.kind == DirectiveInfo::duration ? durations : sizes;
+}
+
+// A duration's or a size's value: a whole number of a unit.
+bool parse_scaled(std::string_view text, DirectiveInfo const& d, uint64_t& out) {
+    size_t const digits = std::min(text.find_first_not_of("0123456789"), text.size());
+    int64_t n = 0;
+    if (!parse_integer(text.substr(0, digits), 0, int64_t(1) << 40, n)) return false;
+    for (Unit const& u : units_of(d)) {
+        if (text.substr(digits) == u.name) {
+            out = uint64_t(n) * u.scale;
+            return out >= d.low && out <= d.high;
+        }
+    }
+    return false;
+}
+
+// A bound of a duration or a size in the largest unit that holds it whole.
+std::string scaled(DirectiveInfo const& d, uint64_t value) {
+    for (Unit const& u : units_of(d)) {
+        if (value % u.scale == 0) return std::to_string(value / u.scale) + u.name;
+    }
+    return std::to_string(value);
 }
 
 // Why the table refuses directive `name` at `place`, or "" if it takes it.
@@ -110,16 +149,26 @@ bool parse_directives(std::string_view text, Place place, DirectiveTaker const& 
             while (name != kDirectives[id].name) ++id;
             DirectiveInfo const& info = kDirectives[id];
             int64_t number = 0;
+            uint64_t scaled_value = 0;
+            bool const is_scaled =
+                info.kind == DirectiveInfo::duration || info.kind == DirectiveInfo::size;
             if (info.kind == DirectiveInfo::number &&
-                !parse_integer(value, info.low, info.high, number)) {
+                !parse_integer(value, int64_t(info.low), int64_t(info.high), number)) {
                 error = std::string(info.name) + " must be " + std::to_string(info.low) + " to " +
                         std::to_string(info.high);
+            } else if (is_scaled && !parse_scaled(value, info, scaled_value)) {
+                error = std::string(info.name) + " must be " +
+                        (info.kind == DirectiveInfo::duration
+                             ? "a duration (h, m, s, ms or us; s if none)"
+                             : "a size (G, M or K; bytes if none)") +
+                        " from " + scaled(info, info.low) + " to " + scaled(info, info.high);
             } else if (info.kind == DirectiveInfo::choice &&
-                       ("|" + std::string(info.grammar) + "|").find("|" + std::string(value) + "|") ==
-                           std::string::npos) {
+                       ("|" + std::string(info.grammar) + "|")
+                               .find("|" + std::string(value) + "|") == std::string::npos) {
                 error = std::string(info.name) + " takes " + choices(info);
             } else {
-                taken = take({DirectiveId(id), value, uint32_t(number)}, error);
+                taken = take({DirectiveId(id), value, is_scaled ? scaled_value : uint64_t(number)},
+                             error);
             }
         }
         if (!taken) {
@@ -170,8 +219,14 @@ bool take_output(Directive const& d, Outputs& out) {
         case DirectiveId::timeline:
             out.timeline = std::string(d.value);
             return true;
+        case DirectiveId::prom:
+            out.prom = std::string(d.value);
+            return true;
         case DirectiveId::interval:
-            out.interval_s = d.number;
+            out.interval = std::chrono::microseconds(d.number);
+            return true;
+        case DirectiveId::max_size:
+            out.max_bytes = d.number;
             return true;
         default:
             return false;
@@ -180,11 +235,11 @@ bool take_output(Directive const& d, Outputs& out) {
 
 bool distinct_files(Outputs const& outputs, std::vector<std::optional<std::string> const*> paths,
                     std::string& error) {
-    if (outputs.interval_s && !outputs.timeline) {
-        error = "interval= goes with timeline=";
+    if (outputs.interval && !outputs.timeline && !outputs.prom) {
+        error = "interval= goes with timeline= or prom=";
         return false;
     }
-    paths.insert(paths.end(), {&outputs.journal, &outputs.stats, &outputs.timeline});
+    paths.insert(paths.end(), {&outputs.journal, &outputs.stats, &outputs.timeline, &outputs.prom});
     for (size_t a = 0; a < paths.size(); ++a) {
         for (size_t b = a + 1; b < paths.size(); ++b) {
             if (*paths[a] && *paths[a] == *paths[b]) {

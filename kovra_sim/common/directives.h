@@ -6,6 +6,7 @@
 // them alike, which names are known where.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -29,11 +30,13 @@ enum class DirectiveId : int {
 #define KOVRA_DIRECTIVE(name, places, grammar, example, help) name,
 #define KOVRA_NUMBER(name, places, unit, low, high, example, help) name,
 #define KOVRA_CHOICE(name, places, choices, example, help) name,
+#define KOVRA_DURATION(name, places, low, high, example, help) name,
+#define KOVRA_SIZE(name, places, low, high, example, help) name,
 #include "common/directives.def"
 };
 
 struct DirectiveInfo {
-    enum Kind { text, number, choice };
+    enum Kind { text, number, choice, duration, size };
 
     char const* name;
     unsigned places;      // of Place
@@ -41,7 +44,7 @@ struct DirectiveInfo {
     char const* example;  // a value it takes
     char const* help;
     Kind kind;
-    uint32_t low, high;  // a number's bounds
+    uint64_t low, high;  // a number's, duration's (us) or size's (bytes) bounds
 
     bool taken(Place place) const { return places & unsigned(place); }
 };
@@ -51,11 +54,12 @@ std::vector<DirectiveInfo> const& directives();
 DirectiveInfo const& directive_info(DirectiveId id);
 
 // One directive of a list: its value, and the number it holds for a number
-// directive (checked against its bounds already; a choice is checked too).
+// directive, in microseconds for a duration, in bytes for a size (checked
+// against its bounds already; a choice is checked too).
 struct Directive {
     DirectiveId id;
     std::string_view value;
-    uint32_t number;
+    uint64_t number;
 };
 using DirectiveTaker = std::function<bool(Directive const& directive, std::string& error)>;
 
@@ -74,18 +78,20 @@ struct Fault {
 };
 bool parse_fault(std::string_view value, Fault& out, std::string& error);
 
-// The files of the directives journal=, stats=, timeline= and interval=.
+// The files of the directives journal=, stats=, timeline=, prom=,
+// interval= and max_size=. A name may hold %p, the process id, and %%.
 struct Outputs {
     std::optional<std::string> journal;
     std::optional<std::string> stats;
     std::optional<std::string> timeline;
-    std::optional<uint32_t> interval_s;  // of the timeline; 10 unless given
+    std::optional<std::string> prom;
+    std::optional<std::chrono::microseconds> interval;  // of the timeline; 10 s unless given
+    std::optional<uint64_t> max_bytes;                  // each file's cap
 };
-// Takes journal=, stats=, timeline= or interval= into `out`; false if it
-// is none of them.
+// Takes one of those directives into `out`; false if it is none of them.
 bool take_output(Directive const& directive, Outputs& out);
 // No file may be named twice among `paths` (and `outputs`' files), and
-// interval= goes with timeline=.
+// interval= goes with timeline= or prom=.
 bool distinct_files(Outputs const& outputs, std::vector<std::optional<std::string> const*> paths,
                     std::string& error);
 

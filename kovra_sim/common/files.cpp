@@ -2,14 +2,19 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "common/functions.h"
 
 namespace kovra_sim {
 namespace {
@@ -72,10 +77,11 @@ bool check_output_path(std::string const& path, std::string& error) {
     return resolve(path, target, exists, mode, error);
 }
 
-int open_exclusive(std::string const& path, std::string& error) {
+int open_exclusive(std::string const& path, std::string& error, bool append) {
     if (!check_output_path(path, error)) return -1;
     // Non-blocking, so that a FIFO put there since the check fails at once.
-    int const fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    int const fd = ::open(
+        path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (append ? O_APPEND : 0), 0644);
     if (fd < 0) {
         error = errno == ENXIO ? "not a regular file" : std::strerror(errno);
         return -1;
@@ -85,7 +91,7 @@ int open_exclusive(std::string const& path, std::string& error) {
         error = "not a regular file";
     } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         error = errno == EWOULDBLOCK ? "in use by another process" : std::strerror(errno);
-    } else if (::ftruncate(fd, 0) != 0) {
+    } else if (!append && ::ftruncate(fd, 0) != 0) {
         error = std::strerror(errno);
     } else {
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
@@ -107,6 +113,64 @@ bool write_all(int fd, char const* data, size_t size, std::string& error) {
         done += size_t(n);
     }
     return true;
+}
+
+int lock_output(std::string const& path, std::string& error) {
+    std::string target;
+    bool exists = false;
+    mode_t mode = 0;
+    if (!resolve(path, target, exists, mode, error)) return -1;
+    char folder[PATH_MAX];
+    std::string const folder_of_target = folder_of(target);
+    if (!::realpath(folder_of_target.c_str(), folder)) {
+        error = std::strerror(errno);
+        return -1;
+    }
+    // The lock is a name no other process can take while this one holds it,
+    // and that goes with it, leaving no file: an abstract socket's, after
+    // the file's whole path.
+    std::string const whole = std::string(folder) + "/" + target.substr(target.rfind('/') + 1);
+    char name[64];
+    int const length = std::snprintf(name, sizeof name, "%ckovra-output-%016llx", '\0',
+                                     static_cast<unsigned long long>(fnv1a(whole)));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, name, size_t(length));
+    int const fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address),
+                          socklen_t(offsetof(sockaddr_un, sun_path) + size_t(length))) == 0) {
+        return fd;
+    }
+    error = errno == EADDRINUSE ? "in use by another process" : std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return -1;
+}
+
+void unlock_output(int fd) {
+    if (fd >= 0) ::close(fd);
+}
+
+std::string read_file(std::string const& path) {
+    std::string text;
+    int const fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(n));
+    ::close(fd);
+    return text;
+}
+
+std::string expand_name(std::string const& pattern, long pid) {
+    std::string out;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '%' && i + 1 < pattern.size() &&
+            (pattern[i + 1] == 'p' || pattern[i + 1] == '%')) {
+            out += pattern[++i] == 'p' ? std::to_string(pid) : "%";
+        } else {
+            out += pattern[i];
+        }
+    }
+    return out;
 }
 
 bool replace_file(std::string const& path, std::string const& text, std::string& error) {

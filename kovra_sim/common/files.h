@@ -14,16 +14,29 @@ namespace kovra_sim {
 // `error` if not.
 bool check_output_path(std::string const& path, std::string& error);
 
-// Opens `path` for a journal: created if missing, emptied, and locked
-// against every other process, so two processes never interleave lines in
-// one file. Returns the descriptor, or -1 with the reason in `error`.
-int open_exclusive(std::string const& path, std::string& error);
+// Opens `path` for a journal or a timeline: created if missing, emptied
+// unless to be appended to, and locked against every other process, so two
+// processes never interleave lines in one file. Returns the descriptor
+// (appending: at the file's end), or -1 with the reason in `error`.
+int open_exclusive(std::string const& path, std::string& error, bool append = false);
 
 // Writes all of `size` bytes to `fd`; false with the reason in `error`.
 bool write_all(int fd, char const* data, size_t size, std::string& error);
 inline bool write_all(int fd, std::string const& text, std::string& error) {
     return write_all(fd, text.data(), text.size(), error);
 }
+
+// Takes a lock on the file `path` names, which need not exist, against
+// every other process that would write it: the descriptor holding it, or -1
+// with the reason in `error` ("in use by another process").
+int lock_output(std::string const& path, std::string& error);
+void unlock_output(int fd);
+
+// The whole file, or "" if it cannot be read.
+std::string read_file(std::string const& path);
+
+// `pattern` with "%p" as the process id `pid` and "%%" as "%".
+std::string expand_name(std::string const& pattern, long pid);
 
 // Replaces `path` (or the file its link names) by a file holding `text`:
 // written and synced beside it under a name of its own, then renamed over

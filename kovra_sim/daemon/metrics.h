@@ -23,12 +23,6 @@ struct MetricFigures {
     uint64_t settings_drifted = 0;
 };
 
-// The histogram's `le` edges in seconds: four a decade from 1 us to 10 s,
-// each an edge of the statistics' own bins, so that a cumulative count is
-// exact rather than interpolated (but for a time exactly at an edge, which
-// its bin counts above it).
-std::vector<double> duration_edges();
-
 std::string metrics_text(MetricFigures const& figures);
 
 }  // namespace kovra_sim

@@ -69,7 +69,7 @@ std::optional<int> parse_options(int argc, char** argv, Options& out) {
         {"idle-timeout", "S", 0, 86'400,
          std::chrono::duration_cast<std::chrono::seconds>(limits.idle_timeout).count(),
          "close a client silent this long; 0: never"},
-        {"interval", "S", 1, directive_info(DirectiveId::interval).high, 10,
+        {"interval", "S", 1, int64_t(directive_info(DirectiveId::interval).high / 1000000), 10,
          "seconds a line of the timeline covers"},
     };
     std::string listen, admin, sim, log, stats, timeline;
@@ -138,7 +138,7 @@ std::optional<int> parse_options(int argc, char** argv, Options& out) {
     if (!stats.empty()) out.outputs.stats = stats;
     if (!timeline.empty()) {
         out.outputs.timeline = timeline;
-        out.outputs.interval_s = uint32_t(numerics[interval].value);
+        out.outputs.interval = std::chrono::seconds(numerics[interval].value);
     } else if (!vm["interval"].defaulted()) {
         return refuse("--interval goes with --timeline");
     }

@@ -67,12 +67,16 @@ void Journal::enable(int mode) {
 
 void Journal::update_on() { on_.store(mode_ != 0 || fd_.load() >= 0, std::memory_order_relaxed); }
 
-bool Journal::open_file(std::string const& path, std::string& error) {
-    int const fd = open_exclusive(path, error);
+bool Journal::open_file(std::string const& path, uint64_t max_bytes, std::string& error,
+                        bool append) {
+    int const fd = open_exclusive(path, error, append);
     if (fd < 0) return false;
     std::string ignored;
     close_file(ignored);
     std::lock_guard lock(mutex_);
+    path_ = path;
+    max_bytes_ = max_bytes;
+    written_ = 0;
     if (!buffer_) buffer_.reset(new char[kFlushBytes]);
     try {
         writer_ = std::thread(&Journal::write_behind, this);
@@ -105,9 +109,34 @@ void Journal::write_behind() {
 bool Journal::flush_locked(std::string& error) {
     size_t const n = committed_.load();
     if (fd_.load() < 0 || n == 0) return true;
-    bool const ok = write_all(fd_.load(), buffer_.get(), n, error);
+    bool const ok = write_capped(buffer_.get(), n, error);
     committed_.store(0);
     return ok;
+}
+
+bool Journal::write_capped(char const* data, size_t n, std::string& error) {
+    while (max_bytes_ && written_ + n > max_bytes_) {
+        // What fits, up to its last line's end; a line longer than the room
+        // left starts the next file.
+        size_t fits = 0;
+        for (size_t i = 0; i < n && written_ + i < max_bytes_; ++i)
+            fits = data[i] == '\n' ? i + 1 : fits;
+        if (fits == 0 && written_ == 0) break;  // a line longer than the cap: written whole
+        if (!write_all(fd_.load(), data, fits, error)) return false;
+        data += fits;
+        n -= fits;
+        std::string const older = path_ + ".1";
+        if (std::rename(path_.c_str(), older.c_str()) != 0) {
+            error = "cannot turn over to " + older + ": " + std::strerror(errno);
+            return false;
+        }
+        int const fd = open_exclusive(path_, error);
+        if (fd < 0) return false;
+        ::close(fd_.exchange(fd));
+        written_ = 0;
+    }
+    written_ += n;
+    return write_all(fd_.load(), data, n, error);
 }
 
 bool Journal::flush(std::string& error) {
@@ -163,7 +192,8 @@ void Journal::add(std::string line) {
             write_error_ = error;
         }
         if (size > kFlushBytes) {
-            if (!write_all(fd_.load(), line + '\n', error) && write_error_.empty())
+            std::string const whole = line + '\n';
+            if (!write_capped(whole.data(), whole.size(), error) && write_error_.empty())
                 write_error_ = error;
         } else {
             char* const end = buffer_.get() + committed_.load();

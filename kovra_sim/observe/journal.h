@@ -28,8 +28,11 @@ public:
     bool on() const { return on_.load(std::memory_order_relaxed); }
     // Memory: 0 off, 1 on, 2 on with each line tagged "T<n> " by its thread.
     void enable(int mode);
-    // Streams lines to `path` from now on; false with the reason in `error`.
-    bool open_file(std::string const& path, std::string& error);
+    // Streams lines to `path` from now on; false with the reason in
+    // `error`. With `max_bytes`, a file that would grow past it turns over:
+    // it becomes PATH.1 (replacing an older one) and a new PATH begins.
+    bool open_file(std::string const& path, uint64_t max_bytes, std::string& error,
+                   bool append = false);
     // Writes out what is buffered, and says the first write that failed
     // since the file was opened; false with the reason in `error`.
     bool flush(std::string& error);
@@ -48,6 +51,8 @@ public:
 private:
     void update_on();
     bool flush_locked(std::string& error);
+    // Writes `n` bytes of whole lines, turning the file over where the cap says.
+    bool write_capped(char const* data, size_t n, std::string& error);
     // flush_locked(), failing with the first earlier write error if there was one.
     bool flush_reporting(std::string& error);
     void write_behind();
@@ -59,6 +64,9 @@ private:
     uint64_t epoch_ = 1;  // a thread's number holds for one epoch
     uint32_t threads_ = 0;
     std::atomic<int> fd_{-1};
+    std::string path_;
+    uint64_t max_bytes_ = 0;            // 0: no cap
+    uint64_t written_ = 0;              // to the file since it began
     std::unique_ptr<char[]> buffer_;    // never moves once made, for flush_on_signal
     std::atomic<size_t> committed_{0};  // whole lines in buffer_
     std::string write_error_;           // the first, until the file is closed

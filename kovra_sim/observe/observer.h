@@ -24,9 +24,9 @@ class Observer {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // A `stamped` observer's journal lines begin with when the call started
-    // ("@SECONDS" since the observer was made) and how long it took
-    // ("+MICROSECONDSus").
+    // A `stamped` observer's journal lines begin with when the call started,
+    // on the clock (UTC) and in seconds since the observer was made ("@S"),
+    // and how long it took ("+MICROSECONDSus").
     explicit Observer(bool stamped = false) : stamped_(stamped) {}
 
     Journal journal;
@@ -43,8 +43,12 @@ public:
 
     // Checks every file `outputs` names, then opens the journal and starts
     // the timeline; false with the reason (naming the file) and nothing
-    // applied.
-    bool open(Outputs const& outputs, std::string& error);
+    // applied. Names are taken as they are (%p expanded by the caller). A
+    // `continued` journal is appended to, not begun anew.
+    bool open(Outputs const& outputs, std::string& error, bool continued = false);
+    // Figures of the same run recorded before (by this process, before an
+    // exec), which the statistics file adds to its own.
+    void carry(Report before);
 
 protected:
     // The journal completed and closed (`closing`) or flushed, the
@@ -58,15 +62,23 @@ protected:
 
 private:
     void add(Clock::time_point start, Clock::duration took, std::string line);
+    // Writes a stamp for `at` to `out`; its length.
+    int stamp_of(Clock::time_point at, char* out, size_t size) const;
 
     bool const stamped_;
     Clock::time_point const made_ = Clock::now();
+    std::chrono::system_clock::time_point const made_clock_ = std::chrono::system_clock::now();
     Timeline timeline_;
     std::mutex mutex_;  // guards the members below
     std::optional<std::string> journal_path_;
     std::optional<std::string> stats_path_;
-    std::optional<std::string> timeline_path_;
+    int stats_lock_ = -1;  // on the statistics file while the run names it
+    std::optional<Report> carried_;
+    bool timeline_on_ = false;
 };
+
+// The start of this process's run, as a timeline marks it.
+timeline::Run this_run(std::chrono::microseconds interval);
 
 template <class Body, class Describe>
 int32_t Observer::observe(Ledger& ledger, int function, Body&& body, Describe&& describe) {

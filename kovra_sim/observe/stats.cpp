@@ -10,6 +10,10 @@ double seconds(std::chrono::steady_clock::duration d) {
     return std::round(std::chrono::duration<double>(d).count() * 1000) / 1000;
 }
 
+double epoch(std::chrono::system_clock::time_point t) {
+    return std::chrono::duration<double>(t.time_since_epoch()).count();
+}
+
 }  // namespace
 
 // One function's figures each; null for a function with none.
@@ -53,6 +57,7 @@ void Stats::start() {
     std::lock_guard lock(mutex_);
     run_.fetch_add(1);
     started_ = window_started_ = std::chrono::steady_clock::now();
+    window_started_clock_ = std::chrono::system_clock::now();
     closed_.reset();
     announced_.clear();
     closed_announced_.clear();
@@ -105,6 +110,7 @@ Report Stats::report() const {
 Report Stats::cut() {
     std::lock_guard lock(mutex_);
     auto const now = std::chrono::steady_clock::now();
+    auto const clock = std::chrono::system_clock::now();
     uint64_t const run = run_.load();
     uint64_t const closing = window_.fetch_add(1) & 1;
     Window window;
@@ -118,11 +124,14 @@ Report Stats::cut() {
     report.announcements = announced_;
     report.start_s = seconds(window_started_ - started_);
     report.end_s = seconds(now - started_);
+    report.start_clock = epoch(window_started_clock_);
+    report.end_clock = epoch(clock);
     if (!closed_) closed_ = std::make_unique<Window>();
     closed_->merge(window);
     for (auto const& [target, n] : announced_) closed_announced_[target] += n;
     announced_.clear();
     window_started_ = now;
+    window_started_clock_ = clock;
     return report;
 }
 

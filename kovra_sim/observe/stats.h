@@ -39,7 +39,8 @@ public:
     // The whole run so far, with its wall time and requests per second.
     Report report() const;
     // The figures since the previous cut (or the start), with the window's
-    // start and end (since the start); the next window starts now.
+    // start and end, since the start and on the clock; the next window
+    // starts now.
     Report cut();
 
 private:
@@ -52,6 +53,7 @@ private:
     mutable std::mutex mutex_;         // guards the members below
     std::chrono::steady_clock::time_point started_;
     std::chrono::steady_clock::time_point window_started_;
+    std::chrono::system_clock::time_point window_started_clock_;
     std::unique_ptr<Window> closed_;                          // the windows cut so far, merged
     std::map<std::string, uint64_t, std::less<>> announced_;  // in the open window
     std::map<std::string, uint64_t, std::less<>> closed_announced_;

@@ -1,38 +1,64 @@
 #include "observe/timeline.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <optional>
+#include <system_error>
 
 #include "common/files.h"
+#include "stats/line_reader.h"
+#include "stats/prometheus.h"
 
 namespace kovra_sim {
+namespace {
+
+double now_clock() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// Two neighbouring intervals of a run as one.
+Report merged(Report a, Report const& b) {
+    for (auto const& [id, f] : b.functions) a.functions[id].merge(f);
+    for (auto const& [target, n] : b.announcements) a.announcements[target] += n;
+    a.interval = *a.interval / 2;
+    a.end_s = b.end_s;
+    a.end_clock = b.end_clock;
+    return a;
+}
+
+}  // namespace
 
 Timeline::~Timeline() {
     std::string ignored;
     finish(ignored);
 }
 
-bool Timeline::start(std::string const& path, std::chrono::seconds interval, Stats& stats,
+bool Timeline::start(Files const& files, timeline::Run const& run, Stats& stats,
                      std::string& error) {
     std::string ignored;
     finish(ignored);
-    int const fd = open_exclusive(path, error);
-    if (fd < 0) return false;
+    if (!files.prom.empty() && !check_output_path(files.prom, error)) {
+        error = "prom " + files.prom + ": " + error;
+        return false;
+    }
     std::lock_guard lock(mutex_);
-    fd_ = fd;
+    if (!files.timeline.empty()) {
+        if (!file_.open(files.timeline, error) || !file_.write(timeline::run_line(run), error)) {
+            file_.abandon();
+            error = "timeline " + files.timeline + ": " + error;
+            return false;
+        }
+    }
+    files_ = files;
     stats_ = &stats;
-    interval_ = interval;
     lines_ = 0;
     stop_ = false;
     stats.cut();  // the first line starts now
     try {
         writer_ = std::thread(&Timeline::write_every, this);
     } catch (std::system_error const&) {
-        ::close(fd_);
-        fd_ = -1;
-        error = "cannot start its writer thread";
+        file_.abandon();
+        stats_ = nullptr;
+        error = "timeline: cannot start its writer thread";
         return false;
     }
     return true;
@@ -40,11 +66,11 @@ bool Timeline::start(std::string const& path, std::chrono::seconds interval, Sta
 
 void Timeline::write_every() {
     std::unique_lock lock(mutex_);
-    auto next = std::chrono::steady_clock::now() + interval_;
+    auto next = std::chrono::steady_clock::now() + files_.interval;
     while (!stop_) {
         if (wake_.wait_until(lock, next, [&] { return stop_; })) break;
         write_line();
-        next += interval_;
+        next += files_.interval;
     }
 }
 
@@ -52,7 +78,52 @@ void Timeline::write_line() {
     Report line = stats_->cut();
     line.interval = lines_++;
     std::string error;
-    if (!write_all(fd_, to_json(line).dump() + "\n", error) && error_.empty()) error_ = error;
+    bool written = true;
+    if (file_.is_open()) {
+        written = file_.write(timeline::interval_line(line), error) &&
+                  (!files_.max_bytes || file_.size() <= files_.max_bytes || halve(error));
+    }
+    if (!files_.prom.empty()) {
+        Report const whole = stats_->report();
+        written = replace_file(files_.prom,
+                               prometheus::requests(whole) + prometheus::restarts(whole), error) &&
+                  written;
+    }
+    if (!written && error_.empty()) error_ = error;
+}
+
+bool Timeline::halve(std::string& error) {
+    auto const interval = files_.interval * 2;
+    double const interval_s = std::chrono::duration<double>(interval).count();
+    bool const halved = file_.replace(
+        [&](LineFile& into, std::string& why) {
+            LineReader reader(file_.path());
+            std::optional<Report> held;  // an interval waiting for its neighbour
+            auto const put = [&](std::string const& text) {
+                if (held && !into.write(timeline::interval_line(*held), why)) return false;
+                held.reset();
+                return into.write(text, why);
+            };
+            timeline::Line line;
+            for (std::string text; reader.next(text);) {
+                if (!timeline::parse_line(text, line, why)) return false;
+                if (line.kind != timeline::Line::interval) {
+                    if (!put(text)) return false;
+                } else if (held) {
+                    if (!into.write(timeline::interval_line(merged(*held, line.report)), why))
+                        return false;
+                    held.reset();
+                } else {
+                    held = std::move(line.report);
+                }
+            }
+            return put(timeline::halved_line(now_clock(), interval_s));
+        },
+        error);
+    if (!halved) return false;
+    files_.interval = interval;
+    lines_ = (lines_ + 1) / 2;
+    return true;
 }
 
 bool Timeline::finish(std::string& error) {
@@ -63,16 +134,19 @@ bool Timeline::finish(std::string& error) {
     wake_.notify_all();
     if (writer_.joinable()) writer_.join();
     std::lock_guard lock(mutex_);
-    if (fd_ < 0) return true;
+    if (!stats_) return true;
     write_line();
-    bool ok = error_.empty();
+    if (file_.is_open()) {
+        std::string why;
+        if (!(file_.write(timeline::end_line(now_clock()), why) && file_.close(why)) &&
+            error_.empty()) {
+            error_ = why;
+        }
+    }
+    stats_ = nullptr;
+    bool const ok = error_.empty();
     if (!ok) error = error_;
     error_.clear();
-    if (::close(fd_) != 0 && ok) {
-        error = std::strerror(errno);
-        ok = false;
-    }
-    fd_ = -1;
     return ok;
 }
 

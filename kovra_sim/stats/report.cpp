@@ -217,6 +217,23 @@ Report merge(std::vector<Report> const& reports) {
     return all;
 }
 
+void Intervals::add(Report const& interval) {
+    for (auto const& [id, f] : interval.functions) total_.functions[id].merge(f);
+    for (auto const& [target, n] : interval.announcements) total_.announcements[target] += n;
+    if (!first_clock_) first_clock_ = interval.start_clock;
+    if (interval.end_clock) last_clock_ = interval.end_clock;
+    latest_end_ = std::max(latest_end_, interval.end());
+    ++count_;
+}
+
+Report Intervals::whole() const {
+    Report r = total_;
+    double const wall = first_clock_ && last_clock_ ? *last_clock_ - *first_clock_ : latest_end_;
+    r.wall_seconds = std::round(wall * 1000) / 1000;
+    r.requests_per_second = wall > 0 ? std::round(double(r.requests().calls) / wall) : 0.0;
+    return r;
+}
+
 nlohmann::json to_json(Report const& report) {
     nlohmann::json functions = nlohmann::json::object();
     for (auto const& [id, f] : report.functions) {

@@ -64,10 +64,11 @@ struct Report {
     // A whole run's: its length, and its requests per second.
     std::optional<double> wall_seconds;
     std::optional<double> requests_per_second;
-    // A line of a timeline's: its number, and its start and end in seconds
-    // since the run began.
+    // A line of a timeline's: its number, its start and end in seconds since
+    // the run began, and on the clock (seconds since the epoch, UTC).
     std::optional<uint64_t> interval;
     std::optional<double> start_s, end_s;
+    std::optional<double> start_clock, end_clock;
     // Who recorded it: "trace", "client" or "daemon".
     std::optional<std::string> source;
     // What the writer adds for people to read (connections, faults on the
@@ -86,10 +87,27 @@ struct Report {
     double end() const { return wall_seconds.value_or(end_s.value_or(0)); }
 };
 
-// Several reports (of runs side by side, or of intervals) as one: calls,
-// statuses, histograms and announcements added, the longest wall time, the
-// requests per second added.
+// Several reports of runs side by side as one: calls, statuses, histograms
+// and announcements added, the longest wall time, the requests per second
+// added.
 Report merge(std::vector<Report> const& reports);
+
+// Intervals (a timeline's lines) added up, as they come, into the whole they
+// cover: their figures, and a wall time from the first's start to the last's
+// end on the clock (for intervals of old, the latest end since a start).
+class Intervals {
+public:
+    void add(Report const& interval);
+    bool empty() const { return count_ == 0; }
+    uint64_t count() const { return count_; }
+    Report whole() const;
+
+private:
+    Report total_;
+    uint64_t count_ = 0;
+    std::optional<double> first_clock_, last_clock_;
+    double latest_end_ = 0;
+};
 
 // The JSON form: {"calls", "requests", the requests' "p50_us" to "p999_us",
 // "functions": {NAME: {"calls", "statuses", "min_us", "p50_us", "p90_us",

@@ -1,84 +1,81 @@
 #include "stats/report_files.h"
 
-#include <algorithm>
-#include <fstream>
-#include <sstream>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 
 namespace kovra_sim::stats_files {
 
-Report Loaded::whole() const { return timeline ? merge(reports) : reports.at(0); }
+ReportReader::ReportReader(std::string const& path)
+    : path_(path), lines_(std::make_unique<LineReader>(path)) {
+    // A timeline's first line is a whole object; a statistics file spans
+    // many lines (or, written by hand, one with no "interval").
+    std::string text, error;
+    timeline::Line line;
+    if (lines_->next(text) && timeline::parse_line(text, line, error)) {
+        timeline_ = true;
+        first_ = std::move(line);
+        return;
+    }
+    for (std::string more; lines_->next(more);) text += "\n" + more;
+    text += lines_->rest();
+    if (text.empty()) throw std::runtime_error(path + ": empty");
+    nlohmann::json const j = nlohmann::json::parse(text, nullptr, false);
+    if (j.is_discarded())
+        throw std::runtime_error(path + ": neither statistics nor a timeline, or cut short");
+    try {
+        line.report = report_from_json(j);
+    } catch (std::runtime_error const& e) {
+        throw std::runtime_error(path + ": " + e.what());
+    }
+    first_ = std::move(line);
+}
+
+bool ReportReader::next(timeline::Line& line) {
+    if (first_) {
+        line = std::move(*first_);
+        first_.reset();
+        return true;
+    }
+    if (!timeline_) return false;
+    std::string text, error;
+    // A line that does not parse is the end of a cut file if nothing whole follows it.
+    while (lines_->next(text)) {
+        if (!held_.empty()) throw std::runtime_error(path_ + ": " + held_);
+        if (timeline::parse_line(text, line, error)) return true;
+        held_ = "a line of the timeline is not one (" + error + ")";
+    }
+    return false;
+}
+
+Report whole(std::string const& path) {
+    ReportReader reader(path);
+    Intervals all;
+    timeline::Line line;
+    while (reader.next(line)) {
+        if (line.kind != timeline::Line::interval) continue;
+        if (!reader.timeline()) return line.report;
+        all.add(line.report);
+    }
+    return all.whole();
+}
+
+Report Loaded::whole() const {
+    if (!timeline) return reports.at(0);
+    Intervals all;
+    for (Report const& r : reports) all.add(r);
+    return all.whole();
+}
 
 Loaded load(std::string const& path) {
-    std::ifstream in(path);
-    if (!in) throw std::runtime_error(path + ": cannot read it");
-    std::stringstream text;
-    text << in.rdbuf();
+    ReportReader reader(path);
     Loaded loaded;
-    auto read = [&](nlohmann::json const& j) {
-        try {
-            return report_from_json(j);
-        } catch (std::runtime_error const& e) {
-            throw std::runtime_error(path + ": " + e.what());
-        }
-    };
-    // A statistics file is one object; a timeline of one interval is too,
-    // but its object says which interval it is.
-    nlohmann::json const whole = nlohmann::json::parse(text.str(), nullptr, false);
-    if (!whole.is_discarded()) {
-        loaded.timeline = whole.is_object() && whole.contains("interval");
-        loaded.reports.push_back(read(whole));
-        return loaded;
+    loaded.timeline = reader.timeline();
+    timeline::Line line;
+    while (reader.next(line)) {
+        if (line.kind == timeline::Line::interval) loaded.reports.push_back(std::move(line.report));
     }
-    loaded.timeline = true;
-    text.clear();
-    text.seekg(0);
-    for (std::string line; std::getline(text, line);) {
-        if (line.empty()) continue;
-        nlohmann::json const interval = nlohmann::json::parse(line, nullptr, false);
-        // The last line of a killed run may be cut short: what is whole counts.
-        if (interval.is_discarded()) {
-            if (text.peek() == EOF) break;
-            throw std::runtime_error(path + ": a line of the timeline is not JSON");
-        }
-        loaded.reports.push_back(read(interval));
-    }
-    if (loaded.reports.empty()) throw std::runtime_error(path + ": empty");
+    if (loaded.reports.empty()) throw std::runtime_error(path + ": no interval");
     return loaded;
-}
-
-Loaded merge(std::vector<Loaded> const& files) {
-    Loaded merged;
-    merged.timeline = files.at(0).timeline;
-    size_t intervals = 0;
-    for (Loaded const& f : files) {
-        if (f.timeline != merged.timeline)
-            throw std::runtime_error("statistics files and timelines cannot be merged together");
-        intervals = std::max(intervals, f.reports.size());
-    }
-    for (size_t i = 0; i < intervals; ++i) {
-        std::vector<Report> same;
-        for (Loaded const& f : files) {
-            if (i < f.reports.size()) same.push_back(f.reports[i]);
-        }
-        Report m = kovra_sim::merge(same);
-        if (merged.timeline) {
-            m.wall_seconds.reset();
-            m.requests_per_second.reset();
-            m.interval = i;
-            m.start_s = same.front().start_s;
-            m.end_s = same.front().end_s;
-        }
-        merged.reports.push_back(std::move(m));
-    }
-    return merged;
-}
-
-std::string text_of(Loaded const& loaded) {
-    if (!loaded.timeline) return to_json(loaded.reports.at(0)).dump(1) + "\n";
-    std::string text;
-    for (Report const& interval : loaded.reports) text += to_json(interval).dump() + "\n";
-    return text;
 }
 
 }  // namespace kovra_sim::stats_files

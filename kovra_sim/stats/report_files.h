@@ -1,31 +1,48 @@
 // Reading what the trace layer, the client library and the daemon write:
-// a statistics file (one report as a JSON object) or a timeline (JSON
-// Lines, one report per interval).
+// a statistics file (one report as a JSON object) or a timeline (runs of
+// interval lines, see timeline_format.h), plain or gzip, streamed: a day's
+// timeline is read a line at a time and never held whole.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "stats/line_reader.h"
 #include "stats/report.h"
+#include "stats/timeline_format.h"
 
 namespace kovra_sim::stats_files {
 
-// A file's reports: one for a statistics file, one per interval, in order,
-// for a timeline.
+// A file's lines in order: a timeline's, or a statistics file's report as
+// one interval line. Throws std::runtime_error naming the file for one that
+// is neither or holds a malformed line; a last line cut short ends it.
+class ReportReader {
+public:
+    explicit ReportReader(std::string const& path);
+
+    bool timeline() const { return timeline_; }
+    // The next line; false at the end of what the file holds now.
+    bool next(timeline::Line& line);
+
+private:
+    std::string path_;
+    std::unique_ptr<LineReader> lines_;
+    bool timeline_ = false;
+    std::optional<timeline::Line> first_;  // read to tell the kind, not yet handed out
+    std::string held_;  // a line that did not parse: the file's last, or an error
+};
+
+// The whole run: the statistics file, or the timeline's intervals merged.
+Report whole(std::string const& path);
+
+// Every report of a file, for files known to be small.
 struct Loaded {
     bool timeline = false;
     std::vector<Report> reports;
-    // The whole run: the statistics file, or the timeline's intervals merged.
     Report whole() const;
 };
-// Throws std::runtime_error naming the file for one that cannot be read or
-// is neither, saying what is wrong with it.
 Loaded load(std::string const& path);
-
-// Several files of one kind as one (runs side by side): statistics merged,
-// or timelines merged interval by interval. Throws for a mix of kinds.
-Loaded merge(std::vector<Loaded> const& files);
-// The text of a file holding `loaded`.
-std::string text_of(Loaded const& loaded);
 
 }  // namespace kovra_sim::stats_files

@@ -1,11 +1,14 @@
 #include "trace/tracer.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "trace/config.h"
+#include "common/files.h"
+#include "stats/report_files.h"
 
 namespace kovra_sim::trace {
 
@@ -13,45 +16,139 @@ void* next[kFunctionCount];
 
 namespace {
 
-Tracer* loaded = nullptr;  // never destroyed: calls made while the process exits still find it
+// What KOVRA_TRACE asks for, read when the layer is loaded (made then, and
+// never destroyed: calls made while the process exits still find it).
+struct Layer {
+    std::optional<TraceConfig> config;
+    std::string error;  // what is wrong with KOVRA_TRACE or its files
+    // This process was exec'd by a traced one that wrote its files first.
+    bool continues = false;
+    bool said = false;  // the error, on stderr
+    std::mutex waking;  // orders waking up
+};
+Layer& layer() {
+    static Layer* const made = new Layer();
+    return *made;
+}
 
-// When the layer is loaded: the next definitions, then KOVRA_TRACE.
+// The name of the variable that tells an exec'd program to carry on.
+constexpr char kContinue[] = "KOVRA_TRACE_CONTINUE";
+
+// When the layer is loaded: the next definitions and KOVRA_TRACE, nothing
+// said and nothing opened.
 __attribute__((constructor)) void load() {
     for (int id = 0; id < kFunctionCount; ++id) next[id] = dlsym(RTLD_NEXT, function_info(id).name);
+    Layer& l = layer();
+    if (char const* const carry = std::getenv(kContinue)) {
+        l.continues = std::atol(carry) == long(::getpid());
+        ::unsetenv(kContinue);
+    }
     char const* const directives = std::getenv("KOVRA_TRACE");
     if (!directives || !*directives) return;
+    TraceConfig parsed;
+    if (parse_trace_config(directives, parsed, l.error)) l.config = std::move(parsed);
+}
+
+// A program that never calls kovra_core_deinit still gets its files; a
+// layer that never woke writes nothing.
+__attribute__((destructor)) void unload() {
+    Tracer* const t = active.load();
+    if (t && t != kChildWakes) t->finish();
+}
+
+void in_forked_child() {
+    if (active.load()) active.store(kChildWakes);
+}
+
+// A tracer for this process; null, having said why, if it cannot start.
+Tracer* start(bool forked) {
+    try {
+        auto* t = new Tracer(*layer().config, forked, layer().continues);
+        if (t->error().empty()) return t;
+        std::fprintf(stderr, "kovra-trace: %s\n", t->error().c_str());
+        delete t;
+    } catch (...) {
+        std::fprintf(stderr, "kovra-trace: cannot start; calls go through untraced\n");
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int32_t wake() {
+    Layer& l = layer();
+    std::lock_guard lock(l.waking);
+    if (active.load() || (!l.config && l.error.empty())) return 0;
+    if (!l.config) {
+        if (!std::exchange(l.said, true))
+            std::fprintf(stderr, "kovra-trace: KOVRA_TRACE: %s\n", l.error.c_str());
+        return kBadConfig;
+    }
     for (int id = 0; id < kFunctionCount; ++id) {
         if (!next[id])
             std::fprintf(stderr, "kovra-trace: the client library has no %s\n",
                          function_info(id).name);
     }
-    try {
-        loaded = new Tracer(directives);
-        if (loaded->error().empty()) active.store(loaded);
-    } catch (...) {
-        std::fprintf(stderr, "kovra-trace: cannot start; calls go through untraced\n");
+    Tracer* const t = start(false);
+    if (!t) {
+        l.config.reset();  // said once, refused from now on
+        l.error = "its files cannot be opened";
+        l.said = true;
+        return kBadConfig;
     }
+    static std::once_flag registered;
+    std::call_once(registered, [] { pthread_atfork(nullptr, nullptr, in_forked_child); });
+    active.store(t);
+    return 0;
 }
 
-// A program that never calls kovra_core_deinit still gets its files.
-__attribute__((destructor)) void unload() {
-    if (Tracer* t = active.load()) t->finish();
+Tracer* wake_child() {
+    std::lock_guard lock(layer().waking);
+    Tracer* t = active.load();
+    if (t != kChildWakes) return t;
+    t = start(true);
+    active.store(t);
+    return t;
 }
 
-}  // namespace
-
-std::string const& config_error() {
-    static std::string const none;
-    return loaded ? loaded->error() : none;
+void before_exec(std::vector<std::string>& env) {
+    std::lock_guard lock(layer().waking);
+    Tracer* const t = active.load();
+    if (!t || t == kChildWakes) return;
+    t->finish();
+    active.store(nullptr);
+    env.push_back(std::string(kContinue) + "=" + std::to_string(::getpid()));
 }
 
-Tracer::Tracer(char const* directives) : Observer(true) {
-    TraceConfig config;
-    if (!parse_trace_config(directives, config, error_) || !open(config.outputs, error_)) return;
-    for (Fault const& f : config.faults) ledger_.fail(f.function, f.nth, f.status);
-    latency_us_ = config.latency_us;
+void after_failed_exec() {
+    {
+        std::lock_guard lock(layer().waking);
+        layer().continues = true;
+    }
+    wake();
 }
 
+Tracer::Tracer(TraceConfig const& trace, bool forked, bool continued) : Observer(true) {
+    long const pid = long(::getpid());
+    auto const named = [&](std::optional<std::string>& name) {
+        if (!name) return;
+        bool const own = name->find("%p") != std::string::npos;
+        *name = expand_name(*name, pid) + (forked && !own ? "." + std::to_string(pid) : "");
+    };
+    Outputs outputs = trace.outputs;
+    for (auto* name : {&outputs.journal, &outputs.stats, &outputs.timeline, &outputs.prom})
+        named(*name);
+    if (continued && outputs.stats) {
+        try {
+            carry(stats_files::whole(*outputs.stats));
+        } catch (std::exception const&) {
+            // Nothing written before the exec: nothing to add to.
+        }
+    }
+    if (!open(outputs, error_, continued)) return;
+    for (Fault const& f : trace.faults) ledger_.fail(f.function, f.nth, f.status);
+    latency_us_ = trace.latency_us;
+}
 void Tracer::announced(char const* service, char const* target, uint8_t flag, char const* address) {
     try {
         if (stats.on())

@@ -1,6 +1,15 @@
 // The trace layer's state: what KOVRA_TRACE asks for (read once, when the
 // layer is loaded), the next definition of every function of the client
 // library, and what the layer observes of the program's calls through it.
+//
+// The layer lands in every process a launch starts (timeout, a shell, the
+// children a program forks). It stays silent, opens no file and writes
+// nothing, until the process first calls kovra_core_init: a process with no
+// client library behind it never wakes it. A child forked by a traced
+// program traces on into files of its own: %p in a name is its process id,
+// and a name without %p gets ".PID" added. Before an exec the files are
+// written, and the new program, if it wakes the layer, carries them on: its
+// statistics add to them, its journal and timeline append.
 #pragma once
 
 #include <kovra/kovra_api.h>
@@ -13,11 +22,13 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "common/functions.h"
 #include "common/ledger.h"
 #include "observe/describe.h"
 #include "observe/observer.h"
+#include "trace/config.h"
 
 namespace kovra_sim::trace {
 
@@ -36,9 +47,11 @@ constexpr int32_t kInternal = -11;
 
 class Tracer final : public Observer, public Names {
 public:
-    // Applies the directives of KOVRA_TRACE; error() says what is wrong with
-    // them, if anything, and then nothing is applied.
-    explicit Tracer(char const* directives);
+    // Takes on `config` in this process, opening its files; error() says
+    // what is wrong, if anything, and then nothing is applied. A `forked`
+    // child names files without %p after itself; a `continued` process
+    // (exec'd by a traced one) adds to what it wrote before.
+    Tracer(TraceConfig const& config, bool forked, bool continued);
 
     std::string const& error() const { return error_; }
 
@@ -72,11 +85,23 @@ private:
     std::once_flag finished_;
 };
 
-// The tracer while KOVRA_TRACE is set and parses, else null: one relaxed
-// load, the only work the layer adds to a call when it is off.
+// The tracer once the layer is awake, else null: one relaxed load, the only
+// work the layer adds to a call when it is off. kChildWakes: a forked
+// child's, which wakes at its first call.
 inline std::atomic<Tracer*> active{nullptr};
-// What is wrong with KOVRA_TRACE, or "".
-std::string const& config_error();
+inline Tracer* const kChildWakes = reinterpret_cast<Tracer*>(alignof(Tracer));
+
+// Wakes the layer at the process's first kovra_core_init (or
+// kovra_core_logging_init): 0, or kBadConfig once it said on stderr what is
+// wrong with KOVRA_TRACE or its files.
+int32_t wake();
+// The tracer of a forked child, woken at its first call; null if it cannot be.
+Tracer* wake_child();
+// Before an exec: the files written, and `env` (the new program's
+// environment) told to carry them on. after_failed_exec() wakes the layer
+// again when the exec did not happen.
+void before_exec(std::vector<std::string>& env);
+void after_failed_exec();
 
 template <class Forward, class Describe>
 int32_t Tracer::call(int function, Forward&& forward, Describe&& describe) noexcept {

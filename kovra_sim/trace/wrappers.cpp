@@ -25,8 +25,9 @@ int32_t traced(Describe&& describe, A... args) noexcept {
         auto const next_f = reinterpret_cast<Fn>(next[F]);
         return next_f ? next_f(args...) : kInternal;
     };
-    Tracer* const t = active.load(std::memory_order_relaxed);
+    Tracer* t = active.load(std::memory_order_relaxed);
     if (!t) return forward();
+    if (t == kChildWakes && !(t = wake_child())) return forward();
     return t->call(F, forward, [&](Entry& e, int32_t status) { describe(*t, e, status); });
 }
 
@@ -39,14 +40,6 @@ int32_t request(int32_t (*)(kovra_initiator*, char const*, A...), kovra_initiato
             describe_request(e, t, status, initiator, target, args...);
         },
         initiator, target, args...);
-}
-
-int32_t bad_config() {
-    static std::once_flag said;
-    std::call_once(said, [] {
-        std::fprintf(stderr, "kovra-trace: KOVRA_TRACE: %s\n", config_error().c_str());
-    });
-    return kBadConfig;
 }
 
 }  // namespace
@@ -85,7 +78,7 @@ int32_t bad_config() {
 #include <kovra/kovra_requests.def>
 
 KOVRA_EXPORT int32_t kovra_core_init(void) {
-    if (!config_error().empty()) return bad_config();
+    if (int32_t const refused = wake()) return refused;
     return traced<fn_kovra_core_init, decltype(&kovra_core_init)>([](Tracer&, Entry&, int32_t) {});
 }
 
@@ -93,12 +86,13 @@ KOVRA_EXPORT int32_t kovra_core_init(void) {
 KOVRA_EXPORT int32_t kovra_core_deinit(void) {
     int32_t const status =
         traced<fn_kovra_core_deinit, decltype(&kovra_core_deinit)>([](Tracer&, Entry&, int32_t) {});
-    if (Tracer* t = active.load()) t->finish();
+    Tracer* const t = active.load();
+    if (t && t != kChildWakes) t->finish();
     return status;
 }
 
 KOVRA_EXPORT int32_t kovra_core_logging_init(char const* identity, void** log) {
-    if (!config_error().empty()) return bad_config();
+    if (int32_t const refused = wake()) return refused;
     return traced<fn_kovra_core_logging_init, decltype(&kovra_core_logging_init)>(
         [&](Tracer& t, Entry& e, int32_t status) {
             if (status == 0 && log) t.opened(*log);
@@ -184,7 +178,8 @@ Wrapped wrapped[kTrampolines];
 template <size_t N>
 void trampoline(char const* service, char const* target, uint8_t flag, char const* address,
                 void* context) {
-    if (Tracer* t = active.load()) t->announced(service, target, flag, address);
+    Tracer* const t = active.load();
+    if (t && t != kChildWakes) t->announced(service, target, flag, address);
     wrapped[N].handler(service, target, flag, address, context);
 }
 

@@ -50,6 +50,8 @@ TEST_F(TraceTest, ItCountsWhatTheCameraServedAndChangesNothing) {
         };
         ASSERT_EQ(run(), 0) << err;
         std::string const untraced = out;
+        // A timeline of its own: one that exists would be appended to.
+        std::filesystem::remove(dir + "/trace.jsonl");
         trace = "stats=" + dir + "/trace.json;timeline=" + dir + "/trace.jsonl;interval=1";
         ASSERT_EQ(run(), 0) << err;
         trace.clear();
@@ -105,18 +107,19 @@ TEST_F(TraceTest, AFaultInTheLayerNeverReachesTheCamera) {
 TEST_F(TraceTest, AKilledProgramLeavesEveryCompleteInterval) {
     trace = "timeline=" + dir + "/trace.jsonl;interval=1";
     start("-t 4 -c 100000", "latency=1000");
-    // Two whole lines, each ended by its newline.
+    // The run's start and two intervals, each line ended by its newline.
     ASSERT_TRUE(eventually([&] {
         std::string const text = readFile(dir + "/trace.jsonl");
-        return std::count(text.begin(), text.end(), '\n') >= 2;
+        return std::count(text.begin(), text.end(), '\n') >= 3;
     }));
     kill(pid, SIGKILL);
     EXPECT_EQ(finish(), 128 + SIGKILL);
     Outcome const read = stats_tool("--timeline " + dir + "/trace.jsonl");
     EXPECT_EQ(read.exit_code, 0) << read.err;
     std::vector<std::string> const rows = linesOf(read.out);
-    ASSERT_GE(rows.size(), 3u) << "a header and two intervals at least";
-    EXPECT_THAT(rows[2], testing::StartsWith("       1 "));
+    ASSERT_GE(rows.size(), 4u) << "a header, the run's start and two intervals at least";
+    EXPECT_THAT(rows[1], testing::StartsWith("run "));
+    EXPECT_THAT(rows[3], testing::StartsWith("       1 "));
 }
 
 // kovra-stats --check passes a clean run and fails one whose camera took

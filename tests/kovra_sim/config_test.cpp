@@ -61,7 +61,8 @@ TEST_F(Directives, AWellFormedListSaysWhatToApply) {
     EXPECT_EQ(config.give_up_s.value_or(9), 0u) << "0: calls fail at once while the camera is away";
     EXPECT_EQ(config.outputs.journal.value_or(""), "/tmp/j");
     EXPECT_EQ(config.outputs.timeline.value_or(""), "/tmp/t");
-    EXPECT_EQ(config.outputs.interval_s.value_or(0), 1u);
+    EXPECT_EQ(config.outputs.interval.value_or(std::chrono::hours(1)), std::chrono::seconds(1))
+        << "seconds when no unit is given";
     EXPECT_EQ(config.state_path.value_or(""), "/tmp/s");
     // What the camera stores reads back through the same text form.
     settings.put(config.sets[0].instance, config.sets[0].values);
@@ -77,7 +78,7 @@ TEST_F(Directives, AMalformedListIsRefusedWithItsReason) {
         {"nope=1",
          "\"nope=1\": unknown directive \"nope\" (the client library takes fail=, set=, "
          "restart=, latency=, profile=, seed=, timeout=, give_up=, journal=, state=, stats=, "
-         "timeline=, interval=, drift= and exhaust=)"},
+         "timeline=, interval=, prom=, max_size=, drift= and exhaust=)"},
         {"fail", "\"fail\": expected NAME=VALUE"},
         {"fail=kovra_nothing", "\"fail=kovra_nothing\": unknown function \"kovra_nothing\""},
         {"fail=kovra_core_init:0", "\"fail=kovra_core_init:0\": status must be a non-zero int32"},
@@ -94,7 +95,7 @@ TEST_F(Directives, AMalformedListIsRefusedWithItsReason) {
         {"restart=lamp*1/1", "\"restart=lamp*1/1\": unknown service \"lamp\""},
         {"journal=/tmp/x;stats=/tmp/x", "each file may be named once, not \"/tmp/x\" twice"},
         {"state=/tmp/x;timeline=/tmp/x", "each file may be named once, not \"/tmp/x\" twice"},
-        {"interval=5", "interval= goes with timeline="},
+        {"interval=5", "interval= goes with timeline= or prom="},
         {"drift=yes", "\"drift=yes\": drift takes 1"},
         {"exhaust=disk", "\"exhaust=disk\": exhaust takes memory, threads or nothing"},
     };
@@ -192,18 +193,20 @@ TEST(DirectiveTable, EveryPlaceTakesWhatTheTableSaysAndNothingElse) {
             std::string error;
             EXPECT_EQ(parse(text, place, error), d.taken(place))
                 << text << " at " << place_name(place) << ": " << error;
-            // A number is taken at its bounds, and not one past either.
-            for (int64_t n :
-                 {int64_t(d.low) - 1, int64_t(d.low), int64_t(d.high), int64_t(d.high) + 1}) {
-                if (d.kind != DirectiveInfo::number || !d.taken(place) || std::string_view(d.name) == "interval") break;
+            // A number, a duration (here in us) or a size (in bytes) is taken
+            // at its bounds, and not one past either.
+            bool const bounded = d.kind == DirectiveInfo::number ||
+                                 d.kind == DirectiveInfo::duration || d.kind == DirectiveInfo::size;
+            for (uint64_t n : {d.low - 1, d.low, d.high, d.high + 1}) {
+                if (!bounded || !d.taken(place) || std::string_view(d.name) == "interval") break;
+                if (n > d.high + 1) continue;  // a low of 0 has nothing below
                 bool const within = n >= d.low && n <= d.high;
-                EXPECT_EQ(parse(std::string(d.name) + "=" + std::to_string(n), place, error),
+                std::string const unit = d.kind == DirectiveInfo::duration ? "us" : "";
+                EXPECT_EQ(parse(std::string(d.name) + "=" + std::to_string(n) + unit, place, error),
                           within)
-                    << d.name << "=" << n;
+                    << d.name << "=" << n << unit;
                 if (!within) {
-                    EXPECT_THAT(error, testing::EndsWith(std::string(d.name) + " must be " +
-                                                         std::to_string(d.low) + " to " +
-                                                         std::to_string(d.high)));
+                    EXPECT_THAT(error, testing::HasSubstr(std::string(d.name) + " must be "));
                 }
             }
             if (!d.taken(place)) {

@@ -121,7 +121,10 @@ TEST_F(ChildFiles, TheTraceLayerPassesLoggedTextOnAndStampsCallsInTheirUnits) {
     double ended = 0;  // the call before, in seconds
     for (std::string const& line : lines) {
         double start = 0, took = 0;
-        ASSERT_EQ(std::sscanf(line.c_str(), "@%lf +%lfus ", &start, &took), 2) << line;
+        ASSERT_EQ(
+            std::sscanf(line.c_str(), "%*4d-%*2d-%*2dT%*2d:%*2d:%*9fZ @%lf +%lfus ", &start, &took),
+            2)
+            << line;
         EXPECT_GE(took, 20000) << line;
         EXPECT_GE(start + 1e-6, ended) << line;
         EXPECT_LE(start, ran) << "seconds since the layer was loaded, within the run";

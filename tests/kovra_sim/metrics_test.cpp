@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "observe/stats.h"
+#include "stats/prometheus.h"
 #include "support/Daemon.h"
 
 namespace kovra_sim {
@@ -45,7 +46,7 @@ TEST(MetricsTest, BucketsAreCumulativeAndExactAtTheirEdges) {
     EXPECT_EQ(m.at("kovra_camd_faults_injected_total{kind=\"fail\"}"), 3);
     EXPECT_EQ(m.at("kovra_camd_target_restarts_total{target=\"exposure:0\"}"), 1);
     EXPECT_EQ(m.at("kovra_camd_announcements_total{target=\"exposure:0\"}"), 4);
-    EXPECT_EQ(duration_edges().size() + 1,
+    EXPECT_EQ(prometheus::duration_edges().size() + 1,
               size_t(std::count_if(m.begin(), m.end(),
                                    [&](auto const& s) { return s.first.rfind(bucket, 0) == 0; })));
 }

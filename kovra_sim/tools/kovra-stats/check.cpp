@@ -105,14 +105,15 @@ double latency_of(FunctionStats const& f, std::string const& metric) {
 
 }  // namespace
 
-std::vector<std::string> check(std::string const& expression, Loaded const& loaded) {
+std::vector<std::string> check(std::string const& expression, std::string const& path) {
     std::vector<Clause> clauses;
     for (size_t at = 0; at <= expression.size();) {
         size_t const comma = std::min(expression.find(',', at), expression.size());
         clauses.push_back(parse_clause(expression.substr(at, comma - at)));
         at = comma + 1;
     }
-    Report const whole = loaded.whole();
+    bool const timeline = ReportReader(path).timeline();
+    Report const whole = stats_files::whole(path);
     // By name, as the lines come out.
     std::map<std::string_view, FunctionStats const*> functions;
     for (auto const& [id, f] : whole.functions) functions[function_info(id).name] = &f;
@@ -140,16 +141,20 @@ std::vector<std::string> check(std::string const& expression, Loaded const& load
                           c.text.c_str());
             crossed.push_back(line);
         } else {
-            if (!loaded.timeline)
+            if (!timeline)
                 throw std::invalid_argument("degradation needs a timeline, not a statistics file");
-            size_t const n = loaded.reports.size();
-            size_t const quarter = std::max<size_t>(1, n / 4);
-            std::vector<Report> const first(loaded.reports.begin(),
-                                            loaded.reports.begin() + long(quarter));
-            std::vector<Report> const last(loaded.reports.end() - long(quarter),
-                                           loaded.reports.end());
-            double const from = p99_of(merge(first), c.function);
-            double const to = p99_of(merge(last), c.function);
+            // Read twice, to count the intervals and then to add up the quarters.
+            uint64_t n = 0;
+            each_interval(path, [&](Report const&) { ++n; });
+            uint64_t const quarter = std::max<uint64_t>(1, n / 4);
+            Intervals first, last;
+            uint64_t at = 0;
+            each_interval(path, [&](Report const& r) {
+                if (at < quarter) first.add(r);
+                if (at++ >= n - quarter) last.add(r);
+            });
+            double const from = p99_of(first.whole(), c.function);
+            double const to = p99_of(last.whole(), c.function);
             double const value = from > 0 ? (to - from) / from * 100 : 0;
             if (value <= c.limit) continue;
             std::snprintf(line, sizeof line,

@@ -4,7 +4,6 @@
 #include <boost/program_options.hpp>
 #include <iostream>
 
-#include "common/files.h"
 #include "tools/kovra-stats/stats_tool.h"
 
 using namespace kovra_sim;
@@ -15,8 +14,9 @@ int main(int argc, char** argv) {
         "Usage: kovra-stats --stats FILE | --timeline FILE [--plot PNG] [--check EXPR]\n"
         "       kovra-stats --compare A B\n"
         "       kovra-stats --merge FILE... -o OUT\n"
-        "Reads the statistics (JSON) and timelines (JSON Lines) of KOVRA_TRACE, KOVRA_SIM and\n"
-        "kovra-camd. Options",
+        "       kovra-stats --follow TIMELINE\n"
+        "Reads the statistics (JSON) and timelines (JSON Lines, plain or .gz) of KOVRA_TRACE,\n"
+        "KOVRA_SIM and kovra-camd. Options",
         100, 50);
     auto add = options.add_options();
     add("help,h", "show this help");
@@ -31,6 +31,8 @@ int main(int argc, char** argv) {
     add("merge", po::value<std::vector<std::string>>()->multitoken()->value_name("FILE..."),
         "statistics, or timelines, of runs side by side as one");
     add("output,o", po::value<std::string>()->value_name("OUT"), "where --merge writes");
+    add("follow", po::value<std::string>()->value_name("TIMELINE"),
+        "a line an interval as the timeline grows, until its run ends");
     po::variables_map vm;
     try {
         po::store(po::parse_command_line(argc, argv, options), vm);
@@ -45,49 +47,53 @@ int main(int argc, char** argv) {
     }
     size_t const read = vm.count("stats") + vm.count("timeline");
     bool const merging = vm.count("merge") != 0;
-    if (read + vm.count("compare") + merging != 1 || merging != (vm.count("output") != 0) ||
+    if (read + vm.count("compare") + merging + vm.count("follow") != 1 ||
+        merging != (vm.count("output") != 0) ||
         ((vm.count("plot") || vm.count("check")) && read == 0)) {
         std::cerr << "kovra-stats: give one of --stats, --timeline (each with --plot or --check, "
-                     "if wanted), --compare, --merge with -o\nTry 'kovra-stats --help'.\n";
+                     "if wanted), --compare, --merge with -o, --follow\nTry 'kovra-stats "
+                     "--help'.\n";
         return 2;
     }
     try {
         if (vm.count("compare")) {
             auto const files = vm["compare"].as<std::vector<std::string>>();
             if (files.size() != 2) throw std::runtime_error("--compare takes two files");
-            std::cout << stats_files::compare_table(stats_files::load(files[0]).whole(),
-                                                    stats_files::load(files[1]).whole());
+            std::cout << stats_files::compare_table(stats_files::whole(files[0]),
+                                                    stats_files::whole(files[1]));
             return 0;
         }
         if (merging) {
-            std::vector<stats_files::Loaded> files;
-            for (std::string const& path : vm["merge"].as<std::vector<std::string>>())
-                files.push_back(stats_files::load(path));
-            std::string const out = vm["output"].as<std::string>();
-            std::string error;
-            if (!replace_file(out, stats_files::text_of(stats_files::merge(files)), error))
-                throw std::runtime_error(out + ": " + error);
+            stats_files::merge_files(vm["merge"].as<std::vector<std::string>>(),
+                                     vm["output"].as<std::string>());
+            return 0;
+        }
+        if (vm.count("follow")) {
+            stats_files::follow(vm["follow"].as<std::string>(), std::cout);
             return 0;
         }
         std::string const path =
             vm.count("stats") ? vm["stats"].as<std::string>() : vm["timeline"].as<std::string>();
-        stats_files::Loaded const loaded = stats_files::load(path);
-        if (loaded.timeline != (vm.count("timeline") != 0))
-            throw std::runtime_error(path + (loaded.timeline ? ": a timeline; use --timeline"
-                                                             : ": statistics; use --stats"));
+        bool const timeline = stats_files::ReportReader(path).timeline();
+        if (timeline != (vm.count("timeline") != 0))
+            throw std::runtime_error(
+                path + (timeline ? ": a timeline; use --timeline" : ": statistics; use --stats"));
         if (vm.count("check")) {
-            auto const crossed = stats_files::check(vm["check"].as<std::string>(), loaded);
+            auto const crossed = stats_files::check(vm["check"].as<std::string>(), path);
             for (std::string const& line : crossed) std::cout << line << "\n";
             return crossed.empty() ? 0 : 1;
         }
         if (vm.count("plot")) {
-            if (stats_files::plot(loaded, vm["plot"].as<std::string>())) return 0;
+            if (stats_files::plot(path, vm["plot"].as<std::string>())) return 0;
             std::cerr << "kovra-stats: gnuplot failed (is it installed? Debian package "
                          "gnuplot-nox)\n";
             return 2;
         }
-        std::cout << (loaded.timeline ? stats_files::timeline_table(loaded.reports)
-                                      : table(loaded.whole()));
+        if (timeline) {
+            stats_files::print_timeline(path, std::cout);
+        } else {
+            std::cout << table(stats_files::whole(path));
+        }
         return 0;
     } catch (std::invalid_argument const& e) {
         std::cerr << "kovra-stats: --check: " << e.what() << "\n";

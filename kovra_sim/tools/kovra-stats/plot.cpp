@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "common/functions.h"
 #include "tools/kovra-stats/stats_tool.h"
@@ -37,23 +38,32 @@ std::string label(std::string name) {
 
 }  // namespace
 
-bool plot(Loaded const& loaded, std::string const& png) {
-    Report const whole = loaded.whole();
-    std::vector<int> const ids = busiest(whole, loaded.timeline ? 5 : 8);
+bool plot(std::string const& path, std::string const& png) {
+    bool const timeline = ReportReader(path).timeline();
+    Report const whole = stats_files::whole(path);
+    std::vector<int> const ids = busiest(whole, timeline ? 5 : 8);
     std::filesystem::path const dir =
         std::filesystem::temp_directory_path() / ("kovra-stats-plot." + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     std::string script = "set terminal pngcairo size 960,600\nset output '" + png +
                          "'\nset grid\nset key top left box opaque\n";
     std::string plots;
+    // The time axis: seconds since the first interval began.
+    std::optional<double> first;
+    auto const at = [&](Report const& interval) {
+        if (!first) first = interval.start_clock.value_or(0);
+        return interval.end_clock.value_or(interval.end()) - *first;
+    };
     for (size_t i = 0; i < ids.size(); ++i) {
         std::ofstream data(dir / std::to_string(i));
-        if (loaded.timeline) {
-            for (Report const& interval : loaded.reports) {
+        if (timeline) {
+            first.reset();
+            each_interval(path, [&](Report const& interval) {
                 auto const f = interval.functions.find(ids[i]);
+                double const t = at(interval);
                 if (f != interval.functions.end())
-                    data << interval.end() << " " << round3(f->second.quantile(0.99)) << "\n";
-            }
+                    data << t << " " << round3(f->second.quantile(0.99)) << "\n";
+            });
         } else {
             FunctionStats const& f = whole.functions.at(ids[i]);
             double done = 0;
@@ -64,24 +74,23 @@ bool plot(Loaded const& loaded, std::string const& png) {
             }
         }
         plots += std::string(i ? ", " : "") + "'" + (dir / std::to_string(i)).string() + "' with " +
-                 (loaded.timeline ? "linespoints" : "steps") + " lw 2 title '" +
+                 (timeline ? "linespoints" : "steps") + " lw 2 title '" +
                  label(function_info(ids[i]).name) + "' noenhanced";
     }
-    if (loaded.timeline) {
+    if (timeline) {
         std::ofstream all(dir / "all");
-        for (Report const& interval : loaded.reports) {
-            FunctionStats const requests = interval.requests();
-            if (requests.calls)
-                all << interval.end() << " " << round3(requests.quantile(0.99)) << "\n";
-        }
-        plots = "'" + (dir / "all").string() +
-                "' with lines lw 4 lc rgb 'black' title 'all requests', " + plots;
         std::ofstream marks(dir / "announcements");
-        for (Report const& interval : loaded.reports) {
+        first.reset();
+        each_interval(path, [&](Report const& interval) {
+            double const t = at(interval);
+            FunctionStats const requests = interval.requests();
+            if (requests.calls) all << t << " " << round3(requests.quantile(0.99)) << "\n";
             uint64_t n = 0;
             for (auto const& [target, count] : interval.announcements) n += count;
-            if (n) marks << interval.end() << " " << n << "\n";
-        }
+            if (n) marks << t << " " << n << "\n";
+        });
+        plots = "'" + (dir / "all").string() +
+                "' with lines lw 4 lc rgb 'black' title 'all requests', " + plots;
         script +=
             "set logscale y\nset xlabel 'time (s)'\nset ylabel 'p99 latency (us)'\n"
             "set y2label 'announcements'\nset y2tics\nset y2range [0:*]\n"

@@ -14,28 +14,56 @@ double round3(double v) { return std::round(v * 1000) / 1000; }
 
 }  // namespace
 
-std::string timeline_table(std::vector<Report> const& intervals) {
-    std::string out;
-    char line[256];
-    std::snprintf(line, sizeof line, "%8s %10s %10s %8s %10s %10s %10s  %s\n", "interval", "end s",
-                  "requests", "failed", "p50 us", "p99 us", "max us", "announcements");
-    out += line;
-    for (Report const& i : intervals) {
-        std::string announced;
-        for (auto const& [target, n] : i.announcements)
-            announced += (announced.empty() ? "" : " ") + target + "*" + std::to_string(n);
-        FunctionStats const requests = i.requests();
-        bool const any = requests.calls > 0;
-        std::snprintf(line, sizeof line, "%8llu %10.3f %10llu %8llu %10.1f %10.1f %10.1f  %s\n",
-                      static_cast<unsigned long long>(i.interval.value_or(0)), i.end_s.value_or(0),
-                      static_cast<unsigned long long>(requests.calls),
-                      static_cast<unsigned long long>(i.failures()),
-                      any ? round3(requests.quantile(0.5)) : 0.0,
-                      any ? round3(requests.quantile(0.99)) : 0.0, round3(i.slowest_us()),
-                      announced.c_str());
-        out += line;
+void each_interval(std::string const& path, std::function<void(Report const&)> const& take,
+                   std::function<void(timeline::Line const&)> const& mark) {
+    ReportReader reader(path);
+    timeline::Line line;
+    while (reader.next(line)) {
+        if (line.kind == timeline::Line::interval) {
+            take(line.report);
+        } else if (mark) {
+            mark(line);
+        }
     }
-    return out;
+}
+
+void print_timeline(std::string const& path, std::ostream& out) {
+    char row[512];
+    std::snprintf(row, sizeof row, "%8s %12s %10s %10s %8s %10s %10s %10s  %s\n", "interval",
+                  "end (UTC)", "end s", "requests", "failed", "p50 us", "p99 us", "max us",
+                  "announcements");
+    out << row;
+    each_interval(
+        path,
+        [&](Report const& i) {
+            std::string announced;
+            for (auto const& [target, n] : i.announcements)
+                announced += (announced.empty() ? "" : " ") + target + "*" + std::to_string(n);
+            FunctionStats const requests = i.requests();
+            bool const any = requests.calls > 0;
+            std::string const clock =
+                i.end_clock ? timeline::iso_utc(*i.end_clock).substr(11, 12) : "-";
+            std::snprintf(row, sizeof row,
+                          "%8llu %12s %10.3f %10llu %8llu %10.1f %10.1f %10.1f  %s\n",
+                          static_cast<unsigned long long>(i.interval.value_or(0)), clock.c_str(),
+                          i.end_s.value_or(0), static_cast<unsigned long long>(requests.calls),
+                          static_cast<unsigned long long>(i.failures()),
+                          any ? round3(requests.quantile(0.5)) : 0.0,
+                          any ? round3(requests.quantile(0.99)) : 0.0, round3(i.slowest_us()),
+                          announced.c_str());
+            out << row;
+        },
+        [&](timeline::Line const& mark) {
+            if (mark.kind == timeline::Line::start) {
+                out << "run " << timeline::iso_utc(mark.run.clock) << ": " << mark.run.command
+                    << " (process " << mark.run.pid << ", intervals of " << mark.run.interval_s
+                    << " s)\n";
+            } else if (mark.kind == timeline::Line::halved) {
+                out << "the intervals above were merged in pairs at "
+                    << timeline::iso_utc(mark.clock) << "; from here they are " << mark.interval_s
+                    << " s\n";
+            }
+        });
 }
 
 std::string compare_table(Report const& a, Report const& b) {

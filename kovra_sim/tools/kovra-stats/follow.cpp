@@ -1,0 +1,88 @@
+// kovra-stats --follow: a timeline as the trace layer writes it, a line an
+// interval, until the run that writes it ends.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "common/functions.h"
+#include "tools/kovra-stats/stats_tool.h"
+
+namespace kovra_sim::stats_files {
+namespace {
+
+// Whether a process still writes the file: its writer holds a lock on it.
+bool written(std::string const& path) {
+    int const fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool const locked = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
+    ::close(fd);
+    return locked;
+}
+
+ino_t inode(std::string const& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+std::string summary(Report const& i) {
+    FunctionStats const requests = i.requests();
+    double const seconds = i.end_s.value_or(0) - i.start_s.value_or(0);
+    // The worst function: the highest p99.
+    int worst = -1;
+    double worst_p99 = 0;
+    for (auto const& [id, f] : i.functions) {
+        if (is_request(id) && f.quantile(0.99) > worst_p99) {
+            worst = id;
+            worst_p99 = f.quantile(0.99);
+        }
+    }
+    char line[512];
+    std::snprintf(line, sizeof line,
+                  "%s  %8.0f requests/s  %6llu failed  p50 %9.1f us  p99 %9.1f us  worst %s "
+                  "(p99 %.1f us)\n",
+                  i.end_clock ? timeline::iso_utc(*i.end_clock).c_str() : "-",
+                  seconds > 0 ? double(requests.calls) / seconds : 0.0,
+                  static_cast<unsigned long long>(i.failures()),
+                  requests.calls ? requests.quantile(0.5) : 0.0,
+                  requests.calls ? requests.quantile(0.99) : 0.0,
+                  worst < 0 ? "-" : function_info(worst).name, worst_p99);
+    return line;
+}
+
+}  // namespace
+
+void follow(std::string const& path, std::ostream& out) {
+    using namespace std::chrono_literals;
+    while (inode(path) == 0) std::this_thread::sleep_for(200ms);
+    // What the file holds already is passed over. Lines are told apart by
+    // their end on the clock: a timeline that halves its resolution is
+    // written anew, and read again from its start.
+    double shown = -1;
+    bool started = false;
+    while (true) {
+        ino_t const file = inode(path);
+        ReportReader reader(path);
+        timeline::Line line;
+        while (inode(path) == file) {
+            if (!reader.next(line)) {
+                if (!written(path)) return;
+                started = true;
+                std::this_thread::sleep_for(200ms);
+                continue;
+            }
+            if (line.kind == timeline::Line::end && started) return;
+            if (line.kind != timeline::Line::interval) continue;
+            double const end = line.report.end_clock.value_or(0);
+            if (end <= shown) continue;
+            shown = end;
+            if (started) out << summary(line.report) << std::flush;
+        }
+    }
+}
+
+}  // namespace kovra_sim::stats_files
