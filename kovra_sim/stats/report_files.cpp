@@ -47,6 +47,12 @@ bool ReportReader::next(timeline::Line& line) {
     return false;
 }
 
+void each_line(std::string const& path, std::function<void(timeline::Line const&)> const& take) {
+    ReportReader reader(path);
+    timeline::Line line;
+    while (reader.next(line)) take(line);
+}
+
 Report whole(std::string const& path) {
     ReportReader reader(path);
     Intervals all;

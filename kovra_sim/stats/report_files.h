@@ -34,6 +34,9 @@ private:
     std::string held_;  // a line that did not parse: the file's last, or an error
 };
 
+// Each line of the file, handed to `take` as it is read.
+void each_line(std::string const& path, std::function<void(timeline::Line const&)> const& take);
+
 // The whole run: the statistics file, or the timeline's intervals merged.
 Report whole(std::string const& path);
 

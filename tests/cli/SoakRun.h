@@ -134,11 +134,12 @@ protected:
         std::string const env = "KOVRA_TRACE='" + trace + "' ";
         return *IPC_SOAK_EMULATOR
                    ? env + "exec " IPC_SOAK_EMULATOR " -E " + preload + " " IPC_SOAK_PROGRAM
-                   : env + preload + " exec " IPC_SOAK_PROGRAM;
+                   : env + preload + " exec " + wrapper + " " IPC_SOAK_PROGRAM;
     }
 
     std::string dir = makeTempDir("ipc_soak_test");
     std::string trace;
+    std::string wrapper;  // what launches the traced program natively: "timeout 60", say
     pid_t pid = -1;
     int status = -1;
     std::string out, err;

@@ -4,6 +4,9 @@
 // its timeline adds up and survives a kill, and kovra-stats judges it.
 #include <gmock/gmock.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "SoakRun.h"
 #include "support/Daemon.h"
 
@@ -52,11 +55,22 @@ TEST_F(TraceTest, ItCountsWhatTheCameraServedAndChangesNothing) {
         std::string const untraced = out;
         // A timeline of its own: one that exists would be appended to.
         std::filesystem::remove(dir + "/trace.jsonl");
-        trace = "stats=" + dir + "/trace.json;timeline=" + dir + "/trace.jsonl;interval=1";
+        trace = "stats=" + dir + "/trace.json;timeline=" + dir +
+                "/trace.jsonl;interval=1;prom=" + dir + "/trace.prom";
         ASSERT_EQ(run(), 0) << err;
         trace.clear();
         EXPECT_EQ(out, untraced) << (tcp ? "over TCP" : "in-process");
         kovra_sim::Report const traced = stats("trace.json");
+        // The Prometheus file, written last as the run ended, counts as the
+        // statistics do, and promtool accepts it.
+        auto const prom = prometheus_samples(readFile(dir + "/trace.prom"));
+        for (auto const& [id, f] : traced.functions) {
+            std::string const name = kovra_sim::function_info(id).name;
+            EXPECT_EQ(
+                prom.at("kovra_camd_request_duration_seconds_count{function=\"" + name + "\"}"),
+                double(f.calls));
+        }
+        EXPECT_EQ(std::system(("promtool check metrics <" + dir + "/trace.prom").c_str()), 0);
         auto const layer = callsOf(traced);
         if (tcp) {
             ASSERT_EQ(daemon->stop(SIGTERM), 0);
@@ -86,6 +100,33 @@ TEST_F(TraceTest, ItCountsWhatTheCameraServedAndChangesNothing) {
     }
 }
 
+// Launched through a wrapper (timeout, env, a shell, a script), a traced
+// soak gives the figures of a direct launch, and the wrappers, which land
+// the layer too, open no file and say nothing.
+TEST_F(TraceTest, ALaunchThroughAWrapperTracesTheSoakAlone) {
+    if (*IPC_SOAK_EMULATOR) GTEST_SKIP() << "a native wrapper cannot load the emulated layer";
+    std::string const script = dir + "/soak";
+    std::ofstream(script) << "#!/bin/sh\n\"$@\"\nexit 0\n";
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    trace = "stats=" + dir + "/s.json;timeline=" + dir + "/t.jsonl";
+    std::map<std::string, uint64_t> direct, timeline;
+    for (std::string const launch :
+         {"", "timeout 120", "env", "sh -c '\"$0\" \"$@\"; true'", script.c_str()}) {
+        std::filesystem::remove(dir + "/t.jsonl");
+        wrapper = launch;
+        ASSERT_EQ(soak("-t 1 -c 300 -s 3"), 0) << launch << ": " << err;
+        EXPECT_EQ(err, "") << launch;
+        std::map<std::string, uint64_t> summed;
+        for (auto const& interval : kovra_sim::stats_files::load(dir + "/t.jsonl").reports)
+            for (auto const& [name, n] : callsOf(interval)) summed[name] += n;
+        if (launch.empty()) direct = callsOf(stats("s.json")), timeline = summed;
+        EXPECT_EQ(callsOf(stats("s.json")), direct) << launch;
+        EXPECT_EQ(summed, timeline) << launch;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 7)
+            << launch << ": s.json, t.jsonl, the camera's state and journal, out, err, soak";
+    }
+}
+
 // A fault injected in the layer fails the program's calls, and the camera
 // never sees them; the layer's latency delays every call it forwards.
 TEST_F(TraceTest, AFaultInTheLayerNeverReachesTheCamera) {
@@ -103,18 +144,22 @@ TEST_F(TraceTest, AFaultInTheLayerNeverReachesTheCamera) {
     EXPECT_EQ(cameraCalls(dir + "/state").count("kovra_api_temperature_get_temperature_send"), 0u);
 }
 
-// A program killed mid-run leaves every interval it completed readable.
+// A program killed mid-run leaves every interval it completed readable,
+// from a timeline written as gzip too.
 TEST_F(TraceTest, AKilledProgramLeavesEveryCompleteInterval) {
-    trace = "timeline=" + dir + "/trace.jsonl;interval=1";
+    std::string const timeline = dir + "/trace.jsonl.gz";
+    trace = "timeline=" + timeline + ";interval=1";
     start("-t 4 -c 100000", "latency=1000");
-    // The run's start and two intervals, each line ended by its newline.
     ASSERT_TRUE(eventually([&] {
-        std::string const text = readFile(dir + "/trace.jsonl");
-        return std::count(text.begin(), text.end(), '\n') >= 3;
+        try {
+            return kovra_sim::stats_files::load(timeline).reports.size() >= 2;
+        } catch (std::runtime_error const&) {
+            return false;  // not there yet
+        }
     }));
     kill(pid, SIGKILL);
     EXPECT_EQ(finish(), 128 + SIGKILL);
-    Outcome const read = stats_tool("--timeline " + dir + "/trace.jsonl");
+    Outcome const read = stats_tool("--timeline " + timeline);
     EXPECT_EQ(read.exit_code, 0) << read.err;
     std::vector<std::string> const rows = linesOf(read.out);
     ASSERT_GE(rows.size(), 4u) << "a header, the run's start and two intervals at least";

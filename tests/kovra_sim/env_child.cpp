@@ -1,13 +1,29 @@
 // A program like ipc_soak, linked only against libkovra-core and
 // libkovra-interfaces: it makes a fixed series of calls and prints their
-// statuses, so a test can run it under a KOVRA_SIM value. With "abort" it
-// aborts before shutting down; with "hold" it waits two seconds first.
+// statuses, so a test can run it under a KOVRA_SIM value. Then, with
+// "abort" it aborts before shutting down; with "hold" it waits two seconds
+// first; with "fork" a child it forks reads the LED five times more before
+// both shut down; with "exec" it becomes itself again, which starts anew.
 #include <kovra/kovra_api.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+namespace {
+
+void read_led(kovra_initiator* led, int times) {
+    for (int i = 0; i < times; ++i) {
+        uint8_t state = 0;
+        int const status = kovra_api_led_get_state_send(led, "led", &state);
+        std::printf("get_state=%d value=%d\n", status, state);
+    }
+    std::fflush(stdout);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     char const* const then = argc > 1 ? argv[1] : "";
@@ -22,14 +38,13 @@ int main(int argc, char** argv) {
     kovra_core_logging_log(log, 6, "%s", "100%d done");
     kovra_core_ipc_initiator_init(log, nullptr, &ipc);
     kovra_api_led_initiator_init(ipc, log, &led, 0, 0);
-    for (int i = 0; i < 3; ++i) {
-        uint8_t state = 0;
-        int const status = kovra_api_led_get_state_send(led, "led", &state);
-        std::printf("get_state=%d value=%d\n", status, state);
-    }
-    std::fflush(stdout);
+    read_led(led, 3);
     if (std::strcmp(then, "abort") == 0) std::abort();
     if (std::strcmp(then, "hold") == 0) sleep(2);
+    if (std::strcmp(then, "exec") == 0) execl(argv[0], argv[0], "again", nullptr);
+    pid_t const child = std::strcmp(then, "fork") == 0 ? fork() : -1;
+    if (child == 0) read_led(led, 5);
+    if (child > 0) waitpid(child, nullptr, 0);
     kovra_api_led_initiator_deinit(led);
     kovra_core_ipc_deinit(ipc);
     kovra_core_logging_deinit(log);

@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,8 @@
 #include <fstream>
 #include <future>
 
+#include "common/functions.h"
+#include "stats/report_files.h"
 #include "support/TestFiles.h"
 
 namespace {
@@ -179,22 +182,58 @@ TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
     EXPECT_TRUE(stat(path("fifo").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
 }
 
-// A second process naming a journal in use gets an error, and the first
-// one's journal stays whole.
-TEST_F(ChildFiles, TwoProcessesNeverShareAJournal) {
-    std::string const directives =
-        "set=led.state=9; fail=kovra_api_led_get_state_send@2:-77; journal=" + path("journal");
+// A second process naming a journal or statistics file in use gets an
+// error, and the first one's files stay whole; with %p in a name, each
+// process writes its own.
+TEST_F(ChildFiles, TwoProcessesNeverShareAFile) {
+    std::string const directives = "set=led.state=9; fail=kovra_api_led_get_state_send@2:-77; ";
     auto first = std::async(std::launch::async, [&] {
-        return run(std::string(KOVRA_SIM_ENV_CHILD) + " hold", directives, "1");
+        return run(std::string(KOVRA_SIM_ENV_CHILD) + " hold",
+                   directives + "journal=" + path("journal") + ";stats=" + path("shared"), "1");
     });
     eventually([&] { return readFile(path("journal")).find("&9) = 0\n") != std::string::npos; },
                std::chrono::seconds(5));
-    Outcome const second = run(KOVRA_SIM_ENV_CHILD, directives, "2");
-    EXPECT_EQ(second.err,
-              "kovra-sim: KOVRA_SIM: journal " + path("journal") + ": in use by another process\n");
+    for (auto [file, name] : {std::pair{"journal", path("journal")}, {"stats", path("shared")}}) {
+        Outcome const second = run(KOVRA_SIM_ENV_CHILD, std::string(file) + "=" + name, "2");
+        EXPECT_EQ(second.err, "kovra-sim: KOVRA_SIM: " + (file + (" " + name)) +
+                                  ": in use by another process\n");
+    }
+    EXPECT_EQ(run(KOVRA_SIM_ENV_CHILD, "stats=" + path("%p.json"), "3").exit_code, 0);
     EXPECT_EQ(first.get().exit_code, 0);
     EXPECT_THAT(readFile(path("journal")), testing::StartsWith(kChildJournal));
     EXPECT_THAT(readFile(path("journal")), testing::EndsWith("kovra_core_deinit() = 0\n"));
+    EXPECT_EQ(kovra_sim::stats_files::whole(path("shared")).calls(), 13u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 3 + 2 * 3)
+        << "journal, shared and one PID.json, and each run's out and err";
+}
+
+// A traced program that forks, or execs itself, has every call counted
+// once: a forked child traces into files of its own (a name without %p
+// gets .PID), and the exec'd program adds to what was written before.
+TEST_F(ChildFiles, TracedProgramsThatForkOrExecCountEveryCallOnce) {
+    auto const traced = [&](std::string const& then, std::string const& trace) {
+        return run(std::string(*KOVRA_SIM_EMULATOR ? "-E " : "env ") +
+                       "LD_PRELOAD=" KOVRA_TRACE_LIBRARY " " KOVRA_SIM_ENV_CHILD " " + then,
+                   "", then, "KOVRA_TRACE='" + trace + "' ");
+    };
+    int const led = kovra_sim::fn_kovra_api_led_get_state_send;
+    ASSERT_EQ(traced("fork", "stats=" + path("forked.json")).exit_code, 0);
+    std::vector<uint64_t> reads;
+    for (auto const& f : std::filesystem::directory_iterator(dir_)) {
+        if (f.path().filename().string().rfind("forked.json", 0) == 0)
+            reads.push_back(kovra_sim::stats_files::whole(f.path()).functions.at(led).calls);
+    }
+    std::sort(reads.begin(), reads.end());
+    EXPECT_EQ(reads, (std::vector<uint64_t>{3, 5})) << "the parent's and the child's";
+    Outcome const r = traced("exec", "stats=" + path("exec.json") + ";journal=" + path("exec"));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    kovra_sim::Report const both = kovra_sim::stats_files::whole(path("exec.json"));
+    EXPECT_EQ(both.functions.at(led).calls, 6u);
+    EXPECT_EQ(both.functions.at(kovra_sim::fn_kovra_core_init).calls, 2u);
+    std::string const journal = readFile(path("exec"));
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), '\n'), 2 * 9 + 4)
+        << "the calls before the exec, the same after it, and the shutdown:\n"
+        << journal;
 }
 
 TEST_F(ChildFiles, TheInfoToolChecksValuesAndDescribesTheLibrary) {

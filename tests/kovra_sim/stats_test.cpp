@@ -3,10 +3,16 @@
 // form, which reads back as it was written.
 #include "observe/stats.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
+
+#include "observe/observer.h"
+#include "observe/timeline.h"
+#include "stats/report_files.h"
+#include "support/TestFiles.h"
 
 namespace kovra_sim {
 namespace {
@@ -99,6 +105,39 @@ TEST(StatsTest, TheJsonFormReadsBackBinForBin) {
     Report const read = report_from_json(to_json(written));
     EXPECT_EQ(read.functions.at(kLed).bins(), written.functions.at(kLed).bins());
     EXPECT_EQ(to_json(read).dump(), to_json(written).dump());
+}
+
+// A timeline that reaches its cap merges its intervals in pairs and says
+// so, its intervals twice as long each time: it keeps every call, and
+// stays within its cap.
+TEST(TimelineTest, AtItsCapItMergesIntervalsInPairsAndKeepsEveryCall) {
+    std::string const dir = makeTempDir("timeline_test"), path = dir + "/t.jsonl";
+    Stats stats;
+    stats.start();
+    Timeline timeline;
+    std::string error;
+    auto const interval = std::chrono::milliseconds(1);
+    ASSERT_TRUE(timeline.start({path, "", interval, 4096}, this_run(interval), stats, error))
+        << error;
+    std::vector<double> halved;  // the intervals' lengths the file says
+    auto const read_marks = [&] {
+        halved.clear();
+        stats_files::each_line(path, [&](timeline::Line const& line) {
+            if (line.kind == timeline::Line::halved) halved.push_back(line.interval_s);
+        });
+        return halved.size() >= 2;
+    };
+    uint64_t recorded = 0;
+    EXPECT_TRUE(eventually([&] {
+        for (int i = 0; i < 1000; ++i, ++recorded) record(stats, kLed, 5);
+        return read_marks();
+    }));
+    ASSERT_TRUE(timeline.finish(error)) << error;
+    EXPECT_EQ(stats_files::whole(path).calls(), recorded);
+    read_marks();
+    EXPECT_THAT(halved, testing::ElementsAre(0.002, 0.004));
+    EXPECT_LE(std::filesystem::file_size(path), 4096u);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

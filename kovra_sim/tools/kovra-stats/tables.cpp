@@ -16,15 +16,13 @@ double round3(double v) { return std::round(v * 1000) / 1000; }
 
 void each_interval(std::string const& path, std::function<void(Report const&)> const& take,
                    std::function<void(timeline::Line const&)> const& mark) {
-    ReportReader reader(path);
-    timeline::Line line;
-    while (reader.next(line)) {
+    each_line(path, [&](timeline::Line const& line) {
         if (line.kind == timeline::Line::interval) {
             take(line.report);
         } else if (mark) {
             mark(line);
         }
-    }
+    });
 }
 
 void print_timeline(std::string const& path, std::ostream& out) {
