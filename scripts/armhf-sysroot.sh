@@ -22,7 +22,7 @@ sysroot=$(cd "$sysroot" && pwd)
 # stand-in's kovra-sim-info tool links program_options. msgpack-cxx is
 # header-only: its -dev package is all the wire format needs. kovra-camd
 # tells systemd it is ready through libsystemd, whose own libraries the
-# linker must find too.
+# linker must find too. Timelines and journals are deflated with zlib.
 packages=(
     libboost1.74-dev
     libboost-system1.74-dev libboost-system1.74.0
@@ -32,6 +32,7 @@ packages=(
     libboost-chrono1.74-dev libboost-chrono1.74.0
     libboost-date-time1.74-dev libboost-date-time1.74.0
     libmsgpack-cxx-dev nlohmann-json3-dev
+    zlib1g-dev zlib1g
     libgtest-dev libgmock-dev
     libsystemd-dev libsystemd0 libcap2 libgcrypt20 libgpg-error0 liblz4-1 liblzma5 libzstd1
 )

@@ -20,7 +20,7 @@ apt-get install -y -q --no-install-recommends \
     ca-certificates git g++ make cmake binutils file dpkg-dev \
     libboost-dev libboost-thread-dev libboost-system-dev libboost-random-dev \
     libboost-program-options-dev libmsgpack-cxx-dev nlohmann-json3-dev \
-    libsystemd-dev prometheus systemd yamllint \
+    libsystemd-dev zlib1g-dev prometheus systemd yamllint \
     libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-format \
     gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf qemu-user \
     valgrind gnuplot-nox redis-server redis-tools linux-perf strace time python3

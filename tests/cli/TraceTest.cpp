@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "SoakRun.h"
 #include "support/Daemon.h"
@@ -145,10 +146,16 @@ TEST_F(TraceTest, AFaultInTheLayerNeverReachesTheCamera) {
 }
 
 // A program killed mid-run leaves every interval it completed readable,
-// from a timeline written as gzip too.
+// from a timeline written as gzip too; kovra-stats --follow, started before
+// it, showed each of them and ended with it.
 TEST_F(TraceTest, AKilledProgramLeavesEveryCompleteInterval) {
     std::string const timeline = dir + "/trace.jsonl.gz";
     trace = "timeline=" + timeline + ";interval=1";
+    auto follow = std::async(std::launch::async, [&] {
+        // Bounded, so that a run that never starts cannot hang the test.
+        return runShell("timeout 120 " IPC_SOAK_EMULATOR " " KOVRA_STATS " --follow " + timeline,
+                        dir, "-follow");
+    });
     start("-t 4 -c 100000", "latency=1000");
     ASSERT_TRUE(eventually([&] {
         try {
@@ -165,6 +172,11 @@ TEST_F(TraceTest, AKilledProgramLeavesEveryCompleteInterval) {
     ASSERT_GE(rows.size(), 4u) << "a header, the run's start and two intervals at least";
     EXPECT_THAT(rows[1], testing::StartsWith("run "));
     EXPECT_THAT(rows[3], testing::StartsWith("       1 "));
+    ASSERT_EQ(follow.wait_for(std::chrono::minutes(1)), std::future_status::ready);
+    Outcome const followed = follow.get();
+    EXPECT_EQ(followed.exit_code, 0) << followed.err;
+    EXPECT_EQ(linesOf(followed.out).size(), rows.size() - 2) << followed.out;
+    EXPECT_THAT(followed.out, testing::ContainsRegex("Z +[0-9]+ requests/s +0 failed +p50"));
 }
 
 // kovra-stats --check passes a clean run and fails one whose camera took

@@ -58,29 +58,33 @@ std::string summary(Report const& i) {
 
 void follow(std::string const& path, std::ostream& out) {
     using namespace std::chrono_literals;
-    while (inode(path) == 0) std::this_thread::sleep_for(200ms);
-    // What the file holds already is passed over. Lines are told apart by
-    // their end on the clock: a timeline that halves its resolution is
-    // written anew, and read again from its start.
-    double shown = -1;
-    bool started = false;
+    // What ended before it started is passed over, told by the clock:
+    // earlier runs of the day, and the lines of this one already shown
+    // when a halving writes the file anew.
+    double shown =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    // Like tail -F, it waits for a run to write the file.
+    while (!written(path)) std::this_thread::sleep_for(200ms);
     while (true) {
         ino_t const file = inode(path);
         ReportReader reader(path);
         timeline::Line line;
+        bool last_pass = false;
         while (inode(path) == file) {
             if (!reader.next(line)) {
-                if (!written(path)) return;
-                started = true;
-                std::this_thread::sleep_for(200ms);
+                // Once the writer is gone, what it wrote last is read in
+                // one more pass.
+                if (last_pass) return;
+                last_pass = !written(path);
+                if (!last_pass) std::this_thread::sleep_for(200ms);
                 continue;
             }
-            if (line.kind == timeline::Line::end && started) return;
+            if (line.kind == timeline::Line::end && line.clock > shown) return;
             if (line.kind != timeline::Line::interval) continue;
             double const end = line.report.end_clock.value_or(0);
             if (end <= shown) continue;
             shown = end;
-            if (started) out << summary(line.report) << std::flush;
+            out << summary(line.report) << std::flush;
         }
     }
 }
