@@ -41,7 +41,10 @@ int main(int argc, char** argv) {
     read_led(led, 3);
     if (std::strcmp(then, "abort") == 0) std::abort();
     if (std::strcmp(then, "hold") == 0) sleep(2);
-    if (std::strcmp(then, "exec") == 0) execl(argv[0], argv[0], "again", nullptr);
+    if (std::strcmp(then, "exec") == 0) {
+        execl(argv[0], argv[0], "again", nullptr);
+        return 127;  // the exec failed
+    }
     pid_t const child = std::strcmp(then, "fork") == 0 ? fork() : -1;
     if (child == 0) read_led(led, 5);
     if (child > 0) waitpid(child, nullptr, 0);
