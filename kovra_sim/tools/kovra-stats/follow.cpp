@@ -15,6 +15,8 @@
 namespace kovra_sim::stats_files {
 namespace {
 
+using namespace std::chrono_literals;
+
 // Whether a process still writes the file: its writer holds a lock on it.
 bool written(std::string const& path) {
     int const fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -54,10 +56,23 @@ std::string summary(Report const& i) {
     return line;
 }
 
+// The writer locks the file before its first line is whole (a gzip
+// timeline shows nothing until its first interval is flushed), so while it
+// writes, a file that does not read yet is waited for.
+ReportReader open_written(std::string const& path) {
+    while (true) {
+        try {
+            return ReportReader(path);
+        } catch (std::runtime_error const&) {
+            if (!written(path)) throw;
+        }
+        std::this_thread::sleep_for(200ms);
+    }
+}
+
 }  // namespace
 
 void follow(std::string const& path, std::ostream& out) {
-    using namespace std::chrono_literals;
     // What ended before it started is passed over, told by the clock:
     // earlier runs of the day, and the lines of this one already shown
     // when a halving writes the file anew.
@@ -67,7 +82,7 @@ void follow(std::string const& path, std::ostream& out) {
     while (!written(path)) std::this_thread::sleep_for(200ms);
     while (true) {
         ino_t const file = inode(path);
-        ReportReader reader(path);
+        ReportReader reader = open_written(path);
         timeline::Line line;
         bool last_pass = false;
         while (inode(path) == file) {
