@@ -30,16 +30,19 @@ protected:
 
 namespace shown {
 
-inline std::string of(Names&, uint8_t v) { return std::to_string(v); }
-inline std::string of(Names&, uint32_t v) { return std::to_string(v); }
-inline std::string of(Names&, int32_t v) { return std::to_string(v); }
-inline std::string of(Names&, double v) { return format_f64(v); }
-inline std::string of(Names&, char const* v) { return quote(v); }
-inline std::string of(Names& names, kovra_string_array const* a) {
-    return a ? "[#" + std::to_string(names.array(a)) + "]" : "null";
+// A value, written into the argument begun.
+inline void put(Entry& e, Names&, uint8_t v) { e.put(int64_t(v)); }
+inline void put(Entry& e, Names&, uint32_t v) { e.put(int64_t(v)); }
+inline void put(Entry& e, Names&, int32_t v) { e.put(int64_t(v)); }
+inline void put(Entry& e, Names&, double v) { e.put(format_f64(v)); }
+inline void put(Entry& e, Names&, char const* v) { e.put_text(v); }
+inline void put(Entry& e, Names& names, kovra_string_array const* a) {
+    if (a) e.put("[#").put(int64_t(names.array(a))).put("]");
+    else e.put("null");
 }
-inline std::string of(Names& names, kovra_bool_array const* a) {
-    return a ? "[#" + std::to_string(names.array(a)) + "]" : "null";
+inline void put(Entry& e, Names& names, kovra_bool_array const* a) {
+    if (a) e.put("[#").put(int64_t(names.array(a))).put("]");
+    else e.put("null");
 }
 
 // A value of argument type T in the camera's form, shown as the caller's
@@ -65,13 +68,19 @@ std::string of_value(Value const& v) {
 // A value sent.
 template <class T>
 void arg(Entry& e, Names& names, bool, T value) {
-    e.raw(of(names, value));
+    put(e.next(), names, value);
 }
-inline void arg(Entry& e, Names& names, bool, char const* text) { e.raw(of(names, text)); }
+inline void arg(Entry& e, Names&, bool, char const* text) { e.text(text); }
 // An out-parameter.
 template <class T>
 void arg(Entry& e, Names& names, bool ok, T* out) {
-    e.raw(!out ? std::string("null") : ok ? "&" + of(names, *out) : std::string("&?"));
+    if (!out) {
+        e.raw("null");
+    } else if (!ok) {
+        e.raw("&?");
+    } else {
+        put(e.next().put("&"), names, *out);
+    }
 }
 
 }  // namespace shown
@@ -86,9 +95,13 @@ void describe_request(Entry& e, Names& names, int32_t status, kovra_initiator* i
 
 // An out-parameter that holds a handle after the call.
 inline void describe_opened(Entry& e, Names& names, void* const* out, int32_t status) {
-    e.raw(!out     ? std::string("null")
-          : status ? std::string("&?")
-                   : "&#" + std::to_string(names.handle(*out)));
+    if (!out) {
+        e.raw("null");
+    } else if (status) {
+        e.raw("&?");
+    } else {
+        e.next().put("&#").put(int64_t(names.handle(*out)));
+    }
 }
 
 }  // namespace kovra_sim

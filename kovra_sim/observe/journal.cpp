@@ -3,12 +3,13 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <mutex>
 #include <system_error>
 
 #include "common/files.h"
-#include "common/value.h"
 
 namespace kovra_sim {
 namespace {
@@ -173,9 +174,22 @@ bool Journal::close_file(std::string& error) {
 }
 
 void Journal::add(std::string line) {
+    std::lock_guard lock(mutex_);
+    add_locked(std::move(line));
+}
+
+void Journal::add(std::string_view line) {
+    std::lock_guard lock(mutex_);
+    if (mode_ != 0) {
+        add_locked(std::string(line));
+    } else if (fd_.load(std::memory_order_relaxed) >= 0) {
+        buffer_locked(line);
+    }
+}
+
+void Journal::add_locked(std::string line) {
     thread_local uint64_t epoch = 0;
     thread_local uint32_t number = 0;
-    std::lock_guard lock(mutex_);
     if (mode_ == 2) {
         if (epoch != epoch_) {
             epoch = epoch_;
@@ -183,26 +197,30 @@ void Journal::add(std::string line) {
         }
         line.insert(0, "T" + std::to_string(number) + " ");
     }
-    if (fd_.load() >= 0) {
-        // A journal that cannot be written is reported when it is closed.
-        std::string error;
-        size_t const size = line.size() + 1;  // with its newline
-        if (committed_.load() + size > kFlushBytes && !flush_locked(error) &&
-            write_error_.empty()) {
-            write_error_ = error;
-        }
-        if (size > kFlushBytes) {
-            std::string const whole = line + '\n';
-            if (!write_capped(whole.data(), whole.size(), error) && write_error_.empty())
-                write_error_ = error;
-        } else {
-            char* const end = buffer_.get() + committed_.load();
-            std::memcpy(end, line.data(), line.size());
-            end[line.size()] = '\n';
-            committed_.fetch_add(size);
-        }
-    }
+    if (fd_.load(std::memory_order_relaxed) >= 0) buffer_locked(line);
     if (mode_ != 0) lines_.push_back(std::move(line));
+}
+
+void Journal::buffer_locked(std::string_view line) {
+    // A journal that cannot be written is reported when it is closed.
+    std::string error;
+    size_t const size = line.size() + 1;  // with its newline
+    size_t const committed = committed_.load(std::memory_order_relaxed);
+    if (committed + size > kFlushBytes && !flush_locked(error) && write_error_.empty())
+        write_error_ = error;
+    if (size > kFlushBytes) {
+        std::string whole(line);
+        whole += '\n';
+        if (!write_capped(whole.data(), whole.size(), error) && write_error_.empty())
+            write_error_ = error;
+        return;
+    }
+    // Moved on only under mutex_; the signal handler reads it without.
+    size_t const at = committed_.load(std::memory_order_relaxed);
+    char* const end = buffer_.get() + at;
+    std::memcpy(end, line.data(), line.size());
+    end[line.size()] = '\n';
+    committed_.store(at + size);
 }
 
 void Journal::clear() {
@@ -222,34 +240,68 @@ std::string Journal::line(size_t index) const {
     return index < lines_.size() ? lines_[index] : std::string();
 }
 
-Entry& Entry::next() {
-    if (!first_) line_ += ", ";
-    first_ = false;
-    return *this;
+void Entry::grow(size_t n) {
+    if (data_ == inline_) long_.assign(inline_, size_);
+    long_.resize(std::max(size_ + n, 2 * capacity_));
+    data_ = long_.data();
+    capacity_ = long_.size();
 }
 
-Entry& Entry::raw(std::string const& s) {
-    next().line_ += s;
+namespace {
+
+// The characters a quoted text escapes, with the letter after the backslash.
+constexpr std::array<char, 256> kEscapes = [] {
+    std::array<char, 256> e{};
+    e[uint8_t('"')] = '"';
+    e[uint8_t('\\')] = '\\';
+    e[uint8_t('\n')] = 'n';
+    e[uint8_t('\t')] = 't';
+    return e;
+}();
+
+}  // namespace
+
+Entry& Entry::put_text(char const* s) {
+    if (!s) return put("null");
+    reserve(2);
+    char* p = data_ + size_;
+    *p++ = '"';
+    for (; *s; ++s) {
+        // Room for an escaped character and the closing quote.
+        if (size_t(data_ + capacity_ - p) < 3) {
+            size_ = size_t(p - data_);
+            grow(3);
+            p = data_ + size_;
+        }
+        if (char const e = kEscapes[uint8_t(*s)]) {
+            *p++ = '\\';
+            *p++ = e;
+        } else {
+            *p++ = *s;
+        }
+    }
+    *p++ = '"';
+    size_ = size_t(p - data_);
     return *this;
 }
-
-Entry& Entry::text(char const* s) { return raw(quote(s)); }
 
 Entry& Entry::handle(void const* p, uint32_t number) {
-    return raw(!p ? "null" : number ? "#" + std::to_string(number) : "#?");
+    next();
+    if (!p) return put("null");
+    if (!number) return put("#?");
+    return put("#").put(int64_t(number));
 }
 
-Entry& Entry::pointer(void const* p) { return raw(p ? "ptr" : "null"); }
-
-std::string Entry::done(int32_t status) {
-    line_ += ") = ";
-    line_ += std::to_string(status);
-    return std::move(line_);
-}
+std::string Entry::done(int32_t status) { return std::string(end(status)); }
 
 std::string Entry::done() {
-    line_ += ')';
-    return std::move(line_);
+    put(")");
+    return std::string(data_, size_);
+}
+
+std::string_view Entry::end(int32_t status) {
+    put(") = ").put(int64_t(status));
+    return std::string_view(data_, size_);
 }
 
 }  // namespace kovra_sim

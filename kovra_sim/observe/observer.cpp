@@ -2,48 +2,124 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "common/files.h"
 
 namespace kovra_sim {
+namespace {
 
-void Observer::add(Clock::time_point start, Clock::duration took, std::string line) {
-    if (!stamped_) {
-        journal.add(std::move(line));
-        return;
-    }
-    char stamp[160];
-    int const n = stamp_of(start, stamp, sizeof stamp);
-    std::snprintf(stamp + n, sizeof stamp - size_t(n), "+%.1fus ",
-                  std::chrono::duration<double, std::micro>(took).count());
-    journal.add(stamp + line);
+// Below these many nanoseconds (104 and 11 days), a duration's digits come
+// from its nanoseconds as printf rounds the double it makes of them
+// (seconds, microseconds): that double is within 1 ns of the exact value,
+// so only an exact half, a tie it may fall either side of, needs printf.
+constexpr int64_t kSinceBelow = int64_t(1) << 53;
+constexpr int64_t kTookBelow = 1000000000000000;
+
+// The text of one UTC second, "2026-12-06T03:10:00", for a thread's lines
+// of that second, which format only their microseconds.
+struct SecondText {
+    int64_t second = INT64_MIN;
+    size_t size = 0;
+    char text[32];  // the longest year's fits
+};
+thread_local SecondText second_text;
+
+[[gnu::noinline]] void update(SecondText& cached, int64_t second) {
+    time_t const seconds = time_t(second);
+    std::tm tm{};
+    gmtime_r(&seconds, &tm);
+    cached.size = size_t(std::snprintf(cached.text, sizeof cached.text,
+                                       "%04d-%02d-%02dT%02d:%02d:%02d", tm.tm_year + 1900,
+                                       tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec));
+    cached.second = second;
 }
+
+// The stamp as printf writes it, where the digits cannot be had otherwise.
+[[gnu::noinline]] size_t printed(char* out, size_t size, int64_t micros,
+                                 std::chrono::nanoseconds since) {
+    time_t const seconds = time_t(micros / 1000000);
+    std::tm tm{};
+    gmtime_r(&seconds, &tm);
+    int const n = std::snprintf(out, size, "%04d-%02d-%02dT%02d:%02d:%02d.%06lldZ @%.6f ",
+                                tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                                tm.tm_sec, static_cast<long long>(micros % 1000000),
+                                std::chrono::duration<double>(since).count());
+    return size_t(std::clamp(n, 0, int(size) - 1));
+}
+
+[[gnu::noinline]] size_t printed(char* out, size_t size, std::chrono::nanoseconds took) {
+    int const n = std::snprintf(out, size, "+%.1fus ",
+                                std::chrono::duration<double, std::micro>(took).count());
+    return size_t(std::clamp(n, 0, int(size) - 1));
+}
+
+char* put(char* out, std::string_view s) {
+    std::memcpy(out, s.data(), s.size());
+    return out + s.size();
+}
+
+// Six digits, zeros first: a fraction's microseconds.
+char* put_six_digits(char* out, uint32_t v) {
+    std::memcpy(out, kDigitPairs + 2 * (v / 10000), 2);
+    std::memcpy(out + 2, kDigitPairs + 2 * (v / 100 % 100), 2);
+    std::memcpy(out + 4, kDigitPairs + 2 * (v % 100), 2);
+    return out + 6;
+}
+
+}  // namespace
 
 void Observer::note(std::string line) {
     if (!stamped_) {
         journal.add(std::move(line));
         return;
     }
-    char stamp[128];
-    stamp_of(Clock::now(), stamp, sizeof stamp);
-    journal.add(stamp + line);
+    char stamp[kStampBytes];
+    journal.add(std::string(stamp, stamp_of(Clock::now(), stamp)) + line);
 }
 
-int Observer::stamp_of(Clock::time_point at, char* out, size_t size) const {
+char* Observer::stamp_call(Clock::time_point start, Clock::duration took, char* out) const {
+    char* p = stamp_of(start, out);
+    int64_t const ns = std::chrono::nanoseconds(took).count();
+    if (ns < 0 || ns >= kTookBelow || ns % 100 == 50)
+        return p + printed(p, kStampBytes - size_t(p - out), took);
+    // "+%.1fus "
+    uint64_t const tenths = (uint64_t(ns) + 49) / 100;
+    *p++ = '+';
+    p = write_decimal(p, tenths / 10);
+    *p++ = '.';
+    *p++ = char('0' + tenths % 10);
+    return put(p, "us ");
+}
+
+char* Observer::stamp_of(Clock::time_point at, char* out) const {
     auto const since = at - made_;
     auto const clock =
         made_clock_ + std::chrono::duration_cast<std::chrono::system_clock::duration>(since);
     auto const micros =
         std::chrono::duration_cast<std::chrono::microseconds>(clock.time_since_epoch()).count();
-    time_t const seconds = time_t(micros / 1000000);
-    std::tm tm{};
-    gmtime_r(&seconds, &tm);
-    return std::snprintf(out, size, "%04d-%02d-%02dT%02d:%02d:%02d.%06lldZ @%.6f ",
-                         tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                         tm.tm_sec, static_cast<long long>(micros % 1000000),
-                         std::chrono::duration<double>(since).count());
+    int64_t const since_ns = std::chrono::nanoseconds(since).count();
+    if (micros < 0 || since_ns < 0 || since_ns >= kSinceBelow || since_ns % 1000 == 500)
+        return out + printed(out, kStampBytes, micros, since);
+    uint64_t const second = uint64_t(micros) / 1000000;
+    SecondText& cached = second_text;
+    if (cached.second != int64_t(second)) update(cached, int64_t(second));
+    std::memcpy(out, cached.text, sizeof cached.text);  // the whole buffer: a fixed copy
+    char* p = out + cached.size;
+    *p++ = '.';
+    p = put_six_digits(p, uint32_t(uint64_t(micros) - second * 1000000));
+    p = put(p, "Z @");
+    // "%.6f" of the seconds since
+    uint64_t const us = (uint64_t(since_ns) + 499) / 1000;
+    p = write_decimal(p, us / 1000000);
+    *p++ = '.';
+    p = put_six_digits(p, uint32_t(us % 1000000));
+    *p++ = ' ';
+    return p;
 }
 
 void Observer::carry(Report before) {

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/directives.h"
@@ -36,7 +37,12 @@ public:
     // `function`; the call is timed into the statistics and, as
     // `describe(entry, status)` writes it, added to the journal.
     template <class Body, class Describe>
-    int32_t observe(Ledger& ledger, int function, Body&& body, Describe&& describe);
+    int32_t observe(Ledger& ledger, int function, Body&& body, Describe&& describe) {
+        return observe(&ledger, function, body, describe);
+    }
+    // The same, counted and faulted only when `ledger` is given.
+    template <class Body, class Describe>
+    int32_t observe(Ledger* ledger, int function, Body&& body, Describe&& describe);
     // A journal line about what is no call (an announcement), stamped like
     // the calls' lines.
     void note(std::string line);
@@ -61,9 +67,15 @@ protected:
     void forget_files();
 
 private:
-    void add(Clock::time_point start, Clock::duration took, std::string line);
-    // Writes a stamp for `at` to `out`; its length.
-    int stamp_of(Clock::time_point at, char* out, size_t size) const;
+    // The most a stamp takes, cut there should a time out of all reason
+    // take more.
+    static constexpr size_t kStampBytes = 160;
+    static_assert(kStampBytes <= Entry::kPrefixBytes);
+    // Writes the stamp of a call begun at `start` that took `took` to `out`;
+    // its end.
+    char* stamp_call(Clock::time_point start, Clock::duration took, char* out) const;
+    // Writes the stamp for `at`, without a call's length, to `out`; its end.
+    char* stamp_of(Clock::time_point at, char* out) const;
 
     bool const stamped_;
     Clock::time_point const made_ = Clock::now();
@@ -81,17 +93,18 @@ private:
 timeline::Run this_run(std::chrono::microseconds interval);
 
 template <class Body, class Describe>
-int32_t Observer::observe(Ledger& ledger, int function, Body&& body, Describe&& describe) {
+int32_t Observer::observe(Ledger* ledger, int function, Body&& body, Describe&& describe) {
     bool const timed = stats.on() || stamped_;
     auto const start = timed ? Clock::now() : Clock::time_point();
-    int32_t status = ledger.on_call(function);
+    int32_t status = ledger ? ledger->on_call(function) : 0;
     if (status == 0) status = body();
     auto const took = timed ? Clock::now() - start : Clock::duration();
     if (stats.on()) stats.record(function, status, took);
     if (journal.on()) {
-        Entry e(function_info(function).name);
+        Entry e([&](char* out) { return stamped_ ? stamp_call(start, took, out) : out; },
+                function_info(function).name);
         describe(e, status);
-        add(start, took, e.done(status));
+        journal.add(e.end(status));
     }
     return status;
 }

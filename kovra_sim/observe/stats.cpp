@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cmath>
+#include <limits>
+#include <thread>
 
 namespace kovra_sim {
 namespace {
@@ -14,7 +16,88 @@ double epoch(std::chrono::system_clock::time_point t) {
     return std::chrono::duration<double>(t.time_since_epoch()).count();
 }
 
+// The figures this thread recorded into last, and whose: a thread that
+// records for one Stats (the usual case) finds them without a search.
+struct LastThread {
+    uint64_t owner = 0;
+    void* thread = nullptr;
+};
+thread_local LastThread last_thread;
+
+std::atomic<uint64_t> next_id{1};
+
 }  // namespace
+
+// One function's figures as a thread records them, in plain counts; they
+// become a FunctionStats, the same as adding each call to it, when read.
+struct Stats::Tally {
+    uint64_t calls = 0;
+    uint64_t ok = 0;  // status 0
+    // The first other statuses, in the order seen (a count of 0 is free);
+    // any more go to the map.
+    std::array<std::pair<int32_t, uint64_t>, 4> failed{};
+    std::map<int32_t, uint64_t> more;
+    double min_us = std::numeric_limits<double>::infinity();
+    double max_us = 0;
+    double sum_us = 0;
+    std::array<uint64_t, kLatencyBins + 2> latency{};  // by bin index + 1: underflow first
+
+    void add(int32_t status, double us, LatencyBins const& bins) {
+        ++calls;
+        sum_us += us;
+        min_us = std::min(min_us, us);
+        max_us = std::max(max_us, us);
+        ++latency[size_t(bins.index(us) + 1)];
+        if (status == 0) {
+            ++ok;
+        } else {
+            add_failed(status);
+        }
+    }
+
+    [[gnu::noinline]] void add_failed(int32_t status) {
+        for (auto& [seen, n] : failed) {
+            if (n == 0) seen = status;
+            if (seen == status) {
+                ++n;
+                return;
+            }
+        }
+        ++more[status];
+    }
+
+    void into(FunctionStats& f) const {
+        f.calls += calls;
+        f.sum_us += sum_us;
+        f.min_us = std::min(f.min_us, min_us);
+        f.max_us = std::max(f.max_us, max_us);
+        if (ok) f.statuses[0] += ok;
+        for (auto const& [status, n] : failed) {
+            if (n) f.statuses[status] += n;
+        }
+        for (auto const& [status, n] : more) f.statuses[status] += n;
+        for (int i = -1; i <= kLatencyBins; ++i) {
+            if (uint64_t const n = latency[size_t(i + 1)]) f.latency.at(i) += n;
+        }
+    }
+};
+
+// A thread's tallies of one window, by function; null for a function with none.
+struct Stats::Tallies {
+    std::array<std::unique_ptr<Tally>, kFunctionCount> functions;
+
+    Tally& of(int function) {
+        auto& f = functions[size_t(function)];
+        return f ? *f : make(f);
+    }
+    [[gnu::noinline]] static Tally& make(std::unique_ptr<Tally>& f) {
+        f = std::make_unique<Tally>();
+        return *f;
+    }
+    [[gnu::noinline]] void clear() {
+        for (auto& f : functions) f.reset();
+    }
+};
 
 // One function's figures each; null for a function with none.
 struct Stats::Window {
@@ -30,6 +113,11 @@ struct Stats::Window {
             if (auto const& f = other.functions[size_t(id)]) of(id).merge(*f);
         }
     }
+    void merge(Tallies const& other) {
+        for (int id = 0; id < kFunctionCount; ++id) {
+            if (auto const& t = other.functions[size_t(id)]) t->into(of(id));
+        }
+    }
     void clear() {
         for (auto& f : functions) f.reset();
     }
@@ -42,16 +130,59 @@ struct Stats::Window {
 };
 
 // A thread records into the window that is open; the other one is empty
-// but while cut() takes it.
+// but while cut() takes it. The thread says it is recording, and then looks
+// whether a reader holds its figures: a reader says it holds them, and then
+// waits until the thread is not recording. Both say it before they look,
+// so at most one of them goes on; a thread that finds its figures held
+// waits for `reader`, which the reader holds meanwhile.
 struct Stats::Thread {
-    std::mutex mutex;  // taken by its own thread and by report() and cut()
+    std::atomic<bool> recording{false};
+    std::atomic<bool> held{false};
+    std::mutex reader;
     uint64_t run = 0;
-    Window windows[2];
+    Tallies windows[2];
 };
 
-Stats::Stats() : started_(std::chrono::steady_clock::now()), window_started_(started_) {}
+// A reader's hold of one thread's figures, for report() and cut(), which
+// take mutex_ first: one reader at a time.
+class Stats::Holding {
+public:
+    explicit Holding(Thread& t) : t_(t), lock_(t.reader) {
+        t_.held.store(true);
+        while (t_.recording.load()) std::this_thread::yield();
+    }
+    ~Holding() { t_.held.store(false, std::memory_order_release); }
+    Holding(Holding const&) = delete;
+    Holding& operator=(Holding const&) = delete;
+
+private:
+    Thread& t_;
+    std::lock_guard<std::mutex> lock_;
+};
+
+Stats::Stats()
+    : started_(std::chrono::steady_clock::now()), window_started_(started_), id_(next_id++) {}
 
 Stats::~Stats() = default;
+
+Stats::Thread& Stats::mine() {
+    LastThread const& last = last_thread;
+    return last.owner == id_ ? *static_cast<Thread*>(last.thread) : found();
+}
+
+[[gnu::noinline]] Stats::Thread& Stats::found() {
+    Thread& t = threads_.mine();
+    last_thread = {id_, &t};
+    return t;
+}
+
+[[gnu::noinline]] void Stats::wait_for_reader(Thread& t) {
+    do {
+        t.recording.store(false, std::memory_order_release);
+        { std::lock_guard wait(t.reader); }
+        t.recording.store(true);
+    } while (t.held.load());
+}
 
 void Stats::start() {
     std::lock_guard lock(mutex_);
@@ -65,9 +196,15 @@ void Stats::start() {
 }
 
 void Stats::record(int function, int32_t status, std::chrono::nanoseconds took) {
-    Thread& t = threads_.mine();
-    std::lock_guard lock(t.mutex);
-    // Read under the thread's lock: cut() moves on before it takes it.
+    Thread& t = mine();
+    t.recording.store(true);
+    if (t.held.load()) wait_for_reader(t);
+    struct Done {
+        Thread& t;
+        ~Done() { t.recording.store(false, std::memory_order_release); }
+    } const done{t};
+    // Read once the figures are this thread's: cut() moves window_ on before
+    // it holds them, so a call that lands in the old window is one it reads.
     uint64_t const run = run_.load(std::memory_order_relaxed);
     if (t.run != run) {
         t.windows[0].clear();
@@ -75,7 +212,7 @@ void Stats::record(int function, int32_t status, std::chrono::nanoseconds took) 
         t.run = run;
     }
     t.windows[window_.load(std::memory_order_relaxed) & 1].of(function).add(
-        status, double(took.count()) / 1000);
+        status, double(took.count()) / 1000, bins_);
 }
 
 void Stats::announced(std::string_view target) {
@@ -91,7 +228,7 @@ Report Stats::report() const {
     Window all;
     if (closed_) all.merge(*closed_);
     threads_.each([&](Thread& t) {
-        std::lock_guard figures(t.mutex);
+        Holding const figures(t);
         if (t.run != run) return;
         all.merge(t.windows[0]);
         all.merge(t.windows[1]);
@@ -115,7 +252,7 @@ Report Stats::cut() {
     uint64_t const closing = window_.fetch_add(1) & 1;
     Window window;
     threads_.each([&](Thread& t) {
-        std::lock_guard figures(t.mutex);
+        Holding const figures(t);
         if (t.run == run) window.merge(t.windows[closing]);
         t.windows[closing].clear();
     });

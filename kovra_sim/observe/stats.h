@@ -1,7 +1,8 @@
 // What a process records of the calls it makes (the trace layer, the
 // client library) or serves (the daemon), as a statistics report (see
-// stats/report.h). Each thread records into figures of its own, so recording
-// takes no lock another thread takes; they are merged when read.
+// stats/report.h). Each thread records into figures of its own, plain
+// counts, without a lock: a reader waits for a call being recorded to end,
+// and the thread for a reader to finish. They are merged when read.
 //
 // The figures can be cut into windows (a timeline): each call lands in
 // exactly one window, and the windows add up to the whole run.
@@ -44,8 +45,18 @@ public:
     Report cut();
 
 private:
+    struct Tally;
+    struct Tallies;
     struct Thread;
     struct Window;
+    class Holding;
+
+    // This thread's figures; found() looks them up where the thread does
+    // not remember them.
+    Thread& mine();
+    Thread& found();
+    // From record(): waits while report() or cut() holds the thread's figures.
+    static void wait_for_reader(Thread& t);
 
     std::atomic<bool> on_{false};
     std::atomic<uint64_t> run_{0};     // start() empties every thread's figures
@@ -57,7 +68,9 @@ private:
     std::unique_ptr<Window> closed_;                          // the windows cut so far, merged
     std::map<std::string, uint64_t, std::less<>> announced_;  // in the open window
     std::map<std::string, uint64_t, std::less<>> closed_announced_;
-    PerThread<Thread> threads_;  // each thread's figures have a lock of their own
+    uint64_t const id_;  // tells Stats apart where a thread remembers its figures
+    LatencyBins const& bins_ = latency_bins();
+    PerThread<Thread> threads_;
 };
 
 }  // namespace kovra_sim

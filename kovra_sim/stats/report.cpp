@@ -112,6 +112,33 @@ void add_quantiles(nlohmann::json& out, FunctionStats const& f) {
 
 LatencyAxis latency_axis() { return LatencyAxis(kLatencyBins, 1e-2, 1e8); }
 
+LatencyBins::LatencyBins() : axis_(latency_axis()) {
+    for (int i = 0; i <= kLatencyBins; ++i) edge_[size_t(i)] = least_in(i);
+    base_ = cell(edge_[0]);
+    cells_.resize(cell(std::nextafter(edge_[kLatencyBins], 0.0)) - base_ + 1);
+    for (size_t c = 0; c < cells_.size(); ++c) {
+        uint64_t const bits = uint64_t(base_ + c) << kCellShift;
+        double first;
+        std::memcpy(&first, &bits, sizeof first);
+        cells_[c] = int16_t(axis_.index(first));
+    }
+}
+
+int LatencyBins::off_table(double us) const { return axis_.index(us); }
+
+double LatencyBins::least_in(int i) const {
+    // Near where the axis' formula puts the edge.
+    double x = axis_.value(i);
+    while (axis_.index(x) >= i) x = std::nextafter(x, 0.0);
+    while (axis_.index(x) < i) x = std::nextafter(x, HUGE_VAL);
+    return x;
+}
+
+LatencyBins const& latency_bins() {
+    static LatencyBins const bins;
+    return bins;
+}
+
 void FunctionStats::add(int32_t status, double us) {
     latency(us);
     ++calls;

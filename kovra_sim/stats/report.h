@@ -9,8 +9,10 @@
 // files' field names.
 #pragma once
 
+#include <array>
 #include <boost/histogram.hpp>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -26,6 +28,45 @@ using LatencyAxis = boost::histogram::axis::regular<double, boost::histogram::ax
 constexpr int kLatencyBins = 400;
 constexpr int kBinsPerDecade = 40;
 LatencyAxis latency_axis();
+
+// The bin of a value on that axis, exactly as its index() gives it, but
+// without a logarithm: for recording calls. Where the index steps up is
+// found once by asking the axis itself, so that a value lands in the very
+// bin index() gives it, at an edge too. The doubles from the first edge to
+// the last are cut into cells by their exponent and five leading mantissa
+// bits: a cell spans at most 1/32 of its lower end (3%), less than a bin's
+// 10^(1/40) (6%), so it holds at most one edge, and a value's bin is its
+// cell's first bin, or the next one from that bin's upper edge on.
+class LatencyBins {
+public:
+    int index(double us) const {
+        if (!(us >= edge_[0] && us < edge_[kLatencyBins])) return off_table(us);
+        int const first = cells_[cell(us) - base_];
+        return first + int(us >= edge_[size_t(first + 1)]);
+    }
+
+private:
+    friend LatencyBins const& latency_bins();
+    LatencyBins();
+
+    static constexpr int kCellShift = 52 - 5;
+    static uint64_t cell(double v) {
+        uint64_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        return bits >> kCellShift;
+    }
+    // NaN, and whatever lies off the axis, the axis places itself.
+    int off_table(double us) const;
+    // The least double the axis puts in bin `i` or above.
+    double least_in(int i) const;
+
+    LatencyAxis axis_;
+    std::array<double, kLatencyBins + 1> edge_{};  // bin i's least value; the overflow bin's last
+    uint64_t base_ = 0;                           // the cell of the first edge
+    std::vector<int16_t> cells_;                  // each cell's first bin, -1 below the axis
+};
+// The one table, made at its first use.
+LatencyBins const& latency_bins();
 using LatencyHistogram = decltype(boost::histogram::make_histogram(latency_axis()));
 
 // One function's figures.

@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 
@@ -128,7 +129,24 @@ void after_failed_exec() {
     wake();
 }
 
+namespace {
+
+// Moved on whenever a handle is numbered anew, or a tracer made: what a
+// thread remembers of a handle's number holds while it stays the same.
+std::atomic<uint64_t> handles_version{1};
+
+// The numbers a thread looked up last, by the handle's address.
+struct KnownHandle {
+    uint64_t version = 0;
+    void const* handle = nullptr;
+    uint32_t number = 0;
+};
+thread_local std::array<KnownHandle, 32> known_handles;  // by the top 5 bits of a hash
+
+}  // namespace
+
 Tracer::Tracer(TraceConfig const& trace, bool forked, bool continued) : Observer(true) {
+    handles_version.fetch_add(1);
     long const pid = long(::getpid());
     auto const named = [&](std::optional<std::string>& name) {
         if (!name) return;
@@ -147,6 +165,7 @@ Tracer::Tracer(TraceConfig const& trace, bool forked, bool continued) : Observer
     }
     if (!open(outputs, error_, continued)) return;
     for (Fault const& f : trace.faults) ledger_.fail(f.function, f.nth, f.status);
+    faults_ = !trace.faults.empty();
     latency_us_ = trace.latency_us;
 }
 void Tracer::announced(char const* service, char const* target, uint8_t flag, char const* address) {
@@ -155,7 +174,7 @@ void Tracer::announced(char const* service, char const* target, uint8_t flag, ch
             stats.announced(std::string(service ? service : "?") + ":" + (target ? target : "?"));
         if (journal.on()) {
             Entry e("announce");
-            e.text(service).text(target).raw(std::to_string(flag)).text(address);
+            e.text(service).text(target).number(flag).text(address);
             note(e.done());
         }
     } catch (...) {
@@ -163,15 +182,25 @@ void Tracer::announced(char const* service, char const* target, uint8_t flag, ch
     }
 }
 
+
 void Tracer::opened(void const* handle) {
     std::lock_guard lock(names_mutex_);
     handles_[handle] = ++last_handle_;
+    handles_version.fetch_add(1);
 }
 
 uint32_t Tracer::handle(void const* p) {
-    std::lock_guard lock(names_mutex_);
-    auto const it = handles_.find(p);
-    return it == handles_.end() ? 0 : it->second;
+    uint64_t const version = handles_version.load(std::memory_order_acquire);
+    KnownHandle& known = known_handles[(uintptr_t(p) * 0x9E3779B97F4A7C15u) >> 59];
+    if (known.version == version && known.handle == p) return known.number;
+    uint32_t number = 0;
+    {
+        std::lock_guard lock(names_mutex_);
+        auto const it = handles_.find(p);
+        if (it != handles_.end()) number = it->second;
+    }
+    known = {version, p, number};
+    return number;
 }
 
 uint32_t Tracer::array(void const* p) {

@@ -78,6 +78,7 @@ public:
 private:
     std::string error_;
     Ledger ledger_;
+    bool faults_ = false;  // whether fail= set any: calls are counted only for them
     uint32_t latency_us_ = 0;
     std::mutex names_mutex_;  // guards the members below
     std::unordered_map<void const*, uint32_t> handles_, arrays_;
@@ -107,7 +108,7 @@ template <class Forward, class Describe>
 int32_t Tracer::call(int function, Forward&& forward, Describe&& describe) noexcept {
     try {
         return observe(
-            ledger_, function,
+            faults_ ? &ledger_ : nullptr, function,
             [&] {
                 if (latency_us_)
                     std::this_thread::sleep_for(std::chrono::microseconds(latency_us_));

@@ -16,30 +16,56 @@ using namespace kovra_sim::trace;
 
 namespace {
 
-// Calls the next definition of function F (of type Fn) with `args`; when
-// tracing, through the tracer, `describe(tracer, entry, status)` saying
-// how the call reads in the journal.
-template <int F, class Fn, class Describe, class... A>
-int32_t traced(Describe&& describe, A... args) noexcept {
-    auto const forward = [&] {
-        auto const next_f = reinterpret_cast<Fn>(next[F]);
-        return next_f ? next_f(args...) : kInternal;
-    };
-    Tracer* t = active.load(std::memory_order_relaxed);
-    if (!t) return forward();
-    if (t == kChildWakes && !(t = wake_child())) return forward();
-    return t->call(F, forward, [&](Entry& e, int32_t status) { describe(*t, e, status); });
+// Calls the next definition of function F (of type Fn) with `args`.
+template <int F, class Fn, class... A>
+int32_t forward(A... args) noexcept {
+    auto const next_f = reinterpret_cast<Fn>(next[F]);
+    return next_f ? next_f(args...) : kInternal;
 }
 
-// A request row: the first argument only says its parameter types.
+// The same through the tracer `t`, `describe(tracer, entry, status)` saying
+// how the call reads in the journal.
+template <int F, class Fn, class Describe, class... A>
+int32_t through(Tracer* t, Describe& describe, A... args) noexcept {
+    if (t == kChildWakes && !(t = wake_child())) return forward<F, Fn>(args...);
+    return t->call(
+        F, [&] { return forward<F, Fn>(args...); },
+        [&](Entry& e, int32_t status) { describe(*t, e, status); });
+}
+
+// Apart from the call the layer only forwards, which then prepares nothing
+// for the tracer.
+template <int F, class Fn, class Describe, class... A>
+[[gnu::noinline]] int32_t through_apart(Tracer* t, Describe& describe, A... args) noexcept {
+    return through<F, Fn>(t, describe, args...);
+}
+
+// Calls the next definition of function F, through the tracer when tracing.
+template <int F, class Fn, class Describe, class... A>
+int32_t traced(Describe&& describe, A... args) noexcept {
+    Tracer* const t = active.load(std::memory_order_relaxed);
+    if (!t) return forward<F, Fn>(args...);
+    return through_apart<F, Fn>(t, describe, args...);
+}
+
+template <int F, class Fn, class... A>
+[[gnu::noinline]] int32_t request_through(Tracer* t, kovra_initiator* initiator,
+                                          char const* target, A... args) noexcept {
+    auto describe = [&](Tracer& tracer, Entry& e, int32_t status) {
+        describe_request(e, tracer, status, initiator, target, args...);
+    };
+    return through<F, Fn>(t, describe, initiator, target, args...);
+}
+
+// A request row: the first argument only says its parameter types. The
+// arguments are taken apart only when tracing, as in traced().
 template <int F, class... A>
 int32_t request(int32_t (*)(kovra_initiator*, char const*, A...), kovra_initiator* initiator,
                 char const* target, A... args) noexcept {
-    return traced<F, int32_t (*)(kovra_initiator*, char const*, A...)>(
-        [&](Tracer& t, Entry& e, int32_t status) {
-            describe_request(e, t, status, initiator, target, args...);
-        },
-        initiator, target, args...);
+    using Fn = int32_t (*)(kovra_initiator*, char const*, A...);
+    Tracer* const t = active.load(std::memory_order_relaxed);
+    if (!t) return forward<F, Fn>(initiator, target, args...);
+    return request_through<F, Fn>(t, initiator, target, args...);
 }
 
 }  // namespace
@@ -53,7 +79,7 @@ int32_t request(int32_t (*)(kovra_initiator*, char const*, A...), kovra_initiato
                 if (status == 0 && initiator) t.opened(*initiator);                            \
                 e.handle(ipc, t.handle(ipc)).handle(log, t.handle(log));                       \
                 describe_opened(e, t, reinterpret_cast<void* const*>(initiator), status);      \
-                e.raw(std::to_string(events)).raw(std::to_string(reserved));                   \
+                e.number(events).number(reserved);                   \
             },                                                                                 \
             ipc, log, initiator, events, reserved);                                            \
     }                                                                                          \
@@ -119,7 +145,7 @@ KOVRA_EXPORT int32_t kovra_core_logging_log(void* log, int32_t level, char const
         va_end(args);
     }
     auto const describe = [&](Tracer& t, Entry& e, int32_t) {
-        e.handle(log, t.handle(log)).raw(std::to_string(level)).text(format ? message : nullptr);
+        e.handle(log, t.handle(log)).number(level).text(format ? message : nullptr);
     };
     if (!format) return traced<fn_kovra_core_logging_log, Log>(describe, log, level, format);
     return traced<fn_kovra_core_logging_log, Log>(describe, log, level, "%s",
@@ -144,7 +170,7 @@ KOVRA_EXPORT int32_t kovra_core_ipc_deinit(void* ipc) {
 KOVRA_EXPORT int32_t kovra_core_free_string_array(kovra_string_array* array) {
     return traced<fn_kovra_core_free_string_array, decltype(&kovra_core_free_string_array)>(
         [&](Tracer& t, Entry& e, int32_t) {
-            e.raw(shown::of(t, static_cast<kovra_string_array const*>(array)));
+            shown::put(e.next(), t, static_cast<kovra_string_array const*>(array));
             t.released(array);
         },
         array);
@@ -153,7 +179,7 @@ KOVRA_EXPORT int32_t kovra_core_free_string_array(kovra_string_array* array) {
 KOVRA_EXPORT int32_t kovra_core_free_bool_array(kovra_bool_array* array) {
     return traced<fn_kovra_core_free_bool_array, decltype(&kovra_core_free_bool_array)>(
         [&](Tracer& t, Entry& e, int32_t) {
-            e.raw(shown::of(t, static_cast<kovra_bool_array const*>(array)));
+            shown::put(e.next(), t, static_cast<kovra_bool_array const*>(array));
             t.released(array);
         },
         array);

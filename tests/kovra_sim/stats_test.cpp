@@ -6,6 +6,8 @@
 #include <gmock/gmock.h>
 
 #include <atomic>
+#include <cmath>
+#include <limits>
 #include <filesystem>
 #include <thread>
 
@@ -137,6 +139,49 @@ TEST(TimelineTest, AtItsCapItMergesIntervalsInPairsAndKeepsEveryCall) {
     read_marks();
     EXPECT_THAT(halved, testing::ElementsAre(0.002, 0.004));
     EXPECT_LE(std::filesystem::file_size(path), 4096u);
+    std::filesystem::remove_all(dir);
+}
+
+// The table that places a call's latency without a logarithm agrees with
+// the axis everywhere: at every bin's edges, off the axis and on NaN.
+TEST(StatsTest, ACallLandsInTheBinTheAxisGivesIt) {
+    LatencyAxis const axis = latency_axis();
+    LatencyBins const& bins = latency_bins();
+    std::vector<double> values = {0.0, -1.0, 1e-9, 1e12, std::numeric_limits<double>::infinity(),
+                                  std::numeric_limits<double>::quiet_NaN()};
+    for (int i = 0; i <= kLatencyBins; ++i) {
+        double const edge = axis.value(i);
+        values.insert(values.end(), {std::nextafter(edge, 0.0), edge,
+                                     std::nextafter(edge, HUGE_VAL), edge * 1.03});
+    }
+    for (double const v : values) EXPECT_EQ(bins.index(v), axis.index(v)) << v;
+}
+
+// A stamped journal line: the clock, the time since start and the call's
+// length, as printf would write them, then the call; texts escaped, numbers
+// at their limits, and a line longer than the entry holds inline.
+TEST(ObserverTest, AJournalLineIsStampedAndWhole) {
+    std::string const dir = makeTempDir("observer_test"), path = dir + "/journal";
+    Observer observer(true);
+    Outputs outputs;
+    outputs.journal = path;
+    std::string error;
+    ASSERT_TRUE(observer.open(outputs, error)) << error;
+    std::string const long_text(700, 'x');
+    observer.observe(nullptr, kLed, [] { return -3; }, [&](Entry& e, int32_t) {
+        e.text("a\"b\\c\nd\te").number(std::numeric_limits<int64_t>::min()).number(0).number(99);
+        e.number(100).text(long_text.c_str()).text(nullptr).pointer(nullptr);
+    });
+    ASSERT_TRUE(observer.journal.close_file(error)) << error;
+    std::vector<std::string> const lines = linesOf(readFile(path));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_THAT(lines[0], testing::MatchesRegex(
+                              "20[0-9][0-9]-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-6][0-9]"
+                              "\\.[0-9]{6}Z @[0-9]+\\.[0-9]{6} \\+[0-9]+\\.[0-9]us .*"));
+    EXPECT_THAT(lines[0], testing::EndsWith(
+                              " kovra_api_led_get_state_send(\"a\\\"b\\\\c\\nd\\te\", "
+                              "-9223372036854775808, 0, 99, 100, \"" + long_text +
+                              "\", null, null) = -3"));
     std::filesystem::remove_all(dir);
 }
 
