@@ -1,6 +1,7 @@
 # Debian packages, one per component:
 #   ipc-soak   the program alone, with its manual page and a systemd unit
-#              of one soak per camera (ipc-soak@.service). On a camera the
+#              of one soak per camera (ipc-soak@.service, with the script
+#              that runs its soaks back to back). On a camera the
 #              client library is the vendor's, so this package neither ships
 #              nor depends on it.
 #   kovra-sim  the stand-in client library, its simulated camera, the camera
@@ -34,6 +35,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/kovra_sim/daemon/kovra-camd.service
         DESTINATION lib/systemd/system COMPONENT sim)
 install(FILES ${PROJECT_SOURCE_DIR}/deploy/systemd/ipc-soak@.service
         DESTINATION lib/systemd/system COMPONENT program)
+# What the unit runs: soaks back to back, each with the next seed, until its
+# deadline.
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/deploy/systemd/soak-runs
+        DESTINATION lib/ipc-soak COMPONENT program)
 # A fleet's instances read /etc/kovra-camd/NAME.conf and /etc/ipc-soak/NAME.conf,
 # copied from these.
 install(FILES ${PROJECT_SOURCE_DIR}/deploy/systemd/kovra-camd.conf.example

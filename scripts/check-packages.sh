@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Checks the Debian packages a build made: the program's package holds the
-# program, its unit, its example settings and its manual alone and never a
-# client library, the stand-in's package holds the two client libraries (out
-# of the system's library folders), its own, and the camera daemon with its
-# units, example settings and manual, the trace layer's holds the layer (out
-# of them too) and kovra-stats, and all are built for the expected
-# architecture. The trace layer needs nothing of the stand-in: its library
-# links no library of the stand-in's.
+# program, its unit with the script it runs (executable), its example
+# settings and its manual alone and never a client library, the stand-in's
+# package holds the two client libraries (out of the system's library
+# folders), its own, and the camera daemon with its units, example settings
+# and manual, the trace layer's holds the layer (out of them too) and
+# kovra-stats, and all are built for the expected architecture. The trace
+# layer needs nothing of the stand-in: its library links no library of the
+# stand-in's.
 #
 # Usage: scripts/check-packages.sh BUILD_DIR ARCHITECTURE
 set -euo pipefail
@@ -18,9 +19,13 @@ sim=$(ls "$dir"/kovra-sim_*_"$arch".deb) || fail "no kovra-sim package for $arch
 trace=$(ls "$dir"/kovra-trace_*_"$arch".deb) || fail "no kovra-trace package for $arch in $dir"
 
 files() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ {print $6}'; }
-[[ "$(files "$program" | sort | tr '\n' ' ')" == "./usr/bin/ipc_soak ./usr/lib/systemd/system/ipc-soak@.service \
-./usr/share/doc/ipc-soak/examples/ipc-soak.conf.example ./usr/share/man/man1/ipc_soak.1.gz " ]] ||
-    fail "ipc-soak holds more than the program, its unit, its example and its manual: $(files "$program")"
+[[ "$(files "$program" | sort | tr '\n' ' ')" == "./usr/bin/ipc_soak ./usr/lib/ipc-soak/soak-runs \
+./usr/lib/systemd/system/ipc-soak@.service ./usr/share/doc/ipc-soak/examples/ipc-soak.conf.example \
+./usr/share/man/man1/ipc_soak.1.gz " ]] ||
+    fail "ipc-soak holds more than the program, its unit and its script, its example and its manual: $(files "$program")"
+# The unit runs the script: it must be executable.
+mode=$(dpkg-deb -c "$program" | awk '$6 == "./usr/lib/ipc-soak/soak-runs" {print $1}')
+[[ $mode == -rwxr-xr-x ]] || fail "ipc-soak's soak-runs is $mode, not executable"
 for file in lib/kovra-sim/libkovra-core.so lib/kovra-sim/libkovra-interfaces.so lib/kovra-sim/libkovra-sim.so \
     bin/kovra-camd lib/systemd/system/kovra-camd.service lib/systemd/system/kovra-camd@.service \
     share/doc/kovra-sim/examples/kovra-camd.conf.example share/man/man1/kovra-camd.1.gz \

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # systemd-analyze verify on every unit the packages install, with the
-# programs they start taken from the build (verify refuses a unit whose
-# program is missing). Fails on any word of it: it exits 0 on a key it does
-# not know. Exit 77 (skipped) where systemd-analyze is missing.
+# programs they start taken from the build and the soak's script from the
+# source (verify refuses a unit whose program is missing). Fails on any
+# word of it: it exits 0 on a key it does not know. Exit 77 (skipped) where
+# systemd-analyze is missing.
 #
 # Usage: check_units.sh SOURCE_DIR KOVRA_CAMD IPC_SOAK
 set -euo pipefail
@@ -10,7 +11,8 @@ command -v systemd-analyze >/dev/null || { echo "no systemd-analyze: skipped"; e
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 for unit in "$1"/deploy/systemd/*.service "$1"/kovra_sim/daemon/kovra-camd.service; do
-    sed "s#/usr/bin/kovra-camd #$2 #; s#/usr/bin/ipc_soak #$3 #" "$unit" >"$work/${unit##*/}"
+    sed "s#/usr/bin/kovra-camd #$2 #; s#/usr/bin/ipc_soak #$3 #;
+         s#/usr/lib/ipc-soak/soak-runs #$1/deploy/systemd/soak-runs #" "$unit" >"$work/${unit##*/}"
 done
 cd "$work"
 status=0
