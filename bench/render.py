@@ -33,7 +33,7 @@ def table(header, rows):
 def main():
     template, work = sys.argv[1], sys.argv[2]
     data = {}
-    for stage in ("inprocess", "trace", "tcp", "fleet"):
+    for stage in ("inprocess", "trace", "tcp", "fleet", "day"):
         path = os.path.join(work, stage + ".json")
         data[stage] = json.load(open(path)) if os.path.exists(path) else None
     f = {k.lower(): v for k, v in E.items() if k.startswith("PAGE_")}  # date, machine, ...
@@ -79,6 +79,11 @@ def main():
         f["trace_calls"] = f"{t['calls_per_command']:.2f}"
         f["trace_off_ns"] = f"{t['ns']['off added']:.0f} ns"
         f["trace_off_instructions"] = f"{t['instructions']['off added']:,.0f}"
+        for name, limit in (("off", "TARGET_TRACE_OFF"), ("stats", "TARGET_TRACE_STATS"),
+                            ("stats+journal", "TARGET_TRACE_JOURNAL")):
+            added = t["instructions"][name + " added"]
+            target(f"Instructions the trace layer adds per call, {name}", f"{added:,.0f}", "", "",
+                   f"<= {E[limit]}", added <= float(E[limit]))
     c = data["tcp"]
     if c:
         conns = sorted({int(k.split()[1]) for k in c if k.startswith("redis ") and k.endswith(" rps")})
@@ -134,6 +139,37 @@ def main():
              "kovra-camd peak RSS"],
             [[f"{n} x {g['threads']}", f"{g['requests']:,}", rate(g["rps"]), us(g["p99_us"]),
               us(g["daemon_cpu_us"]), f"{g['daemon_rss_bytes'] / 2**20:.1f} MB"]])
+    d = data["day"]
+    if d:
+        cap, largest = d["cap_bytes"], d["largest_bytes"]
+        over = [n for n, b in largest.items() if n != "journal.1" and b > cap]
+        if largest["journal"] + largest["journal.1"] > 2 * cap:
+            over.append("journal and journal.1")
+        mb = 2**20
+        target(f"A capped day of {d['intervals']:,.0f} intervals: files under max_size",
+               f"largest {max(largest.values()) / mb:.2f} MB", f"cap {cap / mb:.0f} MB", "",
+               "every file", not over)
+        target("&nbsp;&nbsp;RSS growth, last quarter over first", f"{d['rss_growth'] / 1024:.0f} KB",
+               f"first quarter {d['rss_first_quarter'] / mb:.1f} MB", "",
+               f"< {E['TARGET_DAY_RSS_GROWTH_MB']} MB",
+               d["rss_growth"] < float(E["TARGET_DAY_RSS_GROWTH_MB"]) * mb)
+        w = d["read_whole"]
+        for mode in ("timeline", "check"):
+            target(f"kovra-stats --{mode}, a day's uncapped timeline ({w['bytes'] / mb:.0f} MB)",
+                   f"{w[mode]['seconds']:.1f} s, {w[mode]['peak_bytes'] / mb:.0f} MB", "", "",
+                   f"< {E['TARGET_DAY_READ_S']} s, < {E['TARGET_DAY_READ_MB']} MB",
+                   w[mode]["seconds"] < float(E["TARGET_DAY_READ_S"])
+                   and w[mode]["peak_bytes"] < float(E["TARGET_DAY_READ_MB"]) * mb)
+        runs = (("capped, with a journal", d, d["read_capped"]), ("uncapped", d["uncapped"], w))
+        f["day_table"] = table(
+            ["Run", "intervals", "timeline", "bytes per interval", "--timeline", "--check"],
+            [[name, f"{r['intervals']:,.0f}", f"{read['bytes'] / mb:.2f} MB",
+              f"{read['bytes'] / max(read['lines'], 1):,.0f}",
+              f"{read['timeline']['seconds']:.2f} s, {read['timeline']['peak_bytes'] / mb:.0f} MB",
+              f"{read['check']['seconds']:.2f} s, {read['check']['peak_bytes'] / mb:.0f} MB"]
+             for name, r, read in runs])
+        f["day_files_table"] = table(
+            ["File", "largest"], [[n, f"{b / 1024:,.0f} KB"] for n, b in largest.items()])
     met = sum(1 for row in targets if row[-1] == "met")
     f["summary"] = f"{met} of {len(targets)} targets met"
     f["targets_table"] = table(["Measurement", "Figure", "Compared with", "Ratio", "Target", "Met"],
