@@ -18,12 +18,14 @@ void setAction(int signal, void (*handler)(int)) {
     sigaction(signal, &action, nullptr);
 }
 
-// Resets both signals, not only the one delivered (as SA_RESETHAND would),
-// so that a second stop request of either kind ends the process.
-void requestStop(int) {
+// After the first request, a SIGINT (Ctrl-C again) ends the process. A
+// SIGTERM does too after a SIGINT, but not after a SIGTERM: wrappers such as
+// timeout(1) send theirs to the program and then to its whole group, so one
+// request arrives twice, and the second must not cost the report.
+void requestStop(int signal) {
     stopFlag.store(true, std::memory_order_relaxed);
     setAction(SIGINT, SIG_DFL);
-    setAction(SIGTERM, SIG_DFL);
+    if (signal == SIGINT) setAction(SIGTERM, SIG_DFL);
 }
 
 }  // namespace

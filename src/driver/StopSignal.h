@@ -9,8 +9,9 @@ extern std::atomic<bool> stopFlag;
 
 // From now on, the first SIGINT or SIGTERM asks the workers to stop after
 // their current command, so that the run ends as usual with the report of
-// what ran; a second one of either takes its default action and ends the
-// process at once.
+// what ran; then a SIGINT, or a SIGTERM after a SIGINT, takes its default
+// action and ends the process at once (a SIGTERM after a SIGTERM is the same
+// request again).
 void stopOnFirstSignal();
 
 // Whether the workers should stop: one relaxed load, cheap enough to ask
