@@ -37,12 +37,16 @@ inline void put(Entry& e, Names&, int32_t v) { e.put(int64_t(v)); }
 inline void put(Entry& e, Names&, double v) { e.put(format_f64(v)); }
 inline void put(Entry& e, Names&, char const* v) { e.put_text(v); }
 inline void put(Entry& e, Names& names, kovra_string_array const* a) {
-    if (a) e.put("[#").put(int64_t(names.array(a))).put("]");
-    else e.put("null");
+    if (a)
+        e.put("[#").put(int64_t(names.array(a))).put("]");
+    else
+        e.put("null");
 }
 inline void put(Entry& e, Names& names, kovra_bool_array const* a) {
-    if (a) e.put("[#").put(int64_t(names.array(a))).put("]");
-    else e.put("null");
+    if (a)
+        e.put("[#").put(int64_t(names.array(a))).put("]");
+    else
+        e.put("null");
 }
 
 // A value of argument type T in the camera's form, shown as the caller's

@@ -33,9 +33,9 @@ thread_local SecondText second_text;
     time_t const seconds = time_t(second);
     std::tm tm{};
     gmtime_r(&seconds, &tm);
-    cached.size = size_t(std::snprintf(cached.text, sizeof cached.text,
-                                       "%04d-%02d-%02dT%02d:%02d:%02d", tm.tm_year + 1900,
-                                       tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec));
+    cached.size = size_t(std::snprintf(
+        cached.text, sizeof cached.text, "%04d-%02d-%02dT%02d:%02d:%02d", tm.tm_year + 1900,
+        tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec));
     cached.second = second;
 }
 

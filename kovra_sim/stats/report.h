@@ -62,8 +62,8 @@ private:
 
     LatencyAxis axis_;
     std::array<double, kLatencyBins + 1> edge_{};  // bin i's least value; the overflow bin's last
-    uint64_t base_ = 0;                           // the cell of the first edge
-    std::vector<int16_t> cells_;                  // each cell's first bin, -1 below the axis
+    uint64_t base_ = 0;                            // the cell of the first edge
+    std::vector<int16_t> cells_;                   // each cell's first bin, -1 below the axis
 };
 // The one table, made at its first use.
 LatencyBins const& latency_bins();

@@ -182,7 +182,6 @@ void Tracer::announced(char const* service, char const* target, uint8_t flag, ch
     }
 }
 
-
 void Tracer::opened(void const* handle) {
     std::lock_guard lock(names_mutex_);
     handles_[handle] = ++last_handle_;

@@ -49,8 +49,8 @@ int32_t traced(Describe&& describe, A... args) noexcept {
 }
 
 template <int F, class Fn, class... A>
-[[gnu::noinline]] int32_t request_through(Tracer* t, kovra_initiator* initiator,
-                                          char const* target, A... args) noexcept {
+[[gnu::noinline]] int32_t request_through(Tracer* t, kovra_initiator* initiator, char const* target,
+                                          A... args) noexcept {
     auto describe = [&](Tracer& tracer, Entry& e, int32_t status) {
         describe_request(e, tracer, status, initiator, target, args...);
     };
@@ -79,7 +79,7 @@ int32_t request(int32_t (*)(kovra_initiator*, char const*, A...), kovra_initiato
                 if (status == 0 && initiator) t.opened(*initiator);                            \
                 e.handle(ipc, t.handle(ipc)).handle(log, t.handle(log));                       \
                 describe_opened(e, t, reinterpret_cast<void* const*>(initiator), status);      \
-                e.number(events).number(reserved);                   \
+                e.number(events).number(reserved);                                             \
             },                                                                                 \
             ipc, log, initiator, events, reserved);                                            \
     }                                                                                          \

@@ -7,8 +7,8 @@
 
 #include <atomic>
 #include <cmath>
-#include <limits>
 #include <filesystem>
+#include <limits>
 #include <thread>
 
 #include "observe/observer.h"
@@ -147,7 +147,11 @@ TEST(TimelineTest, AtItsCapItMergesIntervalsInPairsAndKeepsEveryCall) {
 TEST(StatsTest, ACallLandsInTheBinTheAxisGivesIt) {
     LatencyAxis const axis = latency_axis();
     LatencyBins const& bins = latency_bins();
-    std::vector<double> values = {0.0, -1.0, 1e-9, 1e12, std::numeric_limits<double>::infinity(),
+    std::vector<double> values = {0.0,
+                                  -1.0,
+                                  1e-9,
+                                  1e12,
+                                  std::numeric_limits<double>::infinity(),
                                   std::numeric_limits<double>::quiet_NaN()};
     for (int i = 0; i <= kLatencyBins; ++i) {
         double const edge = axis.value(i);
@@ -168,20 +172,25 @@ TEST(ObserverTest, AJournalLineIsStampedAndWhole) {
     std::string error;
     ASSERT_TRUE(observer.open(outputs, error)) << error;
     std::string const long_text(700, 'x');
-    observer.observe(nullptr, kLed, [] { return -3; }, [&](Entry& e, int32_t) {
-        e.text("a\"b\\c\nd\te").number(std::numeric_limits<int64_t>::min()).number(0).number(99);
-        e.number(100).text(long_text.c_str()).text(nullptr).pointer(nullptr);
-    });
+    observer.observe(
+        nullptr, kLed, [] { return -3; },
+        [&](Entry& e, int32_t) {
+            e.text("a\"b\\c\nd\te")
+                .number(std::numeric_limits<int64_t>::min())
+                .number(0)
+                .number(99);
+            e.number(100).text(long_text.c_str()).text(nullptr).pointer(nullptr);
+        });
     ASSERT_TRUE(observer.journal.close_file(error)) << error;
     std::vector<std::string> const lines = linesOf(readFile(path));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_THAT(lines[0], testing::MatchesRegex(
                               "20[0-9][0-9]-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-6][0-9]"
                               "\\.[0-9]{6}Z @[0-9]+\\.[0-9]{6} \\+[0-9]+\\.[0-9]us .*"));
-    EXPECT_THAT(lines[0], testing::EndsWith(
-                              " kovra_api_led_get_state_send(\"a\\\"b\\\\c\\nd\\te\", "
-                              "-9223372036854775808, 0, 99, 100, \"" + long_text +
-                              "\", null, null) = -3"));
+    EXPECT_THAT(lines[0],
+                testing::EndsWith(" kovra_api_led_get_state_send(\"a\\\"b\\\\c\\nd\\te\", "
+                                  "-9223372036854775808, 0, 99, 100, \"" +
+                                  long_text + "\", null, null) = -3"));
     std::filesystem::remove_all(dir);
 }
 
