@@ -152,7 +152,9 @@ TEST_F(IpcSoakTest, ASecondStopSignalEndsTheProgramAtOnceUnlessItRepeatsASigterm
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         kill(pid, c.second);
         EXPECT_EQ(finish(60), c.status) << c.first << " " << c.second << ": " << err;
-        if (c.status == 0) EXPECT_EQ(Printed(out).commands.size(), 87u);
+        if (c.status == 0) {
+            EXPECT_EQ(Printed(out).commands.size(), 87u);
+        }
     }
 }
 
