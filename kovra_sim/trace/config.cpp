@@ -12,6 +12,9 @@ bool parse_trace_config(std::string_view text, TraceConfig& out, std::string& er
             case DirectiveId::latency:
                 c.latency_us = d.number;
                 return true;
+            case DirectiveId::duration:
+                c.duration = std::chrono::microseconds(d.number);
+                return true;
             default:
                 why = "not taken here";
                 return false;

@@ -2,7 +2,9 @@
 // it injects and the latency it adds.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +17,7 @@ struct TraceConfig {
     Outputs outputs;
     std::vector<Fault> faults;
     uint32_t latency_us = 0;
+    std::optional<std::chrono::microseconds> duration;
 };
 
 // Parses the directives of KOVRA_TRACE; false with the reason in `error`.

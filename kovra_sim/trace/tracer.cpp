@@ -2,11 +2,14 @@
 
 #include <dlfcn.h>
 #include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
 
 #include "common/files.h"
 #include "stats/report_files.h"
@@ -74,6 +77,38 @@ Tracer* start(bool forked) {
     return nullptr;
 }
 
+// Whether the program has a handler of its own for SIGINT.
+bool catches_sigint() {
+    struct sigaction now {};
+    return ::sigaction(SIGINT, nullptr, &now) == 0 && now.sa_handler != SIG_DFL &&
+           now.sa_handler != SIG_IGN;
+}
+
+// duration=: at the deadline the program gets SIGINT, as from a Ctrl-C, and
+// only once it catches it: before its handler is in, SIGINT would end it
+// without its report, and once that handler has taken a stop signal (and
+// put the default back) another would end it at once. A program that exits
+// first never hears of it.
+void end_after(std::chrono::microseconds duration) {
+    auto const deadline = std::chrono::steady_clock::now() + duration;
+    // Made with every signal blocked, so that none meant for the program's
+    // own threads lands on this one.
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
+    try {
+        std::thread([deadline] {
+            using namespace std::chrono_literals;
+            std::this_thread::sleep_until(deadline);
+            while (!catches_sigint()) std::this_thread::sleep_for(20ms);
+            ::kill(::getpid(), SIGINT);
+        }).detach();
+    } catch (std::system_error const&) {
+        std::fprintf(stderr, "kovra-trace: no thread to end the run after duration=\n");
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+}
+
 }  // namespace
 
 int32_t wake() {
@@ -100,6 +135,7 @@ int32_t wake() {
     static std::once_flag registered;
     std::call_once(registered, [] { pthread_atfork(nullptr, nullptr, in_forked_child); });
     active.store(t);
+    if (l.config->duration) end_after(*l.config->duration);
     return 0;
 }
 

@@ -202,4 +202,18 @@ TEST_F(TraceTest, ACheckFailsOnlyARunThatCrossesItsThreshold) {
               "ERROR: kovra_core_logging_init failed status-6\n");
 }
 
+// duration= ends a soak that would run far longer as a Ctrl-C would: each
+// worker finishes its command, the report is whole, the exit status 0, and
+// the layer's statistics cover the whole time asked for.
+TEST_F(TraceTest, ADurationEndsTheRunWithItsReport) {
+    trace = "duration=2;stats=" + dir + "/trace.json";
+    ASSERT_EQ(soak("-t 2 -c 1000000", "latency=1000"), 0) << err;
+    Printed const report(out);
+    EXPECT_EQ(report.commands.size(), 87u);
+    EXPECT_GT(report.total, 0u);
+    EXPECT_LT(report.total, 2000000u);
+    kovra_sim::Report const traced = stats("trace.json");
+    EXPECT_GE(traced.end(), 2.0);
+}
+
 }  // namespace
