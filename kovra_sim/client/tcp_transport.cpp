@@ -130,8 +130,8 @@ TcpTransport::TcpTransport(std::string url, uint32_t ipc, uint32_t log, uint32_t
     for (uint32_t i = kMaxInFlight; i-- > 0;) free_.push_back(i);
 }
 
-// The first connection is the keeper's first reconnect: it starts the
-// keeper, which connects, and waits for how that ends.
+// The keeper makes the first connection as it makes a reconnect: this
+// starts the keeper and waits for how that ends.
 std::unique_ptr<Transport> TcpTransport::connect(char const* url, uint32_t ipc, uint32_t log,
                                                  uint32_t timeout_ms, uint32_t give_up_s,
                                                  int32_t& status) {
@@ -374,11 +374,15 @@ void TcpTransport::yield_reading(Waiter const* self) {
 }
 
 void TcpTransport::read(Waiter* mine, Clock::time_point until) {
+    bool answered_ping = false;
     while (drain()) {
         // A caller's own slot is checked without the lock, which the
         // callers share: every look at it would be a chance to contend.
         if (state_ != up || (mine && mine->answered)) return;
         if (!mine) {
+            // The keeper read until the heartbeat's answer was due; now it
+            // schedules the next one from the one answered.
+            if (answered_ping) return;
             std::lock_guard lock(mutex_);
             if (!busy_.empty()) return;
         }
@@ -395,7 +399,7 @@ void TcpTransport::read(Waiter* mine, Clock::time_point until) {
         ssize_t const got = ::recv(fd_, frames_.space(), frames_.room(), MSG_DONTWAIT);
         if (got > 0) {
             frames_.received(size_t(got));
-            pinged_ = false;  // the camera is there
+            answered_ping = pinged_.exchange(false);  // the camera is there
         } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
             std::string const why =
                 got == 0 ? "the camera closed the connection" : std::strerror(errno);
@@ -501,9 +505,29 @@ void TcpTransport::deliver_events(std::unique_lock<std::mutex>& lock) {
     }
 }
 
+// A camera rebooting refuses connections, resets them or closes them at
+// once, and one still starting may not greet in time: a program started
+// meanwhile waits for it as a reconnect would, up to the give-up time. A
+// camera that answers with another protocol or a refusal is not waited for.
+int32_t TcpTransport::first_connection() {
+    auto const give_up_at = Clock::now() + give_up_;
+    for (;;) {
+        int32_t const status = reconnect();
+        if (status != KOVRA_SIM_STATUS_NOT_CONNECTED && status != KOVRA_SIM_STATUS_TIMEOUT)
+            return status;
+        std::unique_lock lock(mutex_);
+        auto const left = give_up_at - Clock::now();
+        if (left <= Clock::duration::zero()) return status;
+        // The last attempt comes when the give-up time is up, not a pause later.
+        auto const pause = std::min<Clock::duration>(backoff_.next(), left);
+        if (changed_.wait_for(lock, pause, [&] { return state_ == closed; })) return status;
+    }
+}
+
 void TcpTransport::keep() {
-    int32_t const first = reconnect();
+    int32_t const first = first_connection();
     std::unique_lock lock(mutex_);
+    backoff_.reset();
     first_status_ = first;
     first_done_ = true;
     changed_.notify_all();

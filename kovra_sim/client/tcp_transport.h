@@ -18,7 +18,8 @@
 // rides through a camera's reboot; once the camera has been away for the
 // give-up time, calls fail at once with KOVRA_SIM_STATUS_NOT_CONNECTED
 // until it is back. Once it is back, the client's initiators and handlers
-// are opened again under the same numbers, ahead of any new call.
+// are opened again under the same numbers, ahead of any new call. The first
+// connection, too, waits for a camera not there yet, up to the give-up time.
 #pragma once
 
 #include <atomic>
@@ -43,13 +44,14 @@ namespace kovra_sim {
 
 class TcpTransport final : public Transport {
 public:
-    // Connects to "tcp://HOST[:PORT]" and says hello. On failure returns
-    // nullptr with the status: BAD_ARGUMENT for another form of URL,
-    // NOT_CONNECTED when nothing answers there, TIMEOUT when the camera
-    // does not greet in time, PROTOCOL for another protocol or table, or
-    // the status the camera refused the client with. `timeout_ms` is every
-    // call's deadline, `give_up_s` how long calls wait for a camera that
-    // went away.
+    // Connects to "tcp://HOST[:PORT]" and says hello, trying again as a
+    // reconnect does while the camera is not there, for up to `give_up_s`.
+    // On failure returns nullptr with the status: BAD_ARGUMENT for another
+    // form of URL, NOT_CONNECTED for a host that does not resolve or when
+    // nothing answers there, TIMEOUT when the camera does not greet in
+    // time, PROTOCOL for another protocol or table, or the status the
+    // camera refused the client with. `timeout_ms` is every call's
+    // deadline, `give_up_s` how long calls wait for a camera that went away.
     static std::unique_ptr<Transport> connect(char const* url, uint32_t ipc, uint32_t log,
                                               uint32_t timeout_ms, uint32_t give_up_s,
                                               int32_t& status);
@@ -117,6 +119,9 @@ private:
     void keep();
     // One attempt to connect, greet and reopen; the status it ends with.
     int32_t reconnect();
+    // Attempts, with the pauses of a reconnect, until one connects, one
+    // fails in a way no waiting mends, or the give-up time passes.
+    int32_t first_connection();
     void deliver_events(std::unique_lock<std::mutex>& lock);
     void beat(std::unique_lock<std::mutex>& lock);
 

@@ -1,8 +1,8 @@
 // The stand-in's TCP transport against cameras that misbehave: ones that
 // never answer, answer the wrong request, hang up mid-frame, speak another
-// protocol, go silent or are not there; and against real daemons that die
-// and come back, listen on IPv6 or close idle connections. Every call ends
-// within its deadline with a status.
+// protocol, go silent or are not there; and against real daemons that die,
+// reboot and come back, listen on IPv6 or close idle connections. Every call
+// ends within its deadline with a status.
 #include <gmock/gmock.h>
 #include <kovra/kovra_api.h>
 #include <kovra_sim/control.h>
@@ -205,7 +205,10 @@ TEST_F(TcpClient, ACameraThatHangsUpMidFrameFailsTheCallPromptly) {
     EXPECT_EQ(ask(led_), KOVRA_SIM_STATUS_NOT_CONNECTED) << "not the deadline's -8";
 }
 
+// Nothing listening is tried until give_up= passes; another protocol is not
+// tried again (a second attempt would find nobody greeting: -8).
 TEST_F(TcpClient, ConnectingFailsWithAStatusThatSaysWhy) {
+    ASSERT_EQ(kovra_sim_configure("give_up=1"), 0);
     int free_port = 0;
     close(listen_loopback(free_port));
     EXPECT_EQ(connect(loopbackUrl(free_port)), KOVRA_SIM_STATUS_NOT_CONNECTED);
@@ -215,6 +218,38 @@ TEST_F(TcpClient, ConnectingFailsWithAStatusThatSaysWhy) {
     }
     FakeCamera other([](int, auto const&) { return false; }, kovra_sim::table_fingerprint() ^ 1);
     EXPECT_EQ(connect(other.url()), KOVRA_SIM_STATUS_PROTOCOL);
+    ipc_ = nullptr;
+}
+
+// A daemon started with reboot= refuses connections until the reboot ends.
+void await_reboot(Daemon const& daemon) {
+    int const admin = daemon.admin_port();
+    ASSERT_NE(admin, 0) << daemon.log();
+    ASSERT_TRUE(eventually(
+        [&] { return http_status(http_call(admin, "GET", "/health")) == 503; }, 10s))
+        << daemon.log();
+}
+
+// A program started while the camera reboots waits for it, as a reconnect
+// would, and is served once it is back.
+TEST_F(TcpClient, TheFirstConnectionWaitsForACameraThatReboots) {
+    ASSERT_EQ(kovra_sim_configure("give_up=20"), 0);
+    Daemon daemon({"--admin", "0", "--sim", "reboot=3"});
+    ASSERT_NO_FATAL_FAILURE(await_reboot(daemon));
+    ASSERT_EQ(connect(daemon.url()), 0) << daemon.log();
+    ASSERT_EQ(kovra_api_led_initiator_init(ipc_, log_, &led_, 0, 0), 0);
+    EXPECT_EQ(ask(led_), 0);
+}
+
+// ...but not beyond give_up=.
+TEST_F(TcpClient, TheFirstConnectionGivesUpOnARebootLongerThanGiveUp) {
+    ASSERT_EQ(kovra_sim_configure("give_up=1"), 0);
+    Daemon daemon({"--admin", "0", "--sim", "reboot=600"});
+    ASSERT_NO_FATAL_FAILURE(await_reboot(daemon));
+    auto const start = Clock::now();
+    EXPECT_EQ(connect(daemon.url()), KOVRA_SIM_STATUS_NOT_CONNECTED);
+    auto const took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    EXPECT_GE(took.count(), 1000) << "ms: it gave up before give_up=1";
     ipc_ = nullptr;
 }
 
@@ -304,13 +339,18 @@ TEST_F(TcpClient, AnIdleSubscriberHearsWhatAnotherClientCaused) {
     kovra_core_ipc_deinit(other);
 }
 
-// A client quiet for longer than the daemon's idle timeout is kept by its
-// heartbeats: its connection is the same, and it is served.
+// A client quiet for ten times the daemon's idle timeout (its shortest, 1 s)
+// is kept by its heartbeats: its connection is never closed, and it is
+// served. With a deadline longer than the idle timeout, as a soak's, each
+// heartbeat still follows the last by a third of the idle timeout.
 TEST_F(TcpClient, AQuietClientIsKeptByItsHeartbeats) {
+    ASSERT_EQ(kovra_sim_configure("timeout=5000"), 0);
     Daemon daemon({"--idle-timeout", "1"});
     ASSERT_EQ(connect(daemon.url()), 0);
     ASSERT_EQ(kovra_api_led_initiator_init(ipc_, log_, &led_, 0, 0), 0);
-    std::this_thread::sleep_for(2500ms);
+    EXPECT_FALSE(eventually([&] { return daemon.log().find("silent for") != std::string::npos; },
+                            10s))
+        << daemon.log();
     EXPECT_EQ(ask(led_), 0);
     EXPECT_THAT(daemon.log(), testing::Not(testing::HasSubstr("silent for")));
 }
