@@ -225,8 +225,8 @@ TEST_F(TcpClient, ConnectingFailsWithAStatusThatSaysWhy) {
 void await_reboot(Daemon const& daemon) {
     int const admin = daemon.admin_port();
     ASSERT_NE(admin, 0) << daemon.log();
-    ASSERT_TRUE(eventually(
-        [&] { return http_status(http_call(admin, "GET", "/health")) == 503; }, 10s))
+    ASSERT_TRUE(
+        eventually([&] { return http_status(http_call(admin, "GET", "/health")) == 503; }, 10s))
         << daemon.log();
 }
 
@@ -348,8 +348,8 @@ TEST_F(TcpClient, AQuietClientIsKeptByItsHeartbeats) {
     Daemon daemon({"--idle-timeout", "1"});
     ASSERT_EQ(connect(daemon.url()), 0);
     ASSERT_EQ(kovra_api_led_initiator_init(ipc_, log_, &led_, 0, 0), 0);
-    EXPECT_FALSE(eventually([&] { return daemon.log().find("silent for") != std::string::npos; },
-                            10s))
+    EXPECT_FALSE(
+        eventually([&] { return daemon.log().find("silent for") != std::string::npos; }, 10s))
         << daemon.log();
     EXPECT_EQ(ask(led_), 0);
     EXPECT_THAT(daemon.log(), testing::Not(testing::HasSubstr("silent for")));
