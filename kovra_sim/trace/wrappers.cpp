@@ -1,12 +1,11 @@
 // Every function of the client library, expanded from kovra_requests.def
 // (the hand-written rows written out below): each forwards to the next
 // definition, through the tracer when KOVRA_TRACE is on.
-#include <array>
 #include <cstdarg>
 #include <cstdio>
-#include <mutex>
 #include <utility>
 
+#include "trace/handlers.h"
 #include "trace/tracer.h"
 
 using namespace kovra_sim;
@@ -186,63 +185,45 @@ KOVRA_EXPORT int32_t kovra_core_free_bool_array(kovra_bool_array* array) {
 }
 
 // The program's event handlers are registered behind trampolines of the
-// layer's, one per registration, so that each announcement is recorded on
-// its way; a trampoline is freed once its handler is unregistered (when no
-// call of it runs or follows). With all of them in use, a handler goes
-// through unwrapped.
+// layer's (handlers.h), so that each announcement is recorded on its way.
 namespace {
 
-constexpr size_t kTrampolines = 64;
-
-struct Wrapped {
-    kovra_initiator* broker = nullptr;
-    kovra_broker_new_target_handler handler = nullptr;  // null: free
-};
-std::mutex wrapped_mutex;
-Wrapped wrapped[kTrampolines];
-
-template <size_t N>
-void trampoline(char const* service, char const* target, uint8_t flag, char const* address,
-                void* context) {
-    Tracer* const t = active.load();
-    if (t && t != kChildWakes) t->announced(service, target, flag, address);
-    wrapped[N].handler(service, target, flag, address, context);
+// A call the layer refuses itself, with `status`, recorded as the library's
+// would be.
+template <int F, class Describe>
+int32_t refused(Describe& describe, int32_t status) noexcept {
+    Tracer* t = active.load(std::memory_order_relaxed);
+    if (t == kChildWakes) t = wake_child();
+    if (!t) return status;
+    return t->call(
+        F, [&] { return status; }, [&](Entry& e, int32_t s) { describe(*t, e, s); });
 }
-
-template <size_t... N>
-constexpr std::array<kovra_broker_new_target_handler, kTrampolines> make_trampolines(
-    std::index_sequence<N...>) {
-    return {&trampoline<N>...};
-}
-constexpr auto trampolines = make_trampolines(std::make_index_sequence<kTrampolines>());
 
 }  // namespace
 
+// A handler the layer cannot put behind a trampoline of its own (all are
+// taken by other functions) is refused: through unwrapped, it would be
+// neither counted nor unregistered with the rest.
 KOVRA_EXPORT int32_t kovra_api_broker_new_target_register_event_handler(
     kovra_initiator* broker, kovra_broker_new_target_handler handler, void* context) {
-    size_t slot = kTrampolines;
-    if (active.load() && handler) {
-        std::lock_guard lock(wrapped_mutex);
-        for (slot = 0; slot < kTrampolines && wrapped[slot].handler; ++slot) {
-        }
-        if (slot < kTrampolines) wrapped[slot] = {broker, handler};
-    }
-    int32_t const status = traced<fn_kovra_api_broker_new_target_register_event_handler,
-                                  decltype(&kovra_api_broker_new_target_register_event_handler)>(
-        [&](Tracer& t, Entry& e, int32_t) {
-            e.handle(broker, t.handle(broker)).pointer(reinterpret_cast<void*>(handler));
-            e.pointer(context);
-        },
-        broker, slot < kTrampolines ? trampolines[slot] : handler, context);
-    if (status != 0 && slot < kTrampolines) {
-        std::lock_guard lock(wrapped_mutex);
-        wrapped[slot] = {};
-    }
+    using Register = decltype(&kovra_api_broker_new_target_register_event_handler);
+    constexpr int id = fn_kovra_api_broker_new_target_register_event_handler;
+    auto const describe = [&](Tracer& t, Entry& e, int32_t) {
+        e.handle(broker, t.handle(broker)).pointer(reinterpret_cast<void*>(handler));
+        e.pointer(context);
+    };
+    // No handler: the library's to refuse.
+    if (!handler) return traced<id, Register>(describe, broker, handler, context);
+    handlers::Registering const r = handlers::start_registering(broker, handler);
+    if (!r.trampoline) return refused<id>(describe, kNoResources);
+    int32_t const status = traced<id, Register>(describe, broker, r.trampoline, context);
+    handlers::done_registering(r, broker, status == 0);
     return status;
 }
 
-// Each registration of `handler` on `broker` is undone as the trampoline
-// it was made with.
+// Every registration of `handler` on `broker` is undone at once, as the
+// library undoes those of one pointer; one the layer did not make is the
+// library's to answer for.
 KOVRA_EXPORT int32_t kovra_api_broker_new_target_unregister_event_handler(
     kovra_initiator* broker, kovra_broker_new_target_handler handler) {
     using Unregister = decltype(&kovra_api_broker_new_target_unregister_event_handler);
@@ -250,26 +231,9 @@ KOVRA_EXPORT int32_t kovra_api_broker_new_target_unregister_event_handler(
     auto const describe = [&](Tracer& t, Entry& e, int32_t) {
         e.handle(broker, t.handle(broker)).pointer(reinterpret_cast<void*>(handler));
     };
-    bool mine[kTrampolines] = {};
-    bool any = false;
-    {
-        std::lock_guard lock(wrapped_mutex);
-        for (size_t slot = 0; slot < kTrampolines; ++slot) {
-            mine[slot] =
-                handler && wrapped[slot].handler == handler && wrapped[slot].broker == broker;
-            any = any || mine[slot];
-        }
-    }
-    if (!any) return traced<id, Unregister>(describe, broker, handler);
-    int32_t status = 0;
-    for (size_t slot = 0; slot < kTrampolines; ++slot) {
-        if (!mine[slot]) continue;
-        int32_t const one = traced<id, Unregister>(describe, broker, trampolines[slot]);
-        if (one == 0) {
-            std::lock_guard lock(wrapped_mutex);
-            wrapped[slot] = {};
-        }
-        if (status == 0) status = one;
-    }
+    handlers::Unregistering const u = handlers::start_unregistering(broker, handler);
+    if (!u.trampoline) return traced<id, Unregister>(describe, broker, handler);
+    int32_t const status = traced<id, Unregister>(describe, broker, u.trampoline);
+    handlers::done_unregistering(u, broker, status == 0);
     return status;
 }
