@@ -92,7 +92,7 @@ int Daemon::run() {
     std::unique_ptr<Admin> admin;
     if (options_.admin) {
         try {
-            admin = std::make_unique<Admin>(io, *options_.admin, *server);
+            admin = std::make_unique<Admin>(io, *options_.admin, *server, options_.admin_token);
         } catch (boost::system::system_error const& e) {
             log_line("cannot serve the admin endpoint on %s: %s", text_of(*options_.admin).c_str(),
                      e.code().message().c_str());
@@ -100,7 +100,10 @@ int Daemon::run() {
         }
         // Metrics need figures: the admin endpoint turns them on.
         if (!simulation_.stats.on()) simulation_.stats.start();
-        log_line("admin endpoint on %s", admin->address().c_str());
+        log_line("admin endpoint on %s%s", admin->address().c_str(),
+                 options_.admin_token.empty()
+                     ? ""
+                     : ", its token asked on all but /health and /metrics");
         admin->start();
     }
     std::string error;

@@ -18,16 +18,41 @@ void log_to(LogTo where) {
     destination.store(where);
 }
 
+std::string escaped(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char const c : text) {
+        auto const byte = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (byte < 0x20 || byte >= 0x7f) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 void log_line(char const* format, ...) {
     char line[1024];
     va_list args;
     va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
+    std::string const text = escaped(line);
     if (destination.load() == LogTo::syslog) {
-        syslog(LOG_NOTICE, "%s", line);
+        syslog(LOG_NOTICE, "%s", text.c_str());
     } else {
-        std::fprintf(stderr, "kovra-camd: %s\n", line);
+        std::fprintf(stderr, "kovra-camd: %s\n", text.c_str());
     }
 }
 

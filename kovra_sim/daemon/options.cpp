@@ -1,6 +1,13 @@
 #include "daemon/options.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <boost/program_options.hpp>
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 
 #include "common/files.h"
@@ -33,6 +40,40 @@ bool parse_admin(std::string const& text, tcp::endpoint& out) {
     size_t const port_at = text.rfind(':');
     bool const has_port = port_at != std::string::npos && text.back() != ']';
     return has_port && parse_listen(text, out);
+}
+
+// The token of --admin-token-file: the file's text without the blanks
+// around it, one word of printable ASCII (it travels in a header); false
+// with the reason in `error`.
+bool read_token(std::string const& path, std::string& token, std::string& error) {
+    int const fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    struct stat status {};
+    std::string text;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        error = "not a regular file";
+    } else {
+        char buffer[kMaxTokenBytes + 2];
+        for (ssize_t n; text.size() < sizeof buffer &&
+                        (n = ::read(fd, buffer, sizeof buffer - text.size())) > 0;)
+            text.append(buffer, size_t(n));
+    }
+    ::close(fd);
+    if (!error.empty()) return false;
+    size_t const begin = text.find_first_not_of(" \t\r\n");
+    size_t const end = text.find_last_not_of(" \t\r\n");
+    token = begin == std::string::npos ? "" : text.substr(begin, end + 1 - begin);
+    if (token.empty()) {
+        error = "empty: it must hold the token";
+    } else if (token.size() > kMaxTokenBytes) {
+        error = "longer than " + std::to_string(kMaxTokenBytes) + " bytes";
+    } else if (std::any_of(token.begin(), token.end(), [](char c) { return c < '!' || c > '~'; })) {
+        error = "the token must be one word of printable ASCII";
+    }
+    return error.empty();
 }
 
 // A numeric option: read as text and checked here, since program_options
@@ -72,7 +113,7 @@ std::optional<int> parse_options(int argc, char** argv, Options& out) {
         {"interval", "S", 1, int64_t(directive_info(DirectiveId::interval).high / 1000000), 10,
          "seconds a line of the timeline covers"},
     };
-    std::string listen, admin, sim, log, stats, timeline;
+    std::string listen, admin, token_file, sim, log, stats, timeline;
     std::string texts[std::size(numerics)];
     // One screen: one line an option, the description beside it.
     po::options_description options(
@@ -91,6 +132,9 @@ std::optional<int> parse_options(int argc, char** argv, Options& out) {
     add("admin", po::value(&admin)->value_name("[ADDR:]PORT"),
         "serve the admin endpoint (HTTP: /health, /metrics, /state, /directives, /reset) on "
         "PORT of loopback, or of ADDR");
+    add("admin-token-file", po::value(&token_file)->value_name("FILE"),
+        "the admin endpoint asks for the token in FILE (Authorization: Bearer) on all but "
+        "/health and /metrics; needed for an ADDR other than loopback");
     add("sim", po::value(&sim)->value_name("DIRECTIVES"),
         "directives as KOVRA_SIM takes them, after it");
     add("stats", po::value(&stats)->value_name("FILE"),
@@ -150,6 +194,19 @@ std::optional<int> parse_options(int argc, char** argv, Options& out) {
     if (vm.count("admin")) {
         if (!parse_admin(admin, out.admin.emplace()))
             return refuse("--admin " + admin + ": expected [ADDR:]PORT");
+    }
+    if (vm.count("admin-token-file")) {
+        if (!out.admin) return refuse("--admin-token-file goes with --admin");
+        std::string error;
+        if (!read_token(token_file, out.admin_token, error))
+            return refuse("--admin-token-file " + token_file + ": " + error);
+    }
+    // The endpoint reboots, stalls and reconfigures the camera: off
+    // loopback, anyone who reaches the port could.
+    if (out.admin && !out.admin->address().is_loopback() && out.admin_token.empty()) {
+        return refuse("--admin " + admin +
+                      ": an address other than loopback needs --admin-token-file, or anyone "
+                      "who reaches it could reboot, stall or reconfigure the camera");
     }
     if (log != "stderr" && log != "syslog") {
         return refuse("--log " + log + ": expected stderr or syslog");

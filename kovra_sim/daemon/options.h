@@ -17,13 +17,17 @@ struct Options {
     boost::asio::ip::tcp::endpoint listen;
     std::string listen_text;
     std::optional<boost::asio::ip::tcp::endpoint> admin;  // the admin endpoint's, if asked for
-    std::optional<std::string> sim;                       // directives after KOVRA_SIM's
-    Outputs outputs;                                      // --stats, --timeline, --interval
-    std::string port_file;                                // "" for none
+    std::string admin_token;         // what the admin endpoint's clients must show; "" for none
+    std::optional<std::string> sim;  // directives after KOVRA_SIM's
+    Outputs outputs;                 // --stats, --timeline, --interval
+    std::string port_file;           // "" for none
     LogTo log = LogTo::stderr_stream;
     unsigned threads = 2;
     Limits limits;
 };
+
+// The longest token --admin-token-file may hold.
+constexpr size_t kMaxTokenBytes = 4096;
 
 // The most threads the daemon runs; each is one io_context and its stack.
 constexpr unsigned kMaxThreads = 256;

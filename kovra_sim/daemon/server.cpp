@@ -1,6 +1,7 @@
 #include "daemon/server.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "daemon/connection.h"
 #include "daemon/log.h"
@@ -17,6 +18,29 @@ std::string text_of(tcp::endpoint const& e) {
     return (e.address().is_v6() ? "[" + address + "]" : address) + ":" + std::to_string(e.port());
 }
 
+bool AcceptPause::shortage(boost::system::error_code const& ec) {
+    if (ec.category() != boost::system::system_category()) return false;
+    int const e = ec.value();
+    return e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM;
+}
+
+std::chrono::milliseconds AcceptPause::failed(boost::system::error_code const& ec) {
+    if (failures_++ == 0) {
+        log_line("%s: %s; accepting again in 100 ms, then less often, up to every 1 s", what_,
+                 ec.message().c_str());
+    }
+    wait_ = std::clamp(wait_ * 2, std::chrono::milliseconds(100), std::chrono::milliseconds(1000));
+    return wait_;
+}
+
+void AcceptPause::worked() {
+    if (failures_ == 0) return;
+    log_line("%s: accepting again after %llu failed tries", what_,
+             static_cast<unsigned long long>(failures_));
+    failures_ = 0;
+    wait_ = {};
+}
+
 Server::Server(asio::io_context& io, std::vector<asio::io_context*> workers,
                SharedSimulation& simulation, tcp::endpoint const& listen, Limits const& limits)
     : io_(io),
@@ -26,7 +50,8 @@ Server::Server(asio::io_context& io, std::vector<asio::io_context*> workers,
       acceptor_(io),
       sweeper_(io),
       reboots_(io),
-      back_(io) {
+      back_(io),
+      paused_(io) {
     acceptor_.open(listen.protocol());
     acceptor_.set_option(tcp::acceptor::reuse_address(true));
     acceptor_.bind(listen);
@@ -44,6 +69,7 @@ Server::~Server() {
 void Server::start() {
     accept();
     sweep();
+    started_ = Clock::now();
     simulation_.wire.listen(this);
 }
 
@@ -51,11 +77,21 @@ void Server::accept() {
     asio::io_context& worker = *workers_[next_worker_++ % workers_.size()];
     acceptor_.async_accept(worker, [this](boost::system::error_code ec, tcp::socket socket) {
         if (ec == asio::error::operation_aborted) return;
+        if (AcceptPause::shortage(ec)) {
+            std::chrono::milliseconds wait;
+            {
+                std::lock_guard lock(mutex_);
+                if (stopped_ || down_) return;
+                wait = pause_.failed(ec);
+            }
+            return asio::post(io_, [this, wait] { pause_accepting(wait); });
+        }
         if (!ec) {
             std::shared_ptr<Connection> made;
             {
                 std::lock_guard lock(mutex_);
                 if (stopped_) return;
+                pause_.worked();
                 if (down_) {  // accepted as the reboot began: it is refused too
                     boost::system::error_code ignored;
                     socket.close(ignored);
@@ -79,9 +115,20 @@ void Server::accept() {
             }
             if (made) made->start();
         } else {
-            // Out of descriptors, say: keep serving those already connected.
+            // A client that left before it was accepted, say: the next one may be fine.
             log_line("accept: %s", ec.message().c_str());
         }
+        std::lock_guard lock(mutex_);
+        if (!stopped_ && !down_) accept();
+    });
+}
+
+void Server::pause_accepting(std::chrono::milliseconds wait) {
+    std::lock_guard lock(mutex_);
+    if (stopped_ || down_) return;  // a reboot's end or nothing starts accepting again
+    paused_.expires_after(wait);
+    paused_.async_wait([this](boost::system::error_code ec) {
+        if (ec) return;
         std::lock_guard lock(mutex_);
         if (!stopped_ && !down_) accept();
     });
@@ -164,25 +211,35 @@ void Server::forget_announced() {
 
 void Server::schedule(std::optional<WireFaults::Reboot> plan) {
     asio::post(io_, [this, plan] {
+        if (plans_++ == 0) start_plan_ = plan;  // told first by start()
         plan_ = plan;
-        ++plans_;
         reboots_.cancel();
         if (!plan) return;
-        if (plan->every_s) {
-            reboot_after(std::chrono::seconds(plan->every_s), plans_);
-        } else {
-            reboot(std::chrono::seconds(plan->seconds));
-        }
+        if (!plan->every_s) return reboot(std::chrono::seconds(plan->seconds));
+        auto const every = std::chrono::seconds(plan->every_s);
+        auto const now = Clock::now();
+        bool const the_start_s = start_plan_ && start_plan_->seconds == plan->seconds &&
+                                 start_plan_->every_s == plan->every_s;
+        // Frequent resets would otherwise put every reboot off for good.
+        reboot_at(the_start_s ? started_ + every * ((now - started_) / every + 1) : now + every,
+                  plans_);
     });
 }
 
-void Server::reboot_after(std::chrono::seconds wait, uint64_t plan) {
-    reboots_.expires_after(wait);
+void Server::reboot_at(Clock::time_point when, uint64_t plan) {
+    reboots_.expires_at(when);
     reboots_.async_wait([this, plan](boost::system::error_code ec) {
         if (ec || plan != plans_) return;
         reboot(std::chrono::seconds(plan_->seconds));
-        reboot_after(std::chrono::seconds(plan_->every_s), plan);
+        reboot_at(reboots_.expiry() + std::chrono::seconds(plan_->every_s), plan);
     });
+}
+
+bool Server::end_reboot() {
+    if (!down_) return false;
+    back_.cancel();
+    come_back();
+    return true;
 }
 
 void Server::reboot(std::chrono::seconds down) {
@@ -193,6 +250,7 @@ void Server::reboot(std::chrono::seconds down) {
         down_ = true;
         boost::system::error_code ignored;
         acceptor_.close(ignored);
+        paused_.cancel();
         open = open_connections();
     }
     simulation_.wire.count(WireFault::reboot);
@@ -206,6 +264,7 @@ void Server::reboot(std::chrono::seconds down) {
 }
 
 void Server::come_back() {
+    if (!down_) return;  // ended early, its timer already due
     simulation_.restore_start();
     {
         std::lock_guard lock(mutex_);
@@ -249,6 +308,7 @@ void Server::stop() {
             sweeper_.cancel();
             reboots_.cancel();
             back_.cancel();
+            paused_.cancel();
             open = open_connections();
         }
         for (auto const& c : open) c->close("the daemon is stopping");

@@ -17,7 +17,9 @@
 // that clients are refused, and after its time listens again on the same
 // address with the camera as the daemon started it. Its targets announce
 // themselves kAnnounceAfterReboot later, once clients had time to reconnect
-// and register their handlers again.
+// and register their handlers again. A reboot=SECONDS@EVERY that the daemon
+// started with keeps the clock it started with: a reset, or the same
+// schedule given again, brings it back without putting its next reboot off.
 #pragma once
 
 #include <atomic>
@@ -54,6 +56,27 @@ class Connection;
 // "ADDRESS:PORT", with an IPv6 address in brackets.
 std::string text_of(boost::asio::ip::tcp::endpoint const& e);
 
+// How an accept loop rides out a shortage of descriptors or memory
+// (EMFILE, ENFILE, ENOBUFS, ENOMEM): accepting again at once would fail
+// again at once, spinning and flooding the log, so it waits 100 ms, then
+// twice as long each time up to 1 s, and logs once when the shortage
+// begins and once when accepting works again. Not thread-safe.
+class AcceptPause {
+public:
+    explicit AcceptPause(char const* what) : what_(what) {}
+
+    static bool shortage(boost::system::error_code const& ec);
+    // After an accept that failed for a shortage: the time to wait.
+    std::chrono::milliseconds failed(boost::system::error_code const& ec);
+    // After an accept that worked.
+    void worked();
+
+private:
+    char const* what_;
+    std::chrono::milliseconds wait_{0};
+    uint64_t failures_ = 0;
+};
+
 class Server final : private Listener, private WireState::RebootListener {
 public:
     // Accepts on `io`; runs connections on `workers` in turn (each run by
@@ -77,6 +100,9 @@ public:
     void stop();
     // True while rebooted: refusing connections.
     bool down() const { return down_.load(std::memory_order_relaxed); }
+    // Ends a reboot in progress at once, as if its time were up; false if
+    // none was. Called on the io_context given to the constructor.
+    bool end_reboot();
     // A connection closed: its figures are kept among the last few closed.
     void forget(Connection const& closed);
     // [{"connection", "peer", "calls", "open"}]: the open connections and the
@@ -94,13 +120,15 @@ public:
 
 private:
     void accept();
+    // After a shortage at accepting: accepting again after `wait`, on io_.
+    void pause_accepting(std::chrono::milliseconds wait);
     void sweep();
     // The connections still open; with mutex_ held.
     std::vector<std::shared_ptr<Connection>> open_connections();
     void announce(int service) override;
     void schedule(std::optional<WireFaults::Reboot> plan) override;
     // The next reboot of the schedule whose number is `plan`, after `wait`.
-    void reboot_after(std::chrono::seconds wait, uint64_t plan);
+    void reboot_at(std::chrono::steady_clock::time_point when, uint64_t plan);
     void reboot(std::chrono::seconds down);
     void come_back();
 
@@ -116,14 +144,18 @@ private:
     // The reboot schedule and its timers: used on `io_` alone.
     std::optional<WireFaults::Reboot> plan_;
     uint64_t plans_ = 0;  // schedules taken so far; a timer of an older one does nothing
-    boost::asio::steady_timer reboots_;  // the next reboot
-    boost::asio::steady_timer back_;     // the end of a reboot, then its announcements
+    std::optional<WireFaults::Reboot> start_plan_;   // the first schedule taken: the start's
+    std::chrono::steady_clock::time_point started_;  // and when its clock started
+    boost::asio::steady_timer reboots_;              // the next reboot
+    boost::asio::steady_timer back_;                 // the end of a reboot, then its announcements
+    boost::asio::steady_timer paused_;  // accepting again after a shortage: used on `io_` alone
     std::atomic<bool> down_{false};
     std::mutex mutex_;  // guards the members below
     bool stopped_ = false;
     uint64_t accepted_ = 0;
     size_t admitted_ = 0;  // open connections within the limit
     size_t refusing_ = 0;  // open connections beyond it, being told so
+    AcceptPause pause_{"accept"};
     std::map<uint64_t, std::weak_ptr<Connection>> connections_;
     static constexpr size_t kClosedKept = 256;
     static constexpr size_t kRefusingAtOnce = 64;

@@ -1,5 +1,7 @@
 #include "daemon/shared_simulation.h"
 
+#include <algorithm>
+
 namespace kovra_sim {
 
 bool parse_daemon_config(std::string_view text, Place place, Settings const& settings,
@@ -14,7 +16,6 @@ bool parse_daemon_config(std::string_view text, Place place, Settings const& set
 }
 
 bool SharedSimulation::apply(DaemonConfig const& config, std::string& error, bool at_start) {
-    std::lock_guard lock(start_mutex_);
     if (!Simulation::apply(config.camera, error)) return false;
     wire.apply(config.wire, config.camera.seed);
     if (at_start) start_.push_back(config);
@@ -23,22 +24,97 @@ bool SharedSimulation::apply(DaemonConfig const& config, std::string& error, boo
 
 bool SharedSimulation::start_with(std::string_view directives, std::string& error) {
     DaemonConfig config;
-    if (!parse_daemon_config(directives, Place::daemon, camera.settings, config, error) ||
-        !apply(config, error, true))
+    if (!parse_daemon_config(directives, Place::daemon, camera.settings, config, error))
         return false;
     std::lock_guard lock(start_mutex_);
+    if (!apply(config, error, true)) return false;
     start_texts_.emplace_back(directives);
     return true;
 }
 
+namespace {
+
+// One directive as /state lists it, and what a later one replaces.
+struct Posting {
+    enum Piles { no, fault, restart };
+    std::string kind, text;
+    Piles piles;  // whether it adds to what the camera keeps instead of replacing
+};
+
+// The directives of a list that parsed: the value of fail= is
+// FUNCTION[@N][:STATUS], of set= KEY=VALUES.
+std::vector<Posting> postings_of(std::string_view directives) {
+    std::vector<Posting> out;
+    std::string ignored;
+    parse_directives(
+        directives, Place::post,
+        [&](Directive const& d, std::string&) {
+            std::string const name = directive_info(d.id).name;
+            std::string const text = name + "=" + std::string(d.value);
+            if (d.id == DirectiveId::fail) {
+                std::string const kind = text.substr(0, text.find(':'));
+                bool const nth = kind.find('@') != std::string::npos;
+                out.push_back({kind, text, nth ? Posting::fault : Posting::no});
+            } else if (d.id == DirectiveId::set) {
+                out.push_back({text.substr(0, text.find('=', name.size() + 1)), text, Posting::no});
+            } else if (d.id == DirectiveId::restart) {
+                out.push_back({text, text, Posting::restart});
+            } else {
+                out.push_back({name, text, Posting::no});
+            }
+            return true;
+        },
+        ignored);
+    return out;
+}
+
+}  // namespace
+
 bool SharedSimulation::post(std::string_view directives, std::string& error) {
     DaemonConfig config;
-    if (!parse_daemon_config(directives, Place::post, camera.settings, config, error) ||
-        !apply(config, error, false))
-        return false;
+    if (!parse_daemon_config(directives, Place::post, camera.settings, config, error)) return false;
+    std::vector<Posting> const postings = postings_of(directives);
     std::lock_guard lock(start_mutex_);
-    posted_texts_.emplace_back(directives);
+    std::set<std::string> faults = piled_faults_;
+    size_t restarts = piled_restarts_;
+    for (Posting const& p : postings) {
+        if (p.piles == Posting::fault) faults.insert(p.kind);
+        restarts += p.piles == Posting::restart;
+    }
+    if (faults.size() + restarts > kMaxPiled) {
+        error = "more than " + std::to_string(kMaxPiled) +
+                " restart= plans and fail=...@N faults posted since the start or the last reset; "
+                "POST /reset first";
+        return false;
+    }
+    if (!apply(config, error, false)) return false;
+    piled_faults_ = std::move(faults);
+    piled_restarts_ = restarts;
+    for (Posting const& p : postings) {
+        auto const same = std::find_if(posted_.begin(), posted_.end(),
+                                       [&](Posted const& q) { return q.kind == p.kind; });
+        if (same != posted_.end()) {
+            posted_bytes_ -= same->text.size();
+            posted_.erase(same);
+        }
+        posted_.push_back({p.kind, p.text});
+        posted_bytes_ += p.text.size();
+    }
+    // The newest is kept whatever its size: a body is within 64 KiB.
+    while (posted_.size() > 1 && (posted_.size() > kPostedKept || posted_bytes_ > kPostedBytes)) {
+        posted_bytes_ -= posted_.front().text.size();
+        posted_.pop_front();
+        ++posted_forgotten_;
+    }
     return true;
+}
+
+void SharedSimulation::forget_posted() {
+    posted_.clear();
+    posted_bytes_ = 0;
+    posted_forgotten_ = 0;
+    piled_faults_.clear();
+    piled_restarts_ = 0;
 }
 
 void SharedSimulation::restore_start() {
@@ -46,7 +122,7 @@ void SharedSimulation::restore_start() {
     camera.reset();
     ledger.clear_faults();
     for (DaemonConfig const& config : start_) shape(config.camera);
-    posted_texts_.clear();
+    forget_posted();
 }
 
 void SharedSimulation::reset() {
@@ -105,8 +181,20 @@ nlohmann::json wire_json(WireState const& wire) {
 
 nlohmann::json SharedSimulation::state() {
     Snapshot settings = camera.settings.snapshot();
+    // A client may have stored a value as large as a frame.
+    for (auto& [key, values] : settings) {
+        if (values.size() > kStateValueBytes) {
+            values = values.substr(0, kStateValueBytes) + "... (" + std::to_string(values.size()) +
+                     " bytes)";
+        }
+    }
     std::lock_guard lock(start_mutex_);
-    return {{"directives", {{"start", start_texts_}, {"posted", posted_texts_}}},
+    nlohmann::json posted = nlohmann::json::array();
+    for (Posted const& p : posted_) posted.push_back(p.text);
+    return {{"directives",
+             {{"start", start_texts_},
+              {"posted", std::move(posted)},
+              {"posted_forgotten", posted_forgotten_}}},
             {"latency_us", camera.latency_us()},
             {"wire", wire_json(wire)},
             {"settings", std::move(settings)}};

@@ -1,11 +1,19 @@
-// The daemon's admin endpoint over loopback: its routes and refusals, the
-// limits on what a request may take, and that no garbage stops it.
+// The daemon's admin endpoint over loopback: its routes and refusals, its
+// token, the limits on what a request and a client may take, that no
+// garbage stops it, and that nothing posted makes it grow or wait.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
+#include <deque>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <thread>
 
 #include "support/Daemon.h"
 
@@ -38,6 +46,7 @@ TEST_F(AdminTest, RoutesAnswerAndABadPostChangesNothing) {
         {"POST", "/directives", "latency=5;fail=no_such_function", 400, "no_such_function"},
         {"POST", "/directives", "stats=" + testing::TempDir() + "s.json", 400,
          "not POST /directives"},
+        {"POST", "/directives", "", 400, "an empty body"},
     };
     for (auto const& c : cases) {
         std::string const answer = http_call(port, c.method, c.path, c.body);
@@ -63,9 +72,15 @@ TEST_F(AdminTest, RoutesAnswerAndABadPostChangesNothing) {
 }
 
 TEST_F(AdminTest, RequestsOverALimitOrMalformedAreAnsweredAndClosed) {
-    std::string const request = "POST /directives HTTP/1.1\r\nHost: x\r\nContent-Length: ";
+    std::string const request =
+        "POST /directives HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: ";
     // Empty directives are ignored: a body of separators applies nothing.
     std::string const at_limit(64 * 1024, ';');
+    // A header of `bytes` in all, request line and blank line included.
+    auto const header = [](size_t bytes) {
+        std::string const head = "GET /health HTTP/1.1\r\nConnection: close\r\nX: ";
+        return head + std::string(bytes - head.size() - 4, 'x') + "\r\n\r\n";
+    };
     struct {
         char const* what;
         std::string raw;
@@ -73,8 +88,8 @@ TEST_F(AdminTest, RequestsOverALimitOrMalformedAreAnsweredAndClosed) {
     } const cases[] = {
         {"body exactly at the limit", request + "65536\r\n\r\n" + at_limit, 200},
         {"body one byte past it", request + "65537\r\n\r\n" + at_limit + ";", 413},
-        {"header past its limit",
-         "GET /health HTTP/1.1\r\nX: " + std::string(9000, 'x') + "\r\n\r\n", 400},
+        {"header exactly at its limit", header(8 * 1024), 200},
+        {"header one byte past it", header(8 * 1024 + 1), 413},
         {"no request line", "\r\n\r\n", 400},
         {"not HTTP", "HELLO /health SMTP/9\r\n\r\n", 400},
         {"a bad length", request + "-1\r\n\r\n", 400},
@@ -102,20 +117,190 @@ TEST_F(AdminTest, GarbageNeitherStopsNorWedgesIt) {
     EXPECT_EQ(http_status(http_call(port, "GET", "/health")), 200) << daemon.log();
 }
 
-TEST_F(AdminTest, ConnectionsBeyondTheLimitAreClosedUntilOneLeaves) {
-    std::vector<int> open;
-    for (int i = 0; i < 16; ++i) open.push_back(connect_loopback(port));
-    // The 16 are surely accepted once one of them is answered.
-    std::string const ask = "GET /health HTTP/1.1\r\nHost: x\r\n\r\n";
-    send(open.back(), ask.data(), ask.size(), MSG_NOSIGNAL);
-    char c[256];
-    EXPECT_GT(recv(open.back(), c, sizeof c, 0), 0);
-    EXPECT_EQ(http_call(port, "GET", "/health"), "") << "the 17th is closed without an answer";
-    close(open.front());
-    EXPECT_TRUE(
-        eventually([&] { return http_status(http_call(port, "GET", "/health")) == 200; }, 5s))
-        << "room again once one left";
-    for (size_t i = 1; i < open.size(); ++i) close(open[i]);
+// Sixteen clients that sit idle or trickle a request hold every connection:
+// each /health that comes closes the one that waited longest, and answers.
+// An idle one is closed in time, and so is one whose request does not come
+// whole in time, bytes coming all along.
+TEST_F(AdminTest, IdleAndSlowClientsCannotKeepHealthOut) {
+    std::deque<std::pair<int, bool>> hogs;  // and whether it trickles
+    auto const hog = [&](bool slow) {
+        hogs.emplace_back(connect_loopback(port), slow);
+        std::string const head = "GET /health HTTP/1.1\r\nX-Slow: ";
+        if (slow) send(hogs.back().first, head.data(), head.size(), MSG_NOSIGNAL);
+    };
+    auto const closed = [](int fd, int wait_ms) {
+        char buffer[256];
+        pollfd p{fd, POLLIN, 0};
+        return poll(&p, 1, wait_ms) == 1 && recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) <= 0;
+    };
+    for (int i = 0; i < 16; ++i) hog(i % 2);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(http_status(http_call(port, "GET", "/health")), 200) << "supervisor poll " << i;
+        EXPECT_TRUE(closed(hogs.front().first, 5000)) << "the longest waiting, at poll " << i;
+        close(hogs.front().first);
+        hogs.pop_front();
+        hog(i % 2);  // and they are sixteen again
+    }
+    auto const until = std::chrono::steady_clock::now() + 30s;
+    for (size_t i = 0; !hogs.empty() && std::chrono::steady_clock::now() < until;) {
+        auto const [fd, slow] = hogs[i %= hogs.size()];
+        if (slow) send(fd, "x", 1, MSG_NOSIGNAL);  // a byte every half second or so
+        if (closed(fd, 30)) {
+            close(fd);
+            hogs.erase(hogs.begin() + long(i));
+        } else {
+            ++i;
+        }
+    }
+    EXPECT_TRUE(hogs.empty()) << hogs.size() << " never closed";
+}
+
+// What was posted stays bounded: a directive replaces the last of its kind,
+// the list keeps its newest 256 and counts those it forgot, directives that
+// pile up in the camera are refused past 1024, and a setting's long value
+// shows its start.
+TEST_F(AdminTest, StateKeepsWhatIsInEffectWithinBounds) {
+    for (char const* latency : {"latency=1", "latency=2", "latency=3"})
+        ASSERT_EQ(http_status(http_call(port, "POST", "/directives", latency)), 200);
+    EXPECT_EQ(state().at("directives").at("posted"), nlohmann::json::array({"latency=3"}));
+    auto const faults = [](int from, int to) {
+        std::string body;
+        for (int n = from; n <= to; ++n)
+            body += "fail=kovra_api_led_get_state_send@" + std::to_string(n) + ":-3;";
+        return body;
+    };
+    ASSERT_EQ(http_status(http_call(port, "POST", "/directives", faults(1, 300))), 200);
+    nlohmann::json const kept = state().at("directives");
+    EXPECT_EQ(kept.at("posted").size(), 256u);
+    EXPECT_EQ(kept.at("posted").back(), "fail=kovra_api_led_get_state_send@300:-3");
+    EXPECT_EQ(kept.at("posted_forgotten"), 301 - 256);
+    std::string const too_many = http_call(port, "POST", "/directives", faults(1, 1025));
+    EXPECT_EQ(http_status(too_many), 400);
+    EXPECT_NE(http_body(too_many).find("POST /reset first"), std::string::npos) << too_many;
+    EXPECT_EQ(http_status(http_call(port, "POST", "/directives", faults(1, 1024))), 200);
+
+    std::string const name = "device_information.friendly_name";
+    ASSERT_EQ(http_status(http_call(port, "POST", "/directives",
+                                    "set=" + name + "=" + std::string(5000, 'n'))),
+              200);
+    std::string const shown = state().at("settings").at(name);
+    EXPECT_EQ(shown, std::string(1024, 'n') + "... (5000 bytes)");
+}
+
+// A profile= being loaded holds neither /health nor the daemon: the file
+// is held by a lease, so that the daemon's open of it waits until the test
+// lets go. Three posts more wait behind it; a fifth is told to come back.
+TEST_F(AdminTest, HealthAnswersWhileAProfileLoads) {
+    std::string const path = testing::TempDir() + "admin_test_profile.json";
+    std::ofstream(path) << "{}";
+    auto const sigio = std::signal(SIGIO, SIG_IGN);  // the lease's break is told with it
+    int const held = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fcntl(held, F_SETLEASE, F_WRLCK) != 0) {
+        close(held);
+        std::signal(SIGIO, sigio);
+        GTEST_SKIP() << "no file leases here";
+    }
+    std::string answers[5];
+    std::atomic<int> busy{0};
+    std::vector<std::thread> posts;
+    auto const post = [&](int i) {
+        answers[i] = http_call(port, "POST", "/directives", i ? "latency=1" : "profile=" + path);
+        busy += http_status(answers[i]) == 503;
+    };
+    posts.emplace_back(post, 0);
+    EXPECT_TRUE(eventually([&] { return fcntl(held, F_GETLEASE) != F_WRLCK; }));
+    for (int i = 1; i < 5; ++i) posts.emplace_back(post, i);
+    EXPECT_TRUE(eventually([&] { return busy > 0; }));
+    EXPECT_EQ(http_status(http_call(port, "GET", "/health")), 200);
+    fcntl(held, F_SETLEASE, F_UNLCK);
+    close(held);
+    std::signal(SIGIO, sigio);
+    for (auto& p : posts) p.join();
+    EXPECT_EQ(http_status(answers[0]), 400) << answers[0];  // "{}" is no statistics file
+    EXPECT_EQ(busy, 1);
+    std::remove(path.c_str());
+}
+
+// A reset during a reboot ends it: the camera takes clients at once.
+TEST_F(AdminTest, AResetEndsARebootInProgress) {
+    ASSERT_EQ(http_status(http_call(port, "POST", "/directives", "reboot=600")), 200);
+    ASSERT_TRUE(eventually([&] { return http_status(http_call(port, "GET", "/health")) == 503; }));
+    EXPECT_LT(connect_loopback(daemon.port()), 0) << "refused while rebooted";
+    std::string const reset = http_call(port, "POST", "/reset");
+    EXPECT_EQ(http_body(reset), "reset; a reboot in progress ended\n") << reset;
+    EXPECT_EQ(http_status(http_call(port, "GET", "/health")), 200);
+    int const camera = connect_loopback(daemon.port());
+    EXPECT_GE(camera, 0);
+    close(camera);
+    EXPECT_EQ(http_body(http_call(port, "POST", "/reset")), "reset\n") << "with no reboot";
+}
+
+// Client text is logged escaped, on one line: a posted body cannot forge a
+// line of its own.
+TEST_F(AdminTest, PostedTextCannotForgeALogLine) {
+    std::string const forged =
+        "set=device_information.friendly_name=x\nkovra-camd: stopping on signal 15\x1b[2J";
+    ASSERT_EQ(http_status(http_call(port, "POST", "/directives", forged)), 200);
+    std::string const log = daemon.log();
+    EXPECT_EQ(log.find("\nkovra-camd: stopping on signal 15"), std::string::npos) << log;
+    EXPECT_NE(log.find("friendly_name=x\\nkovra-camd: stopping on signal 15\\x1b[2J\n"),
+              std::string::npos)
+        << log;
+}
+
+// A start schedule's reboots come on time however often a reset comes.
+TEST(AdminRebootTest, ResetsDoNotPutTheStartSchedulesRebootsOff) {
+    Daemon daemon({"--admin", "0", "--sim", "reboot=1@4"});
+    int const port = daemon.admin_port();
+    EXPECT_TRUE(eventually(
+        [&] {
+            std::string const reset = http_call(port, "POST", "/reset");
+            return http_body(reset).find("reboot in progress ended") != std::string::npos ||
+                   http_status(http_call(port, "GET", "/health")) == 503;
+        },
+        30s))
+        << daemon.log();
+}
+
+// With a token, all but /health and /metrics ask for it; what is refused
+// does nothing.
+TEST(AdminTokenTest, OnlyTheTokenOpensTheGuardedRoutes) {
+    std::string const file = testing::TempDir() + "admin_token";
+    std::ofstream(file) << "  s3cret-token\n";
+    Daemon daemon({"--admin", "0", "--admin-token-file", file, "--sim", "latency=7"});
+    auto const call = [&](std::string const& request, std::string const& token) {
+        return http_exchange(daemon.admin_port(),
+                             request + " HTTP/1.1\r\nConnection: close\r\nAuthorization: " + token +
+                                 "\r\nContent-Length: 10\r\n\r\nlatency=99");
+    };
+    struct {
+        char const* request;
+        char const* token;
+        int status;
+    } const cases[] = {
+        {"GET /health", "", 200},
+        {"GET /metrics", "", 200},
+        {"GET /state", "", 401},
+        {"GET /nowhere", "", 401},
+        {"GET /state", "Bearer s3cret-tokeN", 401},
+        {"GET /state", "Bearer s3cret-toke", 401},
+        {"GET /state", "Bearer s3cret-token2", 401},
+        {"GET /state", "Basic s3cret-token", 401},
+        {"POST /reset", "", 401},
+        {"POST /directives", "Bearer wrong", 401},
+        {"GET /state", "bearer s3cret-token", 200},
+        {"POST /directives", "Bearer s3cret-token", 200},
+    };
+    for (auto const& c : cases) {
+        std::string const answer = call(c.request, c.token);
+        EXPECT_EQ(http_status(answer), c.status) << c.request << " " << c.token << " " << answer;
+        EXPECT_EQ(answer.find("WWW-Authenticate: Bearer") != std::string::npos, c.status == 401);
+        if (c.status == 401 || std::string(c.request) == "POST /directives") {
+            std::string const state = http_body(call("GET /state", "Bearer s3cret-token"));
+            EXPECT_EQ(nlohmann::json::parse(state).at("latency_us"), c.status == 200 ? 99 : 7);
+        }
+    }
+    std::remove(file.c_str());
 }
 
 TEST(AdminOptionTest, AddressesAreCheckedAndABusyPortStopsTheDaemon) {
@@ -124,13 +309,27 @@ TEST(AdminOptionTest, AddressesAreCheckedAndABusyPortStopsTheDaemon) {
     for (std::string const bad : {"", "localhost", "1.2.3.4", "[::1]", "65536", "1.2.3.4:x"}) {
         EXPECT_THROW(Daemon({"--admin", bad}), std::runtime_error) << bad;
     }
-    try {
-        Daemon daemon({"--admin", std::to_string(taken)});
-        ADD_FAILURE() << "a daemon whose admin port is taken ran";
-    } catch (std::runtime_error const& e) {
-        EXPECT_NE(std::string(e.what()).find("cannot serve the admin endpoint"), std::string::npos)
-            << e.what();
+    std::string const blank = testing::TempDir() + "admin_token_blank";
+    std::ofstream(blank) << " \n";
+    struct {
+        std::vector<std::string> options;
+        char const* says;
+    } const refused[] = {
+        {{"--admin", std::to_string(taken)}, "cannot serve the admin endpoint"},
+        {{"--admin", "0.0.0.0:0"}, "an address other than loopback needs --admin-token-file"},
+        {{"--admin", "0", "--admin-token-file", blank}, "empty"},
+        {{"--admin", "0", "--admin-token-file", blank + "_none"}, "No such file"},
+        {{"--admin-token-file", blank}, "goes with --admin"},
+    };
+    for (auto const& r : refused) {
+        try {
+            Daemon daemon(r.options);
+            ADD_FAILURE() << "it ran with " << r.options[1];
+        } catch (std::runtime_error const& e) {
+            EXPECT_NE(std::string(e.what()).find(r.says), std::string::npos) << e.what();
+        }
     }
+    std::remove(blank.c_str());
     close(holder);
 }
 

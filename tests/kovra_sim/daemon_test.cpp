@@ -9,6 +9,7 @@
 #include <kovra/kovra_api.h>
 #include <kovra_sim/control.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -285,6 +286,38 @@ TEST(DaemonTest, RefusesAClientBuiltDifferently) {
         std::snprintf(line, sizeof line, "refused: client protocol %u, table %016llx", v,
                       static_cast<unsigned long long>(fingerprint));
         EXPECT_THAT(daemon.log(), testing::HasSubstr(line));
+    }
+}
+
+// Out of descriptors, both accept loops wait instead of spinning, with a
+// line when accepting fails and one when it works again (a second episode
+// may come as the backlog drains), and serve again once clients leave.
+TEST(DaemonTest, OutOfDescriptorsTheAcceptLoopsWaitAndComeBack) {
+    Daemon daemon({"--admin", "0", "--max-connections", "1000"});
+    int const admin = daemon.admin_port();
+    using std::filesystem::directory_iterator;
+    std::string const fds = "/proc/" + std::to_string(daemon.pid()) + "/fd";
+    rlimit low{};
+    ASSERT_EQ(prlimit(daemon.pid(), RLIMIT_NOFILE, nullptr, &low), 0);
+    low.rlim_cur = rlim_t(std::distance(directory_iterator(fds), directory_iterator()) + 8);
+    ASSERT_EQ(prlimit(daemon.pid(), RLIMIT_NOFILE, &low, nullptr), 0);
+    std::vector<int> clients;
+    for (auto [port, n, says] : {std::tuple{daemon.port(), 12, "kovra-camd: accept: Too many"},
+                                 {admin, 2, "kovra-camd: admin accept: Too many"}}) {
+        for (int i = 0; i < n; ++i) clients.push_back(connect_loopback(port));
+        EXPECT_TRUE(eventually([&] { return daemon.log().find(says) != std::string::npos; }));
+    }
+    for (int fd : clients) close(fd);
+    EXPECT_TRUE(eventually([&] { return http_status(http_call(admin, "GET", "/health")) == 200; }));
+    int const fd = connect_loopback(daemon.port());
+    send_all(fd, hello());
+    EXPECT_NE(next_frame(fd), "") << "no welcome";
+    close(fd);
+    std::string const log = daemon.log();
+    for (std::string const line : {"kovra-camd: accept: ", "kovra-camd: admin accept: "}) {
+        size_t n = 0;
+        for (size_t at = 0; (at = log.find(line, at)) != std::string::npos; ++at) ++n;
+        EXPECT_LE(n, 4u) << log;
     }
 }
 

@@ -22,6 +22,7 @@ public:
     ~Daemon();
 
     int port() const { return port_; }
+    pid_t pid() const { return pid_; }
     std::string url() const { return "tcp://" + host_ + ":" + std::to_string(port_); }
     // What it wrote to stderr so far.
     std::string log() const;
