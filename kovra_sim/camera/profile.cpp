@@ -43,9 +43,9 @@ std::shared_ptr<Profile const> Profile::load(std::string const& path, std::strin
     if (!std::filesystem::is_regular_file(status)) return refuse("not a regular file");
     Report report;
     try {
-        report = stats_files::load(path).whole();
+        report = stats_files::whole(path, stats_files::Bound{kMaxBytes, "a profile"});
     } catch (std::exception const& e) {
-        // What load() throws names the file already.
+        // What whole() throws names the file already.
         error = e.what();
         if (error.rfind(path + ":", 0) != 0) error = path + ": " + error;
         return nullptr;

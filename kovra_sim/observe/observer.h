@@ -4,6 +4,7 @@
 // end and at checkpoints; and the timeline, a line per interval.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -42,7 +43,8 @@ public:
     }
     // The same, counted and faulted only when `ledger` is given.
     template <class Body, class Describe>
-    int32_t observe(Ledger* ledger, int function, Body&& body, Describe&& describe);
+    int32_t observe(Ledger* ledger, int function, Body&& body, Describe&& describe,
+                    Clock::time_point const* planned = nullptr);
     // A journal line about what is no call (an announcement), stamped like
     // the calls' lines.
     void note(std::string line);
@@ -93,13 +95,21 @@ private:
 timeline::Run this_run(std::chrono::microseconds interval);
 
 template <class Body, class Describe>
-int32_t Observer::observe(Ledger* ledger, int function, Body&& body, Describe&& describe) {
+int32_t Observer::observe(Ledger* ledger, int function, Body&& body, Describe&& describe,
+                          Clock::time_point const* planned) {
     bool const timed = stats.on() || stamped_;
     auto const start = timed ? Clock::now() : Clock::time_point();
     int32_t status = ledger ? ledger->on_call(function) : 0;
     if (status == 0) status = body();
     auto const took = timed ? Clock::now() - start : Clock::duration();
-    if (stats.on()) stats.record(function, status, took);
+    if (stats.on()) {
+        if (planned) {
+            stats.record_paced(function, status, took, start + took - *planned,
+                               std::max(start - *planned, Clock::duration::zero()));
+        } else {
+            stats.record(function, status, took);
+        }
+    }
     if (journal.on()) {
         Entry e([&](char* out) { return stamped_ ? stamp_call(start, took, out) : out; },
                 function_info(function).name);

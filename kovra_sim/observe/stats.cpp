@@ -26,7 +26,15 @@ thread_local LastThread last_thread;
 
 std::atomic<uint64_t> next_id{1};
 
+double micros(std::chrono::nanoseconds t) { return double(t.count()) / 1000; }
+
 }  // namespace
+
+// Besides the functions' figures, a paced run's: every request's time from
+// its planned start, and how late it started.
+constexpr int kFromPlan = kFunctionCount;
+constexpr int kBehind = kFunctionCount + 1;
+constexpr size_t kFigures = kFunctionCount + 2;
 
 // One function's figures as a thread records them, in plain counts; they
 // become a FunctionStats, the same as adding each call to it, when read.
@@ -84,7 +92,7 @@ struct Stats::Tally {
 
 // A thread's tallies of one window, by function; null for a function with none.
 struct Stats::Tallies {
-    std::array<std::unique_ptr<Tally>, kFunctionCount> functions;
+    std::array<std::unique_ptr<Tally>, kFigures> functions;
 
     Tally& of(int function) {
         auto& f = functions[size_t(function)];
@@ -101,7 +109,7 @@ struct Stats::Tallies {
 
 // One function's figures each; null for a function with none.
 struct Stats::Window {
-    std::array<std::unique_ptr<FunctionStats>, kFunctionCount> functions;
+    std::array<std::unique_ptr<FunctionStats>, kFigures> functions;
 
     FunctionStats& of(int function) {
         auto& f = functions[size_t(function)];
@@ -109,12 +117,12 @@ struct Stats::Window {
         return *f;
     }
     void merge(Window const& other) {
-        for (int id = 0; id < kFunctionCount; ++id) {
+        for (int id = 0; id < int(kFigures); ++id) {
             if (auto const& f = other.functions[size_t(id)]) of(id).merge(*f);
         }
     }
     void merge(Tallies const& other) {
-        for (int id = 0; id < kFunctionCount; ++id) {
+        for (int id = 0; id < int(kFigures); ++id) {
             if (auto const& t = other.functions[size_t(id)]) t->into(of(id));
         }
     }
@@ -126,6 +134,8 @@ struct Stats::Window {
         for (int id = 0; id < kFunctionCount; ++id) {
             if (auto const& f = functions[size_t(id)]; f && f->calls) report.functions[id] = *f;
         }
+        if (auto const& f = functions[kFromPlan]; f && f->calls) report.from_plan = *f;
+        if (auto const& f = functions[kBehind]; f && f->calls) report.behind = *f;
     }
 };
 
@@ -195,7 +205,8 @@ void Stats::start() {
     on_.store(true, std::memory_order_relaxed);
 }
 
-void Stats::record(int function, int32_t status, std::chrono::nanoseconds took) {
+template <class Add>
+void Stats::recording(Add&& add) {
     Thread& t = mine();
     t.recording.store(true);
     if (t.held.load()) wait_for_reader(t);
@@ -211,8 +222,20 @@ void Stats::record(int function, int32_t status, std::chrono::nanoseconds took) 
         t.windows[1].clear();
         t.run = run;
     }
-    t.windows[window_.load(std::memory_order_relaxed) & 1].of(function).add(
-        status, double(took.count()) / 1000, bins_);
+    add(t.windows[window_.load(std::memory_order_relaxed) & 1]);
+}
+
+void Stats::record(int function, int32_t status, std::chrono::nanoseconds took) {
+    recording([&](Tallies& open) { open.of(function).add(status, micros(took), bins_); });
+}
+
+void Stats::record_paced(int function, int32_t status, std::chrono::nanoseconds took,
+                         std::chrono::nanoseconds from_plan, std::chrono::nanoseconds behind) {
+    recording([&](Tallies& open) {
+        open.of(function).add(status, micros(took), bins_);
+        open.of(kFromPlan).add(status, micros(from_plan), bins_);
+        open.of(kBehind).add(0, micros(behind), bins_);
+    });
 }
 
 void Stats::announced(std::string_view target) {

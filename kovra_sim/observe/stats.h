@@ -34,6 +34,10 @@ public:
     void stop() { on_.store(false, std::memory_order_relaxed); }
 
     void record(int function, int32_t status, std::chrono::nanoseconds took);
+    // A request of a paced run: also how long it took from when the plan
+    // had it start, and how late after that it started.
+    void record_paced(int function, int32_t status, std::chrono::nanoseconds took,
+                      std::chrono::nanoseconds from_plan, std::chrono::nanoseconds behind);
     // A target announced itself ("exposure:0").
     void announced(std::string_view target);
 
@@ -57,6 +61,9 @@ private:
     Thread& found();
     // From record(): waits while report() or cut() holds the thread's figures.
     static void wait_for_reader(Thread& t);
+    // Runs `add(tallies)` on the open window of this thread's figures.
+    template <class Add>
+    void recording(Add&& add);
 
     std::atomic<bool> on_{false};
     std::atomic<uint64_t> run_{0};     // start() empties every thread's figures

@@ -9,7 +9,13 @@
 
 namespace kovra_sim {
 
-LineReader::LineReader(std::string const& path) : path_(path) {
+std::string size_text(size_t bytes) {
+    return bytes % (size_t(1) << 20) == 0 ? std::to_string(bytes >> 20) + " MiB"
+                                          : std::to_string(bytes) + " bytes";
+}
+
+LineReader::LineReader(std::string const& path, size_t max_line)
+    : path_(path), max_line_(max_line) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) throw std::runtime_error(path + ": cannot read it (" + std::strerror(errno) + ")");
     // 16 + window bits: a gzip header, not zlib's.
@@ -65,10 +71,17 @@ bool LineReader::fill() {
 }
 
 bool LineReader::next(std::string& line) {
-    size_t newline;
-    while ((newline = text_.find('\n')) == std::string::npos) {
+    auto const too_long = [&] {
+        return LineTooLong(path_ + ": a line longer than " + size_text(max_line_));
+    };
+    // What was searched is not searched again: a long line is read in many fills.
+    size_t searched = 0, newline;
+    while ((newline = text_.find('\n', searched)) == std::string::npos) {
+        if (text_.size() > max_line_) throw too_long();
+        searched = text_.size();
         if (!fill()) return false;
     }
+    if (newline > max_line_) throw too_long();
     line.assign(text_, 0, newline);
     text_.erase(0, newline + 1);
     return true;

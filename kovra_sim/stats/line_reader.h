@@ -8,20 +8,36 @@
 
 #include <zlib.h>
 
+#include <cstddef>
+#include <stdexcept>
 #include <string>
 
 namespace kovra_sim {
 
+// The longest line read unless told otherwise: a timeline's lines are a few
+// KiB, and without a bound a file with no newline would be held whole.
+constexpr size_t kMaxLineBytes = size_t(4) << 20;
+
+// "4 MiB", or "1000 bytes": a bound as a message gives it.
+std::string size_text(size_t bytes);
+
+// What next() throws for a line past the most: "PATH: a line longer than 4 MiB".
+struct LineTooLong : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 class LineReader {
 public:
     // Throws std::runtime_error ("PATH: why") for a file that cannot be read.
-    explicit LineReader(std::string const& path);
+    explicit LineReader(std::string const& path, size_t max_line = kMaxLineBytes);
     ~LineReader();
     LineReader(LineReader const&) = delete;
     LineReader& operator=(LineReader const&) = delete;
 
     // The next whole line, without its newline; false when none is whole yet.
+    // Throws LineTooLong once the line holds more than the most.
     bool next(std::string& line);
+    void set_max_line(size_t bytes) { max_line_ = bytes; }
     // What follows the last whole line: a line without its newline.
     std::string const& rest() const { return text_; }
     // Bytes of the file read so far.
@@ -32,6 +48,7 @@ private:
     bool fill();
 
     std::string path_;
+    size_t max_line_;
     int fd_ = -1;
     bool gzip_ = false;
     bool decided_ = false;  // whether the file is gzip, once its first bytes came

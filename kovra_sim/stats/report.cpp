@@ -18,6 +18,18 @@ double round3(double v) { return std::round(v * 1000) / 1000; }
 // The index of the bin holding `us`: -1 below the axis, kLatencyBins above.
 int bin_of(double us) { return latency_axis().index(us); }
 
+// Whole, not negative, and within what a report holds.
+bool is_count(nlohmann::json const& n) {
+    return n.is_number_unsigned() && n.get<uint64_t>() <= kMaxCount;
+}
+
+// The member `key` of `j`, or null: a reference, where json::value() copies.
+nlohmann::json const& member(nlohmann::json const& j, char const* key) {
+    static nlohmann::json const none;
+    auto const it = j.find(key);
+    return it == j.end() ? none : *it;
+}
+
 // A count of calls: a whole number, not negative, that keeps `sum` within `calls`.
 bool add_count(nlohmann::json const& n, uint64_t calls, uint64_t& sum) {
     if (!n.is_number_unsigned() || n.get<uint64_t>() > calls - sum) return false;
@@ -51,10 +63,11 @@ int bin_named(double upper, FunctionStats const& f, int previous) {
 FunctionStats function_from_json(nlohmann::json const& f, std::string const& what) {
     if (!f.is_object()) throw std::runtime_error(what + "not an object");
     FunctionStats out;
-    auto const calls = f.value("calls", nlohmann::json());
-    if (!calls.is_number_unsigned()) throw std::runtime_error(what + "\"calls\" is not a count");
+    nlohmann::json const& calls = member(f, "calls");
+    if (!is_count(calls))
+        throw std::runtime_error(what + "\"calls\" is not a count (a whole number, 0 to 2^53)");
     out.calls = calls;
-    auto const statuses = f.value("statuses", nlohmann::json());
+    nlohmann::json const& statuses = member(f, "statuses");
     if (!statuses.is_object()) throw std::runtime_error(what + "\"statuses\" is not an object");
     uint64_t sum = 0;
     for (auto const& [text, n] : statuses.items()) {
@@ -63,11 +76,13 @@ FunctionStats function_from_json(nlohmann::json const& f, std::string const& wha
             throw std::runtime_error(what + "status \"" + text + "\" is not an int32");
         if (!add_count(n, out.calls, sum))
             throw std::runtime_error(what + "status " + text + " has no count within the calls");
-        out.statuses[int32_t(status)] = n;
+        // "0" and "-0" are one status: the second would hide the first's calls.
+        if (!out.statuses.emplace(int32_t(status), n.get<uint64_t>()).second)
+            throw std::runtime_error(what + "status " + text + " is named twice");
     }
     if (sum != out.calls)
         throw std::runtime_error(what + "the statuses do not add up to the calls");
-    auto const buckets = f.value("buckets", nlohmann::json());
+    nlohmann::json const& buckets = member(f, "buckets");
     if (!buckets.is_array()) throw std::runtime_error(what + "\"buckets\" is not an array");
     // Without the least and most seen, the buckets' own edges bound them.
     for (size_t i = 0; i < buckets.size(); ++i) {
@@ -99,6 +114,23 @@ FunctionStats function_from_json(nlohmann::json const& f, std::string const& wha
     }
     if (sum != out.calls) throw std::runtime_error(what + "the buckets do not add up to the calls");
     return out;
+}
+
+// Adds `from`'s counts to `into`'s; throws std::overflow_error, before
+// adding any, if a sum would pass kMaxCount. A report's calls together are
+// within it, so each function's and each status' sums are too.
+void add_counts(Report& into, Report const& from) {
+    uint64_t const calls = into.calls();
+    if (calls > kMaxCount || from.calls() > kMaxCount - calls)
+        throw std::overflow_error("the calls add up past 2^53");
+    for (auto const& [target, n] : from.announcements) {
+        auto const it = into.announcements.find(target);
+        uint64_t const had = it == into.announcements.end() ? 0 : it->second;
+        if (had > kMaxCount || n > kMaxCount - had)
+            throw std::overflow_error("the announcements of " + target + " add up past 2^53");
+    }
+    for (auto const& [id, f] : from.functions) into.functions[id].merge(f);
+    for (auto const& [target, n] : from.announcements) into.announcements[target] += n;
 }
 
 void add_quantiles(nlohmann::json& out, FunctionStats const& f) {
@@ -230,12 +262,22 @@ FunctionStats const* Report::function(std::string const& name) const {
     return it == functions.end() ? nullptr : &it->second;
 }
 
+namespace {
+
+void add_paced(Report& into, Report const& r) {
+    if (r.from_plan)
+        (into.from_plan ? *into.from_plan : into.from_plan.emplace()).merge(*r.from_plan);
+    if (r.behind) (into.behind ? *into.behind : into.behind.emplace()).merge(*r.behind);
+}
+
+}  // namespace
+
 Report merge(std::vector<Report> const& reports) {
     Report all;
     double wall = 0, rate = 0;
     for (Report const& r : reports) {
-        for (auto const& [id, f] : r.functions) all.functions[id].merge(f);
-        for (auto const& [target, n] : r.announcements) all.announcements[target] += n;
+        add_paced(all, r);
+        add_counts(all, r);
         wall = std::max(wall, r.end());
         rate += r.requests_per_second.value_or(0);
     }
@@ -245,8 +287,8 @@ Report merge(std::vector<Report> const& reports) {
 }
 
 void Intervals::add(Report const& interval) {
-    for (auto const& [id, f] : interval.functions) total_.functions[id].merge(f);
-    for (auto const& [target, n] : interval.announcements) total_.announcements[target] += n;
+    add_paced(total_, interval);
+    add_counts(total_, interval);
     if (!first_clock_) first_clock_ = interval.start_clock;
     if (interval.end_clock) last_clock_ = interval.end_clock;
     latest_end_ = std::max(latest_end_, interval.end());
@@ -261,28 +303,39 @@ Report Intervals::whole() const {
     return r;
 }
 
+namespace {
+
+nlohmann::json function_json(FunctionStats const& f) {
+    nlohmann::json out{{"calls", f.calls},
+                       {"statuses", nlohmann::json::object()},
+                       {"min_us", round3(f.min_us)},
+                       {"max_us", round3(f.max_us)},
+                       {"sum_us", round3(f.sum_us)}};
+    for (auto const& [status, n] : f.statuses) out["statuses"][std::to_string(status)] = n;
+    add_quantiles(out, f);
+    nlohmann::json buckets = nlohmann::json::array();
+    for (auto const& [index, n] : f.bins())
+        buckets.push_back({round3(std::min(f.upper_us(index), f.max_us)), n});
+    out["buckets"] = std::move(buckets);
+    return out;
+}
+
+}  // namespace
+
 nlohmann::json to_json(Report const& report) {
     nlohmann::json functions = nlohmann::json::object();
     for (auto const& [id, f] : report.functions) {
-        if (f.calls == 0) continue;
-        nlohmann::json out{{"calls", f.calls},
-                           {"statuses", nlohmann::json::object()},
-                           {"min_us", round3(f.min_us)},
-                           {"max_us", round3(f.max_us)},
-                           {"sum_us", round3(f.sum_us)}};
-        for (auto const& [status, n] : f.statuses) out["statuses"][std::to_string(status)] = n;
-        add_quantiles(out, f);
-        nlohmann::json buckets = nlohmann::json::array();
-        for (auto const& [index, n] : f.bins())
-            buckets.push_back({round3(std::min(f.upper_us(index), f.max_us)), n});
-        out["buckets"] = std::move(buckets);
-        functions[function_info(id).name] = std::move(out);
+        if (f.calls) functions[function_info(id).name] = function_json(f);
     }
     FunctionStats const requests = report.requests();
     nlohmann::json json{{"calls", report.calls()}, {"requests", requests.calls}};
     if (requests.calls) add_quantiles(json, requests);
     json["functions"] = std::move(functions);
     json["announcements"] = report.announcements;
+    if (report.from_plan && report.behind) {
+        json["paced"] = {{"from_plan", function_json(*report.from_plan)},
+                         {"behind", function_json(*report.behind)}};
+    }
     if (report.wall_seconds) json["wall_seconds"] = *report.wall_seconds;
     if (report.requests_per_second) json["requests_per_second"] = *report.requests_per_second;
     if (report.interval) json["interval"] = *report.interval;
@@ -299,18 +352,29 @@ Report report_from_json(nlohmann::json const& json) {
     Report r;
     nlohmann::json const& functions = json.at("functions");
     if (!functions.is_object()) throw std::runtime_error("\"functions\" is not an object");
+    uint64_t calls = 0;
     for (auto const& [name, f] : functions.items()) {
         int const id = function_id(name);
         if (id < 0) throw std::runtime_error("no function \"" + name + "\" in this table");
-        r.functions[id] = function_from_json(f, name + ": ");
+        FunctionStats read = function_from_json(f, name + ": ");
+        if (read.calls > kMaxCount - calls)
+            throw std::runtime_error("the calls of all functions add up past 2^53");
+        calls += read.calls;
+        r.functions[id] = std::move(read);
     }
     if (auto const it = json.find("announcements"); it != json.end()) {
         if (!it->is_object()) throw std::runtime_error("\"announcements\" is not an object");
         for (auto const& [target, n] : it->items()) {
-            if (!n.is_number_unsigned())
+            if (!is_count(n))
                 throw std::runtime_error("announcements of " + target + ": not a count");
             r.announcements[target] = n;
         }
+    }
+    if (auto const it = json.find("paced"); it != json.end()) {
+        if (!it->is_object() || !it->contains("from_plan") || !it->contains("behind"))
+            throw std::runtime_error("\"paced\" is not {\"from_plan\", \"behind\"}");
+        r.from_plan = function_from_json(it->at("from_plan"), "paced from_plan: ");
+        r.behind = function_from_json(it->at("behind"), "paced behind: ");
     }
     auto optional = [&](char const* key, std::optional<double>& into) {
         if (json.contains(key)) into = number(json, key, "");
@@ -339,9 +403,16 @@ std::string table(Report const& report) {
                   "max us");
     out += line;
     // By name, as the JSON form lists them.
+    std::vector<std::pair<std::string_view, FunctionStats const*>> rows;
     std::map<std::string_view, FunctionStats const*> by_name;
     for (auto const& [id, f] : report.functions) by_name[function_info(id).name] = &f;
-    for (auto const& [name, f] : by_name) {
+    rows.assign(by_name.begin(), by_name.end());
+    // A paced run's requests, all together, as the plan would have them.
+    if (report.from_plan && report.behind) {
+        rows.emplace_back("(requests from plan)", &*report.from_plan);
+        rows.emplace_back("(behind plan)", &*report.behind);
+    }
+    for (auto const& [name, f] : rows) {
         std::snprintf(line, sizeof line, "%-*s %10llu %8llu %10.1f %10.1f %10.1f %10.1f %10.1f\n",
                       int(width), std::string(name).c_str(),
                       static_cast<unsigned long long>(f->calls),

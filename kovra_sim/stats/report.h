@@ -69,6 +69,11 @@ private:
 LatencyBins const& latency_bins();
 using LatencyHistogram = decltype(boost::histogram::make_histogram(latency_axis()));
 
+// The most calls a report read or merged holds, all functions together, and
+// the most announcements of a target: its histograms count in doubles, exact
+// up to 2^53. Reading refuses a count past it; merging, a sum past it.
+constexpr uint64_t kMaxCount = uint64_t(1) << 53;
+
 // One function's figures.
 struct FunctionStats {
     uint64_t calls = 0;
@@ -102,6 +107,11 @@ struct Report {
     std::map<int, FunctionStats> functions;
     // By target, "exposure:0".
     std::map<std::string, uint64_t, std::less<>> announcements;
+    // A paced run's requests (KOVRA_TRACE's rate=), all functions together:
+    // each one's time from when the plan had it start, which holds what a
+    // stalled camera cost the requests that should have gone out meanwhile,
+    // and how late after that it started (all 0 while the run keeps up).
+    std::optional<FunctionStats> from_plan, behind;
     // A whole run's: its length, and its requests per second.
     std::optional<double> wall_seconds;
     std::optional<double> requests_per_second;
@@ -130,7 +140,8 @@ struct Report {
 
 // Several reports of runs side by side as one: calls, statuses, histograms
 // and announcements added, the longest wall time, the requests per second
-// added.
+// added. Throws std::overflow_error if the calls or a target's
+// announcements add up past kMaxCount.
 Report merge(std::vector<Report> const& reports);
 
 // Intervals (a timeline's lines) added up, as they come, into the whole they
@@ -138,6 +149,7 @@ Report merge(std::vector<Report> const& reports);
 // end on the clock (for intervals of old, the latest end since a start).
 class Intervals {
 public:
+    // Throws std::overflow_error, adding nothing, where merge() would.
     void add(Report const& interval);
     bool empty() const { return count_ == 0; }
     uint64_t count() const { return count_; }
@@ -154,12 +166,14 @@ private:
 // "functions": {NAME: {"calls", "statuses", "min_us", "p50_us", "p90_us",
 // "p99_us", "p999_us", "max_us", "sum_us", "buckets": [[upper_us, count],
 // ...]}}, "announcements": {TARGET: count}}, with "wall_seconds" and
-// "requests_per_second", or "interval", "start_s" and "end_s", and "source"
-// and what `extra` holds, when given.
+// "requests_per_second", or "interval", "start_s" and "end_s", "paced":
+// {"from_plan", "behind"} (as a function's), and "source" and what `extra`
+// holds, when given.
 nlohmann::json to_json(Report const& report);
 // Reads that form back; throws std::runtime_error saying what is wrong for
-// anything else: a field of the wrong type, a count that is negative or
-// does not add up to the calls, a function not in this table.
+// anything else: a field of the wrong type, a count that is negative, not
+// whole, past kMaxCount or does not add up to the calls, a status named
+// twice, a function not in this table.
 Report report_from_json(nlohmann::json const& json);
 
 // The figures as an aligned table, one function a line.

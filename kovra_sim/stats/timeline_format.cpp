@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "common/bounded_json.h"
 #include "common/functions.h"
 #include "common/value.h"
 
@@ -111,7 +112,12 @@ bool inflated(std::string const& bytes, std::string& out) {
 // A function's figures: [name, calls, {status: n} or null if all passed,
 // least, most and total nanoseconds, the first bin with calls (counting the
 // underflow bin as 0), the counts from it on].
-json packed(int id, FunctionStats const& f) {
+// A paced run's figures travel with the functions', under names no
+// function has.
+constexpr char kFromPlan[] = "(from plan)";
+constexpr char kBehind[] = "(behind plan)";
+
+json packed(std::string const& name, FunctionStats const& f) {
     json statuses = nullptr;
     if (f.statuses.size() != 1 || !f.statuses.count(0)) {
         statuses = json::object();
@@ -125,48 +131,65 @@ json packed(int id, FunctionStats const& f) {
         counts.push_back(n);
     }
     auto ns = [](double us) { return uint64_t(std::llround(us * 1000)); };
-    return {function_info(id).name, f.calls,      statuses,  ns(f.min_us),
-            ns(f.max_us),           ns(f.sum_us), first + 1, counts};
+    return {name, f.calls, statuses, ns(f.min_us), ns(f.max_us), ns(f.sum_us), first + 1, counts};
 }
 
-void unpack(json const& j, Report& into) {
-    auto const count = [](json const& n) {
+// Reads a function's figures into `into`, whose calls so far are `calls`.
+void unpack(json const& j, Report& into, uint64_t& calls) {
+    auto const number = [](json const& n) {
         if (!n.is_number_unsigned()) throw std::runtime_error("a count is no count");
         return n.get<uint64_t>();
     };
     if (!j.is_array() || j.size() != 8 || !j[0].is_string() || !j[7].is_array())
         throw std::runtime_error("a function's figures are malformed");
-    int const id = function_id(j[0].get<std::string>());
-    if (id < 0) throw std::runtime_error("no function \"" + j[0].get<std::string>() + "\"");
-    FunctionStats& f = into.functions[id];
-    f.calls = count(j[1]);
+    std::string const name = j[0].get<std::string>();
+    int const id = function_id(name);
+    bool const paced = name == kFromPlan || name == kBehind;
+    if (id < 0 && !paced) throw std::runtime_error("no function \"" + name + "\"");
+    std::optional<FunctionStats>& figures = name == kFromPlan ? into.from_plan : into.behind;
+    if (id >= 0 ? into.functions.count(id) > 0 : figures.has_value())
+        throw std::runtime_error(name + " is there twice");
+    // A paced run's figures count its requests again: not in the calls.
+    FunctionStats& f = id >= 0 ? into.functions[id] : figures.emplace();
+    f.calls = number(j[1]);
+    if (f.calls > kMaxCount - (paced ? 0 : calls))
+        throw std::runtime_error("the calls of all functions add up past 2^53");
+    if (!paced) calls += f.calls;
+    // Each part of the calls is added only while within them, so no sum wraps.
+    auto const part = [&](json const& n, uint64_t& sum) {
+        uint64_t const c = number(n);
+        if (c > f.calls - sum) throw std::runtime_error(name + ": the counts do not add up");
+        sum += c;
+        return c;
+    };
+    uint64_t statused = 0, binned = 0;
     if (j[2].is_null()) {
-        f.statuses[0] = f.calls;
+        f.statuses[0] = part(j[1], statused);
     } else if (j[2].is_object()) {
         for (auto const& [text, n] : j[2].items()) {
             int64_t status = 0;
             if (!parse_integer(text, INT32_MIN, INT32_MAX, status))
                 throw std::runtime_error("status \"" + text + "\" is not an int32");
-            f.statuses[int32_t(status)] = count(n);
+            if (!f.statuses.emplace(int32_t(status), part(n, statused)).second)
+                throw std::runtime_error(name + ": status " + text + " is named twice");
         }
     } else {
         throw std::runtime_error("a function's statuses are malformed");
     }
-    f.min_us = double(count(j[3])) / 1000;
-    f.max_us = double(count(j[4])) / 1000;
-    f.sum_us = double(count(j[5])) / 1000;
-    int bin = int(count(j[6])) - 1;
-    uint64_t binned = 0, statused = 0;
+    f.min_us = double(number(j[3])) / 1000;
+    f.max_us = double(number(j[4])) / 1000;
+    f.sum_us = double(number(j[5])) / 1000;
+    // Counting the underflow bin as 0, so the overflow bin is kLatencyBins + 1.
+    uint64_t const first = number(j[6]);
+    if (first > kLatencyBins + 1) throw std::runtime_error("a bin past the histogram");
+    int bin = int(first) - 1;
     for (auto const& n : j[7]) {
         if (bin > kLatencyBins) throw std::runtime_error("a bin past the histogram");
-        uint64_t const c = count(n);
-        if (c) f.add_to_bin(bin, c);
-        binned += c;
+        if (uint64_t const c = part(n, binned)) f.add_to_bin(bin, c);
         ++bin;
     }
-    for (auto const& [status, n] : f.statuses) statused += n;
     if (binned != f.calls || statused != f.calls)
-        throw std::runtime_error(j[0].get<std::string>() + ": the counts do not add up");
+        throw std::runtime_error(name + ": the counts do not add up");
 }
 
 double number(json const& j, char const* key) {
@@ -213,7 +236,11 @@ std::optional<double> parse_iso_utc(std::string_view text) {
 
 std::string interval_line(Report const& r) {
     json functions = json::array();
-    for (auto const& [id, f] : r.functions) functions.push_back(packed(id, f));
+    for (auto const& [id, f] : r.functions) functions.push_back(packed(function_info(id).name, f));
+    if (r.from_plan && r.behind) {
+        functions.push_back(packed(kFromPlan, *r.from_plan));
+        functions.push_back(packed(kBehind, *r.behind));
+    }
     std::vector<uint8_t> const bytes = json::to_msgpack(functions);
     json line{{"interval", r.interval.value_or(0)},
               {"start", iso_utc(r.start_clock.value_or(0))},
@@ -242,8 +269,8 @@ std::string halved_line(double clock, double interval_s) {
 }
 
 bool parse_line(std::string_view text, Line& out, std::string& error) {
-    json const j = json::parse(text, nullptr, false);
     try {
+        json const j = parse_bounded(text, "");
         if (!j.is_object()) throw std::runtime_error("not a JSON object");
         Line line;
         if (auto const run = j.find("run"); run != j.end()) {
@@ -262,9 +289,10 @@ bool parse_line(std::string_view text, Line& out, std::string& error) {
                 !unbase64(j.at("figures").get<std::string>(), packed) || !inflated(packed, bytes)) {
                 throw std::runtime_error("its figures cannot be unpacked");
             }
-            json const functions = json::from_msgpack(bytes, true, false);
+            json const functions = parse_bounded_msgpack(bytes, "its figures cannot be unpacked");
             if (!functions.is_array()) throw std::runtime_error("its figures cannot be unpacked");
-            for (json const& f : functions) unpack(f, line.report);
+            uint64_t calls = 0;
+            for (json const& f : functions) unpack(f, line.report, calls);
             if (!j.at("interval").is_number_unsigned()) throw std::runtime_error("no interval");
             line.report.interval = j.at("interval").get<uint64_t>();
             line.report.start_clock = clock_of(j, "start");

@@ -42,7 +42,8 @@ std::string end_line(double clock);
 std::string halved_line(double clock, double interval_s);
 
 // Reads a line of any kind, or a line of the older form: a whole report
-// with "interval" in it. False with the reason in `error`.
+// with "interval" in it. False with the reason in `error`, for a line
+// nested deeper than kMaxJsonDepth too.
 bool parse_line(std::string_view text, Line& out, std::string& error);
 
 // "2026-12-06T03:10:00.123Z" for seconds since the epoch, and back.

@@ -15,6 +15,12 @@ bool parse_trace_config(std::string_view text, TraceConfig& out, std::string& er
             case DirectiveId::duration:
                 c.duration = std::chrono::microseconds(d.number);
                 return true;
+            case DirectiveId::rate:
+                c.rate = uint32_t(d.number);
+                return true;
+            case DirectiveId::ramp:
+                c.ramp = std::chrono::microseconds(d.number);
+                return true;
             default:
                 why = "not taken here";
                 return false;
@@ -22,6 +28,10 @@ bool parse_trace_config(std::string_view text, TraceConfig& out, std::string& er
     };
     if (!parse_directives(text, Place::trace, take, error) || !distinct_files(c.outputs, {}, error))
         return false;
+    if (c.ramp.count() && !c.rate) {
+        error = "ramp= goes with rate=";
+        return false;
+    }
     out = std::move(c);
     return true;
 }

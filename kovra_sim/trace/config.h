@@ -18,6 +18,8 @@ struct TraceConfig {
     std::vector<Fault> faults;
     uint32_t latency_us = 0;
     std::optional<std::chrono::microseconds> duration;
+    uint32_t rate = 0;  // requests a second in all; 0: as fast as they come
+    std::chrono::microseconds ramp{0};
 };
 
 // Parses the directives of KOVRA_TRACE; false with the reason in `error`.

@@ -203,6 +203,7 @@ Tracer::Tracer(TraceConfig const& trace, bool forked, bool continued) : Observer
     for (Fault const& f : trace.faults) ledger_.fail(f.function, f.nth, f.status);
     faults_ = !trace.faults.empty();
     latency_us_ = trace.latency_us;
+    if (trace.rate) pace_ = std::make_unique<Pace>(trace.rate, trace.ramp);
 }
 void Tracer::announced(char const* service, char const* target, uint8_t flag, char const* address) {
     try {

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -29,6 +30,7 @@
 #include "observe/describe.h"
 #include "observe/observer.h"
 #include "trace/config.h"
+#include "trace/pace.h"
 
 namespace kovra_sim::trace {
 
@@ -56,8 +58,9 @@ public:
     std::string const& error() const { return error_; }
 
     // Runs `forward` (the call of the next definition) unless a fault of
-    // fail= fires for `function`, after latency=; records it in the
-    // statistics and, with `describe(entry, status)`, in the journal.
+    // fail= fires for `function`, after latency=, and for a request under
+    // rate= once it is due; records it in the statistics and, with
+    // `describe(entry, status)`, in the journal.
     template <class Forward, class Describe>
     int32_t call(int function, Forward&& forward, Describe&& describe) noexcept;
 
@@ -80,7 +83,8 @@ private:
     Ledger ledger_;
     bool faults_ = false;  // whether fail= set any: calls are counted only for them
     uint32_t latency_us_ = 0;
-    std::mutex names_mutex_;  // guards the members below
+    std::unique_ptr<Pace> pace_;  // rate=: when each request is due
+    std::mutex names_mutex_;      // guards the members below
     std::unordered_map<void const*, uint32_t> handles_, arrays_;
     uint32_t last_handle_ = 0, last_array_ = 0;
     std::once_flag finished_;
@@ -107,6 +111,12 @@ void after_failed_exec();
 template <class Forward, class Describe>
 int32_t Tracer::call(int function, Forward&& forward, Describe&& describe) noexcept {
     try {
+        Clock::time_point planned;
+        bool const paced = pace_ && is_request(function);
+        if (paced) {
+            planned = pace_->next();
+            std::this_thread::sleep_until(planned);
+        }
         return observe(
             faults_ ? &ledger_ : nullptr, function,
             [&] {
@@ -114,7 +124,7 @@ int32_t Tracer::call(int function, Forward&& forward, Describe&& describe) noexc
                     std::this_thread::sleep_for(std::chrono::microseconds(latency_us_));
                 return forward();
             },
-            describe);
+            describe, paced ? &planned : nullptr);
     } catch (std::bad_alloc const&) {
         return kNoResources;
     } catch (...) {

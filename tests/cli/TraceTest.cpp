@@ -216,4 +216,27 @@ TEST_F(TraceTest, ADurationEndsTheRunWithItsReport) {
     EXPECT_GE(traced.end(), 2.0);
 }
 
+// rate= never sends more than its plan has due. A program held still for a
+// second, as a camera stalling every reply would hold it, falls behind; the
+// requests it then sends at once carry that second in their time from the
+// plan, not in their service time, and the layer says how late they went.
+TEST_F(TraceTest, APacedRunKeepsToItsPlanAndShowsAStallFromIt) {
+    trace = "rate=500;duration=4;stats=" + dir + "/trace.json";
+    start("-t 4 -c 1000000");
+    ASSERT_TRUE(dotted());
+    kill(pid, SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // the stall itself
+    kill(pid, SIGCONT);
+    ASSERT_EQ(finish(), 0) << err;
+    kovra_sim::Report const traced = stats("trace.json");
+    kovra_sim::FunctionStats const requests = traced.requests();
+    ASSERT_TRUE(traced.from_plan && traced.behind);
+    EXPECT_EQ(traced.from_plan->calls, requests.calls);
+    EXPECT_GT(requests.calls, 0u);
+    EXPECT_LE(double(requests.calls), 500 * traced.end() + 4);
+    EXPECT_GE(traced.from_plan->quantile(0.99), 500000);
+    EXPECT_GE(traced.behind->max_us, 500000);
+    EXPECT_LT(requests.quantile(0.99) * 4, traced.from_plan->quantile(0.99));
+}
+
 }  // namespace

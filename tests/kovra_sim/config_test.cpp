@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -14,6 +15,7 @@
 #include "observe/stats.h"
 #include "support/TestFiles.h"
 #include "trace/config.h"
+#include "trace/pace.h"
 
 namespace kovra_sim {
 namespace {
@@ -186,9 +188,13 @@ TEST(DirectiveTable, EveryPlaceTakesWhatTheTableSaysAndNothingElse) {
     for (DirectiveInfo const& d : directives()) {
         bool const file = std::string_view(d.grammar) == "FILE";
         std::string const given = std::string(d.name) + "=" + (file ? dir + "/" : "") + d.example;
-        // An interval goes with a timeline, named after it so as to be refused second.
-        std::string const text =
-            given + (std::string_view(d.name) == "interval" ? ";timeline=" + dir + "/t" : "");
+        // An interval goes with a timeline, named after it so as to be refused
+        // second, and a ramp with a rate.
+        std::string_view const name = d.name;
+        std::string const with = name == "interval" ? ";timeline=" + dir + "/t"
+                                 : name == "ramp"   ? ";rate=1"
+                                                    : "";
+        std::string const text = given + with;
         for (Place place : {Place::sim, Place::daemon, Place::post, Place::trace}) {
             std::string error;
             EXPECT_EQ(parse(text, place, error), d.taken(place))
@@ -202,7 +208,8 @@ TEST(DirectiveTable, EveryPlaceTakesWhatTheTableSaysAndNothingElse) {
                 if (n > d.high + 1) continue;  // a low of 0 has nothing below
                 bool const within = n >= d.low && n <= d.high;
                 std::string const unit = d.kind == DirectiveInfo::duration ? "us" : "";
-                EXPECT_EQ(parse(std::string(d.name) + "=" + std::to_string(n) + unit, place, error),
+                EXPECT_EQ(parse(std::string(d.name) + "=" + std::to_string(n) + unit + with, place,
+                                error),
                           within)
                     << d.name << "=" << n << unit;
                 if (!within) {
@@ -242,6 +249,30 @@ TEST(DirectiveTable, ThePagesListEveryDirectiveWhereItIsTaken) {
     EXPECT_EQ(listed("docs/man/kovra-camd.1", man), daemon);
     EXPECT_EQ(listed("docs/man/kovra-trace.7", man), trace);
     EXPECT_EQ(listed("README.md", std::regex(R"(\n\| `([a-z_]+)=)")), all);
+}
+
+// rate= plans the n-th request at n / RATE seconds; over a ramp the rate
+// rises evenly from 0, so that RATE * RAMP / 2 requests are due by its end;
+// and ramp= alone is refused.
+TEST(Pace, RequestsAreDueAsTheRateAndItsRampSay) {
+    struct Case {
+        uint32_t rate;
+        int ramp_s;
+        uint64_t n;
+        double due_s;
+    };
+    for (Case const c : {Case{500, 0, 0, 0}, Case{500, 0, 1, 0.002}, Case{500, 0, 1000, 2},
+                         Case{100, 2, 0, 0}, Case{100, 2, 25, 1}, Case{100, 2, 99, std::sqrt(3.96)},
+                         Case{100, 2, 100, 2}, Case{100, 2, 101, 2.01}, Case{100, 2, 300, 4}}) {
+        trace::Pace const pace(c.rate, std::chrono::seconds(c.ramp_s));
+        EXPECT_NEAR(pace.due_s(c.n), c.due_s, 1e-9) << c.rate << " " << c.ramp_s << " " << c.n;
+    }
+    trace::TraceConfig config;
+    std::string error;
+    EXPECT_FALSE(trace::parse_trace_config("ramp=10", config, error));
+    EXPECT_EQ(error, "ramp= goes with rate=");
+    EXPECT_TRUE(trace::parse_trace_config("rate=200;ramp=10", config, error)) << error;
+    EXPECT_EQ(config.rate, 200u);
 }
 
 }  // namespace

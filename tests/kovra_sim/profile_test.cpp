@@ -64,7 +64,12 @@ TEST_F(Replay, AFileThatIsNoRecordingRefusesTheWholeList) {
     std::string const ok = "\"statuses\": {\"0\": 2}, ";
     std::pair<std::string, std::string> const cases[] = {
         {"", "No such file or directory"},
-        {"not\nJSON", "neither statistics nor a timeline, or cut short"},
+        {"not\nJSON", "not valid JSON near byte 2"},
+        {led.substr(0, 40), "cut short: not valid JSON (it ends within a value)"},
+        {"{\"functions\": " + std::string(300000, '[') + std::string(300000, ']') + "}",
+         "nested deeper than 64 levels"},
+        {"{\"functions\": {\"kovra_api_led_get_state_send\": {\"calls\": -2}}}",
+         "kovra_api_led_get_state_send: \"calls\" is not a count (a whole number, 0 to 2^53)"},
         {"{\"functions\": {\"kovra_core_init\": {\"calls\": 1, \"statuses\": {\"0\": 1}, "
          "\"buckets\": [[3, 1]]}}}",
          "no request recorded"},
@@ -96,6 +101,32 @@ TEST_F(Replay, AFileThatIsNoRecordingRefusesTheWholeList) {
     recorded.interval = 0;
     std::string const line = to_json(recorded).dump();
     EXPECT_TRUE(parse("profile=" + write("t.jsonl", line + "\n" + line))) << error;
+}
+
+// A profile's file is read up to its bound and no further, of either kind.
+TEST_F(Replay, AProfileIsReadUpToItsBound) {
+    recording();
+    std::string const text = to_json(recorded).dump();
+    // A timeline of lines of 1 MiB: the last past the bound where it passes it.
+    recorded.interval = 0;
+    std::string line = to_json(recorded).dump();
+    line += std::string((1 << 20) - line.size() - 1, ' ') + "\n";
+    std::string timeline;
+    while (timeline.size() < Profile::kMaxBytes) timeline += line;
+    std::pair<std::string, bool> const cases[] = {
+        {text + std::string(Profile::kMaxBytes - text.size(), ' '), true},
+        {text + std::string(Profile::kMaxBytes + 1 - text.size(), ' '), false},
+        {timeline, true},
+        {timeline + "\n", false},
+    };
+    for (auto const& [content, read] : cases) {
+        std::string const path = write("big", content);
+        EXPECT_EQ(parse("profile=" + path), read) << content.size();
+        if (!read) {
+            EXPECT_EQ(error, "\"profile=" + path + "\": " + path +
+                                 ": larger than 16 MiB, the most a profile may hold");
+        }
+    }
 }
 
 // Many draws give the recorded proportions (within four standard

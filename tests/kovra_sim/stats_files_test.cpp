@@ -1,10 +1,13 @@
 // kovra-stats' reading of statistics and timelines: the thresholds of
 // --check, which way --compare reads, what a killed run's timeline still
-// gives, runs appended to one file, and merging on the clock.
+// gives, runs appended to one file, merging on the clock, and files made to
+// break a reader.
 #include <gmock/gmock.h>
+#include <zlib.h>
 
 #include <fstream>
 
+#include "common/bounded_json.h"
 #include "observe/stats.h"
 #include "stats/report_files.h"
 #include "support/TestFiles.h"
@@ -12,6 +15,8 @@
 
 namespace kovra_sim::stats_files {
 namespace {
+
+int const kLed = fn_kovra_api_led_get_state_send;
 
 class StatsFiles : public testing::Test {
 protected:
@@ -43,57 +48,26 @@ protected:
         std::ofstream(dir + "/" + name) << text;
         return dir + "/" + name;
     }
+    // An interval line of `calls` calls of each function of `ids`, at `clock`.
+    static std::string calls_line(uint64_t calls, std::vector<int> const& ids = {kLed},
+                                  double clock = 1.8e9) {
+        Report r;
+        for (int id : ids) {
+            FunctionStats& f = r.functions[id];
+            f.calls = f.statuses[0] = calls;
+            f.add_to_bin(100, calls);
+            f.min_us = f.max_us = 3;
+        }
+        r.interval = 0;
+        r.start_clock = clock;
+        r.end_clock = clock + 10;
+        r.start_s = 0;
+        r.end_s = 10;
+        return timeline::interval_line(r) + "\n";
+    }
 
     std::string dir = makeTempDir("stats_files");
 };
-
-TEST_F(StatsFiles, EachClauseCrossesOnlyPastItsLimit) {
-    std::string const slower = file("slower", run({1000, 1000, 1000, 8000}));
-    struct {
-        char const* expression;
-        std::vector<std::string> crossed;
-    } const cases[] = {
-        {"p99 > 5ms", {"p99 of kovra_api_led_get_state_send is 8 ms, over 5ms"}},
-        {"p99(kovra_api_led_get_state_send) > 9ms", {}},
-        {"max > 7999us", {"max of kovra_api_led_get_state_send is 8 ms, over 7999us"}},
-        {"max > 8ms", {}},
-        {"p50 > 0.9 ms, p50 > 1.1ms", {"p50 of kovra_api_led_get_state_send is 1 ms, over 0.9 ms"}},
-        {"failures > 0.1%", {"failures of all calls are 0.25%, over 0.1%"}},
-        {"failures(kovra_api_led_get_state_send) > 0.25%", {}},
-        {"degradation > 50%",
-         {"p99 of all requests rose 700% from the first quarter to the last (1 ms to 8 ms), over "
-          "50%"}},
-        {"degradation(kovra_api_led_get_state_send) > 700%", {}},
-    };
-    for (auto const& c : cases) EXPECT_EQ(check(c.expression, slower), c.crossed) << c.expression;
-}
-
-TEST_F(StatsFiles, AnExpressionThatDoesNotParseIsRefused) {
-    std::string const timeline = file("timeline", run({1000}));
-    std::string const statistics = file("statistics", to_json(whole(timeline)).dump());
-    struct {
-        char const* expression;
-        std::string const& path;
-        char const* error;
-    } const cases[] = {
-        {"p99 5ms", timeline, "\"p99 5ms\": expected METRIC[(FUNCTION)] > LIMIT"},
-        {"p77 > 1ms", timeline,
-         "\"p77 > 1ms\": no metric \"p77\" (p50, p90, p99, p999, max, failures, degradation)"},
-        {"p99 > 5 parsecs", timeline, "\"p99 > 5 parsecs\": a latency is in us, ms or s"},
-        {"p99 > fast", timeline, "\"p99 > fast\": the limit must be a number"},
-        {"failures > 1", timeline, "\"failures > 1\": failures is in %"},
-        {"p99(nothing) > 1ms", timeline, "\"p99(nothing) > 1ms\": no function \"nothing\""},
-        {"degradation > 5%", statistics, "degradation needs a timeline, not a statistics file"},
-    };
-    for (auto const& c : cases) {
-        try {
-            check(c.expression, c.path);
-            ADD_FAILURE() << c.expression << " was taken";
-        } catch (std::invalid_argument const& e) {
-            EXPECT_STREQ(e.what(), c.error);
-        }
-    }
-}
 
 // --compare A B reads how each function moved from A to B, side by side.
 TEST_F(StatsFiles, ACompareReadsFromTheFirstFileToTheSecond) {
@@ -131,6 +105,163 @@ TEST_F(StatsFiles, TimelinesMergeOnTheClock) {
     EXPECT_EQ(merged.reports[0].calls(), 100u);
     EXPECT_EQ(merged.reports[1].calls(), 200u) << "a's second and b's first";
     EXPECT_EQ(merged.whole().calls(), 500u);
+}
+
+// `bytes` deflated in zlib's form, as a line's figures are.
+std::string deflated(std::string const& bytes) {
+    uLongf size = compressBound(uLong(bytes.size()));
+    std::string out(size, '\0');
+    compress(reinterpret_cast<Bytef*>(out.data()), &size,
+             reinterpret_cast<Bytef const*>(bytes.data()), uLong(bytes.size()));
+    return out.substr(0, size);
+}
+
+// What `read` throws, or "" if it throws nothing.
+std::string refusal(std::function<void()> const& read) {
+    try {
+        read();
+    } catch (std::runtime_error const& e) {
+        return e.what();
+    }
+    return "";
+}
+
+std::string base64(std::string const& bytes) {
+    char const digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t n = 0;
+        for (size_t k = 0; k < 3; ++k)
+            n = n << 8 | (i + k < bytes.size() ? uint8_t(bytes[i + k]) : 0);
+        for (size_t k = 0; k < 4; ++k)
+            out += k <= bytes.size() - i ? digits[n >> (18 - 6 * k) & 63] : '=';
+    }
+    return out;
+}
+
+// Files made to break a reader, read as --stats and --timeline read them (or
+// merged after another, `after`): each is refused, naming the file and why,
+// or read, where it is just within a bound.
+TEST_F(StatsFiles, AHostileFileIsRefusedWithTheReason) {
+    // `n` calls of a function, all passing, in one bucket.
+    auto const calls = [](char const* name, std::string const& n) {
+        return std::string("\"") + name + R"(": {"calls": )" + n + R"(, "statuses": {"0": )" + n +
+               R"(}, "buckets": [[5, )" + n + "]]}";
+    };
+    auto const stats = [](std::string const& functions, std::string const& more = "") {
+        return R"({"functions": {)" + functions + "}" + more + "}";
+    };
+    auto const led = [&](std::string const& n) {
+        return stats(calls("kovra_api_led_get_state_send", n));
+    };
+    auto const statuses = [&](std::string const& of) {
+        return stats(R"("kovra_api_led_get_state_send": {"calls": 2, "statuses": )" + of +
+                     R"(, "buckets": [[5, 2]]})");
+    };
+    std::string const two = led("2"), max = std::to_string(kMaxCount);
+    auto const brackets = [](size_t n) { return std::string(n, '[') + std::string(n, ']'); };
+    auto const nested = [&](size_t depth) {  // the file itself is a level
+        return stats("", R"(, "extra": )" + brackets(depth - 1));
+    };
+    std::string const line = calls_line(1);
+    auto const padded = [&](size_t size) {
+        return line.substr(0, line.size() - 2) + std::string(size - line.size() + 1, ' ') + "}\n";
+    };
+    std::string const start = timeline::run_line({1.8e9, 7, "ipc_soak -t 4", 10}) + "\n";
+    std::string const end = timeline::end_line(1.8e9 + 20) + "\n";
+    // A timeline whose line has figures packed as `packed` (msgpack) says.
+    auto const figures = [&](std::string const& packed) {
+        return start +
+               R"({"interval": 0, "start": "2027-01-15T08:00:00.000Z", "end": )"
+               R"("2027-01-15T08:00:10.000Z", "start_s": 0, "end_s": 10, "figures": ")" +
+               base64(deflated(packed)) + "\"}\n" + end;
+    };
+    auto const msgpack = [](std::vector<nlohmann::json> const& functions) {
+        std::vector<uint8_t> const bytes = nlohmann::json::to_msgpack(functions);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    // One call, from bin `first` - 1 on.
+    auto const one = [](uint64_t first) {
+        return nlohmann::json::array({"kovra_api_led_get_state_send", 1, nullptr, 3000, 3000, 3000,
+                                      first, nlohmann::json::array({1})});
+    };
+    // 2048 statuses of 2^53 calls each add up to 2^64: to none, if a sum wraps.
+    Report wrapping;
+    FunctionStats& wraps = wrapping.functions[kLed];
+    wraps.min_us = 1;
+    for (int32_t status = 0; status < 2048; ++status) wraps.statuses[status] = kMaxCount;
+    uint64_t const half = kMaxCount / 2 + 1;
+    merge_files({file("two", two)}, dir + "/two.gz");  // written gzip
+    struct {
+        char const* name;
+        std::string text;
+        char const* error;  // null: read
+        std::string after = "";
+    } const cases[] = {
+        {"empty", "", "empty"},
+        {"cut", two.substr(0, two.size() - 3), "cut short: not valid JSON"},
+        {"cut.gz", readFile(dir + "/two.gz").substr(0, 10), "cut short: not valid JSON"},  // header
+        {"not JSON", "calls: 2\n", "not valid JSON near byte"},
+        {"nested to the most", nested(kMaxJsonDepth), nullptr},
+        {"nested one past", nested(kMaxJsonDepth + 1), "nested deeper than 64 levels"},
+        {"nested 300000 deep", statuses(brackets(300000)), "nested deeper than 64 levels"},
+        {"a status not a number", statuses(R"({"ok": 2})"), R"(status "ok" is not an int32)"},
+        {"a status twice", statuses(R"({"0": 1, "-0": 1})"), "is named twice"},
+        {"a negative count", led("-5"), R"("calls" is not a count)"},
+        {"a count not whole", led("2.5"), R"("calls" is not a count)"},
+        {"a count of 2^53", led(max), nullptr},
+        {"a count past 2^53", led(std::to_string(kMaxCount + 1)), R"("calls" is not a count)"},
+        {"functions past 2^53 together",
+         stats(calls("kovra_core_init", "1") + ", " + calls("kovra_api_led_get_state_send", max)),
+         "the calls of all functions add up past 2^53"},
+        {"statistics past their bound",
+         two + std::string(kStatisticsBound.bytes + 1 - two.size(), ' '),
+         "larger than 64 MiB, the most a statistics file may hold"},
+        {"timeline lines at the most", padded(kMaxLineBytes) + padded(kMaxLineBytes), nullptr},
+        {"a first line past", padded(kMaxLineBytes + 1), "a line longer than 4 MiB"},
+        {"a later line past", start + padded(kMaxLineBytes + 1), "a line longer than 4 MiB"},
+        {"figures nested a million deep", figures(std::string(1000000, '\x91') + '\xc0'),
+         "its figures cannot be unpacked: nested deeper than 64 levels"},
+        {"a function twice in a line", figures(msgpack({one(101), one(101)})),
+         "kovra_api_led_get_state_send is there twice"},
+        {"a bin past the histogram", figures(msgpack({one((uint64_t(1) << 32) + 1)})),
+         "a bin past the histogram"},
+        {"a line's statuses past its calls", start + timeline::interval_line(wrapping) + "\n" + end,
+         "the counts do not add up"},
+        {"a line's functions past 2^53", start + calls_line(half, {kLed, fn_kovra_core_init}) + end,
+         "the calls of all functions add up past 2^53"},
+        {"intervals past 2^53",
+         start + calls_line(half) + calls_line(half, {kLed}, 1.8e9 + 10) + end,
+         "the calls add up past 2^53"},
+        {"merged to 2^53", led("1"), nullptr, led(std::to_string(kMaxCount - 1))},
+        {"merged past 2^53", led("1"), "the calls add up past 2^53", led(max)},
+        {"announcements merged past 2^53", stats("", R"(, "announcements": {"exposure:0": 1})"),
+         "the announcements of exposure:0 add up past 2^53",
+         stats("", R"(, "announcements": {"exposure:0": )" + max + "}")},
+        {"timelines merged past 2^53", start + calls_line(kMaxCount / 2 + 1),
+         "the calls add up past 2^53", start + calls_line(kMaxCount / 2)},
+    };
+    for (auto const& c : cases) {
+        std::string const path = file(c.name, c.text);
+        std::string const before = c.after.empty() ? "" : file("before", c.after);
+        std::string const refused = refusal([&] {
+            if (before.empty()) {
+                whole(path);
+            } else {
+                merge_files({before, path}, dir + "/merged");
+            }
+        });
+        if (!c.error) {
+            EXPECT_EQ(refused, "") << c.name;
+        } else {
+            EXPECT_THAT(refused, testing::AllOf(testing::StartsWith(path + ": "),
+                                                testing::HasSubstr(c.error)))
+                << c.name;
+        }
+    }
+    // Nor is a file that never ends its line held past the bound.
+    EXPECT_EQ(refusal([] { whole("/dev/zero"); }),
+              "/dev/zero: larger than 64 MiB, the most a statistics file may hold");
 }
 
 }  // namespace
