@@ -43,16 +43,20 @@ std::string summary(Report const& i) {
             worst_p99 = f.quantile(0.99);
         }
     }
-    char line[512];
+    // A paced run: how late its requests started, at worst.
+    char behind[64] = "";
+    if (i.behind)
+        std::snprintf(behind, sizeof behind, "  behind plan %.1f ms", i.behind->max_us / 1000);
+    char line[576];
     std::snprintf(line, sizeof line,
                   "%s  %8.0f requests/s  %6llu failed  p50 %9.1f us  p99 %9.1f us  worst %s "
-                  "(p99 %.1f us)\n",
+                  "(p99 %.1f us)%s\n",
                   i.end_clock ? timeline::iso_utc(*i.end_clock).c_str() : "-",
                   seconds > 0 ? double(requests.calls) / seconds : 0.0,
                   static_cast<unsigned long long>(i.failures()),
                   requests.calls ? requests.quantile(0.5) : 0.0,
                   requests.calls ? requests.quantile(0.99) : 0.0,
-                  worst < 0 ? "-" : function_info(worst).name, worst_p99);
+                  worst < 0 ? "-" : function_info(worst).name, worst_p99, behind);
     return line;
 }
 

@@ -29,6 +29,16 @@ void write_out(std::string const& out, std::string const& text) {
     }
 }
 
+// `all` with `from`, read of `path`, merged in; a sum past what a report
+// holds refused, naming the file.
+void add(Report& all, Report const& from, std::string const& path) {
+    try {
+        all = merge({all, from});
+    } catch (std::overflow_error const& e) {
+        throw std::runtime_error(path + ": " + e.what());
+    }
+}
+
 }  // namespace
 
 void merge_files(std::vector<std::string> const& paths, std::string const& out) {
@@ -41,11 +51,11 @@ void merge_files(std::vector<std::string> const& paths, std::string const& out) 
     }
     timeline::Line line;
     if (!timeline) {
-        std::vector<Report> all;
-        for (auto const& r : readers) {
-            while (r->next(line)) all.push_back(line.report);
+        Report all = merge({});
+        for (size_t f = 0; f < readers.size(); ++f) {
+            while (readers[f]->next(line)) add(all, line.report, paths[f]);
         }
-        write_out(out, to_json(merge(all)).dump(1) + "\n");
+        write_out(out, to_json(all).dump(1) + "\n");
         return;
     }
     // Read side by side, a line of each file at a time: the intervals that
@@ -76,20 +86,21 @@ void merge_files(std::vector<std::string> const& paths, std::string const& out) 
             if (c && (!first || slot(*c) < *first)) first = slot(*c);
         }
         if (!first) break;
-        std::vector<Report> same;
+        Report merged = merge({});
+        std::optional<Report> front;
         for (size_t f = 0; f < readers.size(); ++f) {
             if (!current[f] || slot(*current[f]) != *first) continue;
-            same.push_back(std::move(*current[f]));
+            add(merged, *current[f], paths[f]);
+            if (!front) front = std::move(current[f]);
             advance(f);
         }
-        Report merged = merge(same);
         merged.wall_seconds.reset();
         merged.requests_per_second.reset();
         merged.interval = number;
-        merged.start_s = same.front().start_s;
-        merged.end_s = same.front().end_s;
-        merged.start_clock = same.front().start_clock;
-        merged.end_clock = same.front().end_clock;
+        merged.start_s = front->start_s;
+        merged.end_s = front->end_s;
+        merged.start_clock = front->start_clock;
+        merged.end_clock = front->end_clock;
         text += timeline::interval_line(merged) + "\n";
     }
     write_out(out, text);

@@ -3,8 +3,11 @@
 // live view. Timelines are read a line at a time, whatever their length.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -26,19 +29,82 @@ void print_timeline(std::string const& path, std::ostream& out);
 // How p50, p99 and calls moved from run A to run B, function by function.
 std::string compare_table(Report const& a, Report const& b);
 
-// Checks `expression` against the file at `path`: a list of clauses
-// separated by ',', each METRIC[(FUNCTION)] > NUMBER[UNIT], where METRIC is
-//   p50, p90, p99, p999 or max: a latency (UNIT us, ms or s; us if none),
-//     of every function, or of the one named;
-//   failures: the share of calls whose status is not 0 (UNIT %), of all
-//     calls, or of the function named;
-//   degradation: how much the p99 of the last quarter of a timeline's
-//     intervals is above the first quarter's (UNIT %), of all requests, or
-//     of the function named.
-// Returns a line for each clause crossed ("p99 of NAME is 7.3 ms, over 5
-// ms"); throws std::invalid_argument for an expression that does not
-// parse, or degradation asked of a statistics file.
-std::vector<std::string> check(std::string const& expression, std::string const& path);
+// kovra-stats --check: thresholds a run must keep, written as a list of
+// clauses separated by ',' (the man page has every form):
+//   p50, p90, p95, p99, p99.9 (p999), max [(SELECTION)] > LATENCY[us|ms|s]
+//   failures[(SELECTION[, STATUS])] > COUNT | > PERCENT%
+//   requests < COUNT (the least a run may hold; 1 unless given),
+//   requests(SELECTION) < COUNT, rps[(SELECTION)] < RATE
+//   degradation[(SELECTION)] > PERCENT%   (a timeline's last quarter's p99
+//     against its first quarter's)
+//   skip=DURATION                          (each run's warm-up left out)
+// and, against a base run: a latency +PERCENT%, failures +COUNT or
+// +POINTS%, rps -PERCENT%. SELECTION is all (every request together), a
+// function's name (any function, requests or not), or a glob of names
+// (fnmatch; the requests it matches, together). A latency without one is
+// checked for each request alone; the rest are of all requests together.
+
+// An expression that does not parse, or does not fit the files given:
+// what() quotes the clause and says why, `at` is where in the expression
+// (nowhere for a clause that does not fit the files).
+class CheckError : public std::invalid_argument {
+public:
+    static constexpr size_t nowhere = size_t(-1);
+    CheckError(std::string const& what, size_t at) : std::invalid_argument(what), at(at) {}
+    size_t at;
+};
+
+// One clause of an expression, parsed.
+struct Threshold {
+    enum Metric { latency, failures, requests, rps, degradation } metric = latency;
+    std::string name;  // the metric as written: "p99.9"
+    double q = 0;      // a latency's quantile; 0 for max
+    std::string who;   // "" unless given: all, a function or a glob
+    bool glob = false;
+    std::optional<int32_t> status;  // failures of this status alone
+    char op = '>';                  // '>' or '<' over a run, '+' or '-' against a base
+    double limit = 0;               // us for a latency, percent if `percent`, else a count
+    bool percent = false;
+    std::string limit_text;  // "5ms", "+20%"
+    std::string clause;      // the whole clause as written
+};
+
+// What a check found: a line for each threshold crossed (a latency without
+// a selection may cross once per function), or for what left nothing to
+// check: a file that cannot be read, or fewer requests than the least.
+struct Verdict {
+    std::vector<std::string> lines;
+    size_t thresholds = 0;
+    size_t crossed = 0;
+    bool checked = false;
+    bool passed() const { return checked && crossed == 0; }
+    // "check: passed, 5 thresholds", "check: 2 of 5 thresholds crossed",
+    // "check: failed, nothing checked".
+    std::string summary() const;
+};
+
+class Check {
+public:
+    // Throws CheckError for an expression that does not parse.
+    explicit Check(std::string const& expression);
+    // The file at `path` against the thresholds; with a `base`, against it
+    // too. Throws CheckError where the thresholds do not fit the files: a
+    // change without a base, degradation or skip= without timelines.
+    Verdict run(std::string const& path, std::optional<std::string> const& base = {}) const;
+
+private:
+    std::vector<Threshold> thresholds_;
+    std::optional<double> skip_s_;
+    std::string skip_text_;      // as written, for messages
+    double least_requests_ = 1;  // requests < N: a run with fewer is not checked
+};
+
+// kovra-stats --check EXPR, over `path` (against `base` with --compare):
+// the crossed thresholds and the summary to `out`, why an expression is
+// refused to `err`, pointing at the place; the exit status: 0 passed, 1
+// crossed or nothing to check, 2 an expression refused.
+int check_command(std::string const& expression, std::string const& path,
+                  std::optional<std::string> const& base, std::ostream& out, std::ostream& err);
 
 // Draws the file into a PNG with gnuplot: a statistics file as the fraction
 // of calls done within a time, a timeline as p99 over time, both for the
