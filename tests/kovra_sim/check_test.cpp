@@ -8,7 +8,7 @@
 
 #include "common/functions.h"
 #include "stats/report_files.h"
-#include "support/TestFiles.h"
+#include "support/TempDirTest.h"
 #include "tools/kovra-stats/stats_tool.h"
 
 namespace kovra_sim::stats_files {
@@ -22,14 +22,10 @@ void calls(Report& r, int function, int n, double us, int failing = 0, int32_t s
     for (int i = 0; i < n; ++i) r.functions[function].add(i < failing ? status : 0, us);
 }
 
-class CheckTest : public testing::Test {
+class CheckTest : public TempDirTest {
 protected:
-    void TearDown() override { std::filesystem::remove_all(dir); }
+    CheckTest() : TempDirTest("check") {}
 
-    std::string file(std::string const& name, std::string const& text) {
-        std::ofstream(dir + "/" + name) << text;
-        return dir + "/" + name;
-    }
     // 300 requests in 10 s: LED reads at 1 ms, LED writes at `led_set_us`
     // (`failing` of them with -4, one more with -5), frame-rate reads at 0.5
     // ms; and a core init and an LED initiator init, slow but not requests.
@@ -62,7 +58,6 @@ protected:
         return file(name, text);
     }
 
-    std::string dir = makeTempDir("check");
     std::string const run = statistics("run.json");
     // A warm-up of 50 ms, then 2 ms, 1 ms and 4 ms.
     std::string const warm = timeline("warm.jsonl", {50000, 2000, 1000, 4000});

@@ -16,19 +16,15 @@
 
 #include "common/functions.h"
 #include "stats/report_files.h"
-#include "support/TestFiles.h"
+#include "support/TempDirTest.h"
 
 namespace {
 
 using testing::HasSubstr;
 
-class ChildFiles : public testing::Test {
+class ChildFiles : public TempDirTest {
 protected:
-    void SetUp() override {
-        dir_ = makeTempDir("kovra_sim_files");
-        ASSERT_FALSE(dir_.empty());
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+    ChildFiles() : TempDirTest("kovra_sim_files") {}
 
     // Runs `program` with KOVRA_SIM set, bounded to 30 s, after the shell
     // commands in `before` (limits, say).
@@ -36,11 +32,9 @@ protected:
                 std::string const& tag = "", std::string const& before = "") {
         return runShell(before + "KOVRA_SIM='" + kovra_sim + "' exec timeout 30 " +
                             KOVRA_SIM_EMULATOR + " " + program,
-                        dir_, tag);
+                        dir, tag);
     }
-    std::string path(char const* name) const { return dir_ + "/" + name; }
-
-    std::string dir_;
+    std::string path(char const* name) const { return dir + "/" + name; }
 };
 
 std::string const kChildJournal =
@@ -82,7 +76,7 @@ TEST_F(ChildFiles, DirectivesApplyAndTheFilesHoldTheWholeRun) {
             "\ncalls kovra_api_led_get_state_send 3\ncalls kovra_api_led_initiator_deinit 1\n"));
     EXPECT_THAT(state, testing::EndsWith("\noutstanding_arrays 0\n"));
     EXPECT_TRUE(std::filesystem::is_symlink(path("link")));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 5)
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 5)
         << "a temporary file was left";
 }
 
@@ -96,7 +90,7 @@ TEST_F(ChildFiles, AFailedWriteIsSaidAndLeavesNothingBehind) {
         EXPECT_EQ(r.exit_code, 0) << r.err;
         EXPECT_EQ(r.err, "kovra-sim: cannot write " + file + ": File too large\n");
         EXPECT_FALSE(std::filesystem::exists(file)) << directive;
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 2)
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 2)
             << directive << ": only out and err, no temporary file";
         std::filesystem::remove(path("out") + directive);
         std::filesystem::remove(path("err") + directive);
@@ -158,15 +152,15 @@ TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
          "kovra-sim: KOVRA_SIM: journal " + path("fifo") + ": not a regular file\n"},
         {"state=" + path("fifo"),
          "kovra-sim: KOVRA_SIM: state " + path("fifo") + ": not a regular file\n"},
-        {"stats=" + dir_, "kovra-sim: KOVRA_SIM: stats " + dir_ + ": not a regular file\n"},
+        {"stats=" + dir, "kovra-sim: KOVRA_SIM: stats " + dir + ": not a regular file\n"},
         {"state=" + path("dangling"), "kovra-sim: KOVRA_SIM: state " + path("dangling") +
                                           ": a symbolic link to nothing (No such file or "
                                           "directory)\n"},
         {"journal=" + same + ";state=" + same,
          "kovra-sim: KOVRA_SIM: each file may be named once, not \"" + same + "\" twice\n"},
-        {"journal=" + dir_ + "/no/such/dir/j", "kovra-sim: KOVRA_SIM: journal " + dir_ +
-                                                   "/no/such/dir/j: no folder " + dir_ +
-                                                   "/no/such/dir\n"},
+        {"journal=" + dir + "/no/such/dir/j", "kovra-sim: KOVRA_SIM: journal " + dir +
+                                                  "/no/such/dir/j: no folder " + dir +
+                                                  "/no/such/dir\n"},
         {"latency=fast", "kovra-sim: KOVRA_SIM: \"latency=fast\": latency must be 0 to 10000000\n"},
         {"stall=10",
          "kovra-sim: KOVRA_SIM: \"stall=10\": stall= is for kovra-camd and POST "
@@ -203,7 +197,7 @@ TEST_F(ChildFiles, TwoProcessesNeverShareAFile) {
     EXPECT_THAT(readFile(path("journal")), testing::StartsWith(kChildJournal));
     EXPECT_THAT(readFile(path("journal")), testing::EndsWith("kovra_core_deinit() = 0\n"));
     EXPECT_EQ(kovra_sim::stats_files::whole(path("shared")).calls(), 13u);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 3 + 2 * 3)
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 3 + 2 * 3)
         << "journal, shared and one PID.json, and each run's out and err";
 }
 
@@ -219,7 +213,7 @@ TEST_F(ChildFiles, TracedProgramsThatForkOrExecCountEveryCallOnce) {
     int const led = kovra_sim::fn_kovra_api_led_get_state_send;
     ASSERT_EQ(traced("fork", "stats=" + path("forked.json")).exit_code, 0);
     std::vector<uint64_t> reads;
-    for (auto const& f : std::filesystem::directory_iterator(dir_)) {
+    for (auto const& f : std::filesystem::directory_iterator(dir)) {
         if (f.path().filename().string().rfind("forked.json", 0) == 0)
             reads.push_back(kovra_sim::stats_files::whole(f.path()).functions.at(led).calls);
     }

@@ -8,37 +8,31 @@
 #include <regex>
 
 #include "stats/report_files.h"
-#include "support/TestFiles.h"
+#include "support/TempDirTest.h"
 
 namespace {
 
-class TraceHandlers : public testing::Test {
+class TraceHandlers : public TempDirTest {
 protected:
-    void SetUp() override {
-        dir_ = makeTempDir("trace_handlers");
-        ASSERT_FALSE(dir_.empty());
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+    TraceHandlers() : TempDirTest("trace_handlers") {}
 
     // The child with `args`, behind the layer; its output.
     std::string traced(std::string const& args) {
         Outcome const r =
-            runShell("KOVRA_TRACE='stats=" + dir_ + "/stats.json' exec " + KOVRA_SIM_EMULATOR +
+            runShell("KOVRA_TRACE='stats=" + dir + "/stats.json' exec " + KOVRA_SIM_EMULATOR +
                          (*KOVRA_SIM_EMULATOR ? " -E " : " env ") +
                          "LD_PRELOAD=" KOVRA_TRACE_LIBRARY " " KOVRA_HANDLERS_CHILD " " + args,
-                     dir_);
+                     dir);
         EXPECT_EQ(r.exit_code, 0) << args << ": " << r.err;
         EXPECT_EQ(r.err, "") << args;
         return r.out;
     }
     // The announcements the layer counted.
     uint64_t announced() const {
-        auto const& counts = kovra_sim::stats_files::whole(dir_ + "/stats.json").announcements;
+        auto const& counts = kovra_sim::stats_files::whole(dir + "/stats.json").announcements;
         return std::accumulate(counts.begin(), counts.end(), uint64_t(0),
                                [](uint64_t sum, auto const& count) { return sum + count.second; });
     }
-
-    std::string dir_;
 };
 
 // The layer has 64 trampolines: one handler registered as often, and more.

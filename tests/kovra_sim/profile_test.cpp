@@ -12,7 +12,7 @@
 #include "camera/config.h"
 #include "camera/simulation.h"
 #include "observe/stats.h"
-#include "support/TestFiles.h"
+#include "support/TempDirTest.h"
 
 namespace kovra_sim {
 namespace {
@@ -24,14 +24,10 @@ struct NoValues final : Exchange {
     void write(int, Value const&) override {}
 };
 
-class Replay : public testing::Test {
+class Replay : public TempDirTest {
 protected:
-    void TearDown() override { std::filesystem::remove_all(dir); }
+    Replay() : TempDirTest("profile_test") {}
 
-    std::string write(std::string const& name, std::string const& text) {
-        std::ofstream(dir + "/" + name) << text;
-        return dir + "/" + name;
-    }
     // A statistics file as the stand-in writes it: 1000 LED reads, 30% of
     // them failing with -5, taking 500 us (30%), 2 ms (40%) or 8 ms; and a
     // start-up call, which no camera serves.
@@ -46,13 +42,12 @@ protected:
         }
         stats.record(fn_kovra_core_init, 0, std::chrono::microseconds(1));
         recorded = stats.report();
-        return write("recorded.json", to_json(recorded).dump());
+        return file("recorded.json", to_json(recorded).dump());
     }
     bool parse(std::string const& text) {
         return parse_config(text, Place::sim, settings, config, error);
     }
 
-    std::string dir = makeTempDir("profile_test");
     Report recorded;
     Settings settings;
     Config config;
@@ -81,10 +76,10 @@ TEST_F(Replay, AFileThatIsNoRecordingRefusesTheWholeList) {
          "bucket 2: its edge is below the one before"},
         {led + ok + "\"buckets\": [[5, 1]]}}}", "the buckets do not add up to the calls"},
     };
-    int file = 0;
+    int n = 0;
     for (auto const& [text, reason] : cases) {
-        std::string const path = dir + "/" + std::to_string(++file);
-        if (!text.empty()) write(std::to_string(file), text);
+        std::string const path = dir + "/" + std::to_string(++n);
+        if (!text.empty()) file(std::to_string(n), text);
         EXPECT_FALSE(parse("latency=1;profile=" + path)) << text;
         std::string const function =
             text.rfind(led, 0) == 0 ? "kovra_api_led_get_state_send: " : "";
@@ -92,7 +87,7 @@ TEST_F(Replay, AFileThatIsNoRecordingRefusesTheWholeList) {
     }
     // Edges are written to 1 ns: the lowest bins' may be one.
     EXPECT_TRUE(
-        parse("profile=" + write("shared", led + ok + "\"buckets\": [[0.011, 1], [0.011, 1]]}}}")))
+        parse("profile=" + file("shared", led + ok + "\"buckets\": [[0.011, 1], [0.011, 1]]}}}")))
         << error;
     EXPECT_FALSE(parse("profile=" + dir));
     EXPECT_EQ(error, "\"profile=" + dir + "\": " + dir + ": not a regular file");
@@ -100,7 +95,7 @@ TEST_F(Replay, AFileThatIsNoRecordingRefusesTheWholeList) {
     recording();
     recorded.interval = 0;
     std::string const line = to_json(recorded).dump();
-    EXPECT_TRUE(parse("profile=" + write("t.jsonl", line + "\n" + line))) << error;
+    EXPECT_TRUE(parse("profile=" + file("t.jsonl", line + "\n" + line))) << error;
 }
 
 // A profile's file is read up to its bound and no further, of either kind.
@@ -120,7 +115,7 @@ TEST_F(Replay, AProfileIsReadUpToItsBound) {
         {timeline + "\n", false},
     };
     for (auto const& [content, read] : cases) {
-        std::string const path = write("big", content);
+        std::string const path = file("big", content);
         EXPECT_EQ(parse("profile=" + path), read) << content.size();
         if (!read) {
             EXPECT_EQ(error, "\"profile=" + path + "\": " + path +

@@ -10,7 +10,7 @@
 #include "common/bounded_json.h"
 #include "observe/stats.h"
 #include "stats/report_files.h"
-#include "support/TestFiles.h"
+#include "support/TempDirTest.h"
 #include "tools/kovra-stats/stats_tool.h"
 
 namespace kovra_sim::stats_files {
@@ -18,9 +18,9 @@ namespace {
 
 int const kLed = fn_kovra_api_led_get_state_send;
 
-class StatsFiles : public testing::Test {
+class StatsFiles : public TempDirTest {
 protected:
-    void TearDown() override { std::filesystem::remove_all(dir); }
+    StatsFiles() : TempDirTest("stats_files") {}
 
     // A run of intervals of one hundred LED reads each, taking `us` (one
     // failing in the second), beginning at `clock`, 10 s apart, as the
@@ -44,10 +44,6 @@ protected:
         }
         return text + timeline::end_line(clock + 10.0 * double(us.size())) + "\n";
     }
-    std::string file(std::string const& name, std::string const& text) {
-        std::ofstream(dir + "/" + name) << text;
-        return dir + "/" + name;
-    }
     // An interval line of `calls` calls of each function of `ids`, at `clock`.
     static std::string calls_line(uint64_t calls, std::vector<int> const& ids = {kLed},
                                   double clock = 1.8e9) {
@@ -65,8 +61,6 @@ protected:
         r.end_s = 10;
         return timeline::interval_line(r) + "\n";
     }
-
-    std::string dir = makeTempDir("stats_files");
 };
 
 // --compare A B reads how each function moved from A to B, side by side.
