@@ -2,7 +2,9 @@
 // library thread of its own, as a camera's client library does. The thread
 // is started with the first in-process connection, so that a request never
 // has to start it; a handler must not call into the library (the request
-// that made the target restart waits for its delivery).
+// that made the target restart waits for its delivery). A forked child has
+// no such thread: it hears no announcements, and shuts down without waiting
+// for a lock that a thread of its parent held.
 #pragma once
 
 #include <condition_variable>
@@ -16,6 +18,7 @@ class Subscriptions;
 
 class Announcer {
 public:
+    Announcer();
     ~Announcer();
     // Starts the thread unless it runs; false if it cannot be started.
     bool start();
@@ -33,6 +36,10 @@ private:
         bool done = false;
     };
     void run();
+    // fork handlers: no announcer is inside its locks while the process forks.
+    static void hold_all();
+    static void release_all();
+    static void reset_all_in_child();
 
     std::mutex lifecycle_;  // serialises start() and stop()
     std::mutex mutex_;      // guards the members below

@@ -61,6 +61,10 @@ int Daemon::run() {
     for (unsigned i = 0; i < options_.threads; ++i) {
         contexts.push_back(std::make_unique<asio::io_context>(1));
         workers.push_back(contexts.back().get());
+        // A context makes its reactor (an epoll, an eventfd, a timerfd) with
+        // its first socket or timer: made now, so that a daemon short of
+        // descriptors later cannot fail to make it, which would end it.
+        asio::steady_timer reactor_now(*contexts.back());
     }
     asio::io_context& io = *contexts.front();
     // Caught from here on: a signal that comes as soon as the daemon says it

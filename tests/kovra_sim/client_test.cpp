@@ -4,6 +4,8 @@
 // broker's announcements.
 #include <gmock/gmock.h>
 #include <kovra/kovra_api.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <functional>
@@ -254,6 +256,28 @@ TEST_F(Client, UnregisteringWaitsForARunningHandler) {
     EXPECT_FALSE(running);
     EXPECT_EQ(deliveries, 1);
     restarter.join();
+}
+
+// A forked child has no announcing thread: a restart it causes is heard by
+// nobody and does not wait for that thread (its alarm ends it otherwise),
+// and the parent goes on hearing its own.
+TEST_F(Client, AForkedChildNeverWaitsForItsParentsAnnouncingThread) {
+    kovra_initiator* broker = open(kovra_api_broker_initiator_init, 1);
+    Heard heard;
+    ASSERT_EQ(kovra_api_broker_new_target_register_event_handler(broker, record, &heard), 0);
+    pid_t const child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        alarm(20);
+        int32_t const status = kovra_sim_restart_target("led");
+        _exit(status == 0 && heard.calls.empty() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    ASSERT_EQ(kovra_sim_restart_target("led"), 0);
+    std::lock_guard lock(heard.mutex);
+    EXPECT_THAT(heard.calls, ElementsAre("led:led 1 local"));
 }
 
 }  // namespace
