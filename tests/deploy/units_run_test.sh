@@ -197,7 +197,7 @@ phase() {
 }
 for instance in cam02:starting cam03:running; do
     when=${instance#*:} instance=${instance%:*}
-    conf "$instance" 5
+    conf "$instance" 20  # a run of some seconds, which the signal cannot miss
     sed -i 's#^KOVRA_TRACE=.*#&;latency=50000#' "$work/$instance.conf"
     start "$units/ipc-soak@.service" "$work/$instance.conf" "$instance"
     soak=$!

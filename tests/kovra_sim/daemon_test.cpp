@@ -294,6 +294,9 @@ TEST(DaemonTest, RefusesAClientBuiltDifferently) {
 // may come as the backlog drains), and serve again once clients leave.
 // Two descriptors to spare: the daemon made all it needs before it listened.
 TEST(DaemonTest, OutOfDescriptorsTheAcceptLoopsWaitAndComeBack) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "UBSan's vptr check opens a pipe, which a daemon out of descriptors cannot";
+#endif
     Daemon daemon({"--admin", "0", "--max-connections", "1000"});
     int const admin = daemon.admin_port();
     using std::filesystem::directory_iterator;

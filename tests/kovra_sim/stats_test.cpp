@@ -136,8 +136,9 @@ TEST(TimelineTest, AtItsCapItMergesIntervalsInPairsAndKeepsEveryCall) {
     }));
     ASSERT_TRUE(timeline.finish(error)) << error;
     EXPECT_EQ(stats_files::whole(path).calls(), recorded);
-    read_marks();
-    EXPECT_THAT(halved, testing::ElementsAre(0.002, 0.004));
+    read_marks();  // the writer may have halved again before it finished
+    ASSERT_GE(halved.size(), 2u);
+    for (size_t i = 0; i < halved.size(); ++i) EXPECT_EQ(halved[i], 0.002 * double(1 << i));
     EXPECT_LE(std::filesystem::file_size(path), 4096u);
     std::filesystem::remove_all(dir);
 }
