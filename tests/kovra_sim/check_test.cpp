@@ -59,6 +59,15 @@ protected:
     }
 
     std::string const run = statistics("run.json");
+    // The same, paced: its requests up to 50 ms from their plan.
+    std::string const paced = [this] {
+        Report r = whole(run);
+        r.from_plan.emplace();
+        r.behind.emplace();
+        for (int i = 0; i < 300; ++i) r.from_plan->add(0, 1000 + 49000.0 * (i >= 296));
+        r.behind->add(0, 49000);
+        return file("paced.json", to_json(r).dump());
+    }();
     // A warm-up of 50 ms, then 2 ms, 1 ms and 4 ms.
     std::string const warm = timeline("warm.jsonl", {50000, 2000, 1000, 4000});
 };
@@ -95,6 +104,10 @@ TEST_F(CheckTest, EachThresholdCrossesJustPastItsLimit) {
         {"p99(kovra_api_lens_focus_*) > 1s",
          run,
          {"p99 of kovra_api_lens_focus_*: no calls to measure"}},
+        // Over all requests a paced run is measured from its plan; each
+        // function still by its service time.
+        {"p99(all) > 50ms, p99 > 3ms", paced, {}},
+        {"p99(all) > 49ms", paced, {"p99 of all requests from plan is 50 ms, over 49ms"}},
         // The warm-up left out: from the first interval that begins after it.
         {"p99 > 2ms", warm, {"p99 of kovra_api_led_get_state_send is 50 ms, over 2ms"}},
         {"p99 > 4ms, skip=1s", warm, {}},

@@ -24,15 +24,20 @@ protected:
 
     // A run of intervals of one hundred LED reads each, taking `us` (one
     // failing in the second), beginning at `clock`, 10 s apart, as the
-    // lines of a timeline.
-    static std::string run(std::vector<int> const& us, double clock = 1.8e9) {
+    // lines of a timeline; paced, each read goes `late` µs behind its plan.
+    static std::string run(std::vector<int> const& us, double clock = 1.8e9, int late = 0) {
         Stats stats;
         stats.start();
         std::string text = timeline::run_line({clock, 7, "ipc_soak -t 4", 10}) + "\n";
         for (size_t i = 0; i < us.size(); ++i) {
             for (int call = 0; call < 100; ++call) {
-                stats.record(fn_kovra_api_led_get_state_send, i == 1 && call == 0 ? -5 : 0,
-                             std::chrono::microseconds(us[i]));
+                int32_t const status = i == 1 && call == 0 ? -5 : 0;
+                std::chrono::microseconds const took(us[i]), behind(late);
+                if (late) {
+                    stats.record_paced(kLed, status, took, took + behind, behind);
+                } else {
+                    stats.record(kLed, status, took);
+                }
             }
             Report r = stats.cut();
             r.interval = i;
@@ -75,7 +80,7 @@ TEST_F(StatsFiles, ACompareReadsFromTheFirstFileToTheSecond) {
 // the table says where each began. A killed run's last line may be cut
 // short: what is whole counts; a malformed line before it is refused.
 TEST_F(StatsFiles, RunsAppendedToATimelineReadAsOneAndACutLineEndsIt) {
-    std::string const text = run({10, 20, 30}) + run({40}, 1.8e9 + 100);
+    std::string const text = run({10, 20, 30}) + run({40}, 1.8e9 + 100, 700);
     std::string const path = file("day", text + text.substr(0, 40));
     EXPECT_EQ(whole(path).calls(), 400u);
     EXPECT_EQ(whole(path).wall_seconds, 110)
@@ -85,6 +90,7 @@ TEST_F(StatsFiles, RunsAppendedToATimelineReadAsOneAndACutLineEndsIt) {
     std::string const table = out.str();
     EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 1 + 2 + 4) << table;
     EXPECT_THAT(table, testing::HasSubstr("run 2027-01-15T08:00:00.000Z: ipc_soak -t 4"));
+    EXPECT_THAT(table, testing::ContainsRegex(" 40.0 +700.0  \n")) << "how late the paced run went";
     EXPECT_THROW(whole(file("broken", "not json\n" + text)), std::runtime_error);
 }
 

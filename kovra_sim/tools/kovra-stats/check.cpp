@@ -292,8 +292,21 @@ bool everything(Threshold const& t) { return t.who.empty() || t.who == "all"; }
 
 std::string who(Threshold const& t) { return everything(t) ? "all requests" : t.who; }
 
+// A paced run's latency over all requests, and its degradation, is taken
+// from when the plan had each start, so that a stall which held the load
+// back still counts.
+bool from_plan(Threshold const& t, Report const& r) {
+    bool const over_time = t.metric == Threshold::latency || t.metric == Threshold::degradation;
+    return over_time && everything(t) && r.from_plan;
+}
+
+std::string who(Threshold const& t, Report const& r) {
+    return from_plan(t, r) ? "all requests from plan" : who(t);
+}
+
 // The calls a threshold measures in a report, together.
 FunctionStats selected(Threshold const& t, Report const& r) {
+    if (from_plan(t, r)) return *r.from_plan;
     if (everything(t)) return r.requests();
     FunctionStats all;
     for (auto const& [id, f] : r.functions)
@@ -366,7 +379,7 @@ void over_a_run(Threshold const& t, Report const& r, std::vector<std::string>& o
     if (t.metric == Threshold::latency) {
         double const value = latency(t, f);
         if (value > t.limit)
-            out.push_back(format("%s of %s is %s, over %s", name, who(t).c_str(),
+            out.push_back(format("%s of %s is %s, over %s", name, who(t, r).c_str(),
                                  latency_text(value).c_str(), limit));
     } else if (t.metric == Threshold::failures) {
         uint64_t const n = failed(t, f);
@@ -501,7 +514,7 @@ void degradation(Threshold const& t, Run const& run, std::string const& after,
     FunctionStats const a = selected(t, run.first), b = selected(t, run.last);
     if (a.calls == 0 || b.calls == 0) {
         out.push_back(format("degradation of %s: no calls in the %s quarter to compare",
-                             who(t).c_str(), a.calls == 0 ? "first" : "last"));
+                             who(t, run.first).c_str(), a.calls == 0 ? "first" : "last"));
         return;
     }
     double const from = round3(a.quantile(0.99)), to = round3(b.quantile(0.99));
@@ -510,8 +523,8 @@ void degradation(Threshold const& t, Run const& run, std::string const& after,
         out.push_back(
             format("p99 of %s rose %.3g%% from the first quarter to the last (%s to "
                    "%s), over %s",
-                   who(t).c_str(), value, latency_text(from).c_str(), latency_text(to).c_str(),
-                   t.limit_text.c_str()));
+                   who(t, run.first).c_str(), value, latency_text(from).c_str(),
+                   latency_text(to).c_str(), t.limit_text.c_str()));
 }
 
 }  // namespace

@@ -27,9 +27,10 @@ void each_interval(std::string const& path, std::function<void(Report const&)> c
 
 void print_timeline(std::string const& path, std::ostream& out) {
     char row[512];
-    std::snprintf(row, sizeof row, "%8s %12s %10s %10s %8s %10s %10s %10s  %s\n", "interval",
+    // "behind us": how late a paced run's latest request of the interval went.
+    std::snprintf(row, sizeof row, "%8s %12s %10s %10s %8s %10s %10s %10s %10s  %s\n", "interval",
                   "end (UTC)", "end s", "requests", "failed", "p50 us", "p99 us", "max us",
-                  "announcements");
+                  "behind us", "announcements");
     out << row;
     each_interval(
         path,
@@ -41,14 +42,16 @@ void print_timeline(std::string const& path, std::ostream& out) {
             bool const any = requests.calls > 0;
             std::string const clock =
                 i.end_clock ? timeline::iso_utc(*i.end_clock).substr(11, 12) : "-";
+            char behind[32] = "-";
+            if (i.behind) std::snprintf(behind, sizeof behind, "%.1f", round3(i.behind->max_us));
             std::snprintf(row, sizeof row,
-                          "%8llu %12s %10.3f %10llu %8llu %10.1f %10.1f %10.1f  %s\n",
+                          "%8llu %12s %10.3f %10llu %8llu %10.1f %10.1f %10.1f %10s  %s\n",
                           static_cast<unsigned long long>(i.interval.value_or(0)), clock.c_str(),
                           i.end_s.value_or(0), static_cast<unsigned long long>(requests.calls),
                           static_cast<unsigned long long>(i.failures()),
                           any ? round3(requests.quantile(0.5)) : 0.0,
                           any ? round3(requests.quantile(0.99)) : 0.0, round3(i.slowest_us()),
-                          announced.c_str());
+                          behind, announced.c_str());
             out << row;
         },
         [&](timeline::Line const& mark) {
