@@ -166,6 +166,42 @@ TEST_F(CheckTest, NothingToCheckFails) {
     }
 }
 
+// Several files are each checked, named on their lines, and the worst
+// decides; a run's statistics beside its timeline are left out of what only
+// a timeline can answer.
+TEST_F(CheckTest, EachFileGivenIsCheckedAndTheWorstDecides) {
+    std::string const missing = dir + "/missing.json";
+    struct {
+        char const* expression;
+        std::vector<std::string> paths;
+        int status;
+        std::string out, err;
+    } const cases[] = {
+        {"p99 > 4ms, skip=1s",
+         {run, warm},
+         0,
+         warm + ": check: passed, 1 threshold\n",
+         "kovra-stats: " + run + ": statistics, left out: skip= and degradation need a timeline\n"},
+        {"p99 > 4ms",
+         {run, warm, missing},
+         1,
+         run + ": check: passed, 1 threshold\n" + warm +
+             ": p99 of kovra_api_led_get_state_send is 50 ms, over 4ms\n" + warm +
+             ": check: 1 of 1 threshold crossed\n" + missing +
+             ": cannot read it (No such file or directory)\n" + missing +
+             ": check: failed, nothing checked\n",
+         ""},
+        {"p99 > 4ms, skip=1s", {run}, 2, "", "skip= needs a timeline"},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.expression);
+        std::ostringstream out, err;
+        EXPECT_EQ(check_files(c.expression, c.paths, out, err), c.status);
+        EXPECT_EQ(out.str(), c.out);
+        EXPECT_THAT(err.str(), HasSubstr(c.err));
+    }
+}
+
 TEST_F(CheckTest, AnExpressionThatDoesNotFitIsRefusedPointingAtIt) {
     size_t const nowhere = CheckError::nowhere;
     struct {

@@ -597,18 +597,67 @@ Verdict Check::run(std::string const& path, std::optional<std::string> const& ba
     return v;
 }
 
+bool Check::needs_timeline() const {
+    return skip_s_ || std::any_of(thresholds_.begin(), thresholds_.end(), [](Threshold const& t) {
+               return t.metric == Threshold::degradation;
+           });
+}
+
+namespace {
+
+bool is_timeline(std::string const& path) {
+    try {
+        return ReportReader(path).timeline();
+    } catch (std::runtime_error const&) {
+        return false;  // the check says why it cannot read it
+    }
+}
+
+int refused(CheckError const& e, std::string const& expression, std::ostream& err) {
+    err << "kovra-stats: --check: " << e.what() << "\n";
+    if (e.at != CheckError::nowhere)
+        err << "  " << expression << "\n  " << std::string(e.at, ' ') << "^\n";
+    return 2;
+}
+
+// Each line after `prefix`, unless it names the file already.
+int print(Verdict const& v, std::string const& prefix, std::ostream& out) {
+    for (std::string const& line : v.lines)
+        out << (line.rfind(prefix, 0) == 0 ? "" : prefix) << line << "\n";
+    out << prefix << v.summary() << "\n";
+    return v.passed() ? 0 : 1;
+}
+
+}  // namespace
+
 int check_command(std::string const& expression, std::string const& path,
                   std::optional<std::string> const& base, std::ostream& out, std::ostream& err) {
     try {
-        Verdict const v = Check(expression).run(path, base);
-        for (std::string const& line : v.lines) out << line << "\n";
-        out << v.summary() << "\n";
-        return v.passed() ? 0 : 1;
+        return print(Check(expression).run(path, base), "", out);
     } catch (CheckError const& e) {
-        err << "kovra-stats: --check: " << e.what() << "\n";
-        if (e.at != CheckError::nowhere)
-            err << "  " << expression << "\n  " << std::string(e.at, ' ') << "^\n";
-        return 2;
+        return refused(e, expression, err);
+    }
+}
+
+int check_files(std::string const& expression, std::vector<std::string> const& paths,
+                std::ostream& out, std::ostream& err) {
+    try {
+        Check const check(expression);
+        bool const beside_timelines =
+            check.needs_timeline() && std::any_of(paths.begin(), paths.end(), is_timeline);
+        int worst = 0;
+        for (std::string const& path : paths) {
+            if (beside_timelines && !is_timeline(path)) {
+                err << "kovra-stats: " << path
+                    << ": statistics, left out: skip= and degradation need a timeline\n";
+                continue;
+            }
+            std::string const prefix = paths.size() > 1 ? path + ": " : "";
+            worst = std::max(worst, print(check.run(path), prefix, out));
+        }
+        return worst;
+    } catch (CheckError const& e) {
+        return refused(e, expression, err);
     }
 }
 

@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
     namespace po = boost::program_options;
     po::options_description options(
         "Usage: kovra-stats --stats FILE | --timeline FILE [--plot PNG] [--check EXPR]\n"
+        "       kovra-stats --check EXPR FILE...\n"
         "       kovra-stats --compare A B [--check EXPR]\n"
         "       kovra-stats --merge FILE... -o OUT\n"
         "       kovra-stats --follow TIMELINE\n"
@@ -35,9 +36,16 @@ int main(int argc, char** argv) {
     add("output,o", po::value<std::string>()->value_name("OUT"), "where --merge writes");
     add("follow", po::value<std::string>()->value_name("TIMELINE"),
         "a line an interval as the timeline grows, until its run ends");
+    // The files that --check takes without an option of their own.
+    po::options_description listed;
+    listed.add_options()("file", po::value<std::vector<std::string>>());
+    po::positional_options_description files;
+    files.add("file", -1);
+    po::options_description all;
+    all.add(options).add(listed);
     po::variables_map vm;
     try {
-        po::store(po::parse_command_line(argc, argv, options), vm);
+        po::store(po::command_line_parser(argc, argv).options(all).positional(files).run(), vm);
         po::notify(vm);
     } catch (po::error const& e) {
         std::cerr << "kovra-stats: " << e.what() << "\nTry 'kovra-stats --help'.\n";
@@ -49,15 +57,21 @@ int main(int argc, char** argv) {
     }
     size_t const read = vm.count("stats") + vm.count("timeline");
     bool const merging = vm.count("merge") != 0;
-    if (read + vm.count("compare") + merging + vm.count("follow") != 1 ||
+    size_t const given = vm.count("file");
+    if (read + vm.count("compare") + merging + vm.count("follow") + given != 1 ||
         merging != (vm.count("output") != 0) || (vm.count("plot") && read == 0) ||
-        (vm.count("check") && read + vm.count("compare") == 0)) {
+        (vm.count("check") && read + vm.count("compare") + given == 0) ||
+        (given && !vm.count("check"))) {
         std::cerr << "kovra-stats: give one of --stats, --timeline (each with --plot or --check, "
-                     "if wanted), --compare (with --check, if wanted), --merge with -o, "
-                     "--follow\nTry 'kovra-stats --help'.\n";
+                     "if wanted), --check with files, --compare (with --check, if wanted), "
+                     "--merge with -o, --follow\nTry 'kovra-stats --help'.\n";
         return 2;
     }
     try {
+        if (given)
+            return stats_files::check_files(vm["check"].as<std::string>(),
+                                            vm["file"].as<std::vector<std::string>>(), std::cout,
+                                            std::cerr);
         if (vm.count("compare")) {
             auto const files = vm["compare"].as<std::vector<std::string>>();
             if (files.size() != 2) throw std::runtime_error("--compare takes two files");

@@ -91,6 +91,8 @@ public:
     // too. Throws CheckError where the thresholds do not fit the files: a
     // change without a base, degradation or skip= without timelines.
     Verdict run(std::string const& path, std::optional<std::string> const& base = {}) const;
+    // Whether only a timeline can be checked: skip= or degradation.
+    bool needs_timeline() const;
 
 private:
     std::vector<Threshold> thresholds_;
@@ -105,6 +107,12 @@ private:
 // crossed or nothing to check, 2 an expression refused.
 int check_command(std::string const& expression, std::string const& path,
                   std::optional<std::string> const& base, std::ostream& out, std::ostream& err);
+// kovra-stats --check EXPR FILE...: each file on its own, its lines after
+// its name when there are several; the worst exit status. A statistics
+// file beside a timeline (a run's two files) is left out, saying so, when
+// only a timeline can be checked.
+int check_files(std::string const& expression, std::vector<std::string> const& paths,
+                std::ostream& out, std::ostream& err);
 
 // Draws the file into a PNG with gnuplot: a statistics file as the fraction
 // of calls done within a time, a timeline as p99 over time, both for the
