@@ -12,11 +12,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The samples of a /metrics answer.
-std::map<std::string, double> metrics(int port) {
-    return prometheus_samples(http_body(http_call(port, "GET", "/metrics")));
-}
-
 double requests(std::map<std::string, double> const& m, std::string const& function,
                 std::string const& status) {
     auto const it = m.find("kovra_camd_requests_total{function=\"" + function + "\",status=\"" +
@@ -68,36 +63,35 @@ TEST_F(AdminSoakTest, ARigPostsAFaultThenRebootsThenResetsAndTheFiguresAgree) {
     Daemon daemon(
         {"--admin", "0", "--stats", dir + "/camd.json", "--sim", "latency=1000;reboot=1;drift=1"});
     int const admin = daemon.admin_port();
-    auto const health = [&] { return http_status(http_call(admin, "GET", "/health")); };
     auto const state = [&] {
         return nlohmann::json::parse(http_body(http_call(admin, "GET", "/state")));
     };
-    auto const reboots = [&] { return metrics(admin).at(kReboots); };
+    auto const reboots = [&] { return daemon.metrics().at(kReboots); };
     std::string const led = "kovra_api_led_get_state_send";
-    ASSERT_TRUE(eventually([&] { return reboots() == 1 && health() == 200; }));
+    ASSERT_TRUE(eventually([&] { return reboots() == 1 && daemon.health() == 200; }));
     trace = "stats=" + dir + "/soak.json";
     start("-t 8 -c 200000 -u " + daemon.url());  // ended by SIGINT, at 1 ms a request
     // It draws its schedule first: slow under a sanitizer on a busy machine.
-    ASSERT_TRUE(eventually([&] { return requests(metrics(admin), led, "0") > 0; }, 3min));
+    ASSERT_TRUE(eventually([&] { return requests(daemon.metrics(), led, "0") > 0; }, 3min));
     ASSERT_EQ(http_status(http_call(admin, "POST", "/directives", "fail=" + led + ":-9")), 200);
-    ASSERT_TRUE(eventually([&] { return requests(metrics(admin), led, "-9") > 0; }));
+    ASSERT_TRUE(eventually([&] { return requests(daemon.metrics(), led, "-9") > 0; }));
     ASSERT_EQ(http_status(http_call(admin, "POST", "/directives", "latency=250;reboot=1@6")), 200);
     EXPECT_EQ(state().at("latency_us"), 250);
-    EXPECT_TRUE(eventually([&] { return health() == 503; }));
-    EXPECT_TRUE(eventually([&] { return health() == 200; }));
+    EXPECT_TRUE(eventually([&] { return daemon.health() == 503; }));
+    EXPECT_TRUE(eventually([&] { return daemon.health() == 200; }));
     nlohmann::json const back = state();
     EXPECT_EQ(back.at("latency_us"), 1000) << "a reboot forgets what was posted";
     EXPECT_EQ(back.at("directives").at("posted").size(), 0u);
     EXPECT_EQ(back.at("wire").at("reboot"), (nlohmann::json{{"seconds", 1}, {"every_s", 6}}));
-    double const heard = total(metrics(admin), "kovra_camd_announcements_total");
+    double const heard = total(daemon.metrics(), "kovra_camd_announcements_total");
     EXPECT_TRUE(eventually(
-        [&] { return total(metrics(admin), "kovra_camd_announcements_total") >= heard + 18; }));
-    auto const before = metrics(admin);
+        [&] { return total(daemon.metrics(), "kovra_camd_announcements_total") >= heard + 18; }));
+    auto const before = daemon.metrics();
     EXPECT_GT(before.at("kovra_camd_settings_drifted"), 0) << "the soak writes two values";
     ASSERT_EQ(http_status(http_call(admin, "POST", "/reset")), 200);
     EXPECT_EQ(state().at("wire").at("reboot"), (nlohmann::json{{"seconds", 1}, {"every_s", 0}}))
         << "the start's, which came once; the posted schedule ends with a reset";
-    ASSERT_TRUE(eventually([&] { return requests(metrics(admin), led, "0") > 0; }));
+    ASSERT_TRUE(eventually([&] { return requests(daemon.metrics(), led, "0") > 0; }));
     kill(pid, SIGINT);
     ASSERT_EQ(finish(), 0) << err;
     std::string const text = http_body(http_call(admin, "GET", "/metrics"));

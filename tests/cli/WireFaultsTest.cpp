@@ -17,9 +17,7 @@ class WireFaultsTest : public SoakRun {
 protected:
     // The faults of `kind` that a daemon with an admin endpoint injected so far.
     static double injected(Daemon const& daemon, std::string const& kind) {
-        auto const m =
-            prometheus_samples(http_body(http_call(daemon.admin_port(), "GET", "/metrics")));
-        return m.at("kovra_camd_faults_injected_total{kind=\"" + kind + "\"}");
+        return daemon.metrics().at("kovra_camd_faults_injected_total{kind=\"" + kind + "\"}");
     }
     // "#CONNECTION CALL" for each drop the daemon logged.
     static std::vector<std::string> drops(std::string const& log) {

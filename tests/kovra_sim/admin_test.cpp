@@ -26,6 +26,10 @@ struct AdminTest : testing::Test {
     nlohmann::json state() {
         return nlohmann::json::parse(http_body(http_call(port, "GET", "/state")));
     }
+    // The status of POST /directives with `body`.
+    int post(std::string const& body) {
+        return http_status(http_call(port, "POST", "/directives", body));
+    }
 
     Daemon daemon{{"--admin", "0", "--sim", "latency=7;seed=3"}};
     int port = daemon.admin_port();
@@ -58,9 +62,7 @@ TEST_F(AdminTest, RoutesAnswerAndABadPostChangesNothing) {
     EXPECT_EQ(before.at("directives").at("posted").size(), 0u);
     EXPECT_EQ(before.at("directives").at("start"), nlohmann::json::array({"latency=7;seed=3"}));
 
-    EXPECT_EQ(
-        http_status(http_call(port, "POST", "/directives", "latency=250;drop=every:3;seed=5")),
-        200);
+    EXPECT_EQ(post("latency=250;drop=every:3;seed=5"), 200);
     nlohmann::json const posted = state();
     EXPECT_EQ(posted.at("latency_us"), 250);
     EXPECT_EQ(posted.at("wire"), (nlohmann::json{{"drop", {{"every", 3}}}, {"seed", 5}}));
@@ -98,7 +100,7 @@ TEST_F(AdminTest, RequestsOverALimitOrMalformedAreAnsweredAndClosed) {
         std::string const answer = http_exchange(port, c.raw);
         EXPECT_EQ(http_status(answer), c.status) << c.what << ": " << answer.substr(0, 200);
     }
-    EXPECT_EQ(http_status(http_call(port, "GET", "/health")), 200);
+    EXPECT_EQ(daemon.health(), 200);
 }
 
 TEST_F(AdminTest, GarbageNeitherStopsNorWedgesIt) {
@@ -114,7 +116,7 @@ TEST_F(AdminTest, GarbageNeitherStopsNorWedgesIt) {
         send(fd, junk.data(), junk.size(), MSG_NOSIGNAL);
         close(fd);
     }
-    EXPECT_EQ(http_status(http_call(port, "GET", "/health")), 200) << daemon.log();
+    EXPECT_EQ(daemon.health(), 200) << daemon.log();
 }
 
 // Sixteen clients that sit idle or trickle a request hold every connection:
@@ -135,7 +137,7 @@ TEST_F(AdminTest, IdleAndSlowClientsCannotKeepHealthOut) {
     };
     for (int i = 0; i < 16; ++i) hog(i % 2);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(http_status(http_call(port, "GET", "/health")), 200) << "supervisor poll " << i;
+        EXPECT_EQ(daemon.health(), 200) << "supervisor poll " << i;
         EXPECT_TRUE(closed(hogs.front().first, 5000)) << "the longest waiting, at poll " << i;
         close(hogs.front().first);
         hogs.pop_front();
@@ -161,7 +163,7 @@ TEST_F(AdminTest, IdleAndSlowClientsCannotKeepHealthOut) {
 // shows its start.
 TEST_F(AdminTest, StateKeepsWhatIsInEffectWithinBounds) {
     for (char const* latency : {"latency=1", "latency=2", "latency=3"})
-        ASSERT_EQ(http_status(http_call(port, "POST", "/directives", latency)), 200);
+        ASSERT_EQ(post(latency), 200);
     EXPECT_EQ(state().at("directives").at("posted"), nlohmann::json::array({"latency=3"}));
     auto const faults = [](int from, int to) {
         std::string body;
@@ -169,7 +171,7 @@ TEST_F(AdminTest, StateKeepsWhatIsInEffectWithinBounds) {
             body += "fail=kovra_api_led_get_state_send@" + std::to_string(n) + ":-3;";
         return body;
     };
-    ASSERT_EQ(http_status(http_call(port, "POST", "/directives", faults(1, 300))), 200);
+    ASSERT_EQ(post(faults(1, 300)), 200);
     nlohmann::json const kept = state().at("directives");
     EXPECT_EQ(kept.at("posted").size(), 256u);
     EXPECT_EQ(kept.at("posted").back(), "fail=kovra_api_led_get_state_send@300:-3");
@@ -177,12 +179,10 @@ TEST_F(AdminTest, StateKeepsWhatIsInEffectWithinBounds) {
     std::string const too_many = http_call(port, "POST", "/directives", faults(1, 1025));
     EXPECT_EQ(http_status(too_many), 400);
     EXPECT_NE(http_body(too_many).find("POST /reset first"), std::string::npos) << too_many;
-    EXPECT_EQ(http_status(http_call(port, "POST", "/directives", faults(1, 1024))), 200);
+    EXPECT_EQ(post(faults(1, 1024)), 200);
 
     std::string const name = "device_information.friendly_name";
-    ASSERT_EQ(http_status(http_call(port, "POST", "/directives",
-                                    "set=" + name + "=" + std::string(5000, 'n'))),
-              200);
+    ASSERT_EQ(post("set=" + name + "=" + std::string(5000, 'n')), 200);
     std::string const shown = state().at("settings").at(name);
     EXPECT_EQ(shown, std::string(1024, 'n') + "... (5000 bytes)");
 }
@@ -211,7 +211,7 @@ TEST_F(AdminTest, HealthAnswersWhileAProfileLoads) {
     EXPECT_TRUE(eventually([&] { return fcntl(held, F_GETLEASE) != F_WRLCK; }));
     for (int i = 1; i < 5; ++i) posts.emplace_back(post, i);
     EXPECT_TRUE(eventually([&] { return busy > 0; }));
-    EXPECT_EQ(http_status(http_call(port, "GET", "/health")), 200);
+    EXPECT_EQ(daemon.health(), 200);
     fcntl(held, F_SETLEASE, F_UNLCK);
     close(held);
     std::signal(SIGIO, sigio);
@@ -223,12 +223,12 @@ TEST_F(AdminTest, HealthAnswersWhileAProfileLoads) {
 
 // A reset during a reboot ends it: the camera takes clients at once.
 TEST_F(AdminTest, AResetEndsARebootInProgress) {
-    ASSERT_EQ(http_status(http_call(port, "POST", "/directives", "reboot=600")), 200);
-    ASSERT_TRUE(eventually([&] { return http_status(http_call(port, "GET", "/health")) == 503; }));
+    ASSERT_EQ(post("reboot=600"), 200);
+    ASSERT_TRUE(eventually([&] { return daemon.health() == 503; }));
     EXPECT_LT(connect_loopback(daemon.port()), 0) << "refused while rebooted";
     std::string const reset = http_call(port, "POST", "/reset");
     EXPECT_EQ(http_body(reset), "reset; a reboot in progress ended\n") << reset;
-    EXPECT_EQ(http_status(http_call(port, "GET", "/health")), 200);
+    EXPECT_EQ(daemon.health(), 200);
     int const camera = connect_loopback(daemon.port());
     EXPECT_GE(camera, 0);
     close(camera);
@@ -240,7 +240,7 @@ TEST_F(AdminTest, AResetEndsARebootInProgress) {
 TEST_F(AdminTest, PostedTextCannotForgeALogLine) {
     std::string const forged =
         "set=device_information.friendly_name=x\nkovra-camd: stopping on signal 15\x1b[2J";
-    ASSERT_EQ(http_status(http_call(port, "POST", "/directives", forged)), 200);
+    ASSERT_EQ(post(forged), 200);
     std::string const log = daemon.log();
     EXPECT_EQ(log.find("\nkovra-camd: stopping on signal 15"), std::string::npos) << log;
     EXPECT_NE(log.find("friendly_name=x\\nkovra-camd: stopping on signal 15\\x1b[2J\n"),
@@ -256,7 +256,7 @@ TEST(AdminRebootTest, ResetsDoNotPutTheStartSchedulesRebootsOff) {
         [&] {
             std::string const reset = http_call(port, "POST", "/reset");
             return http_body(reset).find("reboot in progress ended") != std::string::npos ||
-                   http_status(http_call(port, "GET", "/health")) == 503;
+                   daemon.health() == 503;
         },
         30s))
         << daemon.log();

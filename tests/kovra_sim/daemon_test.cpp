@@ -3,8 +3,6 @@
 // by the hundred. A well-behaved client keeps being served throughout, each
 // bad connection is closed with a log line, and the daemon's memory stays
 // flat.
-#include "support/Daemon.h"
-
 #include <gmock/gmock.h>
 #include <kovra/kovra_api.h>
 #include <kovra_sim/control.h>
@@ -22,7 +20,8 @@
 #include <thread>
 
 #include "stats/report_files.h"
-#include "wire/protocol.h"
+#include "support/TempDirTest.h"
+#include "support/WirePeer.h"
 
 namespace {
 
@@ -70,18 +69,6 @@ private:
     std::thread thread_;
 };
 
-std::string frame(std::string const& payload) {
-    uint32_t const n = uint32_t(payload.size());
-    return std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + payload;
-}
-
-std::string hello(uint64_t fingerprint = kovra_sim::table_fingerprint(),
-                  uint32_t version = kovra_sim::wire::kVersion) {
-    kovra_sim::wire::FrameWriter w;
-    kovra_sim::wire::write_hello(w, {version, fingerprint, 1, 1});
-    return std::string(w.buffer().data(), w.buffer().size());
-}
-
 // A LED read of `payload` bytes after the length prefix (at least 18),
 // its target padded to fit.
 std::string request_of_size(size_t payload) {
@@ -93,43 +80,16 @@ std::string request_of_size(size_t payload) {
         if (w.buffer().size() >= payload + 4) break;
     }
     EXPECT_EQ(w.buffer().size(), payload + 4);
-    return std::string(w.buffer().data(), w.buffer().size());
+    return bytes_of(w);
 }
 
-// The next frame's payload, or "" if none comes within 5 s.
-std::string next_frame(int fd) {
-    timeval tv{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    char header[4];
-    if (recv(fd, header, 4, MSG_WAITALL) != 4) return {};
-    std::string body(kovra_sim::wire::frame_length(header), '\0');
-    if (recv(fd, body.data(), body.size(), MSG_WAITALL) != ssize_t(body.size())) return {};
-    return body;
-}
+// Each test has a folder of its own, for the files a daemon writes.
+class DaemonTest : public TempDirTest {
+protected:
+    DaemonTest() : TempDirTest("kovra_camd_test") {}
+};
 
-void send_all(int fd, std::string const& bytes) {
-    ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
-}
-
-// Reads until the daemon closes the connection or `limit` passes; what it sent.
-std::string until_closed(int fd, std::chrono::milliseconds limit = 5s) {
-    timeval tv{long(limit.count() / 1000), long(limit.count() % 1000 * 1000)};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    std::string got;
-    char buf[4096];
-    for (ssize_t n; (n = recv(fd, buf, sizeof buf, 0)) > 0;) got.append(buf, size_t(n));
-    return got;
-}
-
-bool closed_by_daemon(int fd, std::chrono::milliseconds limit = 5s) {
-    auto const start = std::chrono::steady_clock::now();
-    until_closed(fd, limit);
-    bool const closed = std::chrono::steady_clock::now() - start < limit;
-    close(fd);
-    return closed;
-}
-
-TEST(DaemonTest, HostilePeersNeitherStopNorSlowAWellBehavedClient) {
+TEST_F(DaemonTest, HostilePeersNeitherStopNorSlowAWellBehavedClient) {
     Daemon daemon({"--frame-timeout", "1000"});
     GoodClient client(daemon.url());
     ASSERT_TRUE(client.progress(200));
@@ -141,7 +101,7 @@ TEST(DaemonTest, HostilePeersNeitherStopNorSlowAWellBehavedClient) {
           std::string("\xff\xff\xff\xff", 4)}) {
         int const fd = connect_loopback(daemon.port());
         send_all(fd, bad);
-        EXPECT_TRUE(closed_by_daemon(fd));
+        EXPECT_TRUE(closed_by_peer(fd));
     }
     // A sender that trickles its hello is dropped when its frame runs late,
     // and so is one that leaves a frame unfinished after its hello.
@@ -153,12 +113,12 @@ TEST(DaemonTest, HostilePeersNeitherStopNorSlowAWellBehavedClient) {
             std::this_thread::sleep_for(300ms);
         }
     });
-    EXPECT_TRUE(until_closed(slow, 5s).empty());
+    EXPECT_TRUE(closed_by_peer(dup(slow)));  // the trickler sends on `slow` still
     trickler.join();
     close(slow);
     int const unfinished = connect_loopback(daemon.port());
     send_all(unfinished, hello() + request_of_size(40).substr(0, 30));
-    EXPECT_TRUE(closed_by_daemon(unfinished));
+    EXPECT_TRUE(closed_by_peer(unfinished));
 
     // A thousand connections opened and dropped, some with a reset; then two
     // hundred at once, each greeted. Twice: the second time costs no memory.
@@ -204,7 +164,7 @@ TEST(DaemonTest, HostilePeersNeitherStopNorSlowAWellBehavedClient) {
 
 // Clients beyond the limit are told so and get -10; a connection that
 // stays silent past the idle timeout is closed, which lets the next one in.
-TEST(DaemonTest, IdleConnectionsMakeRoomWithinTheLimit) {
+TEST_F(DaemonTest, IdleConnectionsMakeRoomWithinTheLimit) {
     Daemon daemon({"--max-connections", "2", "--idle-timeout", "1"});
     int const a = connect_loopback(daemon.port()), b = connect_loopback(daemon.port());
     send_all(a, hello());
@@ -215,8 +175,8 @@ TEST(DaemonTest, IdleConnectionsMakeRoomWithinTheLimit) {
     EXPECT_EQ(kovra_core_ipc_initiator_init(log, daemon.url().c_str(), &ipc),
               KOVRA_SIM_STATUS_NO_RESOURCES);
     EXPECT_NE(daemon.log().find("connection limit 2 reached"), std::string::npos) << daemon.log();
-    EXPECT_TRUE(closed_by_daemon(a));
-    EXPECT_TRUE(closed_by_daemon(b));
+    EXPECT_TRUE(closed_by_peer(a));
+    EXPECT_TRUE(closed_by_peer(b));
     EXPECT_EQ(kovra_core_ipc_initiator_init(log, daemon.url().c_str(), &ipc), 0);
     EXPECT_NE(daemon.log().find("closed: silent for 1000 ms"), std::string::npos) << daemon.log();
     kovra_core_ipc_deinit(ipc);
@@ -225,7 +185,7 @@ TEST(DaemonTest, IdleConnectionsMakeRoomWithinTheLimit) {
 }
 
 // A client that sends without reading: the daemon stops reading it.
-TEST(DaemonTest, AClientThatDoesNotReadIsNotRead) {
+TEST_F(DaemonTest, AClientThatDoesNotReadIsNotRead) {
     Daemon daemon({"--max-in-flight", "4"});
     int const a = connect_loopback(daemon.port());
     send_all(a, hello());
@@ -250,24 +210,24 @@ TEST(DaemonTest, AClientThatDoesNotReadIsNotRead) {
 }
 
 // A frame of exactly --max-frame bytes is served; one byte more closes.
-TEST(DaemonTest, TheFrameLimitHoldsToTheByte) {
+TEST_F(DaemonTest, TheFrameLimitHoldsToTheByte) {
     Daemon daemon({"--max-frame", "64"});
     int const fd = connect_loopback(daemon.port());
     send_all(fd, hello() + request_of_size(64));
-    ASSERT_NE(next_frame(fd), "") << "no welcome";
+    ASSERT_NE(read_frame(fd), "") << "no welcome";
     kovra_sim::wire::Decoded d;
     kovra_sim::wire::Reply reply;
-    std::string const got = next_frame(fd);
+    std::string const got = read_frame(fd);
     EXPECT_TRUE(d.parse(got.data(), got.size()) && d.reply(reply))
         << "no reply to a frame at the limit";
     send_all(fd, request_of_size(65));
-    EXPECT_TRUE(closed_by_daemon(fd));
+    EXPECT_TRUE(closed_by_peer(fd));
     EXPECT_NE(daemon.log().find("frame of 65 bytes, limit 64"), std::string::npos) << daemon.log();
 }
 
 // Another function table or another protocol version, older or newer:
 // refused at the hello, with the daemon's own in the welcome and a log line.
-TEST(DaemonTest, RefusesAClientBuiltDifferently) {
+TEST_F(DaemonTest, RefusesAClientBuiltDifferently) {
     Daemon daemon;
     uint64_t const ours = kovra_sim::table_fingerprint();
     uint32_t const version = kovra_sim::wire::kVersion;
@@ -275,7 +235,7 @@ TEST(DaemonTest, RefusesAClientBuiltDifferently) {
          {std::pair{ours + 1, version}, {ours, version - 1}, {ours, version + 1}}) {
         int const fd = connect_loopback(daemon.port());
         send_all(fd, hello(fingerprint, v));
-        std::string const got = next_frame(fd);
+        std::string const got = read_frame(fd);
         close(fd);
         kovra_sim::wire::Decoded d;
         kovra_sim::wire::Welcome welcome;
@@ -293,7 +253,7 @@ TEST(DaemonTest, RefusesAClientBuiltDifferently) {
 // line when accepting fails and one when it works again (a second episode
 // may come as the backlog drains), and serve again once clients leave.
 // Two descriptors to spare: the daemon made all it needs before it listened.
-TEST(DaemonTest, OutOfDescriptorsTheAcceptLoopsWaitAndComeBack) {
+TEST_F(DaemonTest, OutOfDescriptorsTheAcceptLoopsWaitAndComeBack) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "UBSan's vptr check opens a pipe, which a daemon out of descriptors cannot";
 #endif
@@ -312,10 +272,9 @@ TEST(DaemonTest, OutOfDescriptorsTheAcceptLoopsWaitAndComeBack) {
         EXPECT_TRUE(eventually([&] { return daemon.log().find(says) != std::string::npos; }));
     }
     for (int fd : clients) close(fd);
-    EXPECT_TRUE(eventually([&] { return http_status(http_call(admin, "GET", "/health")) == 200; }));
-    int const fd = connect_loopback(daemon.port());
-    send_all(fd, hello());
-    EXPECT_NE(next_frame(fd), "") << "no welcome";
+    EXPECT_TRUE(eventually([&] { return daemon.health() == 200; }));
+    int const fd = greeted(daemon.port());
+    EXPECT_GE(fd, 0) << "no welcome";
     close(fd);
     std::string const log = daemon.log();
     for (std::string const line : {"kovra-camd: accept: ", "kovra-camd: admin accept: "}) {
@@ -341,8 +300,7 @@ Outcome camd(std::string const& args, std::string const& dir, std::string const&
 
 // A number out of its range, or a file that cannot be written, stops the
 // daemon before it listens: exit 2, a line that says why, no port file.
-TEST(DaemonTest, OptionsOutOfRangeStopItBeforeItListens) {
-    std::string const dir = makeTempDir("camd_options");
+TEST_F(DaemonTest, OptionsOutOfRangeStopItBeforeItListens) {
     std::string const fifo =
         dir + "/fifo";  // as a device would be, which a broken build would replace
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -381,16 +339,12 @@ TEST(DaemonTest, OptionsOutOfRangeStopItBeforeItListens) {
     Outcome const r = camd("--threads 256 --listen 192.0.2.1:0", dir);
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_THAT(r.err, testing::HasSubstr("kovra-camd: cannot listen on 192.0.2.1:0: "));
-    std::filesystem::remove_all(dir);
 }
 
-// Threads that cannot start, or a port file that cannot be written, end
-// the daemon with exit 1 before it says it listens.
 // Under systemd (Type=notify) its unit is started once it listens, and
 // stopping once a signal stops it.
-TEST(DaemonTest, TellsSystemdWhenItIsReadyAndWhenItStops) {
+TEST_F(DaemonTest, TellsSystemdWhenItIsReadyAndWhenItStops) {
     if (!KOVRA_CAMD_NOTIFIES) GTEST_SKIP() << "built without libsystemd";
-    std::string const dir = makeTempDir("camd_notify");
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::string const path = dir + "/notify";
@@ -411,11 +365,11 @@ TEST(DaemonTest, TellsSystemdWhenItIsReadyAndWhenItStops) {
     EXPECT_EQ(daemon.stop(SIGTERM), 0);
     EXPECT_EQ(next(), "STOPPING=1");
     close(fd);
-    std::filesystem::remove_all(dir);
 }
 
-TEST(DaemonTest, WhatCannotStartEndsItBeforeItSaysItListens) {
-    std::string const dir = makeTempDir("camd_start");
+// Threads that cannot start, or a port file that cannot be written, end
+// the daemon with exit 1 before it says it listens.
+TEST_F(DaemonTest, WhatCannotStartEndsItBeforeItSaysItListens) {
     Outcome r{0, "", ""};
 #if !defined(__SANITIZE_THREAD__)  // its runtime writes a file as it starts
     r = camd("", dir, "ulimit -f 0; ");
@@ -431,7 +385,6 @@ TEST(DaemonTest, WhatCannotStartEndsItBeforeItSaysItListens) {
     }
 #endif
     EXPECT_FALSE(std::filesystem::exists(dir + "/port"));
-    std::filesystem::remove_all(dir);
 }
 
 // The calls of the LED's reads that a state file counts.
@@ -444,8 +397,7 @@ long led_reads(std::string const& state) {
 // SIGUSR1 prints the statistics so far and touches no file. SIGHUP writes
 // the files as they stand and the daemon serves on, its journal open and
 // streaming; a signal that stops it writes them as SIGTERM would.
-TEST(DaemonTest, SignalsPrintOrCheckpointTheFilesAndTheDaemonGoesOn) {
-    std::string const dir = makeTempDir("camd_files");
+TEST_F(DaemonTest, SignalsPrintOrCheckpointTheFilesAndTheDaemonGoesOn) {
     Daemon daemon({"--stats", dir + "/stats", "--sim",
                    "state=" + dir + "/state;journal=" + dir + "/journal"});
     long checkpointed = -1;
@@ -473,13 +425,12 @@ TEST(DaemonTest, SignalsPrintOrCheckpointTheFilesAndTheDaemonGoesOn) {
     EXPECT_GT(led_reads(readFile(dir + "/state")), checkpointed);
     EXPECT_THAT(readFile(dir + "/journal"), testing::EndsWith("kovra_core_ipc_deinit(#2) = 0\n"));
     EXPECT_THAT(daemon.log(), testing::HasSubstr("checkpoint on signal 1: files written"));
-    std::filesystem::remove_all(dir);
 }
 
 // A stall holds a reply for its time; the bandwidth paces replies at KBPS
 // thousand bits a second (8: 1000 bytes a second, so 250 pings of 6 bytes
 // take 1.5 s). The clock starts once the welcome is in.
-TEST(DaemonTest, StallAndBandwidthHoldRepliesForTheirTime) {
+TEST_F(DaemonTest, StallAndBandwidthHoldRepliesForTheirTime) {
     kovra_sim::wire::FrameWriter w;
     kovra_sim::wire::write_ping(w);
     ASSERT_EQ(w.buffer().size(), 6u);
@@ -494,12 +445,11 @@ TEST(DaemonTest, StallAndBandwidthHoldRepliesForTheirTime) {
                        {"bandwidth=8", pings, 250, 1300ms}};
     for (Case const& c : cases) {
         Daemon daemon({"--sim", c.sim});
-        int const fd = connect_loopback(daemon.port());
-        send_all(fd, hello());
-        ASSERT_NE(next_frame(fd), "") << "no welcome";
+        int const fd = greeted(daemon.port());
+        ASSERT_GE(fd, 0) << "no welcome";
         auto const start = std::chrono::steady_clock::now();
         send_all(fd, c.send);
-        for (int i = 0; i < c.frames; ++i) ASSERT_NE(next_frame(fd), "") << c.sim << " frame " << i;
+        for (int i = 0; i < c.frames; ++i) ASSERT_NE(read_frame(fd), "") << c.sim << " frame " << i;
         EXPECT_GE(std::chrono::steady_clock::now() - start, c.held) << c.sim;
         close(fd);
     }
@@ -509,15 +459,14 @@ TEST(DaemonTest, StallAndBandwidthHoldRepliesForTheirTime) {
 // wakes to a part of it, where the daemon otherwise sends it whole. The
 // bandwidth spaces the pieces (its 20 ms' worth holds a whole welcome), so
 // that a client slow to wake still finds one part alone.
-TEST(DaemonTest, SliceWritesAFrameInPieces) {
+TEST_F(DaemonTest, SliceWritesAFrameInPieces) {
     for (auto const& [sim, sliced] :
          {std::pair{"bandwidth=10", false}, {"slice=1;bandwidth=10", true}}) {
         Daemon daemon({"--sim", sim});
         int short_reads = 0;
         for (int i = 0; i < 10; ++i) {
             int const fd = connect_loopback(daemon.port());
-            timeval tv{5, 0};
-            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+            receive_within(fd, 5s);
             send_all(fd, hello());
             char got[256];
             ssize_t const n = recv(fd, got, sizeof got, 0);

@@ -79,9 +79,16 @@ long Daemon::rss_kib() const {
 
 int Daemon::admin_port() const {
     std::string const said = "admin endpoint on http://127.0.0.1:";
-    std::string const text = log();
+    std::string const text = admin_port_ ? "" : log();
     size_t const at = text.find(said);
-    return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + said.size());
+    if (at != std::string::npos) admin_port_ = std::atoi(text.c_str() + at + said.size());
+    return admin_port_;
+}
+
+int Daemon::health() const { return http_status(http_call(admin_port(), "GET", "/health")); }
+
+std::map<std::string, double> Daemon::metrics() const {
+    return prometheus_samples(http_body(http_call(admin_port(), "GET", "/metrics")));
 }
 
 int Daemon::stop(int signal, int seconds) {

@@ -28,6 +28,10 @@ public:
     std::string log() const;
     // The port of its admin endpoint (--admin 0), from its log; 0 if none.
     int admin_port() const;
+    // Its admin endpoint's answers: the status of GET /health (0: none), and
+    // the samples of GET /metrics.
+    int health() const;
+    std::map<std::string, double> metrics() const;
     // Its resident memory in KiB.
     long rss_kib() const;
 
@@ -40,6 +44,7 @@ public:
 private:
     pid_t pid_ = -1;
     int port_ = 0;
+    mutable int admin_port_ = 0;  // once the log has said it
     std::string host_;
     std::string dir_;
 };
