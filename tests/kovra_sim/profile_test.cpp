@@ -54,21 +54,17 @@ protected:
     std::string error;
 };
 
+// What a statistics file's reader refuses is the reader's test's: here, that
+// its reason comes through profile= whole, and what profile= adds.
 TEST_F(Replay, AFileThatIsNoRecordingRefusesTheWholeList) {
     std::string const led = "{\"functions\": {\"kovra_api_led_get_state_send\": {\"calls\": 2, ";
     std::string const ok = "\"statuses\": {\"0\": 2}, ";
     std::pair<std::string, std::string> const cases[] = {
         {"", "No such file or directory"},
         {"not\nJSON", "not valid JSON near byte 2"},
-        {led.substr(0, 40), "cut short: not valid JSON (it ends within a value)"},
-        {"{\"functions\": " + std::string(300000, '[') + std::string(300000, ']') + "}",
-         "nested deeper than 64 levels"},
-        {"{\"functions\": {\"kovra_api_led_get_state_send\": {\"calls\": -2}}}",
-         "kovra_api_led_get_state_send: \"calls\" is not a count (a whole number, 0 to 2^53)"},
         {"{\"functions\": {\"kovra_core_init\": {\"calls\": 1, \"statuses\": {\"0\": 1}, "
          "\"buckets\": [[3, 1]]}}}",
          "no request recorded"},
-        {led + "\"statuses\": {\"ok\": 2}}}}", "status \"ok\" is not an int32"},
         {led + "\"statuses\": {\"0\": 1}}}}", "the statuses do not add up to the calls"},
         {led + ok + "\"buckets\": [[5, 3], [9, -1]]}}}", "bucket 1: no count within the calls"},
         {led + ok + "\"buckets\": [[5, 2], [9, -1]]}}}", "bucket 2: no count within the calls"},
