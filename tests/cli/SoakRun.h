@@ -109,6 +109,14 @@ protected:
         return eventually([&] { return !readFile(dir + "/out").empty(); }, std::chrono::minutes(1));
     }
 
+    // Whether the program catches `signal` now, as its /proc status says.
+    bool catches(int signal) const {
+        for (auto const& line : linesOf(readFile("/proc/" + std::to_string(pid) + "/status"))) {
+            if (line.rfind("SigCgt:", 0) == 0)
+                return std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1;
+        }
+        return false;
+    }
     std::vector<std::string> journal() const { return linesOf(readFile(dir + "/journal")); }
     // A statistics file, or a timeline's intervals merged.
     kovra_sim::Report stats(char const* name) const {
