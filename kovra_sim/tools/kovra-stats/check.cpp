@@ -592,11 +592,15 @@ int check_command(std::string const& expression, std::string const& path,
         out << v.summary() << "\n";
         return v.passed() ? 0 : 1;
     } catch (CheckError const& e) {
-        err << "kovra-stats: --check: " << e.what() << "\n";
-        if (e.at != CheckError::nowhere)
-            err << "  " << expression << "\n  " << std::string(e.at, ' ') << "^\n";
-        return 2;
+        return refused(e, expression, err);
     }
+}
+
+int refused(CheckError const& e, std::string const& expression, std::ostream& err) {
+    err << "kovra-stats: --check: " << e.what() << "\n";
+    if (e.at != CheckError::nowhere)
+        err << "  " << expression << "\n  " << std::string(e.at, ' ') << "^\n";
+    return 2;
 }
 
 }  // namespace kovra_sim::stats_files

@@ -8,6 +8,32 @@
 
 using namespace kovra_sim;
 
+namespace {
+
+// --html OUT FILE... [--check EXPR]: the page, and the verdicts as --check
+// prints them, each file's named when there are several.
+int html_command(boost::program_options::variables_map const& vm) {
+    auto const files = vm["file"].as<std::vector<std::string>>();
+    std::string const expression = vm.count("check") ? vm["check"].as<std::string>() : "";
+    try {
+        std::optional<stats_files::Check> check;
+        if (vm.count("check")) check.emplace(expression);
+        bool passed = true;
+        auto const verdicts = stats_files::write_html(files, vm["html"].as<std::string>(), check);
+        for (size_t k = 0; k < verdicts.size(); ++k) {
+            std::string const who = files.size() > 1 ? files[k] + ": " : "";
+            for (std::string const& line : verdicts[k].lines) std::cout << who << line << "\n";
+            std::cout << who << verdicts[k].summary() << "\n";
+            passed = passed && verdicts[k].passed();
+        }
+        return passed ? 0 : 1;
+    } catch (stats_files::CheckError const& e) {
+        return stats_files::refused(e, expression, std::cerr);
+    }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     namespace po = boost::program_options;
     po::options_description options(
@@ -15,6 +41,7 @@ int main(int argc, char** argv) {
         "       kovra-stats --compare A B [--check EXPR]\n"
         "       kovra-stats --merge FILE... -o OUT\n"
         "       kovra-stats --follow TIMELINE\n"
+        "       kovra-stats --html OUT.html FILE... [--check EXPR]\n"
         "Reads the statistics (JSON) and timelines (JSON Lines, plain or .gz) of KOVRA_TRACE,\n"
         "KOVRA_SIM and kovra-camd. Options",
         100, 50);
@@ -35,9 +62,18 @@ int main(int argc, char** argv) {
     add("output,o", po::value<std::string>()->value_name("OUT"), "where --merge writes");
     add("follow", po::value<std::string>()->value_name("TIMELINE"),
         "a line an interval as the timeline grows, until its run ends");
+    add("html", po::value<std::string>()->value_name("OUT"),
+        "the FILEs (one run, or a fleet's side by side) as one page that needs no network: "
+        "summary, latency and failures over time, the functions (needs libjs-dygraphs)");
+    po::options_description hidden;
+    hidden.add_options()("file", po::value<std::vector<std::string>>());
+    po::options_description all;
+    all.add(options).add(hidden);
+    po::positional_options_description files;
+    files.add("file", -1);
     po::variables_map vm;
     try {
-        po::store(po::parse_command_line(argc, argv, options), vm);
+        po::store(po::command_line_parser(argc, argv).options(all).positional(files).run(), vm);
         po::notify(vm);
     } catch (po::error const& e) {
         std::cerr << "kovra-stats: " << e.what() << "\nTry 'kovra-stats --help'.\n";
@@ -49,15 +85,19 @@ int main(int argc, char** argv) {
     }
     size_t const read = vm.count("stats") + vm.count("timeline");
     bool const merging = vm.count("merge") != 0;
-    if (read + vm.count("compare") + merging + vm.count("follow") != 1 ||
+    bool const html = vm.count("html") != 0;
+    if (read + vm.count("compare") + merging + vm.count("follow") + html != 1 ||
         merging != (vm.count("output") != 0) || (vm.count("plot") && read == 0) ||
-        (vm.count("check") && read + vm.count("compare") == 0)) {
+        (vm.count("check") && read + vm.count("compare") + html == 0) ||
+        html != (vm.count("file") != 0)) {
         std::cerr << "kovra-stats: give one of --stats, --timeline (each with --plot or --check, "
                      "if wanted), --compare (with --check, if wanted), --merge with -o, "
-                     "--follow\nTry 'kovra-stats --help'.\n";
+                     "--follow, --html OUT with files (and --check, if wanted)\nTry "
+                     "'kovra-stats --help'.\n";
         return 2;
     }
     try {
+        if (html) return html_command(vm);
         if (vm.count("compare")) {
             auto const files = vm["compare"].as<std::vector<std::string>>();
             if (files.size() != 2) throw std::runtime_error("--compare takes two files");
