@@ -503,6 +503,9 @@ constexpr char const* kGlue = R"js(
   functions();
   over_time();
   document.body.dataset.ready = 'yes';
+  // Anything it fetched, failed fetches too: a page that needs no network
+  // fetches nothing.
+  document.body.dataset.fetched = performance.getEntriesByType('resource').length;
   // How long the page took from its navigation to everything drawn.
   document.body.dataset.drawnMs = Math.round(performance.now());
 })();
@@ -517,8 +520,8 @@ std::string page(json const& data, std::string const& title, std::string const& 
            "</style>\n<script>addEventListener('error', (e) => { const d = "
            "document.documentElement.dataset; d.errors = (d.errors || '') + e.message + '\\n'; "
            "});</script>\n<script>" +
-           js + "</script>\n</head><body>\n<h1>" + html_escape(title) + "</h1>" + kBody +
-           "<script type=\"application/json\" id=\"data\">" +
+           js + "</script>\n</head><body id=\"report\">\n<h1>" + html_escape(title) + "</h1>" +
+           kBody + "<script type=\"application/json\" id=\"data\">" +
            script_safe(data.dump(-1, ' ', false, json::error_handler_t::replace)) +
            "</script>\n<script>" + kGlue + "</script>\n</body></html>\n";
 }
