@@ -292,7 +292,7 @@ th { border-bottom: 1px solid #888; background: #f4f4f4; }
 #functions th { cursor: pointer; } #functions tr.failed td { color: #b00; }
 .chart { width: 100%; height: 320px; } .legend { min-height: 1.4em; font-size: 12px; }
 .pass { color: #070; font-weight: bold; } .fail { color: #b00; font-weight: bold; }
-.restart { color: #1f6fd1; } .fault { color: #d11f1f; } .note { color: #666; }
+#events td, #events th { text-align: left; } .restart { color: #1f6fd1; } .fault { color: #d11f1f; } .note { color: #666; }
 )css";
 
 constexpr char const* kBody = R"html(
@@ -398,7 +398,8 @@ constexpr char const* kGlue = R"js(
   function options(div, legend) {
     return {
       labelsUTC: true, connectSeparatedPoints: true, legend: 'always', labelsDiv: legend,
-      labelsSeparateLines: false, yRangePad: 8,
+      labelsSeparateLines: false, yRangePad: 8, labelsKMB: true,
+      axes: { x: { axisLabelWidth: 80 }, y: { axisLabelWidth: 60 } },
       underlayCallback: (ctx, area, g) => {
         const drawn = { restart: 0, fault: 0 };
         for (const [ms, kind] of events) {
