@@ -130,6 +130,12 @@ TEST_F(HtmlReportTest, ASoakWithAFaultAndRestartsDrawsThemAll) {
     EXPECT_EQ(data(p.dom, "failures", "series"), "1") << "status -42";
     EXPECT_EQ(first_row(p.dom), "kovra_api_temperature_get_temperature_send");
     EXPECT_THAT(p.dom, HasSubstr(">check: 1 of 1 threshold crossed<"));
+    // A choice of all requests, or of each request function that ran.
+    size_t requests = 0, options = 0;
+    for (auto const& [id, f] : kovra_sim::stats_files::whole(soak_timeline).functions)
+        requests += kovra_sim::is_request(id);
+    for (size_t at = 0; (at = p.dom.find("<option", at + 1)) != std::string::npos;) ++options;
+    EXPECT_EQ(options, requests + 1);
 }
 
 // Pages of a timeline of one interval, of as many intervals as a page draws
