@@ -120,7 +120,9 @@ replace a camera's own library.")
 
 set(CPACK_DEBIAN_TRACE_PACKAGE_NAME kovra-trace)
 set(CPACK_DEBIAN_TRACE_PACKAGE_SECTION devel)
-set(CPACK_DEBIAN_TRACE_PACKAGE_DEPENDS "libboost-program-options1.74.0, ${_ipc_soak_runtime}")
+# kovra-stats --html inlines Debian's dygraphs into the pages it writes.
+set(CPACK_DEBIAN_TRACE_PACKAGE_DEPENDS
+    "libboost-program-options1.74.0, libjs-dygraphs, ${_ipc_soak_runtime}")
 set(CPACK_COMPONENT_TRACE_DESCRIPTION
     "Trace layer for the camera's client library, and a reader of its files
 libkovra-trace, preloaded in front of any client library (the camera's own

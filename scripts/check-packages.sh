@@ -5,7 +5,7 @@
 # package holds the two client libraries (out of the system's library
 # folders), its own, and the camera daemon with its units, example settings
 # and manual, the trace layer's holds the layer (out of them too) and
-# kovra-stats, and all are built for the expected architecture. The trace
+# kovra-stats (and depends on the chart library its pages inline), and all are built for the expected architecture. The trace
 # layer needs nothing of the stand-in: its library links no library of the
 # stand-in's.
 #
@@ -36,6 +36,8 @@ for file in lib/kovra-trace/libkovra-trace.so bin/kovra-stats share/man/man7/kov
     share/man/man1/kovra-stats.1.gz; do
     files "$trace" | grep -qx "./usr/$file" || fail "kovra-trace lacks /usr/$file"
 done
+dpkg-deb -f "$trace" Depends | grep -q libjs-dygraphs ||
+    fail "kovra-trace does not depend on libjs-dygraphs, which kovra-stats --html inlines"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 dpkg-deb -x "$trace" "$work"

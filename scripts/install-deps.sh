@@ -5,7 +5,8 @@
 # Boost, msgpack-cxx and GoogleTest, the checkers of what the daemon
 # exposes and ships (promtool, systemd-analyze, yamllint), and the
 # benchmark's tools (valgrind, gnuplot, redis for a side-by-side reference,
-# perf and strace for its profiles).
+# perf and strace for its profiles), and for kovra-stats --html the chart
+# library it inlines and the browser its tests load the pages in.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -23,5 +24,6 @@ apt-get install -y -q --no-install-recommends \
     libsystemd-dev zlib1g-dev prometheus systemd yamllint \
     libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-format \
     gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf qemu-user \
-    valgrind gnuplot-nox redis-server redis-tools linux-perf strace time python3
+    valgrind gnuplot-nox redis-server redis-tools linux-perf strace time python3 \
+    libjs-dygraphs chromium
 scripts/armhf-sysroot.sh

@@ -613,13 +613,6 @@ bool is_timeline(std::string const& path) {
     }
 }
 
-int refused(CheckError const& e, std::string const& expression, std::ostream& err) {
-    err << "kovra-stats: --check: " << e.what() << "\n";
-    if (e.at != CheckError::nowhere)
-        err << "  " << expression << "\n  " << std::string(e.at, ' ') << "^\n";
-    return 2;
-}
-
 // Each line after `prefix`, unless it names the file already.
 int print(Verdict const& v, std::string const& prefix, std::ostream& out) {
     for (std::string const& line : v.lines)
@@ -659,6 +652,13 @@ int check_files(std::string const& expression, std::vector<std::string> const& p
     } catch (CheckError const& e) {
         return refused(e, expression, err);
     }
+}
+
+int refused(CheckError const& e, std::string const& expression, std::ostream& err) {
+    err << "kovra-stats: --check: " << e.what() << "\n";
+    if (e.at != CheckError::nowhere)
+        err << "  " << expression << "\n  " << std::string(e.at, ' ') << "^\n";
+    return 2;
 }
 
 }  // namespace kovra_sim::stats_files

@@ -8,6 +8,32 @@
 
 using namespace kovra_sim;
 
+namespace {
+
+// --html OUT FILE... [--check EXPR]: the page, and the verdicts as --check
+// prints them, each file's named when there are several.
+int html_command(boost::program_options::variables_map const& vm) {
+    auto const files = vm["file"].as<std::vector<std::string>>();
+    std::string const expression = vm.count("check") ? vm["check"].as<std::string>() : "";
+    try {
+        std::optional<stats_files::Check> check;
+        if (vm.count("check")) check.emplace(expression);
+        bool passed = true;
+        auto const verdicts = stats_files::write_html(files, vm["html"].as<std::string>(), check);
+        for (size_t k = 0; k < verdicts.size(); ++k) {
+            std::string const who = files.size() > 1 ? files[k] + ": " : "";
+            for (std::string const& line : verdicts[k].lines) std::cout << who << line << "\n";
+            std::cout << who << verdicts[k].summary() << "\n";
+            passed = passed && verdicts[k].passed();
+        }
+        return passed ? 0 : 1;
+    } catch (stats_files::CheckError const& e) {
+        return stats_files::refused(e, expression, std::cerr);
+    }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     namespace po = boost::program_options;
     po::options_description options(
@@ -16,6 +42,7 @@ int main(int argc, char** argv) {
         "       kovra-stats --compare A B [--check EXPR]\n"
         "       kovra-stats --merge FILE... -o OUT\n"
         "       kovra-stats --follow TIMELINE\n"
+        "       kovra-stats --html OUT.html FILE... [--check EXPR]\n"
         "Reads the statistics (JSON) and timelines (JSON Lines, plain or .gz) of KOVRA_TRACE,\n"
         "KOVRA_SIM and kovra-camd. Options",
         100, 50);
@@ -36,7 +63,10 @@ int main(int argc, char** argv) {
     add("output,o", po::value<std::string>()->value_name("OUT"), "where --merge writes");
     add("follow", po::value<std::string>()->value_name("TIMELINE"),
         "a line an interval as the timeline grows, until its run ends");
-    // The files that --check takes without an option of their own.
+    add("html", po::value<std::string>()->value_name("OUT"),
+        "the FILEs (one run, or a fleet's side by side) as one page that needs no network: "
+        "summary, latency and failures over time, the functions (needs libjs-dygraphs)");
+    // The files of --html and of --check alone, without an option of their own.
     po::options_description listed;
     listed.add_options()("file", po::value<std::vector<std::string>>());
     po::positional_options_description files;
@@ -57,17 +87,20 @@ int main(int argc, char** argv) {
     }
     size_t const read = vm.count("stats") + vm.count("timeline");
     bool const merging = vm.count("merge") != 0;
-    size_t const given = vm.count("file");
-    if (read + vm.count("compare") + merging + vm.count("follow") + given != 1 ||
+    bool const html = vm.count("html") != 0;
+    bool const given = vm.count("file") != 0 && !html;  // --check EXPR FILE...
+    if (read + vm.count("compare") + merging + vm.count("follow") + html + given != 1 ||
         merging != (vm.count("output") != 0) || (vm.count("plot") && read == 0) ||
-        (vm.count("check") && read + vm.count("compare") + given == 0) ||
-        (given && !vm.count("check"))) {
+        (vm.count("check") && read + vm.count("compare") + html + given == 0) ||
+        (html && !vm.count("file")) || (given && !vm.count("check"))) {
         std::cerr << "kovra-stats: give one of --stats, --timeline (each with --plot or --check, "
                      "if wanted), --check with files, --compare (with --check, if wanted), "
-                     "--merge with -o, --follow\nTry 'kovra-stats --help'.\n";
+                     "--merge with -o, --follow, --html OUT with files (and --check, if "
+                     "wanted)\nTry 'kovra-stats --help'.\n";
         return 2;
     }
     try {
+        if (html) return html_command(vm);
         if (given)
             return stats_files::check_files(vm["check"].as<std::string>(),
                                             vm["file"].as<std::vector<std::string>>(), std::cout,

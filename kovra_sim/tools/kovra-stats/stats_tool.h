@@ -113,6 +113,20 @@ int check_command(std::string const& expression, std::string const& path,
 // only a timeline can be checked.
 int check_files(std::string const& expression, std::vector<std::string> const& paths,
                 std::ostream& out, std::ostream& err);
+// Why `expression` was refused, to `err` as check_command says it: 2.
+int refused(CheckError const& e, std::string const& expression, std::ostream& err);
+
+// kovra-stats --html: the files (one run, or a fleet's runs side by side,
+// all statistics or all timelines) as one page that needs no network: a
+// summary, each file checked against `check` if given, latency and failed
+// calls over time with restarts and faults marked, and the functions'
+// table. Inlines dygraph.min.js and dygraph.min.css from the folder
+// KOVRA_STATS_DYGRAPHS names (Debian's libjs-dygraphs by default). Throws
+// std::runtime_error, writing nothing, for a file that cannot be read, a mix
+// of kinds, no dygraphs or an `out` that cannot be written; CheckError where
+// the check does not fit the files. The verdicts, a file each.
+std::vector<Verdict> write_html(std::vector<std::string> const& paths, std::string const& out,
+                                std::optional<Check> const& check);
 
 // Draws the file into a PNG with gnuplot: a statistics file as the fraction
 // of calls done within a time, a timeline as p99 over time, both for the

@@ -1,0 +1,228 @@
+// kovra-stats --html as a reader sees it: the page loaded by headless
+// Chromium with no network, judged by what its script drew (the glue leaves
+// it in data- attributes), and the pages it refuses to write.
+#include <gmock/gmock.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "SoakRun.h"
+#include "common/functions.h"
+#include "stats/timeline_format.h"
+
+namespace {
+
+using testing::HasSubstr;
+
+class HtmlReportTest : public SoakRun {
+protected:
+    Outcome stats_tool(std::string const& args, std::string const& env = "") {
+        return runShell(env + " " IPC_SOAK_EMULATOR " " KOVRA_STATS " " + args, dir, "-stats");
+    }
+
+    // A timeline of `n` intervals of 10 s from `clock`: LED reads (the
+    // first interval's first call failing with -42, the rest slower) and
+    // temperature reads, each interval announcing exposure:0 if `restarts`.
+    std::string timeline(std::string const& name, size_t n, double clock, bool restarts) {
+        std::string text = kovra_sim::timeline::run_line({clock, 1, "soak", 10}) + "\n";
+        for (size_t k = 0; k < n; ++k) {
+            kovra_sim::Report r;
+            auto& led = r.functions[kovra_sim::function_id("kovra_api_led_get_state_send")];
+            led.add(k == 0 ? -42 : 0, 100);
+            led.add(0, 900);
+            r.functions[kovra_sim::function_id("kovra_api_temperature_get_temperature_send")].add(
+                0, 5000);
+            if (restarts) r.announcements["exposure:0"] = 1;
+            r.interval = k;
+            r.start_s = double(k) * 10;
+            r.end_s = *r.start_s + 10;
+            r.start_clock = clock + *r.start_s;
+            r.end_clock = clock + *r.end_s;
+            text += kovra_sim::timeline::interval_line(r) + "\n";
+        }
+        std::ofstream(dir + "/" + name) << text;
+        return dir + "/" + name;
+    }
+
+    // The page in headless Chromium, every request outside loopback sent to
+    // a proxy that is not there: the DOM after its script ran, and what its
+    // console said. A screenshot to `png` too, if given.
+    struct Rendered {
+        std::string dom, console;
+    };
+    Rendered render(std::string const& page, std::string const& png = "") {
+        std::string const browser =
+            "timeout 120 chromium --headless --no-sandbox --disable-gpu --user-data-dir=" + dir +
+            "/profile --proxy-server=127.0.0.1:9 --proxy-bypass-list='<-loopback>' ";
+        if (!png.empty())
+            runShell(browser + "--window-size=1200,1600 --hide-scrollbars --screenshot=" + png +
+                         " file://" + page,
+                     dir, "-shot");
+        Outcome const r = runShell(
+            browser + "--enable-logging=stderr --v=0 --dump-dom file://" + page, dir, "-dom");
+        std::string console;
+        for (std::string const& line : linesOf(r.err))
+            if (line.find(":CONSOLE") != std::string::npos) console += line + "\n";
+        return {r.out, console};
+    }
+    // The quoted value after `key` in `text`, from `from` on; "" if none.
+    static std::string quoted(std::string const& text, std::string const& key, size_t from = 0) {
+        size_t const at = text.find(key + "=\"", from);
+        if (at == std::string::npos) return "";
+        size_t const b = at + key.size() + 2;
+        return text.substr(b, text.find('"', b) - b);
+    }
+    // data-`name` of the element whose id is `id`; "" if it has none.
+    static std::string data(std::string const& dom, std::string const& id,
+                            std::string const& name) {
+        size_t const at = dom.find(" id=\"" + id + "\"");
+        if (at == std::string::npos) return "";
+        return quoted(dom.substr(at, dom.find('>', at) - at), " data-" + name);
+    }
+    // The function of the functions' table's first row.
+    static std::string first_row(std::string const& dom) {
+        return quoted(dom, "<tr data-function");
+    }
+    // The rows of the table whose id is `id`, its header's among them.
+    static size_t rows(std::string const& dom, std::string const& id) {
+        size_t at = dom.find("<table id=\"" + id + "\"");
+        size_t const end = dom.find("</table>", at);
+        size_t count = 0;
+        while ((at = dom.find("<tr", at + 1)) < end) ++count;
+        return count;
+    }
+
+    void SetUp() override {
+        if (std::system("command -v chromium >/dev/null") != 0)
+            GTEST_SKIP() << "chromium is not installed (Debian package chromium): no page can be "
+                            "loaded";
+    }
+};
+
+// A traced soak whose layer fails every temperature read while the camera
+// restarts: its page draws latency and failures for each interval, marks
+// each interval's restarts and the fault where it began, lists the failing
+// function first and shows the check's verdict, with nothing fetched and
+// nothing said on the console.
+TEST_F(HtmlReportTest, ASoakWithAFaultAndRestartsDrawsThemAll) {
+    std::string const soak_timeline = dir + "/soak.jsonl", page = dir + "/soak.html";
+    trace = "fail=kovra_api_temperature_get_temperature_send:-42;interval=100ms;timeline=" +
+            soak_timeline;
+    ASSERT_EQ(soak("-t 8 -c 1500 -s 7", "restart=exposure*4/2000;latency=200"), 0) << err;
+    auto const intervals = kovra_sim::stats_files::load(soak_timeline).reports;
+    size_t const restarts = std::count_if(intervals.begin(), intervals.end(),
+                                          [](auto const& i) { return !i.announcements.empty(); });
+    ASSERT_GE(restarts, 1u);
+    Outcome const r =
+        stats_tool("--html " + page + " " + soak_timeline + " --check 'failures > 0'");
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("check: 1 of 1 threshold crossed"));
+    Rendered const p = render(page, HTML_REPORT_SHOTS "/soak-report.png");
+    EXPECT_EQ(p.console, "");
+    EXPECT_EQ(data(p.dom, "report", "ready"), "yes") << "the script ran to its end";
+    EXPECT_EQ(data(p.dom, "report", "fetched"), "0") << "nothing fetched";
+    for (std::string const chart : {"latency", "failures"}) {
+        EXPECT_EQ(data(p.dom, chart, "points"), std::to_string(intervals.size())) << chart;
+        EXPECT_EQ(data(p.dom, chart, "restarts"), std::to_string(restarts)) << chart;
+        EXPECT_EQ(data(p.dom, chart, "faults"), "1") << chart;
+    }
+    EXPECT_EQ(data(p.dom, "latency", "series"), "3") << "p50, p99, max";
+    EXPECT_EQ(data(p.dom, "failures", "series"), "1") << "status -42";
+    EXPECT_EQ(first_row(p.dom), "kovra_api_temperature_get_temperature_send");
+    EXPECT_THAT(p.dom, HasSubstr(">check: 1 of 1 threshold crossed<"));
+    // A choice of all requests, or of each request function that ran.
+    size_t requests = 0, options = 0;
+    for (auto const& [id, f] : kovra_sim::stats_files::whole(soak_timeline).functions)
+        requests += kovra_sim::is_request(id);
+    for (size_t at = 0; (at = p.dom.find("<option", at + 1)) != std::string::npos;) ++options;
+    EXPECT_EQ(options, requests + 1);
+}
+
+// Pages of a timeline of one interval, of as many intervals as a page draws
+// points and one more (two to a point from then on), of a fleet of two
+// cameras, and of statistics alone, each drawn as it should be. A file's
+// first 1000 marks are drawn, the rest counted: each interval here has a
+// restart, and the first a fault too.
+TEST_F(HtmlReportTest, EachKindOfInputRenders) {
+    struct Case {
+        char const* what;
+        std::vector<size_t> intervals;  // a timeline per camera; none: statistics
+        char const *series, *points, *restarts, *faults, *left_out;
+    };
+    Case const cases[] = {
+        {"one interval", {1}, "3", "1", "1", "1", ""},
+        {"the most marks", {999}, "3", "999", "999", "1", ""},
+        {"the most points, a mark past the most", {1000}, "3", "1000", "999", "1", "1"},
+        {"a point past the most", {1001}, "3", "501", "999", "1", "2"},
+        {"a fleet of two", {3, 2}, "6", "5", "5", "2", ""},
+        {"statistics", {}, "", "", "", "", ""},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string files;
+        for (size_t k = 0; k < c.intervals.size(); ++k)
+            files += " " + timeline("cam" + std::to_string(k) + ".jsonl", c.intervals[k],
+                                    1.8e9 + 5 * double(k), true);
+        if (c.intervals.empty()) {
+            std::ofstream(dir + "/s.json") << kovra_sim::to_json(
+                kovra_sim::stats_files::whole(timeline("t.jsonl", 4, 1.8e9, false)));
+            files = " " + dir + "/s.json";
+        }
+        Outcome const written = stats_tool("--html " + dir + "/page.html" + files);
+        ASSERT_EQ(written.exit_code, 0) << written.err;
+        Rendered const p = render(dir + "/page.html");
+        EXPECT_EQ(p.console, "");
+        EXPECT_EQ(data(p.dom, "report", "ready"), "yes");
+        EXPECT_EQ(data(p.dom, "report", "fetched"), "0");
+        EXPECT_EQ(data(p.dom, "latency", "series"), c.series);
+        EXPECT_EQ(data(p.dom, "latency", "points"), c.points);
+        EXPECT_EQ(data(p.dom, "latency", "restarts"), c.restarts);
+        EXPECT_EQ(data(p.dom, "latency", "faults"), c.faults);
+        EXPECT_EQ(first_row(p.dom), "kovra_api_led_get_state_send");
+        // A row a camera in the summary, a header above them.
+        EXPECT_EQ(rows(p.dom, "summary"), std::max<size_t>(1, c.intervals.size()) + 1);
+        EXPECT_EQ(p.dom.find(" id=\"latency\"") != std::string::npos, !c.intervals.empty());
+        EXPECT_EQ(
+            p.dom.find(std::string(">") + c.left_out + " more not marked<") != std::string::npos,
+            *c.left_out != 0);
+    }
+}
+
+// The refusals need no browser.
+class HtmlRefusalTest : public HtmlReportTest {
+    void SetUp() override {}
+};
+
+// What --html refuses, exit 2 with the reason, leaving no page behind.
+TEST_F(HtmlRefusalTest, ItRefusesWhatItCannotShowAndWritesNothing) {
+    std::string const t = timeline("t.jsonl", 2, 1.8e9, false), page = dir + "/page.html";
+    std::ofstream(dir + "/s.json") << kovra_sim::to_json(kovra_sim::stats_files::whole(t));
+    struct Case {
+        char const* what;
+        std::string env, args, says;
+    };
+    Case const cases[] = {
+        {"no file", "", "--html " + page, "--html OUT with files"},
+        {"no dygraphs", "KOVRA_STATS_DYGRAPHS=" + dir + "/none", "--html " + page + " " + t,
+         "libjs-dygraphs"},
+        {"an output it cannot write", "", "--html " + dir + "/no/page.html " + t,
+         dir + "/no/page.html"},
+        {"a file it cannot read", "", "--html " + page + " " + dir + "/none.jsonl",
+         dir + "/none.jsonl"},
+        {"statistics with a timeline", "", "--html " + page + " " + t + " " + dir + "/s.json",
+         "cannot be shown together"},
+        {"a check that does not parse", "", "--html " + page + " " + t + " --check 'p99 >'",
+         "--check"},
+        {"a check that does not fit", "",
+         "--html " + page + " " + dir + "/s.json --check 'skip=1, p99 > 1s'",
+         "skip= needs a timeline"},
+    };
+    for (Case const& c : cases) {
+        Outcome const r = stats_tool(c.args, c.env);
+        EXPECT_EQ(r.exit_code, 2) << c.what << ": " << r.err;
+        EXPECT_THAT(r.err, HasSubstr(c.says)) << c.what;
+        EXPECT_FALSE(std::filesystem::exists(page)) << c.what;
+    }
+}
+
+}  // namespace
