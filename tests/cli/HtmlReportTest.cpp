@@ -209,8 +209,6 @@ TEST_F(HtmlRefusalTest, ItRefusesWhatItCannotShowAndWritesNothing) {
          dir + "/no/page.html"},
         {"a file it cannot read", "", "--html " + page + " " + dir + "/none.jsonl",
          dir + "/none.jsonl"},
-        {"statistics with a timeline", "", "--html " + page + " " + t + " " + dir + "/s.json",
-         "cannot be shown together"},
         {"a check that does not parse", "", "--html " + page + " " + t + " --check 'p99 >'",
          "--check"},
         {"a check that does not fit", "",

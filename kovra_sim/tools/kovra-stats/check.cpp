@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <iterator>
 #include <limits>
 #include <map>
 
@@ -623,6 +624,17 @@ int print(Verdict const& v, std::string const& prefix, std::ostream& out) {
 
 }  // namespace
 
+std::vector<std::string> timelines_if_any(std::vector<std::string> const& paths, char const* why,
+                                          std::ostream& err) {
+    std::vector<std::string> timelines;
+    std::copy_if(paths.begin(), paths.end(), std::back_inserter(timelines), is_timeline);
+    if (timelines.empty()) return paths;
+    for (std::string const& path : paths)
+        if (!is_timeline(path))
+            err << "kovra-stats: " << path << ": statistics, left out: " << why << "\n";
+    return timelines;
+}
+
 int check_command(std::string const& expression, std::string const& path,
                   std::optional<std::string> const& base, std::ostream& out, std::ostream& err) {
     try {
@@ -636,15 +648,12 @@ int check_files(std::string const& expression, std::vector<std::string> const& p
                 std::ostream& out, std::ostream& err) {
     try {
         Check const check(expression);
-        bool const beside_timelines =
-            check.needs_timeline() && std::any_of(paths.begin(), paths.end(), is_timeline);
+        std::vector<std::string> const kept =
+            check.needs_timeline()
+                ? timelines_if_any(paths, "skip= and degradation need a timeline", err)
+                : paths;
         int worst = 0;
-        for (std::string const& path : paths) {
-            if (beside_timelines && !is_timeline(path)) {
-                err << "kovra-stats: " << path
-                    << ": statistics, left out: skip= and degradation need a timeline\n";
-                continue;
-            }
+        for (std::string const& path : kept) {
             std::string const prefix = paths.size() > 1 ? path + ": " : "";
             worst = std::max(worst, print(check.run(path), prefix, out));
         }

@@ -13,7 +13,10 @@ namespace {
 // --html OUT FILE... [--check EXPR]: the page, and the verdicts as --check
 // prints them, each file's named when there are several.
 int html_command(boost::program_options::variables_map const& vm) {
-    auto const files = vm["file"].as<std::vector<std::string>>();
+    // A run's statistics beside its timeline: the timeline holds them all.
+    auto const files =
+        stats_files::timelines_if_any(vm["file"].as<std::vector<std::string>>(),
+                                      "the page is drawn from the timelines", std::cerr);
     std::string const expression = vm.count("check") ? vm["check"].as<std::string>() : "";
     try {
         std::optional<stats_files::Check> check;

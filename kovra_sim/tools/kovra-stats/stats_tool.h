@@ -113,6 +113,10 @@ int check_command(std::string const& expression, std::string const& path,
 // only a timeline can be checked.
 int check_files(std::string const& expression, std::vector<std::string> const& paths,
                 std::ostream& out, std::ostream& err);
+// The timelines among `paths`, saying to `err` which statistics files are
+// left out and `why`; all of `paths` if none is a timeline.
+std::vector<std::string> timelines_if_any(std::vector<std::string> const& paths, char const* why,
+                                          std::ostream& err);
 // Why `expression` was refused, to `err` as check_command says it: 2.
 int refused(CheckError const& e, std::string const& expression, std::ostream& err);
 
