@@ -3,7 +3,9 @@
 # on Debian 12, as root: the native toolchain and libraries, clang's
 # libFuzzer, the armhf cross compiler and qemu-arm, the armhf sysroot of
 # Boost, msgpack-cxx and GoogleTest, the checkers of what the daemon
-# exposes and ships (promtool, systemd-analyze, yamllint), and the
+# exposes and ships (promtool, systemd-analyze, yamllint, lintian), what
+# the documentation's examples run with (curl, and iproute2 to bring up the
+# loopback of the network namespace they run in), and the
 # benchmark's tools (valgrind, gnuplot, redis for a side-by-side reference,
 # perf and strace for its profiles), and for kovra-stats --html the chart
 # library it inlines and the browser its tests load the pages in.
@@ -21,7 +23,7 @@ apt-get install -y -q --no-install-recommends \
     ca-certificates git g++ make cmake binutils file dpkg-dev \
     libboost-dev libboost-thread-dev libboost-system-dev libboost-random-dev \
     libboost-program-options-dev libmsgpack-cxx-dev nlohmann-json3-dev \
-    libsystemd-dev zlib1g-dev prometheus systemd yamllint \
+    libsystemd-dev zlib1g-dev prometheus systemd yamllint lintian curl iproute2 \
     libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-format \
     gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf qemu-user \
     valgrind gnuplot-nox redis-server redis-tools linux-perf strace time python3 \

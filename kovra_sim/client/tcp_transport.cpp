@@ -72,22 +72,70 @@ bool write_all(int fd, char const* data, size_t size, Clock::time_point deadline
     return true;
 }
 
-// A socket connected to `address` within the deadline, or -1.
-int connect_to(std::vector<char> const& address, uint32_t length, Clock::time_point deadline) {
+// A socket connected to `address` within the deadline, or -1 with the
+// reason in `error` (ETIMEDOUT when the deadline passed).
+int connect_to(std::vector<char> const& address, uint32_t length, Clock::time_point deadline,
+               int& error) {
     auto const* a = reinterpret_cast<sockaddr const*>(address.data());
     int const fd = ::socket(a->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    int error = 0;
+    if (fd < 0) {
+        error = errno;
+        return -1;
+    }
+    error = 0;
     socklen_t size = sizeof error;
-    if ((::connect(fd, a, length) == 0 ||
-         (errno == EINPROGRESS && ready(fd, POLLOUT, deadline) &&
-          ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0))) {
+    if (::connect(fd, a, length) == 0) {
+    } else if (errno != EINPROGRESS) {
+        error = errno;
+    } else if (!ready(fd, POLLOUT, deadline)) {
+        error = ETIMEDOUT;
+    } else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+        error = errno;
+    }
+    if (error == 0) {
         int const on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         return fd;
     }
     ::close(fd);
     return -1;
+}
+
+// "127.0.0.1:7570" or "[::1]:7570", as a person reading the log types it.
+std::string numeric_address(std::vector<char> const& address, uint32_t length) {
+    char host[NI_MAXHOST], port[NI_MAXSERV];
+    if (::getnameinfo(reinterpret_cast<sockaddr const*>(address.data()), length, host, sizeof host,
+                      port, sizeof port, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+        return "an address of family " +
+               std::to_string(reinterpret_cast<sockaddr const*>(address.data())->sa_family);
+    }
+    bool const v6 = reinterpret_cast<sockaddr const*>(address.data())->sa_family == AF_INET6;
+    return (v6 ? "[" + std::string(host) + "]" : std::string(host)) + ":" + port;
+}
+
+// Why a connect failed, in the words of the rest of the log.
+std::string connect_error(int error, std::chrono::milliseconds timeout) {
+    switch (error) {
+        case ECONNREFUSED:
+            return "connection refused (nothing listens there)";
+        case ENETUNREACH:
+            return "network unreachable";
+        case EHOSTUNREACH:
+            return "host unreachable";
+        case ETIMEDOUT:
+            return "no answer within " + std::to_string(timeout.count()) + " ms";
+        default:
+            return std::strerror(error);
+    }
+}
+
+// Why a URL is refused: the wrong scheme, or no host and port in it.
+std::string bad_url(std::string const& url) {
+    auto const scheme = url.find("://");
+    if (scheme == std::string::npos || url.compare(0, scheme, "tcp") != 0) {
+        return "\"" + url + "\" is not a tcp:// URL (the stand-in speaks tcp://HOST[:PORT] only)";
+    }
+    return "\"" + url + "\" is not tcp://HOST[:PORT] with a port from 1 to 65535";
 }
 
 std::string const& ping_frame() {
@@ -137,6 +185,7 @@ std::unique_ptr<Transport> TcpTransport::connect(char const* url, uint32_t ipc, 
                                                  int32_t& status) {
     std::string host, port;
     if (!parse_url(url, host, port)) {
+        report("cannot connect: " + bad_url(url));
         status = KOVRA_SIM_STATUS_BAD_ARGUMENT;
         return nullptr;
     }
@@ -144,7 +193,12 @@ std::unique_ptr<Transport> TcpTransport::connect(char const* url, uint32_t ipc, 
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &found) == 0) {
+    int const resolved = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+    if (resolved != 0) {
+        report("cannot connect to " + std::string(url) + ": host \"" + host +
+               "\" does not resolve (" +
+               (resolved == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(resolved)) + ")");
+    } else {
         for (addrinfo* a = found; a; a = a->ai_next) {
             auto const* bytes = reinterpret_cast<char const*>(a->ai_addr);
             t->endpoints_.emplace_back(std::vector<char>(bytes, bytes + a->ai_addrlen),
@@ -167,6 +221,14 @@ std::unique_ptr<Transport> TcpTransport::connect(char const* url, uint32_t ipc, 
     status = t->first_status_;
     lock.unlock();
     if (status == KOVRA_SIM_STATUS_OK) return t;
+    // Said once, when the program is told: the attempts before it were the
+    // waiting a camera that reboots is given.
+    if (!t->failure_.empty()) {
+        bool const waited = give_up_s > 0 && (status == KOVRA_SIM_STATUS_NOT_CONNECTED ||
+                                              status == KOVRA_SIM_STATUS_TIMEOUT);
+        report("cannot connect to " + t->url_ + ": " + t->failure_ +
+               (waited ? "; gave up after give_up=" + std::to_string(give_up_s) + " s" : ""));
+    }
     t->close();
     return nullptr;
 }
@@ -595,10 +657,16 @@ void TcpTransport::beat(std::unique_lock<std::mutex>& lock) {
 int32_t TcpTransport::reconnect() {
     auto const deadline = Clock::now() + timeout_;
     int fd = -1;
+    std::string where;
+    failure_.clear();
     for (auto const& [address, length] : endpoints_) {
-        if ((fd = connect_to(address, length, deadline)) >= 0) break;
+        int error = 0;
+        where = numeric_address(address, length);
+        if ((fd = connect_to(address, length, deadline, error)) >= 0) break;
+        failure_ += (failure_.empty() ? "" : "; ") + where + ": " + connect_error(error, timeout_);
     }
     if (fd < 0) return KOVRA_SIM_STATUS_NOT_CONNECTED;
+    failure_.clear();
     wire::FrameWriter out;
     wire::write_hello(out, {wire::kVersion, table_fingerprint(), ipc_, log_});
     // The welcome is read into the reader's buffer: nobody reads meanwhile.
@@ -619,6 +687,10 @@ int32_t TcpTransport::reconnect() {
     if (next == wire::FrameReader::Next::more) {
         status = said && Clock::now() >= deadline ? KOVRA_SIM_STATUS_TIMEOUT
                                                   : KOVRA_SIM_STATUS_NOT_CONNECTED;
+        failure_ = where + (status == KOVRA_SIM_STATUS_TIMEOUT
+                                ? ": connected, but no greeting within " +
+                                      std::to_string(timeout_.count()) + " ms"
+                                : ": connected, but the connection closed before a greeting");
     } else if (next != wire::FrameReader::Next::frame || !decoded_.parse(payload, length) ||
                !decoded_.welcome(welcome)) {
         report("camera at " + url_ + " does not speak this protocol");
@@ -632,6 +704,9 @@ int32_t TcpTransport::reconnect() {
         status = KOVRA_SIM_STATUS_PROTOCOL;
     } else {
         status = welcome.status;
+        if (status != KOVRA_SIM_STATUS_OK)
+            failure_ =
+                where + ": the camera turned the client away with status " + std::to_string(status);
     }
     std::lock_guard lock(mutex_);
     if (status == KOVRA_SIM_STATUS_OK && state_ != closed) {

@@ -136,6 +136,7 @@ private:
     std::condition_variable changed_;  // the state, or something for the keeper
     std::atomic<int> state_{connecting};
     int32_t first_status_ = 0;  // what the first connection came to
+    std::string failure_;       // why the keeper's last attempt failed, for the log
     bool first_done_ = false;
     Clock::time_point away_since_;
     bool reading_ = false;       // a thread holds the reader role

@@ -124,6 +124,7 @@ std::optional<int> parse_options(int argc, char** argv, Options& out) {
         120, 60);
     auto add = options.add_options();
     add("help,h", "show this help");
+    add("version", "print the version and exit");
     add("listen",
         po::value(&listen)
             ->value_name("ADDR[:PORT]")
@@ -162,6 +163,10 @@ std::optional<int> parse_options(int argc, char** argv, Options& out) {
     }
     if (vm.count("help")) {
         std::cout << options << "\n";
+        return 0;
+    }
+    if (vm.count("version")) {
+        std::cout << "kovra-camd " IPC_SOAK_VERSION "\n";
         return 0;
     }
     for (size_t i = 0; i < std::size(numerics); ++i) {

@@ -212,6 +212,44 @@ TEST_F(TcpClient, ConnectingFailsWithAStatusThatSaysWhy) {
     ipc_ = nullptr;
 }
 
+// A connection that cannot be made says why on stderr, as the library logs,
+// and the status stays the one that tells the program.
+TEST_F(TcpClient, AConnectionThatFailsSaysWhyOnStderr) {
+    ASSERT_EQ(kovra_sim_configure("give_up=0"), 0);
+    int free_port = 0;
+    close(listen_loopback(free_port));
+    std::string const refused = loopbackUrl(free_port);
+    struct Case {
+        std::string url;
+        int32_t status;
+        std::vector<std::string> said;
+    } const cases[] = {
+        {refused,
+         KOVRA_SIM_STATUS_NOT_CONNECTED,
+         {"cannot connect to " + refused,
+          "127.0.0.1:" + std::to_string(free_port) + ": connection refused"}},
+        {"tcp://no-such-host.invalid:7570",
+         KOVRA_SIM_STATUS_NOT_CONNECTED,
+         {"cannot connect to tcp://no-such-host.invalid:7570",
+          "host \"no-such-host.invalid\" does not resolve"}},
+        {"http://127.0.0.1:7570",
+         KOVRA_SIM_STATUS_BAD_ARGUMENT,
+         {"\"http://127.0.0.1:7570\" is not a tcp:// URL"}},
+        {"tcp://127.0.0.1:0",
+         KOVRA_SIM_STATUS_BAD_ARGUMENT,
+         {"\"tcp://127.0.0.1:0\" is not tcp://HOST[:PORT]"}},
+    };
+    for (Case const& c : cases) {
+        testing::internal::CaptureStderr();
+        int32_t const status = connect(c.url);
+        std::string const said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(status, c.status) << c.url;
+        EXPECT_THAT(said, testing::StartsWith("kovra-sim: cannot connect")) << c.url;
+        for (std::string const& words : c.said) EXPECT_THAT(said, testing::HasSubstr(words));
+    }
+    ipc_ = nullptr;
+}
+
 // A daemon started with reboot= refuses connections until the reboot ends.
 void await_reboot(Daemon const& daemon) {
     ASSERT_TRUE(eventually([&] { return daemon.health() == 503; }, 10s)) << daemon.log();

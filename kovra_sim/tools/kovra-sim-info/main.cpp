@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
         "Usage: kovra-sim-info OPTION\n"
         "Describes the stand-in camera client library (libkovra-core, libkovra-interfaces).\n\n"
         "Options");
-    options.add_options()("help,h", "show this help")(
+    options.add_options()("help,h", "show this help")("version", "print the version and exit")(
         "functions", "list every client-library function with its C parameters")(
         "defaults", "print the default settings, one key=values line each")(
         "directives", "list the directives --for takes, with what each does")(
@@ -123,6 +123,10 @@ int main(int argc, char** argv) {
     }
     if (vm.count("help")) {
         std::cout << options << "\n";
+        return 0;
+    }
+    if (vm.count("version")) {
+        std::cout << "kovra-sim-info " IPC_SOAK_VERSION "\n";
         return 0;
     }
     int const chosen = int(vm.count("functions") + vm.count("defaults") + vm.count("directives") +

@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
         100, 50);
     auto add = options.add_options();
     add("help,h", "show this help");
+    add("version", "print the version and exit");
     add("stats", po::value<std::string>()->value_name("FILE"), "a statistics file, as a table");
     add("timeline", po::value<std::string>()->value_name("FILE"), "a timeline, a line an interval");
     add("plot", po::value<std::string>()->value_name("PNG"),
@@ -86,6 +87,10 @@ int main(int argc, char** argv) {
     }
     if (vm.count("help")) {
         std::cout << options << "\n";
+        return 0;
+    }
+    if (vm.count("version")) {
+        std::cout << "kovra-stats " IPC_SOAK_VERSION "\n";
         return 0;
     }
     size_t const read = vm.count("stats") + vm.count("timeline");
