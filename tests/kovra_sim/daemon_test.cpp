@@ -250,9 +250,10 @@ TEST_F(DaemonTest, RefusesAClientBuiltDifferently) {
 }
 
 // Out of descriptors, both accept loops wait instead of spinning, with a
-// line when accepting fails and one when it works again (a second episode
-// may come as the backlog drains), and serve again once clients leave.
-// Two descriptors to spare: the daemon made all it needs before it listened.
+// line when accepting fails and one when it works again, and serve again
+// once clients leave. Two descriptors to spare: the daemon made all it
+// needs before it listened. As the backlog drains two at a time, an episode
+// may come for each pair; a loop that spun would write thousands.
 TEST_F(DaemonTest, OutOfDescriptorsTheAcceptLoopsWaitAndComeBack) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "UBSan's vptr check opens a pipe, which a daemon out of descriptors cannot";
@@ -280,7 +281,7 @@ TEST_F(DaemonTest, OutOfDescriptorsTheAcceptLoopsWaitAndComeBack) {
     for (std::string const line : {"kovra-camd: accept: ", "kovra-camd: admin accept: "}) {
         size_t n = 0;
         for (size_t at = 0; (at = log.find(line, at)) != std::string::npos; ++at) ++n;
-        EXPECT_LE(n, 4u) << log;
+        EXPECT_LE(n, 2 * (12 / 2 + 1)) << log;
     }
 }
 
