@@ -205,6 +205,8 @@ TEST_F(ChildFiles, TwoProcessesNeverShareAFile) {
 // gets .PID), and the exec'd program adds to what was written before.
 TEST_F(ChildFiles, TracedProgramsThatForkOrExecCountEveryCallOnce) {
     int const led = kovra_sim::fn_kovra_api_led_get_state_send;
+#if !defined(__SANITIZE_ADDRESS__)  // its allocator takes no lock around fork: a child forked
+                                    // while a new thread allocates can hang in its leak check
     ASSERT_EQ(traced("fork", "", "stats=" + path("forked.json"), "fork").exit_code, 0);
     std::vector<uint64_t> reads;
     for (auto const& f : std::filesystem::directory_iterator(dir)) {
@@ -213,6 +215,7 @@ TEST_F(ChildFiles, TracedProgramsThatForkOrExecCountEveryCallOnce) {
     }
     std::sort(reads.begin(), reads.end());
     EXPECT_EQ(reads, (std::vector<uint64_t>{3, 5})) << "the parent's and the child's";
+#endif
     // An emulated program cannot exec another without the kernel's help.
     if (*KOVRA_SIM_EMULATOR) return;
     Outcome const r =
