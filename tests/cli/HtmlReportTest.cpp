@@ -1,6 +1,7 @@
 // kovra-stats --html as a reader sees it: the page loaded by headless
 // Chromium with no network, judged by what its script drew (the glue leaves
-// it in data- attributes), and the pages it refuses to write.
+// it in data- attributes), and the pages it refuses to write; and the PNGs
+// of --plot.
 #include <gmock/gmock.h>
 
 #include <filesystem>
@@ -220,6 +221,56 @@ TEST_F(HtmlRefusalTest, ItRefusesWhatItCannotShowAndWritesNothing) {
         EXPECT_EQ(r.exit_code, 2) << c.what << ": " << r.err;
         EXPECT_THAT(r.err, HasSubstr(c.says)) << c.what;
         EXPECT_FALSE(std::filesystem::exists(page)) << c.what;
+    }
+}
+
+// --plot needs gnuplot, not a browser.
+class PlotTest : public HtmlReportTest {
+    void SetUp() override {
+        if (std::system("command -v gnuplot >/dev/null") != 0)
+            GTEST_SKIP() << "gnuplot is not installed (Debian package gnuplot-nox): nothing can "
+                            "be drawn";
+    }
+};
+
+// A statistics file and a timeline long enough to be drawn as bands each
+// make a PNG of the size the script sets. The PNGs are left with the page
+// tests' screenshots, to be looked at.
+TEST_F(PlotTest, EachKindOfFileIsDrawn) {
+    struct Case {
+        char const *what, *option;
+        size_t intervals;  // none: statistics
+        uint32_t width, height;
+    };
+    Case const cases[] = {
+        {"statistics", "--stats", 0, 1200, 600},
+        {"a timeline of bands", "--timeline", 1001, 1200, 900},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string file = timeline("t.jsonl", c.intervals ? c.intervals : 4, 1.8e9, true);
+        if (!c.intervals) {
+            std::ofstream(dir + "/s.json")
+                << kovra_sim::to_json(kovra_sim::stats_files::whole(file));
+            file = dir + "/s.json";
+        }
+        std::string const png = HTML_REPORT_SHOTS "/plot-" + std::string(c.option + 2) + ".png";
+        std::filesystem::remove(png);
+        Outcome const r = stats_tool(std::string(c.option) + " " + file + " --plot " + png);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        // The signature, then the IHDR chunk: width and height, big-endian.
+        std::ifstream in(png, std::ios::binary);
+        unsigned char head[24] = {};
+        in.read(reinterpret_cast<char*>(head), sizeof head);
+        ASSERT_EQ(in.gcount(), 24) << png;
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(head), 8), "\x89PNG\r\n\x1a\n");
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(head) + 12, 4), "IHDR");
+        auto const be32 = [&](size_t at) {
+            return uint32_t(head[at]) << 24 | uint32_t(head[at + 1]) << 16 |
+                   uint32_t(head[at + 2]) << 8 | uint32_t(head[at + 3]);
+        };
+        EXPECT_EQ(be32(16), c.width);
+        EXPECT_EQ(be32(20), c.height);
     }
 }
 

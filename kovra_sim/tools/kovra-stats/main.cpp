@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
     add("stats", po::value<std::string>()->value_name("FILE"), "a statistics file, as a table");
     add("timeline", po::value<std::string>()->value_name("FILE"), "a timeline, a line an interval");
     add("plot", po::value<std::string>()->value_name("PNG"),
-        "draw it instead: latencies, or p99 over time (needs gnuplot)");
+        "draw it instead: a percentile spectrum, or p50/p99, requests/s and failures over "
+        "time (needs gnuplot)");
     add("check", po::value<std::string>()->value_name("EXPR"),
         "exit 1 if a threshold is crossed, or there is nothing to check: 'p99(all) > 5ms, "
         "p99(kovra_api_led_*) > 2ms, failures > 0.1%, rps < 100, requests < 1000, skip=30s, "

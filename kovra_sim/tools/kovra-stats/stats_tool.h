@@ -132,10 +132,10 @@ int refused(CheckError const& e, std::string const& expression, std::ostream& er
 std::vector<Verdict> write_html(std::vector<std::string> const& paths, std::string const& out,
                                 std::optional<Check> const& check);
 
-// Draws the file into a PNG with gnuplot: a statistics file as the fraction
-// of calls done within a time, a timeline as p99 over time, both for the
-// busiest functions; a timeline's announcements are marked. False if
-// gnuplot fails.
+// Draws the file into a PNG with gnuplot: a statistics file as a percentile
+// spectrum of the busiest functions; a timeline as three panels over the
+// clock (the requests' p50 and p99 with announcements marked, requests per
+// second, failed calls), long ones as bands. False if gnuplot fails.
 bool plot(std::string const& path, std::string const& png);
 
 // Several files of one kind as one, written to `out` (gzip if its name ends
