@@ -1,28 +1,38 @@
-// The control directives of KOVRA_SIM and the daemon's --sim, parsed
-// against the camera's settings, and applied to a camera when they parse.
+// The control directives of KOVRA_SIM, the daemon's --sim and POST
+// /directives, parsed against the camera's settings, and the settings they
+// give applied to a camera when they parse.
 #include <string>
 
 #include "camera/config.h"
 
 using namespace kovra_sim;
 
-extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
-    static Camera* const camera = new Camera();
-    Config config;
+namespace {
+
+void apply_sets(Camera& camera, Config const& config) {
     std::string error;
-    if (!parse_config(std::string(reinterpret_cast<char const*>(data), size), camera->settings,
-                      config, error)) {
-        return 0;
-    }
     for (Config::Set const& s : config.sets) {
-        camera->settings.put(s.instance, s.values);
+        camera.settings.put(s.instance, s.values);
         std::vector<Value> back;
         // What the camera stores must read back through its own text form.
-        if (!camera->settings.parse(s.instance, format_values(camera->settings.values(s.instance)),
-                                    back, error) ||
+        if (!camera.settings.parse(s.instance, format_values(camera.settings.values(s.instance)),
+                                   back, error) ||
             back != s.values) {
             __builtin_trap();
         }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
+    static Camera* const camera = new Camera();
+    std::string const text(reinterpret_cast<char const*>(data), size);
+    // Each place a list is given at has a vocabulary of its own.
+    for (Place const place : {Place::sim, Place::daemon, Place::post}) {
+        Config config;
+        std::string error;
+        if (parse_config(text, place, camera->settings, config, error)) apply_sets(*camera, config);
     }
     return 0;
 }
