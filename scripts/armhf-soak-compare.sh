@@ -19,7 +19,9 @@ for program in "$native" "$armhf"; do
 done
 
 # The same emulator line as cmake/toolchains/armhf.cmake gives ctest.
-emulator=(qemu-arm -L /usr/arm-linux-gnueabihf -E "LD_LIBRARY_PATH=$sysroot/usr/lib/arm-linux-gnueabihf")
+# Debian 12 packages some runtimes (zlib's among them) under /lib.
+emulator=(qemu-arm -L /usr/arm-linux-gnueabihf
+    -E "LD_LIBRARY_PATH=$sysroot/usr/lib/arm-linux-gnueabihf:$sysroot/lib/arm-linux-gnueabihf")
 
 runs=(
     ""
