@@ -614,15 +614,14 @@ bool is_timeline(std::string const& path) {
     }
 }
 
-// Each line after `prefix`, unless it names the file already.
-int print(Verdict const& v, std::string const& prefix, std::ostream& out) {
+}  // namespace
+
+int print_verdict(Verdict const& v, std::string const& prefix, std::ostream& out) {
     for (std::string const& line : v.lines)
         out << (line.rfind(prefix, 0) == 0 ? "" : prefix) << line << "\n";
     out << prefix << v.summary() << "\n";
     return v.passed() ? 0 : 1;
 }
-
-}  // namespace
 
 std::vector<std::string> timelines_if_any(std::vector<std::string> const& paths, char const* why,
                                           std::ostream& err) {
@@ -638,7 +637,7 @@ std::vector<std::string> timelines_if_any(std::vector<std::string> const& paths,
 int check_command(std::string const& expression, std::string const& path,
                   std::optional<std::string> const& base, std::ostream& out, std::ostream& err) {
     try {
-        return print(Check(expression).run(path, base), "", out);
+        return print_verdict(Check(expression).run(path, base), "", out);
     } catch (CheckError const& e) {
         return refused(e, expression, err);
     }
@@ -655,7 +654,7 @@ int check_files(std::string const& expression, std::vector<std::string> const& p
         int worst = 0;
         for (std::string const& path : kept) {
             std::string const prefix = paths.size() > 1 ? path + ": " : "";
-            worst = std::max(worst, print(check.run(path), prefix, out));
+            worst = std::max(worst, print_verdict(check.run(path), prefix, out));
         }
         return worst;
     } catch (CheckError const& e) {

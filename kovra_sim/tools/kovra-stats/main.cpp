@@ -1,6 +1,7 @@
 // kovra-stats: reads the statistics and timelines that the trace layer
 // (KOVRA_TRACE), the stand-in (KOVRA_SIM) and kovra-camd write: as tables,
 // against another run, as plots, merged, or checked against thresholds.
+#include <algorithm>
 #include <boost/program_options.hpp>
 #include <iostream>
 
@@ -21,15 +22,13 @@ int html_command(boost::program_options::variables_map const& vm) {
     try {
         std::optional<stats_files::Check> check;
         if (vm.count("check")) check.emplace(expression);
-        bool passed = true;
         auto const verdicts = stats_files::write_html(files, vm["html"].as<std::string>(), check);
+        int worst = 0;
         for (size_t k = 0; k < verdicts.size(); ++k) {
             std::string const who = files.size() > 1 ? files[k] + ": " : "";
-            for (std::string const& line : verdicts[k].lines) std::cout << who << line << "\n";
-            std::cout << who << verdicts[k].summary() << "\n";
-            passed = passed && verdicts[k].passed();
+            worst = std::max(worst, stats_files::print_verdict(verdicts[k], who, std::cout));
         }
-        return passed ? 0 : 1;
+        return worst;
     } catch (stats_files::CheckError const& e) {
         return stats_files::refused(e, expression, std::cerr);
     }

@@ -117,6 +117,9 @@ int check_files(std::string const& expression, std::vector<std::string> const& p
 // left out and `why`; all of `paths` if none is a timeline.
 std::vector<std::string> timelines_if_any(std::vector<std::string> const& paths, char const* why,
                                           std::ostream& err);
+// A verdict's lines, each after `prefix` unless it names the file already,
+// and its summary, to `out`: 0 if it passed, else 1.
+int print_verdict(Verdict const& v, std::string const& prefix, std::ostream& out);
 // Why `expression` was refused, to `err` as check_command says it: 2.
 int refused(CheckError const& e, std::string const& expression, std::ostream& err);
 
