@@ -13,8 +13,6 @@ namespace {
 
 namespace bh = boost::histogram;
 
-double round3(double v) { return std::round(v * 1000) / 1000; }
-
 // The index of the bin holding `us`: -1 below the axis, kLatencyBins above.
 int bin_of(double us) { return latency_axis().index(us); }
 

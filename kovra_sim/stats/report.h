@@ -11,6 +11,7 @@
 
 #include <array>
 #include <boost/histogram.hpp>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -28,6 +29,9 @@ using LatencyAxis = boost::histogram::axis::regular<double, boost::histogram::ax
 constexpr int kLatencyBins = 400;
 constexpr int kBinsPerDecade = 40;
 LatencyAxis latency_axis();
+
+// Microseconds as the files write them: to the nanosecond.
+inline double round3(double us) { return std::round(us * 1000) / 1000; }
 
 // The bin of a value on that axis, exactly as its index() gives it, but
 // without a logarithm: for recording calls. Where the index steps up is

@@ -17,7 +17,7 @@
 namespace kovra_sim {
 namespace {
 
-int const kLed = fn_kovra_api_led_get_state_send;
+int const kRecorded = fn_kovra_api_led_get_state_send;
 
 struct NoValues final : Exchange {
     void read(int, Value&) override {}
@@ -35,7 +35,7 @@ protected:
         Stats stats;
         stats.start();
         for (int i = 0; i < 1000; ++i) {
-            stats.record(kLed, i % 10 < 3 ? -5 : 0,
+            stats.record(kRecorded, i % 10 < 3 ? -5 : 0,
                          std::chrono::microseconds(i % 10 < 3   ? 500
                                                    : i % 10 < 7 ? 2000
                                                                 : 8000));
@@ -130,13 +130,13 @@ TEST_F(Replay, DrawsFollowTheRecordingAndTheSeed) {
     int failed = 0;
     std::vector<double> delays;
     for (int i = 0; i < n; ++i) {
-        Profile::Draw const d = profile.draw(kLed, 7, uint64_t(i));
+        Profile::Draw const d = profile.draw(kRecorded, 7, uint64_t(i));
         failed += d.status == -5;
         delays.push_back(double(d.delay.count()));
     }
     EXPECT_NEAR(failed, 0.3 * n, 4 * std::sqrt(n * 0.3 * 0.7));
     std::sort(delays.begin(), delays.end());
-    double const p50 = recorded.functions.at(kLed).quantile(0.5);
+    double const p50 = recorded.functions.at(kRecorded).quantile(0.5);
     EXPECT_LE(delays[n / 2], p50);
     EXPECT_GT(delays[n / 2], p50 / std::pow(10.0, 1.0 / 40)) << "within the recorded bin";
     // The 8 ms calls were the longest: their bucket is named by 8000 us, in
@@ -147,7 +147,7 @@ TEST_F(Replay, DrawsFollowTheRecordingAndTheSeed) {
     auto const draws = [&](uint32_t seed) {
         std::vector<std::pair<int32_t, int64_t>> out;
         for (uint64_t i = 0; i < 100; ++i) {
-            Profile::Draw const d = profile.draw(kLed, seed, i);
+            Profile::Draw const d = profile.draw(kRecorded, seed, i);
             out.emplace_back(d.status, d.delay.count());
         }
         return out;
@@ -166,7 +166,7 @@ TEST_F(Replay, AProfileCanChangeWhileRequestsAreServed) {
     for (int t = 0; t < 4; ++t) {
         servers.emplace_back([&] {
             NoValues values;
-            while (!done) camera.serve(kLed, "led", values);
+            while (!done) camera.serve(kRecorded, "led", values);
         });
     }
     for (int i = 0; i < 200; ++i) {

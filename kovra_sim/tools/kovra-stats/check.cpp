@@ -285,8 +285,6 @@ std::string latency_text(double us) {
 // Requests a second, whole from 100 on: no exponent for a busy run.
 std::string rate_text(double rps) { return format(rps >= 100 ? "%.0f" : "%.3g", rps); }
 
-double round3(double v) { return std::round(v * 1000) / 1000; }
-
 using ull = unsigned long long;
 
 bool everything(Threshold const& t) { return t.who.empty() || t.who == "all"; }

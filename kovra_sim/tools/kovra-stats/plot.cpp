@@ -15,8 +15,6 @@
 namespace kovra_sim::stats_files {
 namespace {
 
-double round3(double v) { return std::round(v * 1000) / 1000; }
-
 // A timeline of more intervals than this is drawn as bands, a bucket of
 // intervals to about a pixel column each: a line an interval would be a
 // solid smear, and the bands keep every spike visible.

@@ -8,11 +8,6 @@
 #include "tools/kovra-stats/stats_tool.h"
 
 namespace kovra_sim::stats_files {
-namespace {
-
-double round3(double v) { return std::round(v * 1000) / 1000; }
-
-}  // namespace
 
 void each_interval(std::string const& path, std::function<void(Report const&)> const& take,
                    std::function<void(timeline::Line const&)> const& mark) {
