@@ -20,7 +20,7 @@ for attempt in 1 2 3; do
     sleep $((attempt * 10))
 done
 apt-get install -y -q --no-install-recommends \
-    ca-certificates git g++ make cmake binutils file dpkg-dev \
+    ca-certificates git g++ make cmake ninja-build binutils file dpkg-dev \
     libboost-dev libboost-thread-dev libboost-system-dev libboost-random-dev \
     libboost-program-options-dev libmsgpack-cxx-dev nlohmann-json3-dev \
     libsystemd-dev zlib1g-dev prometheus systemd yamllint lintian curl iproute2 \
