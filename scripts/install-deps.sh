@@ -9,8 +9,25 @@
 # benchmark's tools (valgrind, gnuplot, redis for a side-by-side reference,
 # perf and strace for its profiles), and for kovra-stats --html the chart
 # library it inlines and the browser its tests load the pages in.
+#
+# Usage: scripts/install-deps.sh [--native]
+#   --native  only what the native build and its unit tests need, for CI to
+#             start building while the rest installs
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+native=(
+    ca-certificates git g++ make cmake ninja-build pkgconf binutils file dpkg-dev python3
+    libboost-dev libboost-thread-dev libboost-system-dev libboost-random-dev
+    libboost-program-options-dev libmsgpack-cxx-dev nlohmann-json3-dev
+    libsystemd-dev zlib1g-dev libgtest-dev libgmock-dev
+)
+rest=(
+    prometheus systemd yamllint lintian curl iproute2 clang libclang-rt-14-dev clang-format
+    gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf qemu-user
+    valgrind gnuplot-nox redis-server redis-tools linux-perf strace time
+    libjs-dygraphs chromium
+)
 
 export DEBIAN_FRONTEND=noninteractive
 # A mirror caught mid-sync fails one index now and then: try again, and let
@@ -19,13 +36,9 @@ for attempt in 1 2 3; do
     apt-get update -q && break
     sleep $((attempt * 10))
 done
-apt-get install -y -q --no-install-recommends \
-    ca-certificates git g++ make cmake ninja-build binutils file dpkg-dev \
-    libboost-dev libboost-thread-dev libboost-system-dev libboost-random-dev \
-    libboost-program-options-dev libmsgpack-cxx-dev nlohmann-json3-dev \
-    libsystemd-dev zlib1g-dev prometheus systemd yamllint lintian curl iproute2 \
-    libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-format \
-    gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf qemu-user \
-    valgrind gnuplot-nox redis-server redis-tools linux-perf strace time python3 \
-    libjs-dygraphs chromium
+if [[ ${1:-} == --native ]]; then
+    apt-get install -y -q --no-install-recommends "${native[@]}"
+    exit 0
+fi
+apt-get install -y -q --no-install-recommends "${native[@]}" "${rest[@]}"
 scripts/armhf-sysroot.sh
