@@ -1,13 +1,12 @@
-// kovra-stats --check: each threshold crosses just past its limit and not at
-// it; a gate over nothing (no file, no requests, too few, too few intervals)
-// fails saying so; an expression that does not parse is refused, pointing
-// at the place; --compare gates a regression against a base run.
+// kovra-stats --check: thresholds at and just past their limits, gates over
+// nothing, expressions refused where they go wrong, and --compare.
 #include <gmock/gmock.h>
 
 #include <fstream>
 
 #include "common/functions.h"
 #include "stats/report_files.h"
+#include "support/IntervalText.h"
 #include "support/TempDirTest.h"
 #include "tools/kovra-stats/stats_tool.h"
 
@@ -26,9 +25,8 @@ class CheckTest : public TempDirTest {
 protected:
     CheckTest() : TempDirTest("check") {}
 
-    // 300 requests in 10 s: LED reads at 1 ms, LED writes at `led_set_us`
-    // (`failing` of them with -4, one more with -5), frame-rate reads at 0.5
-    // ms; and a core init and an LED initiator init, slow but not requests.
+    // 300 requests in 10 s: LED reads at 1 ms, LED writes at `led_set_us` (`failing`
+    // with -4, one more with -5), frame-rate reads at 0.5 ms; and two slow inits.
     std::string statistics(std::string const& name, double led_set_us = 3000, int failing = 2,
                            double wall = 10) {
         Report r;
@@ -48,12 +46,7 @@ protected:
         for (size_t i = 0; i < us.size(); ++i) {
             Report r;
             calls(r, fn_kovra_api_led_get_state_send, 100, us[i]);
-            r.interval = i;
-            r.start_s = 10.0 * double(i);
-            r.end_s = *r.start_s + 10;
-            r.start_clock = clock + *r.start_s;
-            r.end_clock = clock + *r.end_s;
-            text += timeline::interval_line(r) + "\n";
+            text += interval_text(r, i, clock);
         }
         return file(name, text);
     }
@@ -78,8 +71,8 @@ TEST_F(CheckTest, EachThresholdCrossesJustPastItsLimit) {
         std::string const& path;
         Lines crossed;
     } const cases[] = {
-        // Every threshold exactly at its limit; the slower inits are not requests,
-        // nor matched by a glob (kovra_api_led_initiator_init), unless named.
+        // Every threshold exactly at its limit; the inits are not requests, nor
+        // matched by a glob (kovra_api_led_initiator_init), unless named.
         {"p99 > 3ms, p90(all) > 3ms, max(kovra_api_led_*) > 3ms, max(kovra_core_init) > 13ms, "
          "failures > 1%, failures > 3, failures(-4) > 2, rps < 30, requests < 300, "
          "requests(kovra_api_exposure_*) < 100, p99.9(kovra_api_exposure_*) > 500us",
@@ -104,8 +97,7 @@ TEST_F(CheckTest, EachThresholdCrossesJustPastItsLimit) {
         {"p99(kovra_api_lens_focus_*) > 1s",
          run,
          {"p99 of kovra_api_lens_focus_*: no calls to measure"}},
-        // Over all requests a paced run is measured from its plan; each
-        // function still by its service time.
+        // A paced run's requests as a whole from their plan; each function by service time.
         {"p99(all) > 50ms, p99 > 3ms", paced, {}},
         {"p99(all) > 49ms", paced, {"p99 of all requests from plan is 50 ms, over 49ms"}},
         // The warm-up left out: from the first interval that begins after it.
@@ -166,9 +158,8 @@ TEST_F(CheckTest, NothingToCheckFails) {
     }
 }
 
-// Several files are each checked, named on their lines, and the worst
-// decides; a run's statistics beside its timeline are left out of what only
-// a timeline can answer.
+// Each file is checked on lines of its own and the worst decides; statistics
+// are left out of what only a timeline can answer.
 TEST_F(CheckTest, EachFileGivenIsCheckedAndTheWorstDecides) {
     std::string const missing = dir + "/missing.json";
     struct {

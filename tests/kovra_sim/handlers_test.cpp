@@ -1,7 +1,6 @@
-// The trace layer's event handlers: however often a program registers its
-// handlers, each registration goes behind the layer, so none is called once
-// unregistered and the layer counts each announcement the program heard; a
-// handler it cannot wrap is refused, never passed on unwrapped.
+// The trace layer's event handlers: each registration goes behind the layer,
+// so none is called once unregistered and each announcement heard is counted;
+// a handler it cannot wrap is refused, never passed on unwrapped.
 #include <gmock/gmock.h>
 
 #include <numeric>
@@ -46,15 +45,13 @@ TEST_F(TraceHandlers, AHandlerRegisteredAnyNumberOfTimesIsNeverCalledOnceUnregis
 }
 
 // 64 distinct functions take every trampoline: a 65th is refused with the
-// library's status for a limit, and never called; once one of the 64 is
-// unregistered, its trampoline serves the 65th.
+// status for a limit until one of them is unregistered.
 TEST_F(TraceHandlers, AHandlerPastTheTrampolinesIsRefusedUntilOneIsFree) {
     EXPECT_EQ(traced("distinct"), "past=-10 again=0 refused=1 calls=128 late=0 wrong=0\n");
     EXPECT_EQ(announced(), 128u);
 }
 
-// While announcements run, two handlers take turns on one trampoline: none
-// is called once unregistered, or with the other's context.
+// Two handlers take turns on one trampoline while announcements run.
 TEST_F(TraceHandlers, HandlersThatComeAndGoWhileAnnouncementsRunHearOnlyTheirOwn) {
     std::string const out = traced("churn");
     std::smatch heard;

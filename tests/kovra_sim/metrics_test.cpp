@@ -1,5 +1,4 @@
-// The Prometheus text of the daemon's figures: counts as the statistics
-// hold them, and cumulative histogram buckets that are exact at their edges.
+// The Prometheus text of the daemon's figures.
 #include "daemon/metrics.h"
 
 #include <gtest/gtest.h>
