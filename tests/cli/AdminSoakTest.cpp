@@ -1,7 +1,4 @@
-// A soak against kovra-camd while a rig steers it through its admin
-// endpoint: a fault posted mid-soak shows in the soak's own figures, a
-// reboot comes and goes as posted, a reset undoes everything posted, and
-// the metrics agree with the daemon's stats file.
+// A soak against kovra-camd while a rig steers it through its admin endpoint.
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -48,17 +45,13 @@ std::string const kReboots = "kovra_camd_faults_injected_total{kind=\"reboot\"}"
 
 using AdminSoakTest = SoakRun;
 
-// What the rig of a test bench does while a soak runs: it watches
-// /metrics, posts a fault, then a reboot every 6 s with a latency, then
-// resets. The camera rebooted once at its start, before the soak. A posted
-// reboot refuses connections for its second (/health says 503), brings the
-// camera back as it started (the posted latency forgotten, the schedule
-// kept), and 2.5 s later every target announces itself. The soak rides
-// through with a whole report and hears every target; its own statistics
-// (the trace layer's) saw the failures the daemon injected but those in
-// flight at a reboot. After the reset nothing posted and no reboot is left
-// (the start's came once), and the metrics, which promtool accepts, and the
-// stats file count the same.
+// A rig watches /metrics, posts a fault, then a reboot every 6 s with a
+// latency, then resets; the camera rebooted once at its start. A posted reboot
+// brings the camera back as it started (the posted latency forgotten, the
+// schedule kept), and 2.5 s later every target announces itself. The soak
+// rides through and its trace layer saw the injected failures but those in
+// flight at a reboot. After the reset nothing posted and no reboot is left,
+// and the metrics and the stats file count the same.
 TEST_F(AdminSoakTest, ARigPostsAFaultThenRebootsThenResetsAndTheFiguresAgree) {
     Daemon daemon(
         {"--admin", "0", "--stats", dir + "/camd.json", "--sim", "latency=1000;reboot=1;drift=1"});

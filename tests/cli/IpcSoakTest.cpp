@@ -1,6 +1,4 @@
-// Runs the built ipc_soak as a user would, against the stand-in's simulated
-// camera, steered and observed through the KOVRA_SIM environment variable:
-// what the program printed is compared with the camera's journal and state.
+// ipc_soak's output compared with the simulated camera's journal and state.
 #include <gmock/gmock.h>
 
 #include <chrono>
@@ -30,8 +28,6 @@ TEST_F(IpcSoakTest, ABadCommandLinePrintsTheUsageAndCallsNothing) {
     }
 }
 
-// Every run starts the library, prints its dots and report, and shuts the
-// library down with the handles it was given.
 TEST_F(IpcSoakTest, EachThreadRunsItsCommandsWithADotPerHundred) {
     struct {
         char const* args;
@@ -72,9 +68,8 @@ TEST_F(IpcSoakTest, EachThreadRunsItsCommandsWithADotPerHundred) {
     }
 }
 
-// A failure is reported on standard error, after what the library said of
-// it, and the library is shut down as far as it was started (the whole
-// journal, where given) or all of it.
+// A failure is reported on stderr after what the library said of it, and the
+// library is shut down as far as it was started (the whole journal, if given).
 TEST_F(IpcSoakTest, AFailureIsReportedAndWhatStartedIsShutDown) {
     std::string const ipc = "kovra_core_ipc_initiator_init(#1, ";
     struct {
@@ -156,8 +151,8 @@ TEST_F(IpcSoakTest, AStopSignalEndsTheRunWithItsReportAndASecondEndsItAtOnce) {
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // they need the address space
-// Sixty workers with 100 MB stacks in 2.5 GB: the later ones cannot start.
-// The run ends as a failed start is described to end, never with an abort.
+// Sixty workers with 100 MB stacks in 2.5 GB: the later ones cannot start,
+// which ends the run with its error, never an abort.
 TEST_F(IpcSoakTest, WorkersThatCannotStartEndTheRunAsDescribed) {
     if (*IPC_SOAK_EMULATOR) GTEST_SKIP() << "the limits would bind the emulator";
     start("-t 60 -c 300", "latency=500;restart=led*1/2000",
@@ -177,10 +172,8 @@ uint64_t callsSlowerThan(kovra_sim::Report const& stats, double us) {
     return slow;
 }
 
-// A camera gone for good ends the soak once the give-up time has passed:
-// each worker waits for it once, then every call fails at once and is
-// counted. Judged by the calls, not by the clock: at most one slow call
-// per worker, however slow the machine.
+// A camera gone for good: each worker waits out give_up= once, then every call
+// fails at once. Judged by the slow calls, not by the clock.
 TEST_F(IpcSoakTest, ASoakWhoseCameraIsGoneForGoodEndsAfterTheGiveUpTime) {
     auto daemon = std::make_unique<Daemon>(std::vector<std::string>{"--sim", "latency=1000"});
     start("-t 8 -c 20000 -u " + daemon->url(), "give_up=1;stats=" + dir + "/stats");
