@@ -56,9 +56,7 @@ TEST_F(IpcSoakTest, EachThreadRunsItsCommandsWithADotPerHundred) {
         EXPECT_EQ(report.dots, c.dots);
         EXPECT_EQ(report.commands.size(), 87u);
         EXPECT_EQ(report.total, c.total);
-        for (auto const& line : report.commands) {
-            EXPECT_THAT(line, testing::ContainsRegex(" [0-9]+/0/[0-9]+$"));  // no failure
-        }
+        EXPECT_EQ(report.failed(), 0u);
         EXPECT_EQ(report.targets, c.targets);
         std::vector<std::string> calls = journal();
         ASSERT_GE(calls.size(), 6u);
@@ -186,8 +184,7 @@ TEST_F(IpcSoakTest, ASoakWhoseCameraIsGoneForGoodEndsAfterTheGiveUpTime) {
     EXPECT_LE(callsSlowerThan(stats("stats"), 500000), 8u * 2);
     daemon = std::make_unique<Daemon>();
     EXPECT_EQ(soak("-t 2 -c 300 -u " + daemon->url()), 0);
-    for (auto const& line : Printed(out).commands)
-        EXPECT_THAT(line, testing::ContainsRegex(" [0-9]+/0/[0-9]+$"));
+    EXPECT_EQ(Printed(out).failed(), 0u);
 }
 
 }  // namespace
