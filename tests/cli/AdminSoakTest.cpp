@@ -45,13 +45,11 @@ std::string const kReboots = "kovra_camd_faults_injected_total{kind=\"reboot\"}"
 
 using AdminSoakTest = SoakRun;
 
-// A rig watches /metrics, posts a fault, then a reboot every 6 s with a
-// latency, then resets; the camera rebooted once at its start. A posted reboot
-// brings the camera back as it started (the posted latency forgotten, the
-// schedule kept), and 2.5 s later every target announces itself. The soak
-// rides through and its trace layer saw the injected failures but those in
-// flight at a reboot. After the reset nothing posted and no reboot is left,
-// and the metrics and the stats file count the same.
+// A rig posts a fault, then a reboot every 6 s with a latency, then resets; the
+// camera rebooted once at its start. A posted reboot brings the camera back as
+// it started (the posted latency forgotten, the schedule kept) and 2.5 s later
+// every target announces itself. The soak's trace layer saw the injected
+// failures but those in flight at a reboot.
 TEST_F(AdminSoakTest, ARigPostsAFaultThenRebootsThenResetsAndTheFiguresAgree) {
     Daemon daemon(
         {"--admin", "0", "--stats", dir + "/camd.json", "--sim", "latency=1000;reboot=1;drift=1"});

@@ -91,8 +91,7 @@ protected:
 };
 
 // A traced soak whose layer fails every temperature read while the camera
-// restarts: its page draws each interval, marks restarts and the fault where
-// it began, lists the failing function first and shows the check's verdict.
+// restarts: each interval drawn, restarts and the fault marked.
 TEST_F(HtmlReportTest, ASoakWithAFaultAndRestartsDrawsThemAll) {
     std::string const soak_timeline = dir + "/soak.jsonl", page = dir + "/soak.html";
     trace = "fail=kovra_api_temperature_get_temperature_send:-42;interval=100ms;timeline=" +
@@ -218,8 +217,7 @@ class PlotTest : public HtmlReportTest {
     }
 };
 
-// Statistics, and a timeline long enough to be drawn as bands, each make a PNG
-// of the size the script sets, left with the screenshots to be looked at.
+// The PNGs are left with the screenshots, to be looked at.
 TEST_F(PlotTest, EachKindOfFileIsDrawn) {
     struct Case {
         char const *what, *option;

@@ -66,8 +66,7 @@ TEST_F(IpcSoakTest, EachThreadRunsItsCommandsWithADotPerHundred) {
     }
 }
 
-// A failure is reported on stderr after what the library said of it, and the
-// library is shut down as far as it was started (the whole journal, if given).
+// On stderr after what the library said; shut down as far as it started.
 TEST_F(IpcSoakTest, AFailureIsReportedAndWhatStartedIsShutDown) {
     std::string const ipc = "kovra_core_ipc_initiator_init(#1, ";
     struct {
@@ -149,8 +148,7 @@ TEST_F(IpcSoakTest, AStopSignalEndsTheRunWithItsReportAndASecondEndsItAtOnce) {
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // they need the address space
-// Sixty workers with 100 MB stacks in 2.5 GB: the later ones cannot start,
-// which ends the run with its error, never an abort.
+// Sixty workers with 100 MB stacks in 2.5 GB: the later ones cannot start.
 TEST_F(IpcSoakTest, WorkersThatCannotStartEndTheRunAsDescribed) {
     if (*IPC_SOAK_EMULATOR) GTEST_SKIP() << "the limits would bind the emulator";
     start("-t 60 -c 300", "latency=500;restart=led*1/2000",

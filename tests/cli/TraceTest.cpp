@@ -30,9 +30,8 @@ protected:
     }
 };
 
-// In-process and over TCP the report is the same byte for byte with the
-// layer as without; the layer counts calls and announcements as the camera
-// and the stand-in's stats= do, and its timeline adds up to the run.
+// In-process and over TCP the report is the same with the layer as without, and
+// it counts as the camera and the stand-in's stats= do, its timeline too.
 TEST_F(TraceTest, ItCountsWhatTheCameraServedAndChangesNothing) {
     std::string const restarts = "restart=exposure*4/500";
     for (bool const tcp : {false, true}) {
@@ -89,8 +88,7 @@ TEST_F(TraceTest, ItCountsWhatTheCameraServedAndChangesNothing) {
     }
 }
 
-// Launched through a wrapper, a traced soak gives the figures of a direct
-// launch; the wrappers, which load the layer too, open no file and say nothing.
+// The wrappers, which load the layer too, open no file and say nothing.
 TEST_F(TraceTest, ALaunchThroughAWrapperTracesTheSoakAlone) {
     if (*IPC_SOAK_EMULATOR) GTEST_SKIP() << "a native wrapper cannot load the emulated layer";
     std::string const script = dir + "/soak";
@@ -162,9 +160,8 @@ TEST_F(TraceTest, AKilledProgramLeavesEveryCompleteInterval) {
     EXPECT_THAT(followed.out, testing::ContainsRegex("Z +[0-9]+ requests/s +0 failed +p50"));
 }
 
-// --check fails a run whose camera took 200 ms a request, as the layer measured
-// it, and no other (thresholds far apart, so a slow or emulated machine crosses
-// neither by itself); a KOVRA_TRACE that does not parse stops the program.
+// A camera of 200 ms a request, as the layer measured it (thresholds far apart, so a
+// slow or emulated machine crosses neither); a KOVRA_TRACE that does not parse stops it.
 TEST_F(TraceTest, ACheckFailsOnlyARunThatCrossesItsThreshold) {
     trace = "stats=" + dir + "/trace.json";
     for (int const check : {0, 1}) {
@@ -184,8 +181,7 @@ TEST_F(TraceTest, ACheckFailsOnlyARunThatCrossesItsThreshold) {
               "ERROR: kovra_core_logging_init failed status-6\n");
 }
 
-// duration= ends a soak as a Ctrl-C would, its report whole, having covered
-// the whole time asked for.
+// As a Ctrl-C would, its report whole, having covered the whole time asked for.
 TEST_F(TraceTest, ADurationEndsTheRunWithItsReport) {
     trace = "duration=2;stats=" + dir + "/trace.json";
     ASSERT_EQ(soak("-t 2 -c 1000000", "latency=1000"), 0) << err;
@@ -197,10 +193,9 @@ TEST_F(TraceTest, ADurationEndsTheRunWithItsReport) {
     EXPECT_GE(traced.end(), 2.0);
 }
 
-// rate= never sends more than its plan has due. A program held still for a
-// second falls behind; the requests it then sends at once carry that second in
-// their time from the plan, not in their service time, and the layer says how
-// late they went (a schedule quick to draw, so the plan starts with the run).
+// A program held still for a second falls behind: the requests it then sends
+// carry that second in their time from the plan, not in their service time (a
+// schedule quick to draw, so the plan starts with the run).
 TEST_F(TraceTest, APacedRunKeepsToItsPlanAndShowsAStallFromIt) {
     trace = "rate=500;duration=4;stats=" + dir + "/trace.json";
     start("-t 4 -c 5000");

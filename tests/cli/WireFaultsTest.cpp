@@ -76,8 +76,7 @@ TEST_F(WireFaultsTest, FaultsThatCostRepliesFailOnlyTheCallsInFlight) {
     }
 }
 
-// A seed drops the same calls of the same connections, so a one-worker run
-// repeats exactly, report included; another seed does not.
+// So a one-worker run repeats exactly, report included; another seed does not.
 TEST_F(WireFaultsTest, TheSameSeedDropsTheSameCalls) {
     std::vector<std::string> runs, reports;
     for (char const* seed : {"7", "7", "8"}) {

@@ -117,9 +117,8 @@ TEST_F(AdminTest, GarbageNeitherStopsNorWedgesIt) {
     EXPECT_EQ(daemon.health(), 200) << daemon.log();
 }
 
-// Sixteen clients that sit idle or trickle a request hold every connection:
-// each /health closes the one that waited longest, and is answered. An idle
-// one is closed in time, and so is one whose bytes come but never a whole request.
+// Sixteen idle or trickling clients hold every connection: each /health closes
+// the longest waiting; a request whose bytes never come whole is closed in time.
 TEST_F(AdminTest, IdleAndSlowClientsCannotKeepHealthOut) {
     std::deque<std::pair<int, bool>> hogs;  // and whether it trickles
     auto const hog = [&](bool slow) {
@@ -154,9 +153,8 @@ TEST_F(AdminTest, IdleAndSlowClientsCannotKeepHealthOut) {
     EXPECT_TRUE(hogs.empty()) << hogs.size() << " never closed";
 }
 
-// What was posted stays bounded: a directive replaces the last of its kind,
-// the list keeps its newest 256 and counts the rest, the camera's directives
-// are refused past 1024, and a long setting shows its start.
+// A directive replaces the last of its kind, the list keeps its newest 256,
+// the camera's are refused past 1024, and a long setting shows its start.
 TEST_F(AdminTest, StateKeepsWhatIsInEffectWithinBounds) {
     for (char const* latency : {"latency=1", "latency=2", "latency=3"})
         ASSERT_EQ(post(latency), 200);
@@ -183,9 +181,8 @@ TEST_F(AdminTest, StateKeepsWhatIsInEffectWithinBounds) {
     EXPECT_EQ(shown, std::string(1024, 'n') + "... (5000 bytes)");
 }
 
-// A profile= being loaded holds neither /health nor the daemon: a lease on
-// the file holds the daemon's open of it. Three posts more wait behind it; a
-// fifth is told to come back.
+// A lease on the profile= file holds the daemon's open of it. Three posts more
+// wait behind it; a fifth is told to come back.
 TEST_F(AdminTest, HealthAnswersWhileAProfileLoads) {
     std::string const path = testing::TempDir() + "admin_test_profile.json";
     std::ofstream(path) << "{}";

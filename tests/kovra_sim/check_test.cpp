@@ -178,8 +178,7 @@ TEST_F(CheckTest, NothingToCheckFails) {
     }
 }
 
-// Each file is checked on lines of its own and the worst decides; statistics
-// are left out of what only a timeline can answer.
+// Statistics are left out of what only a timeline can answer.
 TEST_F(CheckTest, EachFileGivenIsCheckedAndTheWorstDecides) {
     std::string const missing = dir + "/missing.json";
     struct {

@@ -161,8 +161,7 @@ TEST_F(Directives, WireFaultsAtTheirBoundsAndMerged) {
     EXPECT_FALSE(in_effect.on_connections()) << "a reboot is the server's";
 }
 
-// Every directive of the table with its example, at every place: taken where
-// the table says; elsewhere refused with a message that says where it belongs.
+// Elsewhere refused, with a message that says where it belongs.
 TEST(DirectiveTable, EveryPlaceTakesWhatTheTableSaysAndNothingElse) {
     std::string const dir = makeTempDir("directive_table");
     Stats recording;

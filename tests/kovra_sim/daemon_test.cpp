@@ -158,8 +158,7 @@ TEST_F(DaemonTest, HostilePeersNeitherStopNorSlowAWellBehavedClient) {
     }
 }
 
-// Clients beyond the limit are told so and get -10; a connection that
-// stays silent past the idle timeout is closed, which lets the next one in.
+// A client past the limit gets -10; a silent one is closed, which lets the next in.
 TEST_F(DaemonTest, IdleConnectionsMakeRoomWithinTheLimit) {
     Daemon daemon({"--max-connections", "2", "--idle-timeout", "1"});
     int const a = connect_loopback(daemon.port()), b = connect_loopback(daemon.port());
@@ -216,8 +215,7 @@ TEST_F(DaemonTest, TheFrameLimitHoldsToTheByte) {
     EXPECT_NE(daemon.log().find("frame of 65 bytes, limit 64"), std::string::npos) << daemon.log();
 }
 
-// Another function table or another protocol version, older or newer:
-// refused at the hello, with the daemon's own in the welcome and a log line.
+// At the hello, with the daemon's own table and version in the welcome and a log line.
 TEST_F(DaemonTest, RefusesAClientBuiltDifferently) {
     Daemon daemon;
     uint64_t const ours = kovra_sim::table_fingerprint();
@@ -432,9 +430,8 @@ TEST_F(DaemonTest, StallAndBandwidthHoldRepliesForTheirTime) {
     }
 }
 
-// slice=1 writes a frame a byte at a time, so a client wakes to part of its
-// welcome. The bandwidth spaces the pieces (20 ms' worth holds a whole
-// welcome), so that a client slow to wake still finds one part alone.
+// A client wakes to part of its welcome. The bandwidth spaces the pieces (20 ms'
+// worth holds a whole welcome), for a client slow to wake to find one alone.
 TEST_F(DaemonTest, SliceWritesAFrameInPieces) {
     for (auto const& [sim, sliced] :
          {std::pair{"bandwidth=10", false}, {"slice=1;bandwidth=10", true}}) {

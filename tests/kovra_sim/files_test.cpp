@@ -52,8 +52,7 @@ std::string const kChildJournal =
     "kovra_api_led_get_state_send(#3, \"led\", &?) = -77\n"
     "kovra_api_led_get_state_send(#3, \"led\", &9) = 0\n";
 
-// The state file is named through a link: the file it names is replaced,
-// and the link stays.
+// The state file, named through a link, replaces the file the link names.
 TEST_F(ChildFiles, DirectivesApplyAndTheFilesHoldTheWholeRun) {
     std::ofstream(path("state")) << "an older state\n";
     std::filesystem::create_symlink("state", path("link"));
@@ -100,9 +99,8 @@ TEST_F(ChildFiles, AFailedWriteIsSaidAndLeavesNothingBehind) {
     }
 }
 
-// Through the trace layer a logged text arrives as formatted (a '%' stays
-// one), and its journal stamps each call's start in s and length in us (here
-// the layer's own 20 ms first).
+// A logged text arrives as formatted (a '%' stays one); the journal stamps each
+// call's start in s and length in us (the layer's own 20 ms first).
 TEST_F(ChildFiles, TheTraceLayerPassesLoggedTextOnAndStampsCallsInTheirUnits) {
     auto const began = std::chrono::steady_clock::now();
     Outcome const r = traced(
@@ -136,9 +134,8 @@ TEST_F(ChildFiles, AnAbortedProgramLeavesItsJournal) {
     EXPECT_EQ(readFile(path("journal")), kChildJournal);
 }
 
-// Only a regular file, a link to one or a new name will do, anything else is
-// refused before the run and left as it was: a FIFO stands for a device, which
-// a broken build would replace. A list that does not parse is refused alike.
+// Only a regular file, a link to one or a new name will do, and the rest is
+// left as it was: a FIFO stands for a device, which a broken build would replace.
 TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
     ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
     std::filesystem::create_symlink("nothing", path("dangling"));
@@ -168,8 +165,7 @@ TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
     EXPECT_TRUE(stat(path("fifo").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
 }
 
-// A second process naming a file in use is refused and the first one's stay
-// whole; with %p in a name, each process writes its own.
+// The first process's files stay whole; with %p in a name, each writes its own.
 TEST_F(ChildFiles, TwoProcessesNeverShareAFile) {
     std::string const directives = "set=led.state=9; fail=kovra_api_led_get_state_send@2:-77; ";
     auto first = std::async(std::launch::async, [&] {
@@ -192,8 +188,7 @@ TEST_F(ChildFiles, TwoProcessesNeverShareAFile) {
         << "journal, shared and one PID.json, and each run's out and err";
 }
 
-// A traced program that forks or execs itself has every call counted once: a
-// forked child's files get .PID, an exec'd program adds to what was written.
+// A forked child's files get .PID; an exec'd program adds to what was written.
 TEST_F(ChildFiles, TracedProgramsThatForkOrExecCountEveryCallOnce) {
     int const led = kovra_sim::fn_kovra_api_led_get_state_send;
 #if !defined(__SANITIZE_ADDRESS__)  // its allocator takes no lock around fork: a child forked

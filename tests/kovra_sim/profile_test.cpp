@@ -52,8 +52,7 @@ protected:
     std::string error;
 };
 
-// The reader's refusals come through profile= whole (the reader's own are
-// stats_files_test's), and so do those profile= adds.
+// The reader's refusals (stats_files_test's) come through whole, as do profile='s own.
 TEST_F(Replay, AFileThatIsNoRecordingRefusesTheWholeList) {
     std::string const led = "{\"functions\": {\"kovra_api_led_get_state_send\": {\"calls\": 2, ";
     std::string const ok = "\"statuses\": {\"0\": 2}, ";
@@ -118,8 +117,7 @@ TEST_F(Replay, AProfileIsReadUpToItsBound) {
     }
 }
 
-// Draws give the recorded proportions (within four standard deviations) and
-// delays within the recorded bins; a seed repeats its draws, another does not.
+// Within four standard deviations and the recorded bins; another seed draws otherwise.
 TEST_F(Replay, DrawsFollowTheRecordingAndTheSeed) {
     ASSERT_TRUE(parse("profile=" + recording())) << error;
     Profile const& profile = *config.profile;
@@ -153,8 +151,7 @@ TEST_F(Replay, DrawsFollowTheRecordingAndTheSeed) {
     EXPECT_NE(draws(7), draws(8));
 }
 
-// A profile applied and dropped while requests are served (as a POST may)
-// races with nothing.
+// Applied and dropped while requests are served, as a POST may: no race.
 TEST_F(Replay, AProfileCanChangeWhileRequestsAreServed) {
     ASSERT_TRUE(parse("profile=" + recording())) << error;
     Camera camera;

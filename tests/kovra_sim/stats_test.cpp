@@ -44,8 +44,7 @@ TEST(StatsTest, APercentileIsTheUpperEdgeOfTheBinOfItsRank) {
     EXPECT_DOUBLE_EQ(led.sum_us, 499 * 2 + 499 * 20 + 900) << "exact, not read from the bins";
 }
 
-// Windows cut from the statistics hold every call once, and merged give back
-// the run's figures. Starting again begins from zero.
+// Every call once, and merged the run's figures. Starting again begins from zero.
 TEST(StatsTest, WindowsAddUpToTheRunAndMergeBackIntoIt) {
     Stats stats;
     stats.start();
@@ -104,8 +103,7 @@ TEST(StatsTest, TheJsonFormReadsBackBinForBin) {
     EXPECT_EQ(to_json(read).dump(), to_json(written).dump());
 }
 
-// A timeline at its cap merges its intervals in pairs, twice as long each
-// time, and says so: every call kept, the cap held.
+// The intervals twice as long each time, each halving said.
 TEST(TimelineTest, AtItsCapItMergesIntervalsInPairsAndKeepsEveryCall) {
     std::string const dir = makeTempDir("timeline_test"), path = dir + "/t.jsonl";
     Stats stats;
@@ -137,8 +135,7 @@ TEST(TimelineTest, AtItsCapItMergesIntervalsInPairsAndKeepsEveryCall) {
     std::filesystem::remove_all(dir);
 }
 
-// The table that bins a latency without a logarithm agrees with the axis at
-// every bin's edges, off the axis and on NaN.
+// The table that bins without a logarithm, at every bin's edges, off the axis and on NaN.
 TEST(StatsTest, ACallLandsInTheBinTheAxisGivesIt) {
     LatencyAxis const axis = latency_axis();
     LatencyBins const& bins = latency_bins();

@@ -138,8 +138,7 @@ TEST(BackoffTest, DoublesFromFiftyMillisecondsToTwoSecondsAndStartsOverOnceBack)
     EXPECT_EQ(backoff.next().count(), 50);
 }
 
-// A camera that stops answering costs the call its deadline and is taken
-// for gone; the next call waits for it within its own deadline. With
+// Then it is taken for gone: the next call waits within its own deadline. With
 // give_up=0 a call of a minute's deadline fails at once instead.
 TEST_F(TcpClient, ASilentCameraCostsACallItsDeadline) {
     ASSERT_EQ(kovra_sim_configure("timeout=1000"), 0);
@@ -239,8 +238,7 @@ TEST_F(TcpClient, AConnectionThatFailsSaysWhyOnStderr) {
     ipc_ = nullptr;
 }
 
-// A program started while the camera reboots waits for it as a reconnect
-// would, and is served once it is back; but not beyond give_up=.
+// A program started while the camera reboots waits as a reconnect would.
 TEST_F(TcpClient, TheFirstConnectionWaitsForARebootUpToGiveUp) {
     for (auto [give_up, reboot, status] :
          {std::tuple{"give_up=20", "reboot=3", 0},
@@ -261,8 +259,8 @@ TEST_F(TcpClient, TheFirstConnectionWaitsForARebootUpToGiveUp) {
     }
 }
 
-// The daemon dies and comes back on the same port: calls fail fast meanwhile,
-// then the same initiator and handler work again.
+// Calls fail fast while the daemon is away; once back on its port, the same
+// initiator and handler work again.
 TEST_F(TcpClient, ReconnectsAndReopensWhatItHad) {
     auto daemon = std::make_unique<Daemon>();
     int const port = daemon->port();
@@ -320,8 +318,7 @@ TEST_F(TcpClient, ADaemonAnswersOnEitherFamilyAfterItsLatencyAndJitter) {
     }
 }
 
-// A client that only waits for announcements, sending nothing, hears at once
-// of a restart another client's request caused.
+// Sending nothing, it hears at once of a restart another client's request caused.
 TEST_F(TcpClient, AnIdleSubscriberHearsWhatAnotherClientCaused) {
     Daemon daemon({"--sim", "restart=led*1/1"});
     ASSERT_EQ(connect(daemon.url()), 0);
@@ -342,8 +339,7 @@ TEST_F(TcpClient, AnIdleSubscriberHearsWhatAnotherClientCaused) {
     kovra_core_ipc_deinit(other);
 }
 
-// A client quiet for ten times the daemon's shortest idle timeout (1 s) is
-// kept by its heartbeats, although its deadline, as a soak's, is longer.
+// Quiet for ten times the shortest idle timeout (1 s), its deadline (a soak's) longer.
 TEST_F(TcpClient, AQuietClientIsKeptByItsHeartbeats) {
     ASSERT_EQ(kovra_sim_configure("timeout=5000"), 0);
     Daemon daemon({"--idle-timeout", "1"});

@@ -16,8 +16,7 @@ std::string payload_of(FrameWriter& w) {
     return std::string(w.buffer().data() + kPrefix, w.buffer().size() - kPrefix);
 }
 
-// Every argument of a request is read back as its C type in the camera's
-// form; every value of a reply into the caller's out-parameter.
+// Arguments read back as their C type in the camera's form, values into out-parameters.
 TEST(Wire, ARequestAndItsReplyCrossWithEveryValue) {
     int32_t i[] = {-7, 2147483647, -2147483647 - 1, 0, 5, 6, -1};
     double speed[] = {0.5, -1e300, 3};

@@ -79,9 +79,8 @@ TEST_F(ApiTesterTest, CountsRunsAndPassesPerCommandInTheReport) {
     EXPECT_EQ(runs, 9u);
 }
 
-// While one worker waits out a three-second request, another's starts (the
-// camera counts each call as it comes); were the counters' lock held across a
-// command, it could not. Both are counted.
+// While one worker waits out a three-second request, another's starts: it could
+// not were the counters' lock held across a command.
 TEST_F(ApiTesterTest, RunsFromManyThreadsOverlapAndAreAllCounted) {
     unsigned int const temperature = commandCalling("kovra_api_temperature_get_temperature_send");
     char const* const request = "kovra_api_temperature_get_temperature_send";
@@ -102,8 +101,7 @@ TEST_F(ApiTesterTest, RunsFromManyThreadsOverlapAndAreAllCounted) {
     EXPECT_THAT(reportOf(tester)[temperature], EndsWith(" getTemperature pass/fail/total 2/0/2"));
 }
 
-// The broker for events and its subscription first, then the sixteen
-// services; released in the same order, unsubscribed first.
+// The broker and its subscription first, then sixteen services; released alike.
 TEST_F(ApiTesterTest, OpensAndReleasesEachInitiatorWithItsOwnHandle) {
     { ApiTester tester(ipcHandle, logHandle); }
     std::vector<std::string> calls = journal();
@@ -121,8 +119,7 @@ TEST_F(ApiTesterTest, OpensAndReleasesEachInitiatorWithItsOwnHandle) {
     EXPECT_EQ(std::vector<std::string>(calls.begin() + 18, calls.end()), released);
 }
 
-// The broker's before any service, and the fifth service's after the
-// subscription and the four before it, which are undone.
+// The broker's, and the fifth service's, after which the four before are undone.
 TEST_F(ApiTesterTest, AnInitiatorThatCannotBeOpenedIsLoggedThrownAndUndone) {
     kovra_sim_fail_nth("kovra_api_broker_initiator_init", 1, 9);
     std::string message = "ERROR: kovra_api_broker_initiator_init failed status9";
@@ -146,9 +143,8 @@ TEST_F(ApiTesterTest, AnInitiatorThatCannotBeOpenedIsLoggedThrownAndUndone) {
                 testing::UnorderedElementsAreArray(released));
 }
 
-// Announcements are counted per target, reported in byte order of their keys.
-// A tester built where a destroyed one lived would also receive, through the
-// same context, what the destroyed one still subscribed to.
+// Reported in byte order of their keys. A tester built where a destroyed one lived
+// would also receive, through the same context, what that one still subscribed to.
 TEST_F(ApiTesterTest, CountsAnnouncementsOnlyWhileItLives) {
     std::optional<ApiTester> tester;
     tester.emplace(ipcHandle, logHandle);
