@@ -37,12 +37,9 @@ protected:
         return dir + "/" + name;
     }
 
-    // The page's DOM after its script ran and what its console said, every
-    // request outside loopback sent to no proxy; a screenshot to `png` if given.
-    struct Rendered {
-        std::string dom, console;
-    };
-    Rendered render(std::string const& page, std::string const& png = "") {
+    // The page's DOM, its script run to its end with nothing fetched and nothing said on
+    // the console, every request outside loopback sent to no proxy; a screenshot to `png`.
+    std::string render(std::string const& page, std::string const& png = "") {
         std::string const browser =
             "timeout 120 chromium --headless --no-sandbox --disable-gpu --user-data-dir=" + dir +
             "/profile --proxy-server=127.0.0.1:9 --proxy-bypass-list='<-loopback>' ";
@@ -55,7 +52,10 @@ protected:
         std::string console;
         for (std::string const& line : linesOf(r.err))
             if (line.find(":CONSOLE") != std::string::npos) console += line + "\n";
-        return {r.out, console};
+        EXPECT_EQ(console, "");
+        EXPECT_EQ(data(r.out, "report", "ready"), "yes") << "the script ran to its end";
+        EXPECT_EQ(data(r.out, "report", "fetched"), "0") << "nothing fetched";
+        return r.out;
     }
     // The quoted value after `key` in `text`, from `from` on; "" if none.
     static std::string quoted(std::string const& text, std::string const& key, size_t from = 0) {
@@ -105,24 +105,21 @@ TEST_F(HtmlReportTest, ASoakWithAFaultAndRestartsDrawsThemAll) {
         stats_tool("--html " + page + " " + soak_timeline + " --check 'failures > 0'");
     EXPECT_EQ(r.exit_code, 1) << r.err;
     EXPECT_THAT(r.out, HasSubstr("check: 1 of 1 threshold crossed"));
-    Rendered const p = render(page, HTML_REPORT_SHOTS "/soak-report.png");
-    EXPECT_EQ(p.console, "");
-    EXPECT_EQ(data(p.dom, "report", "ready"), "yes") << "the script ran to its end";
-    EXPECT_EQ(data(p.dom, "report", "fetched"), "0") << "nothing fetched";
+    std::string const dom = render(page, HTML_REPORT_SHOTS "/soak-report.png");
     for (std::string const chart : {"latency", "failures"}) {
-        EXPECT_EQ(data(p.dom, chart, "points"), std::to_string(intervals.size())) << chart;
-        EXPECT_EQ(data(p.dom, chart, "restarts"), std::to_string(restarts)) << chart;
-        EXPECT_EQ(data(p.dom, chart, "faults"), "1") << chart;
+        EXPECT_EQ(data(dom, chart, "points"), std::to_string(intervals.size())) << chart;
+        EXPECT_EQ(data(dom, chart, "restarts"), std::to_string(restarts)) << chart;
+        EXPECT_EQ(data(dom, chart, "faults"), "1") << chart;
     }
-    EXPECT_EQ(data(p.dom, "latency", "series"), "3") << "p50, p99, max";
-    EXPECT_EQ(data(p.dom, "failures", "series"), "1") << "status -42";
-    EXPECT_EQ(first_row(p.dom), "kovra_api_temperature_get_temperature_send");
-    EXPECT_THAT(p.dom, HasSubstr(">check: 1 of 1 threshold crossed<"));
+    EXPECT_EQ(data(dom, "latency", "series"), "3") << "p50, p99, max";
+    EXPECT_EQ(data(dom, "failures", "series"), "1") << "status -42";
+    EXPECT_EQ(first_row(dom), "kovra_api_temperature_get_temperature_send");
+    EXPECT_THAT(dom, HasSubstr(">check: 1 of 1 threshold crossed<"));
     // A choice of all requests or of each request function that ran.
     size_t requests = 0;
     for (auto const& [id, f] : kovra_sim::stats_files::whole(soak_timeline).functions)
         requests += kovra_sim::is_request(id);
-    EXPECT_EQ(countOf(p.dom, "<option"), requests + 1);
+    EXPECT_EQ(countOf(dom, "<option"), requests + 1);
 }
 
 // A page draws 1000 points at most (two intervals to a point past that) and a
@@ -155,20 +152,17 @@ TEST_F(HtmlReportTest, EachKindOfInputRenders) {
         }
         Outcome const written = stats_tool("--html " + dir + "/page.html" + files);
         ASSERT_EQ(written.exit_code, 0) << written.err;
-        Rendered const p = render(dir + "/page.html");
-        EXPECT_EQ(p.console, "");
-        EXPECT_EQ(data(p.dom, "report", "ready"), "yes");
-        EXPECT_EQ(data(p.dom, "report", "fetched"), "0");
-        EXPECT_EQ(data(p.dom, "latency", "series"), c.series);
-        EXPECT_EQ(data(p.dom, "latency", "points"), c.points);
-        EXPECT_EQ(data(p.dom, "latency", "restarts"), c.restarts);
-        EXPECT_EQ(data(p.dom, "latency", "faults"), c.faults);
-        EXPECT_EQ(first_row(p.dom), "kovra_api_led_get_state_send");
+        std::string const dom = render(dir + "/page.html");
+        EXPECT_EQ(data(dom, "latency", "series"), c.series);
+        EXPECT_EQ(data(dom, "latency", "points"), c.points);
+        EXPECT_EQ(data(dom, "latency", "restarts"), c.restarts);
+        EXPECT_EQ(data(dom, "latency", "faults"), c.faults);
+        EXPECT_EQ(first_row(dom), "kovra_api_led_get_state_send");
         // A summary row for each camera, and a header.
-        EXPECT_EQ(rows(p.dom, "summary"), std::max<size_t>(1, c.intervals.size()) + 1);
-        EXPECT_EQ(p.dom.find(" id=\"latency\"") != std::string::npos, !c.intervals.empty());
+        EXPECT_EQ(rows(dom, "summary"), std::max<size_t>(1, c.intervals.size()) + 1);
+        EXPECT_EQ(dom.find(" id=\"latency\"") != std::string::npos, !c.intervals.empty());
         EXPECT_EQ(
-            p.dom.find(std::string(">") + c.left_out + " more not marked<") != std::string::npos,
+            dom.find(std::string(">") + c.left_out + " more not marked<") != std::string::npos,
             *c.left_out != 0);
     }
 }
