@@ -9,36 +9,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-double requests(std::map<std::string, double> const& m, std::string const& function,
-                std::string const& status) {
-    auto const it = m.find("kovra_camd_requests_total{function=\"" + function + "\",status=\"" +
-                           status + "\"}");
-    return it == m.end() ? 0 : it->second;
-}
-
 // The sum of the samples of a family.
 double total(std::map<std::string, double> const& m, std::string const& family) {
     double sum = 0;
     for (auto const& [name, value] : m) sum += name.rfind(family + "{", 0) == 0 ? value : 0;
     return sum;
-}
-
-// Every request count of `m` is the stats file's, and no other is there.
-void expect_same_counts(std::map<std::string, double> const& m, kovra_sim::Report const& file) {
-    size_t samples = 0;
-    for (auto const& [id, f] : file.functions) {
-        std::string const name = kovra_sim::function_info(id).name;
-        for (auto const& [status, n] : f.statuses) {
-            EXPECT_EQ(requests(m, name, std::to_string(status)), double(n))
-                << name << " " << status;
-            ++samples;
-        }
-        EXPECT_EQ(m.at("kovra_camd_request_duration_seconds_count{function=\"" + name + "\"}"),
-                  double(f.calls));
-    }
-    EXPECT_EQ(samples, size_t(std::count_if(m.begin(), m.end(), [](auto const& s) {
-                  return s.first.rfind("kovra_camd_requests_total{", 0) == 0;
-              })));
 }
 
 std::string const kReboots = "kovra_camd_faults_injected_total{kind=\"reboot\"}";

@@ -59,6 +59,33 @@ struct Printed {
     }
 };
 
+// A sample of kovra_camd_requests_total in `m`, or 0.
+inline double requests(std::map<std::string, double> const& m, std::string const& function,
+                       std::string const& status) {
+    auto const it = m.find("kovra_camd_requests_total{function=\"" + function + "\",status=\"" +
+                           status + "\"}");
+    return it == m.end() ? 0 : it->second;
+}
+
+// Every request count of the samples `m` is the statistics' `file`, and no other is there.
+inline void expect_same_counts(std::map<std::string, double> const& m,
+                               kovra_sim::Report const& file) {
+    size_t samples = 0;
+    for (auto const& [id, f] : file.functions) {
+        std::string const name = kovra_sim::function_info(id).name;
+        for (auto const& [status, n] : f.statuses) {
+            EXPECT_EQ(requests(m, name, std::to_string(status)), double(n))
+                << name << " " << status;
+            ++samples;
+        }
+        EXPECT_EQ(m.at("kovra_camd_request_duration_seconds_count{function=\"" + name + "\"}"),
+                  double(f.calls));
+    }
+    EXPECT_EQ(samples, size_t(std::count_if(m.begin(), m.end(), [](auto const& s) {
+                  return s.first.rfind("kovra_camd_requests_total{", 0) == 0;
+              })));
+}
+
 std::vector<std::string> const kStart{"kovra_core_init() = 0",
                                       "kovra_core_logging_init(\"IPC_SOAK\", &#1) = 0",
                                       "kovra_core_ipc_initiator_init(#1, null, &#2) = 0"};
