@@ -169,7 +169,7 @@ uint64_t callsSlowerThan(kovra_sim::Report const& stats, double us) {
 }
 
 // A camera gone for good: each worker waits out give_up= once, then every call
-// fails at once. Judged by the slow calls, not by the clock.
+// fails at once. Judged by the slow calls, not the clock, however slow the machine.
 TEST_F(IpcSoakTest, ASoakWhoseCameraIsGoneForGoodEndsAfterTheGiveUpTime) {
     auto daemon = std::make_unique<Daemon>(std::vector<std::string>{"--sim", "latency=1000"});
     start("-t 8 -c 20000 -u " + daemon->url(), "give_up=1;stats=" + dir + "/stats");

@@ -270,9 +270,8 @@ TEST_F(DaemonTest, OutOfDescriptorsTheAcceptLoopsWaitAndComeBack) {
         EXPECT_LE(countOf(log, line), 2 * (12 / 2 + 1)) << log;
 }
 
-// kovra-camd run by the shell with `args` (loopback and a port file in `dir`
-// unless named) under the shell's `limits`, its log through a pipe, which no
-// file size limit binds.
+// kovra-camd run by the shell with `args` under the shell's `limits`, its log
+// through a pipe, which no file size limit binds.
 Outcome camd(std::string const& args, std::string const& dir, std::string const& limits = "") {
     std::string command = "exec timeout 60 " KOVRA_SIM_EMULATOR " " KOVRA_CAMD;
     if (args.find("--listen") == std::string::npos) command += " --listen 127.0.0.1:0";
