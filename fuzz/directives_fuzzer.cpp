@@ -1,6 +1,5 @@
-// The control directives of KOVRA_SIM, the daemon's --sim and POST
-// /directives, parsed against the camera's settings, and the settings they
-// give applied to a camera when they parse.
+// Directives as KOVRA_SIM, --sim and POST /directives take them, and the
+// settings they give applied to a camera when they parse.
 #include <string>
 
 #include "camera/config.h"

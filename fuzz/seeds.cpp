@@ -29,8 +29,7 @@ int main(int argc, char** argv) {
     wire::write_hello(w, {wire::kVersion, table_fingerprint(), 2, 1});
     std::string const hello = bytes(w);
 
-    // A session's life: hello, open an initiator, requests, a heartbeat,
-    // handlers, goodbye.
+    // A session: hello, an initiator, requests, a heartbeat, handlers, goodbye.
     w.clear();
     wire::begin_call(w, 1, fn_kovra_api_log_initiator_init, 3, 1);
     w.packer().pack(0);

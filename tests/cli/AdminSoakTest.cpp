@@ -1,7 +1,4 @@
-// A soak against kovra-camd while a rig steers it through its admin
-// endpoint: a fault posted mid-soak shows in the soak's own figures, a
-// reboot comes and goes as posted, a reset undoes everything posted, and
-// the metrics agree with the daemon's stats file.
+// A soak against kovra-camd while a rig steers it through its admin endpoint.
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -12,13 +9,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-double requests(std::map<std::string, double> const& m, std::string const& function,
-                std::string const& status) {
-    auto const it = m.find("kovra_camd_requests_total{function=\"" + function + "\",status=\"" +
-                           status + "\"}");
-    return it == m.end() ? 0 : it->second;
-}
-
 // The sum of the samples of a family.
 double total(std::map<std::string, double> const& m, std::string const& family) {
     double sum = 0;
@@ -26,39 +16,15 @@ double total(std::map<std::string, double> const& m, std::string const& family) 
     return sum;
 }
 
-// Every request count of `m` is the stats file's, and no other is there.
-void expect_same_counts(std::map<std::string, double> const& m, kovra_sim::Report const& file) {
-    size_t samples = 0;
-    for (auto const& [id, f] : file.functions) {
-        std::string const name = kovra_sim::function_info(id).name;
-        for (auto const& [status, n] : f.statuses) {
-            EXPECT_EQ(requests(m, name, std::to_string(status)), double(n))
-                << name << " " << status;
-            ++samples;
-        }
-        EXPECT_EQ(m.at("kovra_camd_request_duration_seconds_count{function=\"" + name + "\"}"),
-                  double(f.calls));
-    }
-    EXPECT_EQ(samples, size_t(std::count_if(m.begin(), m.end(), [](auto const& s) {
-                  return s.first.rfind("kovra_camd_requests_total{", 0) == 0;
-              })));
-}
-
 std::string const kReboots = "kovra_camd_faults_injected_total{kind=\"reboot\"}";
 
 using AdminSoakTest = SoakRun;
 
-// What the rig of a test bench does while a soak runs: it watches
-// /metrics, posts a fault, then a reboot every 6 s with a latency, then
-// resets. The camera rebooted once at its start, before the soak. A posted
-// reboot refuses connections for its second (/health says 503), brings the
-// camera back as it started (the posted latency forgotten, the schedule
-// kept), and 2.5 s later every target announces itself. The soak rides
-// through with a whole report and hears every target; its own statistics
-// (the trace layer's) saw the failures the daemon injected but those in
-// flight at a reboot. After the reset nothing posted and no reboot is left
-// (the start's came once), and the metrics, which promtool accepts, and the
-// stats file count the same.
+// A rig posts a fault, then a reboot every 6 s with a latency, then resets; the
+// camera rebooted once at its start. A posted reboot brings the camera back as
+// it started (the posted latency forgotten, the schedule kept) and 2.5 s later
+// every target announces itself. The soak's trace layer saw the injected
+// failures but those in flight at a reboot.
 TEST_F(AdminSoakTest, ARigPostsAFaultThenRebootsThenResetsAndTheFiguresAgree) {
     Daemon daemon(
         {"--admin", "0", "--stats", dir + "/camd.json", "--sim", "latency=1000;reboot=1;drift=1"});

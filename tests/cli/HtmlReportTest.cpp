@@ -1,7 +1,5 @@
-// kovra-stats --html as a reader sees it: the page loaded by headless
-// Chromium with no network, judged by what its script drew (the glue leaves
-// it in data- attributes), and the pages it refuses to write; and the PNGs
-// of --plot.
+// kovra-stats --html as a reader sees it: the page in headless Chromium with no
+// network, judged by what its script drew (left in data- attributes); and --plot.
 #include <gmock/gmock.h>
 
 #include <filesystem>
@@ -9,7 +7,7 @@
 
 #include "SoakRun.h"
 #include "common/functions.h"
-#include "stats/timeline_format.h"
+#include "support/IntervalText.h"
 
 namespace {
 
@@ -21,9 +19,8 @@ protected:
         return runShell(env + " " IPC_SOAK_EMULATOR " " KOVRA_STATS " " + args, dir, "-stats");
     }
 
-    // A timeline of `n` intervals of 10 s from `clock`: LED reads (the
-    // first interval's first call failing with -42, the rest slower) and
-    // temperature reads, each interval announcing exposure:0 if `restarts`.
+    // `n` intervals of 10 s from `clock` of LED reads (the very first failing
+    // with -42) and temperature reads, each announcing exposure:0 if `restarts`.
     std::string timeline(std::string const& name, size_t n, double clock, bool restarts) {
         std::string text = kovra_sim::timeline::run_line({clock, 1, "soak", 10}) + "\n";
         for (size_t k = 0; k < n; ++k) {
@@ -34,24 +31,15 @@ protected:
             r.functions[kovra_sim::function_id("kovra_api_temperature_get_temperature_send")].add(
                 0, 5000);
             if (restarts) r.announcements["exposure:0"] = 1;
-            r.interval = k;
-            r.start_s = double(k) * 10;
-            r.end_s = *r.start_s + 10;
-            r.start_clock = clock + *r.start_s;
-            r.end_clock = clock + *r.end_s;
-            text += kovra_sim::timeline::interval_line(r) + "\n";
+            text += interval_text(r, k, clock);
         }
         std::ofstream(dir + "/" + name) << text;
         return dir + "/" + name;
     }
 
-    // The page in headless Chromium, every request outside loopback sent to
-    // a proxy that is not there: the DOM after its script ran, and what its
-    // console said. A screenshot to `png` too, if given.
-    struct Rendered {
-        std::string dom, console;
-    };
-    Rendered render(std::string const& page, std::string const& png = "") {
+    // The page's DOM, its script run to its end with nothing fetched and nothing said on
+    // the console, every request outside loopback sent to no proxy; a screenshot to `png`.
+    std::string render(std::string const& page, std::string const& png = "") {
         std::string const browser =
             "timeout 120 chromium --headless --no-sandbox --disable-gpu --user-data-dir=" + dir +
             "/profile --proxy-server=127.0.0.1:9 --proxy-bypass-list='<-loopback>' ";
@@ -64,7 +52,10 @@ protected:
         std::string console;
         for (std::string const& line : linesOf(r.err))
             if (line.find(":CONSOLE") != std::string::npos) console += line + "\n";
-        return {r.out, console};
+        EXPECT_EQ(console, "");
+        EXPECT_EQ(data(r.out, "report", "ready"), "yes") << "the script ran to its end";
+        EXPECT_EQ(data(r.out, "report", "fetched"), "0") << "nothing fetched";
+        return r.out;
     }
     // The quoted value after `key` in `text`, from `from` on; "" if none.
     static std::string quoted(std::string const& text, std::string const& key, size_t from = 0) {
@@ -80,7 +71,6 @@ protected:
         if (at == std::string::npos) return "";
         return quoted(dom.substr(at, dom.find('>', at) - at), " data-" + name);
     }
-    // The function of the functions' table's first row.
     static std::string first_row(std::string const& dom) {
         return quoted(dom, "<tr data-function");
     }
@@ -101,10 +91,7 @@ protected:
 };
 
 // A traced soak whose layer fails every temperature read while the camera
-// restarts: its page draws latency and failures for each interval, marks
-// each interval's restarts and the fault where it began, lists the failing
-// function first and shows the check's verdict, with nothing fetched and
-// nothing said on the console.
+// restarts: each interval drawn, restarts and the fault marked.
 TEST_F(HtmlReportTest, ASoakWithAFaultAndRestartsDrawsThemAll) {
     std::string const soak_timeline = dir + "/soak.jsonl", page = dir + "/soak.html";
     trace = "fail=kovra_api_temperature_get_temperature_send:-42;interval=100ms;timeline=" +
@@ -118,31 +105,25 @@ TEST_F(HtmlReportTest, ASoakWithAFaultAndRestartsDrawsThemAll) {
         stats_tool("--html " + page + " " + soak_timeline + " --check 'failures > 0'");
     EXPECT_EQ(r.exit_code, 1) << r.err;
     EXPECT_THAT(r.out, HasSubstr("check: 1 of 1 threshold crossed"));
-    Rendered const p = render(page, HTML_REPORT_SHOTS "/soak-report.png");
-    EXPECT_EQ(p.console, "");
-    EXPECT_EQ(data(p.dom, "report", "ready"), "yes") << "the script ran to its end";
-    EXPECT_EQ(data(p.dom, "report", "fetched"), "0") << "nothing fetched";
+    std::string const dom = render(page, HTML_REPORT_SHOTS "/soak-report.png");
     for (std::string const chart : {"latency", "failures"}) {
-        EXPECT_EQ(data(p.dom, chart, "points"), std::to_string(intervals.size())) << chart;
-        EXPECT_EQ(data(p.dom, chart, "restarts"), std::to_string(restarts)) << chart;
-        EXPECT_EQ(data(p.dom, chart, "faults"), "1") << chart;
+        EXPECT_EQ(data(dom, chart, "points"), std::to_string(intervals.size())) << chart;
+        EXPECT_EQ(data(dom, chart, "restarts"), std::to_string(restarts)) << chart;
+        EXPECT_EQ(data(dom, chart, "faults"), "1") << chart;
     }
-    EXPECT_EQ(data(p.dom, "latency", "series"), "3") << "p50, p99, max";
-    EXPECT_EQ(data(p.dom, "failures", "series"), "1") << "status -42";
-    EXPECT_EQ(first_row(p.dom), "kovra_api_temperature_get_temperature_send");
-    EXPECT_THAT(p.dom, HasSubstr(">check: 1 of 1 threshold crossed<"));
-    // A choice of all requests, or of each request function that ran.
-    size_t requests = 0, options = 0;
+    EXPECT_EQ(data(dom, "latency", "series"), "3") << "p50, p99, max";
+    EXPECT_EQ(data(dom, "failures", "series"), "1") << "status -42";
+    EXPECT_EQ(first_row(dom), "kovra_api_temperature_get_temperature_send");
+    EXPECT_THAT(dom, HasSubstr(">check: 1 of 1 threshold crossed<"));
+    // A choice of all requests or of each request function that ran.
+    size_t requests = 0;
     for (auto const& [id, f] : kovra_sim::stats_files::whole(soak_timeline).functions)
         requests += kovra_sim::is_request(id);
-    for (size_t at = 0; (at = p.dom.find("<option", at + 1)) != std::string::npos;) ++options;
-    EXPECT_EQ(options, requests + 1);
+    EXPECT_EQ(countOf(dom, "<option"), requests + 1);
 }
 
-// Pages of a timeline of one interval, of as many intervals as a page draws
-// points and one more (two to a point from then on), of a fleet of two
-// cameras, and of statistics alone, each drawn as it should be. A file's
-// first 1000 marks are drawn, the rest counted: each interval here has a
+// A page draws 1000 points at most (two intervals to a point past that) and a
+// file's first 1000 marks, counting the rest: each interval here has a
 // restart, and the first a fault too.
 TEST_F(HtmlReportTest, EachKindOfInputRenders) {
     struct Case {
@@ -171,20 +152,17 @@ TEST_F(HtmlReportTest, EachKindOfInputRenders) {
         }
         Outcome const written = stats_tool("--html " + dir + "/page.html" + files);
         ASSERT_EQ(written.exit_code, 0) << written.err;
-        Rendered const p = render(dir + "/page.html");
-        EXPECT_EQ(p.console, "");
-        EXPECT_EQ(data(p.dom, "report", "ready"), "yes");
-        EXPECT_EQ(data(p.dom, "report", "fetched"), "0");
-        EXPECT_EQ(data(p.dom, "latency", "series"), c.series);
-        EXPECT_EQ(data(p.dom, "latency", "points"), c.points);
-        EXPECT_EQ(data(p.dom, "latency", "restarts"), c.restarts);
-        EXPECT_EQ(data(p.dom, "latency", "faults"), c.faults);
-        EXPECT_EQ(first_row(p.dom), "kovra_api_led_get_state_send");
-        // A row a camera in the summary, a header above them.
-        EXPECT_EQ(rows(p.dom, "summary"), std::max<size_t>(1, c.intervals.size()) + 1);
-        EXPECT_EQ(p.dom.find(" id=\"latency\"") != std::string::npos, !c.intervals.empty());
+        std::string const dom = render(dir + "/page.html");
+        EXPECT_EQ(data(dom, "latency", "series"), c.series);
+        EXPECT_EQ(data(dom, "latency", "points"), c.points);
+        EXPECT_EQ(data(dom, "latency", "restarts"), c.restarts);
+        EXPECT_EQ(data(dom, "latency", "faults"), c.faults);
+        EXPECT_EQ(first_row(dom), "kovra_api_led_get_state_send");
+        // A summary row for each camera, and a header.
+        EXPECT_EQ(rows(dom, "summary"), std::max<size_t>(1, c.intervals.size()) + 1);
+        EXPECT_EQ(dom.find(" id=\"latency\"") != std::string::npos, !c.intervals.empty());
         EXPECT_EQ(
-            p.dom.find(std::string(">") + c.left_out + " more not marked<") != std::string::npos,
+            dom.find(std::string(">") + c.left_out + " more not marked<") != std::string::npos,
             *c.left_out != 0);
     }
 }
@@ -194,7 +172,7 @@ class HtmlRefusalTest : public HtmlReportTest {
     void SetUp() override {}
 };
 
-// What --html refuses, exit 2 with the reason, leaving no page behind.
+// What --html refuses: exit 2 with the reason, and no page.
 TEST_F(HtmlRefusalTest, ItRefusesWhatItCannotShowAndWritesNothing) {
     std::string const t = timeline("t.jsonl", 2, 1.8e9, false), page = dir + "/page.html";
     std::ofstream(dir + "/s.json") << kovra_sim::to_json(kovra_sim::stats_files::whole(t));
@@ -233,9 +211,7 @@ class PlotTest : public HtmlReportTest {
     }
 };
 
-// A statistics file and a timeline long enough to be drawn as bands each
-// make a PNG of the size the script sets. The PNGs are left with the page
-// tests' screenshots, to be looked at.
+// The PNGs are left with the screenshots, to be looked at.
 TEST_F(PlotTest, EachKindOfFileIsDrawn) {
     struct Case {
         char const *what, *option;

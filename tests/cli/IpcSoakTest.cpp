@@ -1,6 +1,4 @@
-// Runs the built ipc_soak as a user would, against the stand-in's simulated
-// camera, steered and observed through the KOVRA_SIM environment variable:
-// what the program printed is compared with the camera's journal and state.
+// ipc_soak's output compared with the simulated camera's journal and state.
 #include <gmock/gmock.h>
 
 #include <chrono>
@@ -30,8 +28,6 @@ TEST_F(IpcSoakTest, ABadCommandLinePrintsTheUsageAndCallsNothing) {
     }
 }
 
-// Every run starts the library, prints its dots and report, and shuts the
-// library down with the handles it was given.
 TEST_F(IpcSoakTest, EachThreadRunsItsCommandsWithADotPerHundred) {
     struct {
         char const* args;
@@ -60,9 +56,7 @@ TEST_F(IpcSoakTest, EachThreadRunsItsCommandsWithADotPerHundred) {
         EXPECT_EQ(report.dots, c.dots);
         EXPECT_EQ(report.commands.size(), 87u);
         EXPECT_EQ(report.total, c.total);
-        for (auto const& line : report.commands) {
-            EXPECT_THAT(line, testing::ContainsRegex(" [0-9]+/0/[0-9]+$"));  // no failure
-        }
+        EXPECT_EQ(report.failed(), 0u);
         EXPECT_EQ(report.targets, c.targets);
         std::vector<std::string> calls = journal();
         ASSERT_GE(calls.size(), 6u);
@@ -72,9 +66,7 @@ TEST_F(IpcSoakTest, EachThreadRunsItsCommandsWithADotPerHundred) {
     }
 }
 
-// A failure is reported on standard error, after what the library said of
-// it, and the library is shut down as far as it was started (the whole
-// journal, where given) or all of it.
+// On stderr after what the library said; shut down as far as it started.
 TEST_F(IpcSoakTest, AFailureIsReportedAndWhatStartedIsShutDown) {
     std::string const ipc = "kovra_core_ipc_initiator_init(#1, ";
     struct {
@@ -120,11 +112,11 @@ TEST_F(IpcSoakTest, AFailureIsReportedAndWhatStartedIsShutDown) {
     EXPECT_EQ(Printed(out).total, 10u);
 }
 
-// SIGINT (Ctrl-C) or SIGTERM ends a run early with the report of what ran.
-// Each request takes three seconds: the workers are still waiting for their
-// replies when a second signal ends the program at once, unless it is a
-// SIGTERM after a SIGTERM (as timeout(1) sends them), which is the same
-// request again and ends the run with its report.
+// SIGINT (Ctrl-C) or SIGTERM ends a run early with the report of what ran. A
+// second signal ends it at once, unless it is a SIGTERM after a SIGTERM (as
+// timeout(1) sends them): the same request again, which keeps the report.
+// A lone signal needs the run mid-request only; a second must land while
+// the workers still wait, hence three seconds a request there.
 TEST_F(IpcSoakTest, AStopSignalEndsTheRunWithItsReportAndASecondEndsItAtOnce) {
     struct Case {
         int first, second, status;  // second: 0 for none
@@ -133,15 +125,13 @@ TEST_F(IpcSoakTest, AStopSignalEndsTheRunWithItsReportAndASecondEndsItAtOnce) {
                          Case{SIGINT, SIGTERM, 128 + SIGTERM}, Case{SIGTERM, SIGINT, 128 + SIGINT},
                          Case{SIGINT, SIGINT, 128 + SIGINT}, Case{SIGTERM, SIGTERM, 0}}) {
         SCOPED_TRACE(std::to_string(c.first) + " then " + std::to_string(c.second));
-        // Under an emulator, which catches every signal itself, when the
-        // first handler has run shows nowhere.
+        // An emulator catches every signal itself: when the first handler ran shows nowhere.
         if (c.second && *IPC_SOAK_EMULATOR) continue;
-        start("-t 4 -c 100", "latency=3000000");
+        start("-t 4 -c 100", c.second ? "latency=3000000" : "latency=300000");
         ASSERT_TRUE(dotted());
         kill(pid, c.first);
-        // Sent together, both would be delivered before either handler ran,
-        // and each would be taken for a first. The first handler stops
-        // catching SIGINT.
+        // Sent together, both would be delivered before either handler ran and
+        // each taken for a first. The first handler stops catching SIGINT.
         if (c.second) {
             EXPECT_TRUE(eventually([&] { return !catches(SIGINT); }, std::chrono::seconds(10)));
             kill(pid, c.second);
@@ -159,7 +149,6 @@ TEST_F(IpcSoakTest, AStopSignalEndsTheRunWithItsReportAndASecondEndsItAtOnce) {
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // they need the address space
 // Sixty workers with 100 MB stacks in 2.5 GB: the later ones cannot start.
-// The run ends as a failed start is described to end, never with an abort.
 TEST_F(IpcSoakTest, WorkersThatCannotStartEndTheRunAsDescribed) {
     if (*IPC_SOAK_EMULATOR) GTEST_SKIP() << "the limits would bind the emulator";
     start("-t 60 -c 300", "latency=500;restart=led*1/2000",
@@ -179,10 +168,8 @@ uint64_t callsSlowerThan(kovra_sim::Report const& stats, double us) {
     return slow;
 }
 
-// A camera gone for good ends the soak once the give-up time has passed:
-// each worker waits for it once, then every call fails at once and is
-// counted. Judged by the calls, not by the clock: at most one slow call
-// per worker, however slow the machine.
+// A camera gone for good: each worker waits out give_up= once, then every call
+// fails at once. Judged by the slow calls, not the clock, however slow the machine.
 TEST_F(IpcSoakTest, ASoakWhoseCameraIsGoneForGoodEndsAfterTheGiveUpTime) {
     auto daemon = std::make_unique<Daemon>(std::vector<std::string>{"--sim", "latency=1000"});
     start("-t 8 -c 20000 -u " + daemon->url(), "give_up=1;stats=" + dir + "/stats");
@@ -195,8 +182,7 @@ TEST_F(IpcSoakTest, ASoakWhoseCameraIsGoneForGoodEndsAfterTheGiveUpTime) {
     EXPECT_LE(callsSlowerThan(stats("stats"), 500000), 8u * 2);
     daemon = std::make_unique<Daemon>();
     EXPECT_EQ(soak("-t 2 -c 300 -u " + daemon->url()), 0);
-    for (auto const& line : Printed(out).commands)
-        EXPECT_THAT(line, testing::ContainsRegex(" [0-9]+/0/[0-9]+$"));
+    EXPECT_EQ(Printed(out).failed(), 0u);
 }
 
 }  // namespace

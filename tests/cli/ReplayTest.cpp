@@ -1,6 +1,5 @@
-// A camera replayed: a soak recorded against a camera with known latency
-// and faults, then soaked again against profile= of that recording,
-// in-process and through kovra-camd, answers as the recorded camera did.
+// A soak against profile= of a recording, in-process and through kovra-camd,
+// is answered as the recorded camera did.
 #include <gmock/gmock.h>
 
 #include <cmath>
@@ -17,16 +16,13 @@ uint64_t count(kovra_sim::FunctionStats const& f, int32_t status) {
     return f.statuses.count(status) ? f.statuses.at(status) : 0;
 }
 
-// Recorded by a camera daemon told its latency and faults (its statistics
-// hold the delay it was told plus its own work, however late this machine
-// wakes up): every request takes 50119 us, just above a bin's lower edge;
-// every LED read fails, and every other alarm configuration read fails with
-// -7. Replayed through kovra-camd with profile= of that recording, the
-// daemon draws each request's delay from the recorded bin, so its p50 is in
-// the recorded bin (or the next, for its own work); in-process the calls
-// take at least as long. The LED reads fail every time and the alarm reads
-// as often within sampling error, in-process as through the daemon: the
-// n-th call gets the same draw.
+// Recorded by a daemon (whose statistics hold the delay it was told plus its
+// own work): every request takes 50119 us, just above a bin's lower edge;
+// every LED read fails, and every other alarm read with -7. Replayed, the
+// daemon draws each delay from the recorded bin, so its p50 is there (or in
+// the next, for its own work); in-process calls take at least as long. The
+// failures recur within sampling error, alike in-process and through the
+// daemon: the n-th call gets the same draw.
 using ReplayTest = SoakRun;
 
 TEST_F(ReplayTest, AReplayedCameraAnswersAsTheRecordedOne) {

@@ -1,6 +1,5 @@
-// The built ipc_soak run as a user would, against the stand-in's simulated
-// camera, steered through KOVRA_SIM (and KOVRA_TRACE, with the trace layer
-// in front): its output, the camera's journal and state, statistics.
+// The built ipc_soak run as a user would, steered through KOVRA_SIM (and
+// KOVRA_TRACE with the trace layer in front), and what it leaves.
 #pragma once
 
 #include <gmock/gmock.h>
@@ -60,6 +59,33 @@ struct Printed {
     }
 };
 
+// A sample of kovra_camd_requests_total in `m`, or 0.
+inline double requests(std::map<std::string, double> const& m, std::string const& function,
+                       std::string const& status) {
+    auto const it = m.find("kovra_camd_requests_total{function=\"" + function + "\",status=\"" +
+                           status + "\"}");
+    return it == m.end() ? 0 : it->second;
+}
+
+// Every request count of the samples `m` is the statistics' `file`, and no other is there.
+inline void expect_same_counts(std::map<std::string, double> const& m,
+                               kovra_sim::Report const& file) {
+    size_t samples = 0;
+    for (auto const& [id, f] : file.functions) {
+        std::string const name = kovra_sim::function_info(id).name;
+        for (auto const& [status, n] : f.statuses) {
+            EXPECT_EQ(requests(m, name, std::to_string(status)), double(n))
+                << name << " " << status;
+            ++samples;
+        }
+        EXPECT_EQ(m.at("kovra_camd_request_duration_seconds_count{function=\"" + name + "\"}"),
+                  double(f.calls));
+    }
+    EXPECT_EQ(samples, size_t(std::count_if(m.begin(), m.end(), [](auto const& s) {
+                  return s.first.rfind("kovra_camd_requests_total{", 0) == 0;
+              })));
+}
+
 std::vector<std::string> const kStart{"kovra_core_init() = 0",
                                       "kovra_core_logging_init(\"IPC_SOAK\", &#1) = 0",
                                       "kovra_core_ipc_initiator_init(#1, null, &#2) = 0"};
@@ -74,9 +100,8 @@ protected:
         std::filesystem::remove_all(dir);
     }
 
-    // Starts ipc_soak with `args` in the background. The shell sets KOVRA_SIM
-    // (the camera journals every call and writes its state at shutdown, and
-    // follows `directives`) and sends standard output and error to files.
+    // Starts ipc_soak with `args` in the background, its output to files, the
+    // camera journalling, writing its state at shutdown and taking `directives`.
     void start(std::string const& args, std::string const& directives = "",
                std::string const& limits = "") {
         std::string const script = limits + "KOVRA_SIM='state=" + dir + "/state;journal=" + dir +
@@ -88,8 +113,8 @@ protected:
         ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ),
                   0);
     }
-    // Waits for it to end, killing it after `seconds`: its exit status, or
-    // 128 plus the signal that ended it. `out` and `err` then hold its output.
+    // Waits for it to end, killing it after `seconds`: its exit status, or 128
+    // plus the signal that ended it; `out` and `err` then hold its output.
     int finish(int seconds = 240) {
         auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         while (status < 0 && pid > 0 && waitpid(pid, &status, WNOHANG) == 0) {
@@ -134,8 +159,7 @@ protected:
         return {calls.end() - std::min<std::size_t>(calls.size(), 3), calls.end()};
     }
 
-    // The command that runs ipc_soak, with the trace layer in front of its
-    // client library when `trace` holds KOVRA_TRACE's directives.
+    // The command that runs ipc_soak, behind the trace layer if `trace` is set.
     std::string program() const {
         if (trace.empty()) return "exec " IPC_SOAK_EMULATOR " " IPC_SOAK_PROGRAM;
         std::string const preload = "LD_PRELOAD=" KOVRA_TRACE_LIBRARY;

@@ -1,7 +1,5 @@
-// The trace layer in front of the stand-in, as a camera engineer puts it in
-// front of a camera's own library: the program's report does not change,
-// the layer's counts are the camera's, its faults never reach the camera,
-// its timeline adds up and survives a kill, and kovra-stats judges it.
+// The trace layer in front of the stand-in, as in front of a camera's own
+// library: the report does not change, and the layer's figures are the camera's.
 #include <gmock/gmock.h>
 
 #include <filesystem>
@@ -17,33 +15,27 @@ using testing::HasSubstr;
 
 class TraceTest : public SoakRun {
 protected:
-    // kovra-stats with `args`: its exit status and output.
     Outcome stats_tool(std::string const& args) {
         return runShell(IPC_SOAK_EMULATOR " " KOVRA_STATS " " + args, dir, "-stats");
     }
-    // The calls per function that a state file counts.
-    std::map<std::string, uint64_t> cameraCalls(std::string const& state) const {
-        std::map<std::string, uint64_t> calls;
-        for (auto const& line : linesOf(readFile(state))) {
-            if (line.rfind("calls ", 0) != 0) continue;
-            size_t const space = line.rfind(' ');
-            calls[line.substr(6, space - 6)] = std::stoull(line.substr(space + 1));
-        }
-        return calls;
+    std::map<std::string, uint64_t> cameraCalls(std::string const& name) const {
+        return stateCalls(readFile(dir + "/" + name));
+    }
+    // Calls per function over the intervals of a timeline.
+    std::map<std::string, uint64_t> timelineCalls(std::string const& name) const {
+        std::map<std::string, uint64_t> summed;
+        for (auto const& interval : kovra_sim::stats_files::load(dir + "/" + name).reports)
+            for (auto const& [function, n] : callsOf(interval)) summed[function] += n;
+        return summed;
     }
 };
 
-// In-process and over TCP: the report is the same byte for byte with the
-// layer as without it; the layer counted each function as the camera did
-// (over TCP, the calls that reach the camera), as the stand-in's own
-// statistics do; announcements as the report counts them; the timeline's
-// intervals add up to the whole run; and over TCP the camera's drift check
-// finds only the two values the program writes by design.
+// In-process and over TCP the report is the same with the layer as without, and
+// it counts as the camera and the stand-in's stats= do, its timeline too.
 TEST_F(TraceTest, ItCountsWhatTheCameraServedAndChangesNothing) {
     std::string const restarts = "restart=exposure*4/500";
     for (bool const tcp : {false, true}) {
-        // Over TCP each run gets a camera of its own, as in-process.
-        std::unique_ptr<Daemon> daemon;
+        std::unique_ptr<Daemon> daemon;  // a camera of each run's own, as in-process
         std::string const sim_stats = "stats=" + dir + "/sim.json";
         auto run = [&] {
             std::string args = "-t 8 -c 1500 -s 7";
@@ -62,15 +54,8 @@ TEST_F(TraceTest, ItCountsWhatTheCameraServedAndChangesNothing) {
         trace.clear();
         EXPECT_EQ(out, untraced) << (tcp ? "over TCP" : "in-process");
         kovra_sim::Report const traced = stats("trace.json");
-        // The Prometheus file, written last as the run ended, counts as the
-        // statistics do, and promtool accepts it.
-        auto const prom = prometheus_samples(readFile(dir + "/trace.prom"));
-        for (auto const& [id, f] : traced.functions) {
-            std::string const name = kovra_sim::function_info(id).name;
-            EXPECT_EQ(
-                prom.at("kovra_camd_request_duration_seconds_count{function=\"" + name + "\"}"),
-                double(f.calls));
-        }
+        // The Prometheus file, written last, counts alike, and promtool accepts it.
+        expect_same_counts(prometheus_samples(readFile(dir + "/trace.prom")), traced);
         EXPECT_EQ(std::system(("promtool check metrics <" + dir + "/trace.prom").c_str()), 0);
         auto const layer = callsOf(traced);
         if (tcp) {
@@ -81,29 +66,23 @@ TEST_F(TraceTest, ItCountsWhatTheCameraServedAndChangesNothing) {
                                                "device_information.friendly_name \\([^)]* -> "
                                                "FRIENDLY\\); log.settings\\[KOVRA_IPC\\] "
                                                "\\([^)]* -> err,notset,notset\\)"));
-            for (auto const& [name, n] : cameraCalls(dir + "/camd")) {
+            for (auto const& [name, n] : cameraCalls("camd")) {
                 if (name.rfind("kovra_api_", 0) == 0) {
                     EXPECT_EQ(layer.at(name), n) << name;
                 }
             }
         } else {
-            EXPECT_EQ(layer, cameraCalls(dir + "/state"));
+            EXPECT_EQ(layer, cameraCalls("state"));
             EXPECT_EQ(callsOf(stats("sim.json")), layer) << "the stand-in's own stats=";
         }
         EXPECT_EQ(traced.announcements.at("exposure:0"), 4u);
         EXPECT_EQ(stats("sim.json").announcements, traced.announcements);
         EXPECT_THAT(Printed(out).targets, testing::ElementsAre("Target exposure:0 reset 4 times"));
-        std::map<std::string, uint64_t> summed;
-        auto const intervals = kovra_sim::stats_files::load(dir + "/trace.jsonl").reports;
-        for (auto const& interval : intervals)
-            for (auto const& [name, n] : callsOf(interval)) summed[name] += n;
-        EXPECT_EQ(summed, layer) << intervals.size() << " intervals";
+        EXPECT_EQ(timelineCalls("trace.jsonl"), layer);
     }
 }
 
-// Launched through a wrapper (timeout, env, a shell, a script), a traced
-// soak gives the figures of a direct launch, and the wrappers, which land
-// the layer too, open no file and say nothing.
+// The wrappers, which load the layer too, open no file and say nothing.
 TEST_F(TraceTest, ALaunchThroughAWrapperTracesTheSoakAlone) {
     if (*IPC_SOAK_EMULATOR) GTEST_SKIP() << "a native wrapper cannot load the emulated layer";
     std::string const script = dir + "/soak";
@@ -117,9 +96,7 @@ TEST_F(TraceTest, ALaunchThroughAWrapperTracesTheSoakAlone) {
         wrapper = launch;
         ASSERT_EQ(soak("-t 1 -c 300 -s 3"), 0) << launch << ": " << err;
         EXPECT_EQ(err, "") << launch;
-        std::map<std::string, uint64_t> summed;
-        for (auto const& interval : kovra_sim::stats_files::load(dir + "/t.jsonl").reports)
-            for (auto const& [name, n] : callsOf(interval)) summed[name] += n;
+        std::map<std::string, uint64_t> const summed = timelineCalls("t.jsonl");
         if (launch.empty()) direct = callsOf(stats("s.json")), timeline = summed;
         EXPECT_EQ(callsOf(stats("s.json")), direct) << launch;
         EXPECT_EQ(summed, timeline) << launch;
@@ -128,8 +105,7 @@ TEST_F(TraceTest, ALaunchThroughAWrapperTracesTheSoakAlone) {
     }
 }
 
-// A fault injected in the layer fails the program's calls, and the camera
-// never sees them; the layer's latency delays every call it forwards.
+// A fault in the layer never reaches the camera; its latency delays every call.
 TEST_F(TraceTest, AFaultInTheLayerNeverReachesTheCamera) {
     trace = "fail=kovra_api_temperature_get_temperature_send:-42;latency=2000;stats=" + dir +
             "/trace.json";
@@ -142,12 +118,11 @@ TEST_F(TraceTest, AFaultInTheLayerNeverReachesTheCamera) {
     EXPECT_GT(failed, 0u);
     EXPECT_THAT(out, testing::ContainsRegex("getTemperature pass/fail/total 0/" +
                                             std::to_string(failed) + "/"));
-    EXPECT_EQ(cameraCalls(dir + "/state").count("kovra_api_temperature_get_temperature_send"), 0u);
+    EXPECT_EQ(cameraCalls("state").count("kovra_api_temperature_get_temperature_send"), 0u);
 }
 
-// A program killed mid-run leaves every interval it completed readable,
-// from a timeline written as gzip too; kovra-stats --follow, started before
-// it, showed each of them and ended with it.
+// A program killed mid-run leaves every interval it completed readable, from
+// gzip too; kovra-stats --follow, started before it, showed each and ended with it.
 TEST_F(TraceTest, AKilledProgramLeavesEveryCompleteInterval) {
     std::string const timeline = dir + "/trace.jsonl.gz";
     trace = "timeline=" + timeline + ";interval=1";
@@ -179,10 +154,8 @@ TEST_F(TraceTest, AKilledProgramLeavesEveryCompleteInterval) {
     EXPECT_THAT(followed.out, testing::ContainsRegex("Z +[0-9]+ requests/s +0 failed +p50"));
 }
 
-// kovra-stats --check passes a clean run and fails one whose camera took
-// 200 ms a request, as the layer measured them (thresholds far apart, so a
-// slow or emulated machine crosses neither by itself); a KOVRA_TRACE that
-// does not parse stops the program before it runs.
+// A camera of 200 ms a request, as the layer measured it (thresholds far apart, so a
+// slow or emulated machine crosses neither); a KOVRA_TRACE that does not parse stops it.
 TEST_F(TraceTest, ACheckFailsOnlyARunThatCrossesItsThreshold) {
     trace = "stats=" + dir + "/trace.json";
     for (int const check : {0, 1}) {
@@ -202,9 +175,7 @@ TEST_F(TraceTest, ACheckFailsOnlyARunThatCrossesItsThreshold) {
               "ERROR: kovra_core_logging_init failed status-6\n");
 }
 
-// duration= ends a soak that would run far longer as a Ctrl-C would: each
-// worker finishes its command, the report is whole, the exit status 0, and
-// the layer's statistics cover the whole time asked for.
+// As a Ctrl-C would, its report whole, having covered the whole time asked for.
 TEST_F(TraceTest, ADurationEndsTheRunWithItsReport) {
     trace = "duration=2;stats=" + dir + "/trace.json";
     ASSERT_EQ(soak("-t 2 -c 1000000", "latency=1000"), 0) << err;
@@ -216,12 +187,9 @@ TEST_F(TraceTest, ADurationEndsTheRunWithItsReport) {
     EXPECT_GE(traced.end(), 2.0);
 }
 
-// rate= never sends more than its plan has due. A program held still for a
-// second, as a camera stalling every reply would hold it, falls behind; the
-// requests it then sends at once carry that second in their time from the
-// plan, not in their service time, and the layer says how late they went,
-// having sent what was due (a schedule that takes no time to draw, so the
-// plan starts with the run).
+// A program held still for a second falls behind: the requests it then sends
+// carry that second in their time from the plan, not in their service time (a
+// schedule quick to draw, so the plan starts with the run).
 TEST_F(TraceTest, APacedRunKeepsToItsPlanAndShowsAStallFromIt) {
     trace = "rate=500;duration=4;stats=" + dir + "/trace.json";
     start("-t 4 -c 5000");

@@ -1,7 +1,5 @@
-// ipc_soak against a kovra-camd that injects faults on the wire: under each
-// the run ends on its own with a report whose every line adds up, and the
-// client shows what that fault should cause: nothing at all, or failures
-// and reconnects. (A reboot's is a rig's scenario, in AdminSoakTest.)
+// ipc_soak against a kovra-camd that injects faults on the wire (a reboot is
+// AdminSoakTest's): each run ends with a report whose every line adds up.
 #include <gmock/gmock.h>
 
 #include <cmath>
@@ -29,9 +27,8 @@ protected:
     }
 };
 
-// Faults that lose no reply: the report is the in-process one, the client
-// never reconnects, and the daemon counts what it injected: at most `share`
-// of the calls it served (bandwidth= counts each write it holds back).
+// Faults that lose no reply leave the report as in-process; the daemon injected
+// at most `share` of its calls (bandwidth= counts each write it holds back).
 TEST_F(WireFaultsTest, FaultsThatLoseNoReplyLeaveTheReportAsInProcess) {
     struct Case {
         std::string directives, kind, commands;
@@ -56,9 +53,8 @@ TEST_F(WireFaultsTest, FaultsThatLoseNoReplyLeaveTheReportAsInProcess) {
     }
 }
 
-// Faults that cost replies: the calls in flight fail (-8 for one whose
-// deadline passed, -4 for the others), the client reconnects, and the
-// calls after them wait for it instead of failing.
+// Faults that cost replies fail the calls in flight (-8 past their deadline,
+// else -4); the client reconnects and the calls after wait for it.
 TEST_F(WireFaultsTest, FaultsThatCostRepliesFailOnlyTheCallsInFlight) {
     struct Case {
         std::string directives, client, says;
@@ -80,8 +76,7 @@ TEST_F(WireFaultsTest, FaultsThatCostRepliesFailOnlyTheCallsInFlight) {
     }
 }
 
-// The same seed drops the same calls of the same connections, so a run of
-// one worker repeats exactly, report included; another seed does not.
+// So a one-worker run repeats exactly, report included; another seed does not.
 TEST_F(WireFaultsTest, TheSameSeedDropsTheSameCalls) {
     std::vector<std::string> runs, reports;
     for (char const* seed : {"7", "7", "8"}) {

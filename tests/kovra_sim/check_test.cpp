@@ -1,13 +1,12 @@
-// kovra-stats --check: each threshold crosses just past its limit and not at
-// it; a gate over nothing (no file, no requests, too few, too few intervals)
-// fails saying so; an expression that does not parse is refused, pointing
-// at the place; --compare gates a regression against a base run.
+// kovra-stats --check: thresholds at and just past their limits, gates over
+// nothing, expressions refused where they go wrong, and --compare.
 #include <gmock/gmock.h>
 
 #include <fstream>
 
 #include "common/functions.h"
 #include "stats/report_files.h"
+#include "support/IntervalText.h"
 #include "support/TempDirTest.h"
 #include "tools/kovra-stats/stats_tool.h"
 
@@ -26,9 +25,8 @@ class CheckTest : public TempDirTest {
 protected:
     CheckTest() : TempDirTest("check") {}
 
-    // 300 requests in 10 s: LED reads at 1 ms, LED writes at `led_set_us`
-    // (`failing` of them with -4, one more with -5), frame-rate reads at 0.5
-    // ms; and a core init and an LED initiator init, slow but not requests.
+    // 300 requests in 10 s: LED reads at 1 ms, LED writes at `led_set_us` (`failing`
+    // with -4, one more with -5), frame-rate reads at 0.5 ms; and two slow inits.
     std::string statistics(std::string const& name, double led_set_us = 3000, int failing = 2,
                            double wall = 10) {
         Report r;
@@ -48,12 +46,7 @@ protected:
         for (size_t i = 0; i < us.size(); ++i) {
             Report r;
             calls(r, fn_kovra_api_led_get_state_send, 100, us[i]);
-            r.interval = i;
-            r.start_s = 10.0 * double(i);
-            r.end_s = *r.start_s + 10;
-            r.start_clock = clock + *r.start_s;
-            r.end_clock = clock + *r.end_s;
-            text += timeline::interval_line(r) + "\n";
+            text += interval_text(r, i, clock);
         }
         return file(name, text);
     }
@@ -70,16 +63,19 @@ protected:
     }();
     // A warm-up of 50 ms, then 2 ms, 1 ms and 4 ms.
     std::string const warm = timeline("warm.jsonl", {50000, 2000, 1000, 4000});
+    // LED writes 25% slower, failures from 1% to 2%, half the requests a second.
+    std::string const worse = statistics("worse.json", 3750, 5, 20);
 };
 
-TEST_F(CheckTest, EachThresholdCrossesJustPastItsLimit) {
+TEST_F(CheckTest, EachThresholdOrChangeCrossesJustPastItsLimit) {
     struct {
         char const* expression;
         std::string const& path;
         Lines crossed;
+        std::optional<std::string> base = {};
     } const cases[] = {
-        // Every threshold exactly at its limit; the slower inits are not requests,
-        // nor matched by a glob (kovra_api_led_initiator_init), unless named.
+        // Every threshold exactly at its limit; the inits are not requests, nor
+        // matched by a glob (kovra_api_led_initiator_init), unless named.
         {"p99 > 3ms, p90(all) > 3ms, max(kovra_api_led_*) > 3ms, max(kovra_core_init) > 13ms, "
          "failures > 1%, failures > 3, failures(-4) > 2, rps < 30, requests < 300, "
          "requests(kovra_api_exposure_*) < 100, p99.9(kovra_api_exposure_*) > 500us",
@@ -104,8 +100,7 @@ TEST_F(CheckTest, EachThresholdCrossesJustPastItsLimit) {
         {"p99(kovra_api_lens_focus_*) > 1s",
          run,
          {"p99 of kovra_api_lens_focus_*: no calls to measure"}},
-        // Over all requests a paced run is measured from its plan; each
-        // function still by its service time.
+        // A paced run's requests as a whole from their plan; each function by service time.
         {"p99(all) > 50ms, p99 > 3ms", paced, {}},
         {"p99(all) > 49ms", paced, {"p99 of all requests from plan is 50 ms, over 49ms"}},
         // The warm-up left out: from the first interval that begins after it.
@@ -125,10 +120,27 @@ TEST_F(CheckTest, EachThresholdCrossesJustPastItsLimit) {
          warm,
          {"degradation of all requests: 1 interval after the first 0.5m, too few to compare (2 "
           "at least)"}},
+        // Changes from the base run.
+        {"p99 +0%, failures +0%, failures +0, rps -0%, max(kovra_core_init) +0%", run, {}, run},
+        {"p99 +25%, p99(all) +25%, failures +1%, failures +3, rps -50%", worse, {}, run},
+        {"p99 +24.9%",
+         worse,
+         {"p99 of kovra_api_led_set_state_send grew 25% (3 ms to 3.75 ms), over +24.9%"},
+         run},
+        {"failures +0.9%",
+         worse,
+         {"failures of all requests grew 1 points (1% to 2%), over +0.9%"},
+         run},
+        {"failures(-4) +2",
+         worse,
+         {"failures of all requests with status -4 grew by 3 (2 to 5), over +2"},
+         run},
+        {"rps -49%", worse, {"rps of all requests fell 50% (30 to 15), over -49%"}, run},
+        {"p99(all) > 3.7ms", worse, {"p99 of all requests is 3.75 ms, over 3.7ms"}, run},
     };
     for (auto const& c : cases) {
         SCOPED_TRACE(c.expression);
-        Verdict const v = stats_files::Check(c.expression).run(c.path);
+        Verdict const v = stats_files::Check(c.expression).run(c.path, c.base);
         EXPECT_TRUE(v.checked);
         EXPECT_EQ(v.lines, c.crossed);
         EXPECT_EQ(v.passed(), c.crossed.empty());
@@ -166,9 +178,7 @@ TEST_F(CheckTest, NothingToCheckFails) {
     }
 }
 
-// Several files are each checked, named on their lines, and the worst
-// decides; a run's statistics beside its timeline are left out of what only
-// a timeline can answer.
+// Statistics are left out of what only a timeline can answer.
 TEST_F(CheckTest, EachFileGivenIsCheckedAndTheWorstDecides) {
     std::string const missing = dir + "/missing.json";
     struct {
@@ -251,33 +261,6 @@ TEST_F(CheckTest, AnExpressionThatDoesNotFitIsRefusedPointingAtIt) {
 }
 
 TEST_F(CheckTest, ACompareGatesARegressionAgainstItsBase) {
-    // LED writes 25% slower, failures from 1% to 2%, half the requests a second.
-    std::string const worse = statistics("worse.json", 3750, 5, 20);
-    struct {
-        char const* expression;
-        std::string const& path;
-        Lines crossed;
-    } const cases[] = {
-        {"p99 +0%, failures +0%, failures +0, rps -0%, max(kovra_core_init) +0%", run, {}},
-        {"p99 +25%, p99(all) +25%, failures +1%, failures +3, rps -50%", worse, {}},
-        {"p99 +24.9%",
-         worse,
-         {"p99 of kovra_api_led_set_state_send grew 25% (3 ms to 3.75 ms), over +24.9%"}},
-        {"failures +0.9%",
-         worse,
-         {"failures of all requests grew 1 points (1% to 2%), over +0.9%"}},
-        {"failures(-4) +2",
-         worse,
-         {"failures of all requests with status -4 grew by 3 (2 to 5), over +2"}},
-        {"rps -49%", worse, {"rps of all requests fell 50% (30 to 15), over -49%"}},
-        {"p99(all) > 3.7ms", worse, {"p99 of all requests is 3.75 ms, over 3.7ms"}},
-    };
-    for (auto const& c : cases) {
-        SCOPED_TRACE(c.expression);
-        Verdict const v = stats_files::Check(c.expression).run(c.path, run);
-        EXPECT_TRUE(v.checked);
-        EXPECT_EQ(v.lines, c.crossed);
-    }
     std::ostringstream out, err;
     EXPECT_EQ(check_command("p99 +20%, failures +0.1%", worse, run, out, err), 1);
     EXPECT_THAT(out.str(), testing::EndsWith("\ncheck: 2 of 2 thresholds crossed\n"));

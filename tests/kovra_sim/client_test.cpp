@@ -1,7 +1,4 @@
-// The stand-in client library through its C functions, on the in-process
-// camera: the status each kind of bad call gets, faults, what the journal
-// says of each kind of argument, settings kept and handed out, and the
-// broker's announcements.
+// The stand-in client library through its C functions, on the in-process camera.
 #include <gmock/gmock.h>
 #include <kovra/kovra_api.h>
 #include <sys/wait.h>
@@ -94,8 +91,8 @@ TEST_F(Client, EachKindOfBadCallGetsItsStatusAndTouchesNothing) {
 TEST_F(Client, FaultsFireOnTheirCallsAndNothingElseHappens) {
     kovra_initiator* led = open(kovra_api_led_initiator_init);
     char const* const set = "kovra_api_led_set_state_send";
-    // The directive's documented default status, then one given on a call
-    // number, one every time, and a call number winning over every time.
+    // The directive's default status, one on a call number, one every time,
+    // and a call number winning over every time.
     ASSERT_EQ(kovra_sim_configure("fail=kovra_api_led_set_state_send@2"), 0);
     ASSERT_EQ(kovra_sim_fail_nth(set, 4, -40), 0);
     std::vector<int32_t> statuses;
@@ -117,7 +114,6 @@ TEST_F(Client, FaultsFireOnTheirCallsAndNothingElseHappens) {
     EXPECT_EQ(kovra_core_logging_log(logHandle, 3, "x"), -9);
 }
 
-// One call of each kind of argument, and the journal line it leaves.
 TEST_F(Client, TheJournalShowsEveryKindOfArgument) {
     ASSERT_EQ(kovra_sim_setting_set("log.settings[KOVRA_IPC]", "say \"hi\",a\\nb,c"), 0);
     ASSERT_EQ(kovra_sim_setting_set("positioning.position", "-1,2,3"), 0);
@@ -159,8 +155,6 @@ TEST_F(Client, TheJournalShowsEveryKindOfArgument) {
     std::free(level), std::free(a), std::free(b);
 }
 
-// A library out of memory or threads says so with a status and hands
-// nothing out.
 TEST_F(Client, ALibraryOutOfMemoryOrThreadsReturnsAStatus) {
     kovra_initiator* info = open(kovra_api_device_information_initiator_init);
     kovra_initiator* log = open(kovra_api_log_initiator_init);
@@ -204,7 +198,7 @@ TEST_F(Client, RestartsAreAnnouncedOnALibraryThreadWhileSubscribed) {
     kovra_initiator* exposure = open(kovra_api_exposure_initiator_init);
     Heard heard;
     ASSERT_EQ(kovra_api_broker_new_target_register_event_handler(broker, record, &heard), 0);
-    // Every 30th request served restarts exposure, five times at most; failed ones count nothing.
+    // Every 30th request served restarts exposure, five times at most; failed ones don't count.
     ASSERT_EQ(kovra_sim_configure("restart=exposure:0*5/30;restart=led*1/1000"), 0);
     std::vector<std::thread> workers;
     for (int t = 0; t < 4; ++t) {
@@ -259,8 +253,7 @@ TEST_F(Client, UnregisteringWaitsForARunningHandler) {
 }
 
 // A forked child has no announcing thread: a restart it causes is heard by
-// nobody and does not wait for that thread (its alarm ends it otherwise),
-// and the parent goes on hearing its own.
+// nobody and does not wait for one (its alarm ends it otherwise).
 TEST_F(Client, AForkedChildNeverWaitsForItsParentsAnnouncingThread) {
     kovra_initiator* broker = open(kovra_api_broker_initiator_init, 1);
     Heard heard;

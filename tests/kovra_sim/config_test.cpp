@@ -161,9 +161,7 @@ TEST_F(Directives, WireFaultsAtTheirBoundsAndMerged) {
     EXPECT_FALSE(in_effect.on_connections()) << "a reboot is the server's";
 }
 
-// Every directive of the table, with its example value, at every place: taken
-// exactly where the table says; elsewhere refused with one message that says
-// where it belongs.
+// Elsewhere refused, with a message that says where it belongs.
 TEST(DirectiveTable, EveryPlaceTakesWhatTheTableSaysAndNothingElse) {
     std::string const dir = makeTempDir("directive_table");
     Stats recording;
@@ -226,9 +224,7 @@ TEST(DirectiveTable, EveryPlaceTakesWhatTheTableSaysAndNothingElse) {
     std::filesystem::remove_all(dir);
 }
 
-// The pages list what the table lists: the daemon's directives in
-// kovra-camd(1), the trace layer's in kovra-trace(7), every one in the
-// README's reference.
+// kovra-camd(1), kovra-trace(7) and the README list the directives each place takes.
 TEST(DirectiveTable, ThePagesListEveryDirectiveWhereItIsTaken) {
     auto const listed = [](std::string const& file, std::regex const& mention) {
         std::string const text = readFile(std::string(IPC_SOAK_SOURCE_DIR) + "/" + file);
@@ -249,9 +245,8 @@ TEST(DirectiveTable, ThePagesListEveryDirectiveWhereItIsTaken) {
     EXPECT_EQ(listed("README.md", std::regex(R"(\n\| `([a-z_]+)=)")), all);
 }
 
-// rate= plans the n-th request at n / RATE seconds; over a ramp the rate
-// rises evenly from 0, so that RATE * RAMP / 2 requests are due by its end;
-// and ramp= alone is refused.
+// rate= plans the n-th request at n / RATE seconds; over a ramp the rate rises
+// evenly from 0, so that RATE * RAMP / 2 requests are due by its end.
 TEST(Pace, RequestsAreDueAsTheRateAndItsRampSay) {
     struct Case {
         uint32_t rate;

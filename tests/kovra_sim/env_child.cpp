@@ -1,9 +1,7 @@
-// A program like ipc_soak, linked only against libkovra-core and
-// libkovra-interfaces: it makes a fixed series of calls and prints their
-// statuses, so a test can run it under a KOVRA_SIM value. Then, with
-// "abort" it aborts before shutting down; with "hold" it waits two seconds
-// first; with "fork" a child it forks reads the LED five times more before
-// both shut down; with "exec" it becomes itself again, which starts anew.
+// A program linked like ipc_soak that makes a fixed series of calls and
+// prints their statuses. Then "abort" aborts before shutting down, "hold"
+// waits two seconds first, "fork" forks a child that reads the LED five times
+// more before both shut down, and "exec" execs itself, which starts anew.
 #include <kovra/kovra_api.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -1,8 +1,5 @@
-// The KOVRA_SIM path from outside a process, and the files it writes:
-// programs linked like ipc_soak run under a KOVRA_SIM value. The journal is
-// streamed (an aborted program leaves its lines), a state file is replaced
-// whole, and paths that cannot work get a clear error instead of a hang or
-// a torn file.
+// Programs linked like ipc_soak run under a KOVRA_SIM value, and the files
+// the library writes for them.
 #include <gmock/gmock.h>
 #include <sys/stat.h>
 
@@ -55,8 +52,7 @@ std::string const kChildJournal =
     "kovra_api_led_get_state_send(#3, \"led\", &?) = -77\n"
     "kovra_api_led_get_state_send(#3, \"led\", &9) = 0\n";
 
-// The state file is named through a link: the file it names is replaced,
-// and the link stays.
+// The state file, named through a link, replaces the file the link names.
 TEST_F(ChildFiles, DirectivesApplyAndTheFilesHoldTheWholeRun) {
     std::ofstream(path("state")) << "an older state\n";
     std::filesystem::create_symlink("state", path("link"));
@@ -87,8 +83,7 @@ TEST_F(ChildFiles, DirectivesApplyAndTheFilesHoldTheWholeRun) {
         << "a temporary file was left";
 }
 
-// A file that cannot be written at the end (here: past the file size
-// limit) is said on stderr with its reason, and leaves nothing behind.
+// A file that cannot be written at the end (past the file size limit here).
 TEST_F(ChildFiles, AFailedWriteIsSaidAndLeavesNothingBehind) {
     for (char const* directive : {"state=", "stats="}) {
         std::string const file = path("figures");
@@ -104,10 +99,8 @@ TEST_F(ChildFiles, AFailedWriteIsSaidAndLeavesNothingBehind) {
     }
 }
 
-// Through the trace layer, a logged text reaches the library as it was
-// formatted (a '%' in a value stays one), and the layer's journal stamps
-// each call with when it started, in seconds, and how long it took, in
-// microseconds: here the layer's own 20 ms first.
+// A logged text arrives as formatted (a '%' stays one); the journal stamps each
+// call's start in s and length in us (the layer's own 20 ms first).
 TEST_F(ChildFiles, TheTraceLayerPassesLoggedTextOnAndStampsCallsInTheirUnits) {
     auto const began = std::chrono::steady_clock::now();
     Outcome const r = traced(
@@ -141,11 +134,8 @@ TEST_F(ChildFiles, AnAbortedProgramLeavesItsJournal) {
     EXPECT_EQ(readFile(path("journal")), kChildJournal);
 }
 
-// Only a regular file, a link to one or a new name will do: a FIFO (as a
-// device would be), a folder or a link to nothing is refused before the
-// run, and left as it was. (No real device here: a broken build would
-// replace it.) A list that does not parse is refused the same way (what
-// the parser refuses is the directives' test's).
+// Only a regular file, a link to one or a new name will do, and the rest is
+// left as it was: a FIFO stands for a device, which a broken build would replace.
 TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
     ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
     std::filesystem::create_symlink("nothing", path("dangling"));
@@ -175,9 +165,7 @@ TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
     EXPECT_TRUE(stat(path("fifo").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
 }
 
-// A second process naming a journal or statistics file in use gets an
-// error, and the first one's files stay whole; with %p in a name, each
-// process writes its own.
+// The first process's files stay whole; with %p in a name, each writes its own.
 TEST_F(ChildFiles, TwoProcessesNeverShareAFile) {
     std::string const directives = "set=led.state=9; fail=kovra_api_led_get_state_send@2:-77; ";
     auto first = std::async(std::launch::async, [&] {
@@ -200,9 +188,7 @@ TEST_F(ChildFiles, TwoProcessesNeverShareAFile) {
         << "journal, shared and one PID.json, and each run's out and err";
 }
 
-// A traced program that forks, or execs itself, has every call counted
-// once: a forked child traces into files of its own (a name without %p
-// gets .PID), and the exec'd program adds to what was written before.
+// A forked child's files get .PID; an exec'd program adds to what was written.
 TEST_F(ChildFiles, TracedProgramsThatForkOrExecCountEveryCallOnce) {
     int const led = kovra_sim::fn_kovra_api_led_get_state_send;
 #if !defined(__SANITIZE_ADDRESS__)  // its allocator takes no lock around fork: a child forked
@@ -232,8 +218,7 @@ TEST_F(ChildFiles, TracedProgramsThatForkOrExecCountEveryCallOnce) {
 
 TEST_F(ChildFiles, TheInfoToolChecksValuesAndDescribesTheLibrary) {
     std::string const info = KOVRA_SIM_INFO;  // run() starts it through the emulator, if any
-    // Each place as the table has it: the daemon's faults are refused in a
-    // program, and a program's deadline by the daemon.
+    // Each place as the table has it: the daemon's faults are refused in a program.
     for (auto [check, status] : {std::pair{"--check 'restart=led*2/9; timeout=10'", 0},
                                  {"--check drop=0.1", 1},
                                  {"--for post --check drop=0.1", 0},

@@ -1,5 +1,4 @@
-// A camera replayed from a statistics file: which files profile= refuses and
-// why, what its draws give, and how the camera answers with one.
+// A camera replayed from a statistics file with profile=.
 #include "camera/profile.h"
 
 #include <gtest/gtest.h>
@@ -28,9 +27,8 @@ class Replay : public TempDirTest {
 protected:
     Replay() : TempDirTest("profile_test") {}
 
-    // A statistics file as the stand-in writes it: 1000 LED reads, 30% of
-    // them failing with -5, taking 500 us (30%), 2 ms (40%) or 8 ms; and a
-    // start-up call, which no camera serves.
+    // 1000 LED reads, 30% failing with -5, taking 500 us (30%), 2 ms (40%) or
+    // 8 ms; and a start-up call, which no camera serves.
     std::string recording() {
         Stats stats;
         stats.start();
@@ -54,8 +52,7 @@ protected:
     std::string error;
 };
 
-// What a statistics file's reader refuses is the reader's test's: here, that
-// its reason comes through profile= whole, and what profile= adds.
+// The reader's refusals (stats_files_test's) come through whole, as do profile='s own.
 TEST_F(Replay, AFileThatIsNoRecordingRefusesTheWholeList) {
     std::string const led = "{\"functions\": {\"kovra_api_led_get_state_send\": {\"calls\": 2, ";
     std::string const ok = "\"statuses\": {\"0\": 2}, ";
@@ -120,9 +117,7 @@ TEST_F(Replay, AProfileIsReadUpToItsBound) {
     }
 }
 
-// Many draws give the recorded proportions (within four standard
-// deviations), a median in the recorded p50's bin and delays within the
-// recorded bins; a seed repeats its draws, another seed does not.
+// Within four standard deviations and the recorded bins; another seed draws otherwise.
 TEST_F(Replay, DrawsFollowTheRecordingAndTheSeed) {
     ASSERT_TRUE(parse("profile=" + recording())) << error;
     Profile const& profile = *config.profile;
@@ -156,8 +151,7 @@ TEST_F(Replay, DrawsFollowTheRecordingAndTheSeed) {
     EXPECT_NE(draws(7), draws(8));
 }
 
-// A profile applied and dropped while requests are served (as the daemon
-// may be told at run time) races with nothing.
+// Applied and dropped while requests are served, as a POST may: no race.
 TEST_F(Replay, AProfileCanChangeWhileRequestsAreServed) {
     ASSERT_TRUE(parse("profile=" + recording())) << error;
     Camera camera;

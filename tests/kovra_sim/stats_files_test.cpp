@@ -1,7 +1,5 @@
-// kovra-stats' reading of statistics and timelines: the thresholds of
-// --check, which way --compare reads, what a killed run's timeline still
-// gives, runs appended to one file, merging on the clock, and files made to
-// break a reader.
+// kovra-stats' reading of statistics and timelines, whole, cut, appended,
+// merged or made to break a reader.
 #include <gmock/gmock.h>
 #include <zlib.h>
 
@@ -10,6 +8,7 @@
 #include "common/bounded_json.h"
 #include "observe/stats.h"
 #include "stats/report_files.h"
+#include "support/IntervalText.h"
 #include "support/TempDirTest.h"
 #include "tools/kovra-stats/stats_tool.h"
 
@@ -22,9 +21,8 @@ class StatsFiles : public TempDirTest {
 protected:
     StatsFiles() : TempDirTest("stats_files") {}
 
-    // A run of intervals of one hundred LED reads each, taking `us` (one
-    // failing in the second), beginning at `clock`, 10 s apart, as the
-    // lines of a timeline; paced, each read goes `late` µs behind its plan.
+    // A timeline of intervals 10 s apart from `clock`, of 100 LED reads taking
+    // `us` each (one failing in the second); paced, `late` µs behind their plan.
     static std::string run(std::vector<int> const& us, double clock = 1.8e9, int late = 0) {
         Stats stats;
         stats.start();
@@ -39,13 +37,7 @@ protected:
                     stats.record(kLed, status, took);
                 }
             }
-            Report r = stats.cut();
-            r.interval = i;
-            r.start_s = 10.0 * double(i);
-            r.end_s = 10.0 * double(i + 1);
-            r.start_clock = clock + *r.start_s;
-            r.end_clock = clock + *r.end_s;
-            text += timeline::interval_line(r) + "\n";
+            text += interval_text(stats.cut(), i, clock);
         }
         return text + timeline::end_line(clock + 10.0 * double(us.size())) + "\n";
     }
@@ -59,12 +51,7 @@ protected:
             f.add_to_bin(100, calls);
             f.min_us = f.max_us = 3;
         }
-        r.interval = 0;
-        r.start_clock = clock;
-        r.end_clock = clock + 10;
-        r.start_s = 0;
-        r.end_s = 10;
-        return timeline::interval_line(r) + "\n";
+        return interval_text(r, 0, clock);
     }
 };
 
@@ -76,9 +63,8 @@ TEST_F(StatsFiles, ACompareReadsFromTheFirstFileToTheSecond) {
                                               "1000.0>8000.0 \\+700% +1000.0>8000.0 \\+700%"));
 }
 
-// Two runs appended to one file are one soak: their intervals add up, and
-// the table says where each began. A killed run's last line may be cut
-// short: what is whole counts; a malformed line before it is refused.
+// Runs appended to one file are one soak, the table saying where each began.
+// A killed run's last line may be cut short; a malformed line before is refused.
 TEST_F(StatsFiles, RunsAppendedToATimelineReadAsOneAndACutLineEndsIt) {
     std::string const text = run({10, 20, 30}) + run({40}, 1.8e9 + 100, 700);
     std::string const path = file("day", text + text.substr(0, 40));
@@ -94,8 +80,7 @@ TEST_F(StatsFiles, RunsAppendedToATimelineReadAsOneAndACutLineEndsIt) {
     EXPECT_THROW(whole(file("broken", "not json\n" + text)), std::runtime_error);
 }
 
-// Cameras side by side merge on the clock: intervals that began within the
-// same interval's time are one, whichever their number.
+// Cameras merge on the clock: intervals that began within one interval's time are one.
 TEST_F(StatsFiles, TimelinesMergeOnTheClock) {
     std::string const a = file("a", run({10, 20, 30}));
     std::string const b = file("b", run({40, 50}, 1.8e9 + 10));
@@ -116,16 +101,6 @@ std::string deflated(std::string const& bytes) {
     return out.substr(0, size);
 }
 
-// What `read` throws, or "" if it throws nothing.
-std::string refusal(std::function<void()> const& read) {
-    try {
-        read();
-    } catch (std::runtime_error const& e) {
-        return e.what();
-    }
-    return "";
-}
-
 std::string base64(std::string const& bytes) {
     char const digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
@@ -139,9 +114,8 @@ std::string base64(std::string const& bytes) {
     return out;
 }
 
-// Files made to break a reader, read as --stats and --timeline read them (or
-// merged after another, `after`): each is refused, naming the file and why,
-// or read, where it is just within a bound.
+// Files made to break a reader, read as --stats and --timeline do (or merged
+// after `after`): refused, naming the file and why, or read if just within a bound.
 TEST_F(StatsFiles, AHostileFileIsRefusedWithTheReason) {
     // `n` calls of a function, all passing, in one bucket.
     auto const calls = [](char const* name, std::string const& n) {
@@ -244,7 +218,7 @@ TEST_F(StatsFiles, AHostileFileIsRefusedWithTheReason) {
     for (auto const& c : cases) {
         std::string const path = file(c.name, c.text);
         std::string const before = c.after.empty() ? "" : file("before", c.after);
-        std::string const refused = refusal([&] {
+        std::string const refused = thrown([&] {
             if (before.empty()) {
                 whole(path);
             } else {
@@ -260,7 +234,7 @@ TEST_F(StatsFiles, AHostileFileIsRefusedWithTheReason) {
         }
     }
     // Nor is a file that never ends its line held past the bound.
-    EXPECT_EQ(refusal([] { whole("/dev/zero"); }),
+    EXPECT_EQ(thrown([] { whole("/dev/zero"); }),
               "/dev/zero: larger than 64 MiB, the most a statistics file may hold");
 }
 

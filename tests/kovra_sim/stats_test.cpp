@@ -1,6 +1,4 @@
-// The statistics report: counts by function and status, percentiles read
-// from the bin of their rank, windows that add up to the run, and the JSON
-// form, which reads back as it was written.
+// The statistics report: counts, percentiles, windows and the JSON form.
 #include "observe/stats.h"
 
 #include <gmock/gmock.h>
@@ -25,9 +23,8 @@ void record(Stats& stats, int function, double us, int32_t status = 0) {
     stats.record(function, status, std::chrono::nanoseconds(int64_t(us * 1000)));
 }
 
-// A percentile is the upper edge of the bin that holds the call of rank
-// ceil(q * calls), within what was seen: of 999 calls, the 500th is the
-// median, so 499 fast ones and 500 slow ones give a slow median.
+// A percentile is the upper edge of the bin of the call of rank ceil(q *
+// calls), within what was seen: 499 fast calls and 500 slow give a slow median.
 TEST(StatsTest, APercentileIsTheUpperEdgeOfTheBinOfItsRank) {
     Stats stats;
     stats.start();
@@ -47,9 +44,7 @@ TEST(StatsTest, APercentileIsTheUpperEdgeOfTheBinOfItsRank) {
     EXPECT_DOUBLE_EQ(led.sum_us, 499 * 2 + 499 * 20 + 900) << "exact, not read from the bins";
 }
 
-// Windows cut from the statistics hold every call once: they add up to the
-// whole run, and merged they give back its figures. Starting again begins
-// from zero.
+// Every call once, and merged the run's figures. Starting again begins from zero.
 TEST(StatsTest, WindowsAddUpToTheRunAndMergeBackIntoIt) {
     Stats stats;
     stats.start();
@@ -95,8 +90,7 @@ TEST(StatsTest, CuttingWhileThreadsRecordLosesNothing) {
     EXPECT_EQ(stats.report().calls(), 80000u);
 }
 
-// What is written reads back as it was, bin for bin: also the lowest bins,
-// whose edges round to the same nanosecond, and calls past either end.
+// Down to the lowest bins, whose edges round to the same nanosecond, and calls past either end.
 TEST(StatsTest, TheJsonFormReadsBackBinForBin) {
     Stats stats;
     stats.start();
@@ -109,9 +103,7 @@ TEST(StatsTest, TheJsonFormReadsBackBinForBin) {
     EXPECT_EQ(to_json(read).dump(), to_json(written).dump());
 }
 
-// A timeline that reaches its cap merges its intervals in pairs and says
-// so, its intervals twice as long each time: it keeps every call, and
-// stays within its cap.
+// The intervals twice as long each time, each halving said.
 TEST(TimelineTest, AtItsCapItMergesIntervalsInPairsAndKeepsEveryCall) {
     std::string const dir = makeTempDir("timeline_test"), path = dir + "/t.jsonl";
     Stats stats;
@@ -143,8 +135,7 @@ TEST(TimelineTest, AtItsCapItMergesIntervalsInPairsAndKeepsEveryCall) {
     std::filesystem::remove_all(dir);
 }
 
-// The table that places a call's latency without a logarithm agrees with
-// the axis everywhere: at every bin's edges, off the axis and on NaN.
+// The table that bins without a logarithm, at every bin's edges, off the axis and on NaN.
 TEST(StatsTest, ACallLandsInTheBinTheAxisGivesIt) {
     LatencyAxis const axis = latency_axis();
     LatencyBins const& bins = latency_bins();
@@ -162,9 +153,8 @@ TEST(StatsTest, ACallLandsInTheBinTheAxisGivesIt) {
     for (double const v : values) EXPECT_EQ(bins.index(v), axis.index(v)) << v;
 }
 
-// A stamped journal line: the clock, the time since start and the call's
-// length, as printf would write them, then the call; texts escaped, numbers
-// at their limits, and a line longer than the entry holds inline.
+// The clock, the time since start and the call's length, then the call: texts
+// escaped, numbers at their limits, a line longer than an entry holds inline.
 TEST(ObserverTest, AJournalLineIsStampedAndWhole) {
     std::string const dir = makeTempDir("observer_test"), path = dir + "/journal";
     Observer observer(true);

@@ -1,5 +1,4 @@
-// The wire format: frames written by one end read back the same at the
-// other, and anything malformed is refused rather than misread.
+// The wire format: frames read back as written, and anything malformed refused.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -17,9 +16,7 @@ std::string payload_of(FrameWriter& w) {
     return std::string(w.buffer().data() + kPrefix, w.buffer().size() - kPrefix);
 }
 
-// A request crosses the wire with every argument it sends, each read back as
-// its C type into the camera's form; a reply crosses with every value, each
-// read back into the caller's out-parameter.
+// Arguments read back as their C type in the camera's form, values into out-parameters.
 TEST(Wire, ARequestAndItsReplyCrossWithEveryValue) {
     int32_t i[] = {-7, 2147483647, -2147483647 - 1, 0, 5, 6, -1};
     double speed[] = {0.5, -1e300, 3};
@@ -173,11 +170,9 @@ TEST(Wire, ValuesSentMustFitTheirTypes) {
     EXPECT_TRUE(read_sent<double>(object([](Packer& p) { p.pack(3); }), v)) << "an integral f64";
 }
 
-// A length beyond the limit is refused before a buffer grows for it (the
-// pieces a frame arrives in are the daemon's slice= test's).
+// A frame of exactly the limit is awaited, the buffer growing to hold it;
+// one byte more, or none, is refused before the buffer grows at all.
 TEST(FrameReaderTest, RefusesALengthPastTheLimitBeforeGrowing) {
-    // A frame of exactly the limit is awaited; one byte more, or none, is refused.
-    // It grows to hold exactly the one, and not at all for the others.
     struct {
         uint32_t length;
         FrameReader::Next next;

@@ -1,6 +1,5 @@
-// Every command of every test service on the simulated camera, checked
-// against its own passing run: as each of its requests fails in turn, what it
-// passes on, and what it leaves behind.
+// Every command of every test service on the simulated camera: what it passes
+// on, and what it leaves behind as each of its requests fails in turn.
 #include <gtest/gtest.h>
 #include <kovra_sim/control.h>
 
@@ -27,23 +26,23 @@ std::vector<std::string> items(std::string const& list) {
     return {std::sregex_token_iterator(list.begin(), list.end(), item), {}};
 }
 
-// The lines as one text, with what `numbered` matches reduced to "#": arrays
-// and handles are numbered as handed out, which differs between runs.
+// The lines as one text, what `numbered` matches as "#": arrays and handles
+// are numbered as handed out, which differs between runs.
 std::string text(std::vector<std::string> const& lines, char const* numbered) {
     std::string text;
     for (auto const& line : lines) text += line + "\n";
     return std::regex_replace(text, std::regex(numbered), "#");
 }
 
-// The roles of each request's arguments after the initiator and target in
-// the camera's table, by "service_op"; "SET(n)" stores the value in slot n.
+// The roles of each request's arguments after initiator and target in the
+// camera's table, by "service_op"; "SET(n)" stores the value in slot n.
 std::map<std::string, std::vector<std::string>> const kRoles{
 #define KOVRA_CAMERA(svc, op, setting, ...) {#svc "_" #op, items(#__VA_ARGS__)},
 #include "camera/camera.def"
 };
 
-// In full, the arguments of the requests that send what their command did not
-// read (keys, flags, fixed writes); "$n" is the n-th value the command read.
+// The arguments of the requests that send what their command did not read
+// (keys, flags, fixed writes); "$n" is the n-th value the command read.
 std::vector<std::pair<std::string, std::string>> const kConstants{
     {"broker_get_targets", R"("")"},
     {"img_param_get_(sensor_framerate_milli_hz|pipeline_type)|device_information_get_udn", "1"},
@@ -68,12 +67,12 @@ protected:
 };
 
 // The command `name` ("word_command") passes only with no fault. It is named
-// after its last request (the relay's trigger alone asks nothing), and each
-// request before it reads what a later one sends. It sends on `initiator`
-// what it read, unchanged, or the constants above; unless it writes a fixed
-// value it leaves the settings as found. When a request fails, it stops there
-// and releases every array it was handed, null for those it was not.
-// `passing` receives its journal with no fault.
+// after its last request (the relay's trigger alone asks nothing), each
+// request before it reads what a later one sends, and it sends on `initiator`
+// what it read unchanged, or the constants above; unless it writes a fixed
+// value it leaves the settings as found. When a request fails it stops there
+// and releases every array it was handed, null for the others. `passing`
+// receives its journal with no fault.
 void ServicesTest::check(TestService& service, TestService::Method method, std::string const& name,
                          std::string const& initiator, std::vector<std::string>& passing) {
     auto const run = [&] {
@@ -149,7 +148,7 @@ void ServicesTest::check(TestService& service, TestService::Method method, std::
         EXPECT_FALSE(run());
         kovra_sim_clear_faults();
         // The requests before, the failed one with its out-parameters untouched,
-        // then the releases, of null for what was not handed out before.
+        // then the releases, of null for what was not handed out.
         std::vector<std::string> expected(passing.begin(), passing.begin() + i);
         std::string const handedOut =
             std::accumulate(expected.begin(), expected.end(), std::string());
@@ -169,10 +168,9 @@ void ServicesTest::check(TestService& service, TestService::Method method, std::
     }
 }
 
-// Every command of every service: the enrolled ones in enrolment order, then
-// the two nothing enrols. A service opens its initiator with the two handles,
-// 0 and 0, and releases it when destroyed; the tester's command k is the
-// k-th command of the enrolled services.
+// The enrolled services in enrolment order, then the two nothing enrols. A
+// service opens its initiator with the two handles, 0 and 0, and releases it
+// when destroyed; the tester's command k is the k-th of the enrolled services.
 TEST_F(ServicesTest, EveryCommandStopsAtTheFirstFailureAndPassesOnWhatItRead) {
     ApiTester tester(ipcHandle, logHandle);
     ASSERT_EQ(tester.getCommandCount(), 87u);

@@ -69,6 +69,10 @@ Daemon::~Daemon() {
 
 std::string Daemon::log() const { return readFile(dir_ + "/log"); }
 
+bool Daemon::said(std::string const& text, std::chrono::milliseconds limit) const {
+    return eventually([&] { return log().find(text) != std::string::npos; }, limit);
+}
+
 long Daemon::rss_kib() const {
     std::istringstream status(readFile("/proc/" + std::to_string(pid_) + "/status"));
     for (std::string line; std::getline(status, line);) {

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -12,9 +13,8 @@
 // stops it (SIGTERM, then SIGKILL if it lingers) and waits for it.
 class Daemon {
 public:
-    // Starts the daemon with `options` besides its --listen and --port-file,
-    // on `host` and `port` (0: any free one), with KOVRA_SIM set to `env` if
-    // not empty.
+    // Starts it with `options` on `host` and `port` (0: any free one), with
+    // KOVRA_SIM set to `env` if not empty.
     explicit Daemon(std::vector<std::string> const& options = {}, std::string const& env = "",
                     int port = 0, std::string const& host = "127.0.0.1");
     Daemon(Daemon const&) = delete;
@@ -26,17 +26,19 @@ public:
     std::string url() const { return "tcp://" + host_ + ":" + std::to_string(port_); }
     // What it wrote to stderr so far.
     std::string log() const;
+    // Whether its log says `text` within `limit`.
+    bool said(std::string const& text,
+              std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
     // The port of its admin endpoint (--admin 0), from its log; 0 if none.
     int admin_port() const;
-    // Its admin endpoint's answers: the status of GET /health (0: none), and
-    // the samples of GET /metrics.
+    // The status of GET /health (0: none), and the samples of GET /metrics.
     int health() const;
     std::map<std::string, double> metrics() const;
     // Its resident memory in KiB.
     long rss_kib() const;
 
-    // Sends `signal` and waits at most `seconds` for it to end; its exit
-    // status, or -1 if it did not exit normally in time.
+    // Sends `signal` and waits at most `seconds`: its exit status, or -1 if it
+    // did not exit normally in time.
     int stop(int signal, int seconds = 10);
     // Sends `signal` and goes on.
     void signal(int signal) const;
@@ -49,8 +51,7 @@ private:
     std::string dir_;
 };
 
-// A raw TCP connection to 127.0.0.1:port for tests that play a client or a
-// server by hand; -1 if it cannot be made.
+// A raw TCP connection to 127.0.0.1:port; -1 if it cannot be made.
 int connect_loopback(int port);
 // Sends `request` (raw HTTP) to 127.0.0.1:port and returns all that comes
 // back until the peer closes or 5 s pass; "" if it cannot connect.

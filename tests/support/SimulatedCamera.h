@@ -7,10 +7,8 @@
 #include <string>
 #include <vector>
 
-// A test on the stand-in's in-process simulated camera. Each test starts on
-// a reset camera with the client library up (core, logging, IPC: the journal
-// calls the log handle #1 and the IPC handle #2) and the journal on and
-// empty. Afterwards the library is shut down and the camera reset.
+// A test on the in-process simulated camera, reset, with the client library
+// up (the journal, on and empty, calls the log handle #1 and the IPC handle #2).
 class SimulatedCamera : public testing::Test {
 protected:
     void SetUp() override {

@@ -7,18 +7,37 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
-
-// Small helpers the test suites share: files, lines, captured output.
 
 // The whole file, or "" if it cannot be read.
 inline std::string readFile(std::string const& path) {
     std::ostringstream content;
     content << std::ifstream(path).rdbuf();
     return content.str();
+}
+
+// How often `what` occurs in `text`.
+inline size_t countOf(std::string const& text, std::string const& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// The calls per function that a camera's state file counts.
+inline std::map<std::string, uint64_t> stateCalls(std::string const& state) {
+    std::map<std::string, uint64_t> calls;
+    std::istringstream in(state);
+    for (std::string line; std::getline(in, line);) {
+        size_t const space = line.rfind(' ');
+        if (line.rfind("calls ", 0) == 0)
+            calls[line.substr(6, space - 6)] = std::stoull(line.substr(space + 1));
+    }
+    return calls;
 }
 
 inline std::vector<std::string> linesOf(std::string const& text) {
@@ -32,6 +51,17 @@ inline std::vector<std::string> linesOf(std::string const& text) {
 inline std::string makeTempDir(std::string const& prefix) {
     std::string path = std::filesystem::temp_directory_path() / (prefix + ".XXXXXX");
     return mkdtemp(path.data()) ? path : std::string();
+}
+
+// What `run` throws as a std::runtime_error, or "" if it throws nothing.
+template <class Run>
+std::string thrown(Run&& run) {
+    try {
+        run();
+    } catch (std::runtime_error const& e) {
+        return e.what();
+    }
+    return "";
 }
 
 // What `write` printed to std::cout.

@@ -10,8 +10,8 @@
 #include "support/Daemon.h"
 #include "wire/protocol.h"
 
-// Frames on a raw loopback socket, for tests that play a camera or its
-// client by hand (link kovra-sim-wire). Every read is bounded.
+// Frames on a raw loopback socket for tests that play a camera or its client
+// (link kovra-sim-wire). Every read is bounded.
 
 inline std::string bytes_of(kovra_sim::wire::FrameWriter& w) {
     return std::string(w.buffer().data(), w.buffer().size());
@@ -61,8 +61,7 @@ inline bool closed_by_peer(int fd, std::chrono::milliseconds limit = std::chrono
     return std::chrono::steady_clock::now() - start < limit;
 }
 
-// A connection to the daemon on `port` that said hello and was welcomed,
-// or -1.
+// A connection to the daemon on `port` that said hello and was welcomed, or -1.
 inline int greeted(int port) {
     int const fd = connect_loopback(port);
     send_all(fd, hello());
