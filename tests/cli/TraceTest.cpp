@@ -204,10 +204,10 @@ TEST_F(TraceTest, APacedRunKeepsToItsPlanAndShowsAStallFromIt) {
     EXPECT_EQ(traced.from_plan->calls, requests.calls);
     EXPECT_GT(requests.calls, 0u);
     EXPECT_LE(double(requests.calls), 500 * traced.end() + 4);
-    // Under an emulator the burst that catches up on the stalled second takes
-    // a while of its own; a plan that dropped that second would still send
-    // under 80%.
-    EXPECT_GE(double(requests.calls), (*IPC_SOAK_EMULATOR ? 0.85 : 0.95) * 500 * traced.end());
+    // What was due in the stalled second is sent after it: a plan that dropped
+    // that second would send 3/4 of its requests. The floor leaves room for a
+    // sanitizer or an emulator, whose catch-up burst takes a while of its own.
+    EXPECT_GE(double(requests.calls), 0.85 * 500 * traced.end());
     EXPECT_GE(traced.from_plan->quantile(0.99), 500000);
     EXPECT_GE(traced.behind->max_us, 500000);
     EXPECT_LT(requests.quantile(0.99) * 4, traced.from_plan->quantile(0.99));
