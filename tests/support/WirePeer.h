@@ -52,7 +52,7 @@ inline std::string read_frame(int fd, std::chrono::milliseconds limit = std::chr
 }
 
 // Whether the peer closed `fd` within `limit`, all it sent read; closes it.
-inline bool closed_by_peer(int fd, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+inline bool closed_by_peer(int fd, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
     auto const start = std::chrono::steady_clock::now();
     receive_within(fd, limit);
     char buf[4096];
