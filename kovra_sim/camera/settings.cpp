@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 
 #include "camera/rows.h"

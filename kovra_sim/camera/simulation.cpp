@@ -1,5 +1,7 @@
 #include "camera/simulation.h"
 
+#include <nlohmann/json.hpp>
+
 #include "common/files.h"
 
 namespace kovra_sim {

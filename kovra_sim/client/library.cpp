@@ -3,6 +3,7 @@
 #include <kovra_sim/control.h>
 
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 
 #include "client/exhaust.h"
 #include "client/local_transport.h"

@@ -1,5 +1,6 @@
 #include "common/bounded_json.h"
 
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <vector>
 

@@ -6,7 +6,7 @@
 #pragma once
 
 #include <cstddef>
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <string_view>
 

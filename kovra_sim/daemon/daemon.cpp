@@ -3,6 +3,7 @@
 #include <boost/asio.hpp>
 #include <functional>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <thread>
 #include <vector>
 

@@ -1,6 +1,7 @@
 #include "daemon/shared_simulation.h"
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
 namespace kovra_sim {
 

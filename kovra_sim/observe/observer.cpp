@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <nlohmann/json.hpp>
 
 #include "common/files.h"
 
@@ -181,8 +182,11 @@ bool Observer::write_files(bool closing, char const* source, nlohmann::json cons
         Report figures = stats.report();
         if (carried_) figures = merge({*carried_, figures});
         figures.source = source;
-        if (extra.is_object()) figures.extra = extra;
-        if (!replace_file(*stats_path_, to_json(figures).dump(1) + "\n", reason)) {
+        // What the writer adds for people to read (connections, faults on
+        // the wire, drift): written beside the figures, never read back.
+        nlohmann::json json = to_json(figures);
+        if (extra.is_object()) json.update(extra);
+        if (!replace_file(*stats_path_, json.dump(1) + "\n", reason)) {
             failed(*stats_path_);
         } else if (!closing) {
             // The lock stayed with the file replaced: the new one takes it.

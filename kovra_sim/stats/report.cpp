@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 
 #include "common/functions.h"
@@ -340,7 +341,6 @@ nlohmann::json to_json(Report const& report) {
     if (report.start_s) json["start_s"] = *report.start_s;
     if (report.end_s) json["end_s"] = *report.end_s;
     if (report.source) json["source"] = *report.source;
-    json.update(report.extra);
     return json;
 }
 

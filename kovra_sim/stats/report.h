@@ -16,7 +16,7 @@
 #include <cstring>
 #include <limits>
 #include <map>
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -126,9 +126,6 @@ struct Report {
     std::optional<double> start_clock, end_clock;
     // Who recorded it: "trace", "client" or "daemon".
     std::optional<std::string> source;
-    // What the writer adds for people to read (connections, faults on the
-    // wire, drift): kept as written, never read back.
-    nlohmann::json extra = nlohmann::json::object();
 
     uint64_t calls() const;
     uint64_t failures() const;
@@ -171,8 +168,7 @@ private:
 // "p99_us", "p999_us", "max_us", "sum_us", "buckets": [[upper_us, count],
 // ...]}}, "announcements": {TARGET: count}}, with "wall_seconds" and
 // "requests_per_second", or "interval", "start_s" and "end_s", "paced":
-// {"from_plan", "behind"} (as a function's), and "source" and what `extra`
-// holds, when given.
+// {"from_plan", "behind"} (as a function's), and "source", when given.
 nlohmann::json to_json(Report const& report);
 // Reads that form back; throws std::runtime_error saying what is wrong for
 // anything else: a field of the wrong type, a count that is negative, not

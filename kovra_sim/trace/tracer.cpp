@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 #include <system_error>
 #include <thread>
 

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "common/functions.h"
 #include "stats/report_files.h"

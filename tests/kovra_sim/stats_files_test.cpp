@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "common/bounded_json.h"
 #include "observe/stats.h"

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "observe/observer.h"

@@ -3,6 +3,7 @@
 // list of them parses. (Statistics and timelines are read by kovra-stats.)
 #include <boost/program_options.hpp>
 #include <iostream>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 

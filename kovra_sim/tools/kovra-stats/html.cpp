@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
+#include <nlohmann/json.hpp>
 #include <set>
 
 #include "common/files.h"

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
 
