@@ -73,14 +73,6 @@ bool Daemon::said(std::string const& text, std::chrono::milliseconds limit) cons
     return eventually([&] { return log().find(text) != std::string::npos; }, limit);
 }
 
-long Daemon::rss_kib() const {
-    std::istringstream status(readFile("/proc/" + std::to_string(pid_) + "/status"));
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    }
-    return -1;
-}
-
 int Daemon::admin_port() const {
     std::string const said = "admin endpoint on http://127.0.0.1:";
     std::string const text = admin_port_ ? "" : log();

@@ -34,8 +34,6 @@ public:
     // The status of GET /health (0: none), and the samples of GET /metrics.
     int health() const;
     std::map<std::string, double> metrics() const;
-    // Its resident memory in KiB.
-    long rss_kib() const;
 
     // Sends `signal` and waits at most `seconds`: its exit status, or -1 if it
     // did not exit normally in time.
