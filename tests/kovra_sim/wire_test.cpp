@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <nlohmann/json.hpp>
 
 #include "client/call.h"
 #include "wire/codec.h"
@@ -93,42 +94,22 @@ TEST(Wire, ARequestAndItsReplyCrossWithEveryValue) {
 
 // Payloads that must be refused, each by the reading its frame type gets.
 TEST(Wire, MalformedPayloadsAreRefused) {
-    struct Case {
-        char const* name;
-        std::function<void(msgpack::packer<msgpack::sbuffer>&)> pack;
-    };
-    Case const cases[] = {
-        {"not an array", [](auto& p) { p.pack(1); }},
-        {"unknown type", [](auto& p) { p.pack_array(1).pack(9); }},
-        {"hello too short", [](auto& p) { p.pack_array(3).pack(0).pack(1).pack(2); }},
-        {"welcome without its idle time",
-         [](auto& p) { p.pack_array(4).pack(0).pack(kVersion).pack(1).pack(0); }},
-        {"ping with a payload", [](auto& p) { p.pack_array(2).pack(4).pack(0); }},
-        {"call with a negative id",
-         [](auto& p) {
-             p.pack_array(6).pack(1).pack(-1).pack(0).pack(0).pack_nil().pack_array(0);
-         }},
+    using nlohmann::json;
+    std::pair<char const*, json> const cases[] = {
+        {"not an array", 1},
+        {"unknown type", json::array({9})},
+        {"hello too short", json::array({0, 1, 2})},
+        {"welcome without its idle time", json::array({0, kVersion, 1, 0})},
+        {"ping with a payload", json::array({4, 0})},
+        {"call with a negative id", json::array({1, -1, 0, 0, nullptr, json::array()})},
         {"call of no function",
-         [](auto& p) {
-             p.pack_array(6)
-                 .pack(1)
-                 .pack(1)
-                 .pack(int(kFunctionCount))
-                 .pack(0)
-                 .pack_nil()
-                 .pack_array(0);
-         }},
-        {"call whose target is a number",
-         [](auto& p) { p.pack_array(6).pack(1).pack(1).pack(0).pack(0).pack(5).pack_array(0); }},
-        {"reply whose values are no array",
-         [](auto& p) { p.pack_array(4).pack(2).pack(1).pack(0).pack(3); }},
-        {"event of no service",
-         [](auto& p) { p.pack_array(4).pack(3).pack(int(kServiceCount)).pack(1).pack("x"); }},
+         json::array({1, 1, int(kFunctionCount), 0, nullptr, json::array()})},
+        {"call whose target is a number", json::array({1, 1, 0, 0, 5, json::array()})},
+        {"reply whose values are no array", json::array({2, 1, 0, 3})},
+        {"event of no service", json::array({3, int(kServiceCount), 1, "x"})},
     };
-    for (Case const& c : cases) {
-        msgpack::sbuffer b;
-        msgpack::packer<msgpack::sbuffer> p(b);
-        c.pack(p);
+    for (auto const& [name, payload] : cases) {
+        std::vector<uint8_t> const b = json::to_msgpack(payload);
         Decoded d;
         Hello h;
         Welcome wl;
@@ -136,9 +117,9 @@ TEST(Wire, MalformedPayloadsAreRefused) {
         Reply r;
         Event e;
         bool const read =
-            d.parse(b.data(), b.size()) &&
+            d.parse(reinterpret_cast<char const*>(b.data()), b.size()) &&
             (d.hello(h) || d.welcome(wl) || d.call(call) || d.reply(r) || d.event(e) || d.ping());
-        EXPECT_FALSE(read) << c.name;
+        EXPECT_FALSE(read) << name;
     }
     // Bytes after the array, or a truncated one.
     FrameWriter w;
@@ -149,7 +130,6 @@ TEST(Wire, MalformedPayloadsAreRefused) {
     EXPECT_FALSE(d.parse(p.data(), p.size() - 1));
 }
 
-// A value sent is read only as what its type can hold.
 TEST(Wire, ValuesSentMustFitTheirTypes) {
     auto object = [](auto pack) {
         static msgpack::sbuffer b;
