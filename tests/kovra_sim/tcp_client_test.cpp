@@ -275,8 +275,7 @@ TEST_F(TcpClient, ReconnectsAndReopensWhatItHad) {
 
     daemon->stop(SIGKILL);
     EXPECT_EQ(ask(led), KOVRA_SIM_STATUS_NOT_CONNECTED);
-    daemon =
-        std::make_unique<Daemon>(std::vector<std::string>{"--sim", "restart=led*1/1"}, "", port);
+    daemon = std::make_unique<Daemon>(std::vector<std::string>{"--sim", "restart=led*1/1"}, port);
     EXPECT_TRUE(eventually([&] { return ask(led) == 0; }, 5s));
     eventually([&] { return announced != 0; }, 1s);
     EXPECT_EQ(announced, 1) << "the handler was not registered again";
@@ -307,7 +306,7 @@ TEST_F(TcpClient, ADaemonAnswersOnEitherFamilyAfterItsLatencyAndJitter) {
             std::cerr << "no IPv6 loopback here: IPv6 not tested\n";
             continue;
         }
-        Daemon daemon({"--sim", c.sim}, "", 0, c.host);
+        Daemon daemon({"--sim", c.sim}, 0, c.host);
         ASSERT_NO_FATAL_FAILURE(open_led(daemon.url()));
         std::vector<Clock::duration> took(9);
         for (auto& t : took) EXPECT_EQ(ask(led_, &t), 0) << c.host << " " << c.sim;

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -17,8 +16,7 @@
 
 extern char** environ;
 
-Daemon::Daemon(std::vector<std::string> const& options, std::string const& env, int port,
-               std::string const& host)
+Daemon::Daemon(std::vector<std::string> const& options, int port, std::string const& host)
     : host_(host.find(':') == std::string::npos ? host : "[" + host + "]") {
     dir_ = makeTempDir("kovra-camd-test");
     std::vector<std::string> argv;
@@ -30,13 +28,10 @@ Daemon::Daemon(std::vector<std::string> const& options, std::string const& env, 
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
-    std::vector<std::string> environment;
+    std::vector<char*> envp;  // without the test's own KOVRA_SIM, if it has one
     for (char** e = environ; *e; ++e) {
-        if (std::string(*e).rfind("KOVRA_SIM=", 0) != 0) environment.push_back(*e);
+        if (std::string(*e).rfind("KOVRA_SIM=", 0) != 0) envp.push_back(*e);
     }
-    if (!env.empty()) environment.push_back("KOVRA_SIM=" + env);
-    std::vector<char*> envp;
-    for (auto& e : environment) envp.push_back(e.data());
     envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -135,20 +130,12 @@ int listen_loopback(int& port) {
 std::string http_exchange(int port, std::string const& request) {
     int const fd = connect_loopback(port);
     if (fd < 0) return "";
-    for (size_t sent = 0; sent < request.size();) {
-        ssize_t const n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) break;
-        sent += size_t(n);
-    }
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    timeval five_seconds{5, 0};  // each wait for more
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &five_seconds, sizeof five_seconds);
     std::string answer;
-    auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     char buffer[65536];
-    for (pollfd p{fd, POLLIN, 0}; std::chrono::steady_clock::now() < deadline;) {
-        if (poll(&p, 1, 100) <= 0) continue;
-        ssize_t const n = recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        answer.append(buffer, size_t(n));
-    }
+    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, size_t(n));
     close(fd);
     return answer;
 }

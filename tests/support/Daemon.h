@@ -13,10 +13,9 @@
 // stops it (SIGTERM, then SIGKILL if it lingers) and waits for it.
 class Daemon {
 public:
-    // Starts it with `options` on `host` and `port` (0: any free one), with
-    // KOVRA_SIM set to `env` if not empty.
-    explicit Daemon(std::vector<std::string> const& options = {}, std::string const& env = "",
-                    int port = 0, std::string const& host = "127.0.0.1");
+    // Starts it with `options` on `host` and `port` (0: any free one).
+    explicit Daemon(std::vector<std::string> const& options = {}, int port = 0,
+                    std::string const& host = "127.0.0.1");
     Daemon(Daemon const&) = delete;
     Daemon& operator=(Daemon const&) = delete;
     ~Daemon();
@@ -52,7 +51,7 @@ private:
 // A raw TCP connection to 127.0.0.1:port; -1 if it cannot be made.
 int connect_loopback(int port);
 // Sends `request` (raw HTTP) to 127.0.0.1:port and returns all that comes
-// back until the peer closes or 5 s pass; "" if it cannot connect.
+// back until the peer closes or is silent for 5 s; "" if it cannot connect.
 std::string http_exchange(int port, std::string const& request);
 // GET or POST `path` with `body`, closing after the answer.
 std::string http_call(int port, std::string const& method, std::string const& path,
