@@ -159,27 +159,6 @@ TEST_F(DaemonTest, HostilePeersNeitherStopNorSlowAWellBehavedClient) {
     }
 }
 
-// A client past the limit gets -10; a silent one is closed, which lets the next in.
-TEST_F(DaemonTest, IdleConnectionsMakeRoomWithinTheLimit) {
-    Daemon daemon({"--max-connections", "2", "--idle-timeout", "1"});
-    int const a = connect_loopback(daemon.port()), b = connect_loopback(daemon.port());
-    send_all(a, hello());
-    send_all(b, hello());
-    kovra_sim_reset();
-    void *log = nullptr, *ipc = nullptr;
-    ASSERT_EQ(kovra_core_logging_init("daemon_test", &log), 0);
-    EXPECT_EQ(kovra_core_ipc_initiator_init(log, daemon.url().c_str(), &ipc),
-              KOVRA_SIM_STATUS_NO_RESOURCES);
-    EXPECT_NE(daemon.log().find("connection limit 2 reached"), std::string::npos) << daemon.log();
-    EXPECT_TRUE(closed_by_peer(a));
-    EXPECT_TRUE(closed_by_peer(b));
-    EXPECT_EQ(kovra_core_ipc_initiator_init(log, daemon.url().c_str(), &ipc), 0);
-    EXPECT_NE(daemon.log().find("closed: silent for 1000 ms"), std::string::npos) << daemon.log();
-    kovra_core_ipc_deinit(ipc);
-    kovra_core_logging_deinit(log);
-    kovra_sim_reset();
-}
-
 // A client that sends without reading: the daemon stops reading it.
 TEST_F(DaemonTest, AClientThatDoesNotReadIsNotRead) {
     Daemon daemon({"--max-in-flight", "4"});
