@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -53,10 +52,21 @@ protected:
     std::string error;
 };
 
-// The reader's refusals (stats_files_test's) come through whole, as do profile='s own.
+// The reader's refusals (stats_files_test's) come through whole, as do profile='s
+// own; a file is read up to its bound and no further, of either kind.
 TEST_F(Replay, AFileThatIsNoRecordingRefusesTheWholeList) {
+    recording();
+    std::string const whole = to_json(recorded).dump();
+    recorded.interval = 0;
+    std::string const interval = to_json(recorded).dump();
+    // A timeline of lines of 1 MiB: the last past the bound where it passes it.
+    std::string const mib = interval + std::string((1 << 20) - interval.size() - 1, ' ') + "\n";
+    std::string timeline;
+    while (timeline.size() < Profile::kMaxBytes) timeline += mib;
     std::string const led = "{\"functions\": {\"kovra_api_led_get_state_send\": {\"calls\": 2, ";
     std::string const ok = "\"statuses\": {\"0\": 2}, ";
+    std::string const big = "larger than 16 MiB, the most a profile may hold";
+    // Each file's text, and why it is refused; "" if it is read.
     std::pair<std::string, std::string> const cases[] = {
         {"", "No such file or directory"},
         {"not\nJSON", "not valid JSON near byte 2"},
@@ -69,53 +79,27 @@ TEST_F(Replay, AFileThatIsNoRecordingRefusesTheWholeList) {
         {led + ok + "\"buckets\": [[9, 1], [5, 1]]}}}",
          "bucket 2: its edge is below the one before"},
         {led + ok + "\"buckets\": [[5, 1]]}}}", "the buckets do not add up to the calls"},
+        // Edges are written to 1 ns: the lowest bins' may be one.
+        {led + ok + "\"buckets\": [[0.011, 1], [0.011, 1]]}}}", ""},
+        {interval + "\n" + interval, ""},  // a timeline, read as its intervals merged
+        {whole + std::string(Profile::kMaxBytes - whole.size(), ' '), ""},
+        {whole + std::string(Profile::kMaxBytes + 1 - whole.size(), ' '), big},
+        {timeline, ""},
+        {timeline + "\n", big},
     };
     int n = 0;
     for (auto const& [text, reason] : cases) {
         std::string const path = dir + "/" + std::to_string(++n);
         if (!text.empty()) file(std::to_string(n), text);
-        EXPECT_FALSE(parse("latency=1;profile=" + path)) << text;
+        EXPECT_EQ(parse("latency=1;profile=" + path), reason.empty()) << n << ": " << error;
         std::string const function =
             text.rfind(led, 0) == 0 ? "kovra_api_led_get_state_send: " : "";
-        EXPECT_EQ(error, "\"profile=" + path + "\": " + path + ": " + function + reason);
-    }
-    // Edges are written to 1 ns: the lowest bins' may be one.
-    EXPECT_TRUE(
-        parse("profile=" + file("shared", led + ok + "\"buckets\": [[0.011, 1], [0.011, 1]]}}}")))
-        << error;
-    EXPECT_FALSE(parse("profile=" + dir));
-    EXPECT_EQ(error, "\"profile=" + dir + "\": " + dir + ": not a regular file");
-    // A timeline is read as its intervals merged.
-    recording();
-    recorded.interval = 0;
-    std::string const line = to_json(recorded).dump();
-    EXPECT_TRUE(parse("profile=" + file("t.jsonl", line + "\n" + line))) << error;
-}
-
-// A profile's file is read up to its bound and no further, of either kind.
-TEST_F(Replay, AProfileIsReadUpToItsBound) {
-    recording();
-    std::string const text = to_json(recorded).dump();
-    // A timeline of lines of 1 MiB: the last past the bound where it passes it.
-    recorded.interval = 0;
-    std::string line = to_json(recorded).dump();
-    line += std::string((1 << 20) - line.size() - 1, ' ') + "\n";
-    std::string timeline;
-    while (timeline.size() < Profile::kMaxBytes) timeline += line;
-    std::pair<std::string, bool> const cases[] = {
-        {text + std::string(Profile::kMaxBytes - text.size(), ' '), true},
-        {text + std::string(Profile::kMaxBytes + 1 - text.size(), ' '), false},
-        {timeline, true},
-        {timeline + "\n", false},
-    };
-    for (auto const& [content, read] : cases) {
-        std::string const path = file("big", content);
-        EXPECT_EQ(parse("profile=" + path), read) << content.size();
-        if (!read) {
-            EXPECT_EQ(error, "\"profile=" + path + "\": " + path +
-                                 ": larger than 16 MiB, the most a profile may hold");
+        if (!reason.empty()) {
+            EXPECT_EQ(error, "\"profile=" + path + "\": " + path + ": " + function + reason);
         }
     }
+    EXPECT_FALSE(parse("profile=" + dir));
+    EXPECT_EQ(error, "\"profile=" + dir + "\": " + dir + ": not a regular file");
 }
 
 // Within four standard deviations and the recorded bins; another seed draws otherwise.
