@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -41,6 +40,8 @@ protected:
     std::string path(char const* name) const { return dir + "/" + name; }
 };
 
+// A LED of 9 whose second read fails, as kChildJournal shows.
+std::string const kChild = "set=led.state=9; fail=kovra_api_led_get_state_send@2:-77; ";
 std::string const kChildJournal =
     "kovra_core_init() = 0\n"
     "kovra_core_logging_init(\"kovra_sim_env_child\", &#1) = 0\n"
@@ -56,11 +57,10 @@ std::string const kChildJournal =
 TEST_F(ChildFiles, DirectivesApplyAndTheFilesHoldTheWholeRun) {
     std::ofstream(path("state")) << "an older state\n";
     std::filesystem::create_symlink("state", path("link"));
-    Outcome const r = run(KOVRA_SIM_ENV_CHILD,
-                          "fail=kovra_api_led_get_state_send@2:-77; set=led.state=9;"
-                          "set=device_information.friendly_name=two\\nlines\\, one value;"
-                          "journal=" +
-                              path("journal") + ";state=" + path("link"));
+    Outcome const r =
+        run(KOVRA_SIM_ENV_CHILD,
+            kChild + "set=device_information.friendly_name=two\\nlines\\, one value;" +
+                "journal=" + path("journal") + ";state=" + path("link"));
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out,
               "init=0 logging_init=0\nget_state=0 value=9\nget_state=-77 value=0\nget_state=0 "
@@ -81,6 +81,10 @@ TEST_F(ChildFiles, DirectivesApplyAndTheFilesHoldTheWholeRun) {
     EXPECT_TRUE(std::filesystem::is_symlink(path("link")));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 5)
         << "a temporary file was left";
+    // An aborted run leaves the journal of every call it made.
+    std::string const aborting = std::string(KOVRA_SIM_ENV_CHILD) + " abort";
+    EXPECT_NE(run(aborting, kChild + "journal=" + path("aborted")).exit_code, 0);
+    EXPECT_EQ(readFile(path("aborted")), kChildJournal);
 }
 
 // A file that cannot be written at the end (past the file size limit here).
@@ -103,9 +107,8 @@ TEST_F(ChildFiles, AFailedWriteIsSaidAndLeavesNothingBehind) {
 // call's start in s and length in us (the layer's own 20 ms first).
 TEST_F(ChildFiles, TheTraceLayerPassesLoggedTextOnAndStampsCallsInTheirUnits) {
     auto const began = std::chrono::steady_clock::now();
-    Outcome const r = traced(
-        "", "set=led.state=9; fail=kovra_api_led_get_state_send@2:-77; journal=" + path("journal"),
-        "latency=20000;journal=" + path("trace"));
+    Outcome const r =
+        traced("", kChild + "journal=" + path("journal"), "latency=20000;journal=" + path("trace"));
     double const ran =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     ASSERT_EQ(r.exit_code, 0) << r.err;
@@ -124,14 +127,6 @@ TEST_F(ChildFiles, TheTraceLayerPassesLoggedTextOnAndStampsCallsInTheirUnits) {
         EXPECT_LE(start, ran) << "seconds since the layer was loaded, within the run";
         ended = start + took / 1e6;
     }
-}
-
-TEST_F(ChildFiles, AnAbortedProgramLeavesItsJournal) {
-    Outcome const r =
-        run(std::string(KOVRA_SIM_ENV_CHILD) + " abort",
-            "fail=kovra_api_led_get_state_send@2:-77; set=led.state=9; journal=" + path("journal"));
-    EXPECT_NE(r.exit_code, 0);
-    EXPECT_EQ(readFile(path("journal")), kChildJournal);
 }
 
 // Only a regular file, a link to one or a new name will do, and the rest is
@@ -167,10 +162,9 @@ TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
 
 // The first process's files stay whole; with %p in a name, each writes its own.
 TEST_F(ChildFiles, TwoProcessesNeverShareAFile) {
-    std::string const directives = "set=led.state=9; fail=kovra_api_led_get_state_send@2:-77; ";
     auto first = std::async(std::launch::async, [&] {
         return run(std::string(KOVRA_SIM_ENV_CHILD) + " hold",
-                   directives + "journal=" + path("journal") + ";stats=" + path("shared"), "1");
+                   kChild + "journal=" + path("journal") + ";stats=" + path("shared"), "1");
     });
     eventually([&] { return readFile(path("journal")).find("&9) = 0\n") != std::string::npos; },
                std::chrono::seconds(5));
