@@ -5,25 +5,25 @@
 #include <gmock/gmock.h>
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
 
 #include "daemon/shared_simulation.h"
 #include "observe/stats.h"
-#include "support/TestFiles.h"
+#include "support/TempDirTest.h"
 #include "trace/config.h"
 #include "trace/pace.h"
 
 namespace kovra_sim {
 namespace {
 
-class Directives : public testing::Test {
+class Directives : public TempDirTest {
 protected:
+    Directives() : TempDirTest("directives") {}
     bool parse(std::string const& text, Place place = Place::sim) {
         error.clear();
+        if (place == Place::trace) return trace::parse_trace_config(text, traced, error);
         if (place == Place::sim) return parse_config(text, place, settings, config, error);
         DaemonConfig both;
         bool const ok = parse_daemon_config(text, place, settings, both, error);
@@ -34,6 +34,7 @@ protected:
     Settings settings;
     Config config;
     WireFaults wire;
+    trace::TraceConfig traced;
     std::string error;
 };
 
@@ -162,28 +163,15 @@ TEST_F(Directives, WireFaultsAtTheirBoundsAndMerged) {
 }
 
 // Elsewhere refused, with a message that says where it belongs.
-TEST(DirectiveTable, EveryPlaceTakesWhatTheTableSaysAndNothingElse) {
-    std::string const dir = makeTempDir("directive_table");
+TEST_F(Directives, EveryPlaceTakesWhatTheTableSaysAndNothingElse) {
     Stats recording;
     recording.start();
     recording.record(fn_kovra_api_led_get_state_send, 0, std::chrono::microseconds(5));
-    std::ofstream(dir + "/recorded.json") << to_json(recording.report());
-    Settings const settings;
-    auto const parse = [&](std::string const& text, Place place, std::string& error) {
-        if (place == Place::trace) {
-            trace::TraceConfig config;
-            return trace::parse_trace_config(text, config, error);
-        }
-        if (place == Place::sim) {
-            Config config;
-            return parse_config(text, place, settings, config, error);
-        }
-        DaemonConfig config;
-        return parse_daemon_config(text, place, settings, config, error);
-    };
+    file("recorded.json", to_json(recording.report()).dump());
     for (DirectiveInfo const& d : directives()) {
-        bool const file = std::string_view(d.grammar) == "FILE";
-        std::string const given = std::string(d.name) + "=" + (file ? dir + "/" : "") + d.example;
+        bool const named_file = std::string_view(d.grammar) == "FILE";
+        std::string const given =
+            std::string(d.name) + "=" + (named_file ? dir + "/" : "") + d.example;
         // An interval goes with a timeline, named after it so as to be refused
         // second, and a ramp with a rate.
         std::string_view const name = d.name;
@@ -192,8 +180,7 @@ TEST(DirectiveTable, EveryPlaceTakesWhatTheTableSaysAndNothingElse) {
                                                     : "";
         std::string const text = given + with;
         for (Place place : {Place::sim, Place::daemon, Place::post, Place::trace}) {
-            std::string error;
-            EXPECT_EQ(parse(text, place, error), d.taken(place))
+            EXPECT_EQ(parse(text, place), d.taken(place))
                 << text << " at " << place_name(place) << ": " << error;
             // A number, a duration (here in us) or a size (in bytes) is taken
             // at its bounds, and not one past either.
@@ -204,8 +191,7 @@ TEST(DirectiveTable, EveryPlaceTakesWhatTheTableSaysAndNothingElse) {
                 if (n > d.high + 1) continue;  // a low of 0 has nothing below
                 bool const within = n >= d.low && n <= d.high;
                 std::string const unit = d.kind == DirectiveInfo::duration ? "us" : "";
-                EXPECT_EQ(parse(std::string(d.name) + "=" + std::to_string(n) + unit + with, place,
-                                error),
+                EXPECT_EQ(parse(std::string(d.name) + "=" + std::to_string(n) + unit + with, place),
                           within)
                     << d.name << "=" << n << unit;
                 if (!within) {
@@ -221,7 +207,6 @@ TEST(DirectiveTable, EveryPlaceTakesWhatTheTableSaysAndNothingElse) {
             }
         }
     }
-    std::filesystem::remove_all(dir);
 }
 
 // kovra-camd(1), kovra-trace(7) and the README list the directives each place takes.
@@ -247,7 +232,7 @@ TEST(DirectiveTable, ThePagesListEveryDirectiveWhereItIsTaken) {
 
 // rate= plans the n-th request at n / RATE seconds; over a ramp the rate rises
 // evenly from 0, so that RATE * RAMP / 2 requests are due by its end.
-TEST(Pace, RequestsAreDueAsTheRateAndItsRampSay) {
+TEST_F(Directives, RequestsAreDueAsTheRateAndItsRampSay) {
     struct Case {
         uint32_t rate;
         int ramp_s;
@@ -260,12 +245,10 @@ TEST(Pace, RequestsAreDueAsTheRateAndItsRampSay) {
         trace::Pace const pace(c.rate, std::chrono::seconds(c.ramp_s));
         EXPECT_NEAR(pace.due_s(c.n), c.due_s, 1e-9) << c.rate << " " << c.ramp_s << " " << c.n;
     }
-    trace::TraceConfig config;
-    std::string error;
-    EXPECT_FALSE(trace::parse_trace_config("ramp=10", config, error));
+    EXPECT_FALSE(parse("ramp=10", Place::trace));
     EXPECT_EQ(error, "ramp= goes with rate=");
-    EXPECT_TRUE(trace::parse_trace_config("rate=200;ramp=10", config, error)) << error;
-    EXPECT_EQ(config.rate, 200u);
+    EXPECT_TRUE(parse("rate=200;ramp=10", Place::trace)) << error;
+    EXPECT_EQ(traced.rate, 200u);
 }
 
 }  // namespace
