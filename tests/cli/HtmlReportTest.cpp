@@ -16,10 +16,6 @@ using testing::HasSubstr;
 
 class HtmlReportTest : public SoakRun {
 protected:
-    Outcome stats_tool(std::string const& args, std::string const& env = "") {
-        return runShell(env + " " IPC_SOAK_EMULATOR " " KOVRA_STATS " " + args, dir, "-stats");
-    }
-
     // `n` intervals of 10 s from `clock` of LED reads (the very first failing
     // with -42) and temperature reads, each announcing exposure:0 if `restarts`.
     std::string timeline(std::string const& name, size_t n, double clock, bool restarts) {
@@ -36,6 +32,13 @@ protected:
         }
         std::ofstream(dir + "/" + name) << text;
         return dir + "/" + name;
+    }
+
+    // The statistics of `timeline`, merged into a file of their own.
+    std::string statistics(std::string const& timeline) {
+        std::ofstream(dir + "/s.json")
+            << kovra_sim::to_json(kovra_sim::stats_files::whole(timeline));
+        return dir + "/s.json";
     }
 
     // The page's DOM, its script run to its end with nothing fetched and nothing said on
@@ -146,11 +149,7 @@ TEST_F(HtmlReportTest, EachKindOfInputRenders) {
         for (size_t k = 0; k < c.intervals.size(); ++k)
             files += " " + timeline("cam" + std::to_string(k) + ".jsonl", c.intervals[k],
                                     1.8e9 + 5 * double(k), true);
-        if (c.intervals.empty()) {
-            std::ofstream(dir + "/s.json") << kovra_sim::to_json(
-                kovra_sim::stats_files::whole(timeline("t.jsonl", 4, 1.8e9, false)));
-            files = " " + dir + "/s.json";
-        }
+        if (c.intervals.empty()) files = " " + statistics(timeline("t.jsonl", 4, 1.8e9, false));
         Outcome const written = stats_tool("--html " + dir + "/page.html" + files);
         ASSERT_EQ(written.exit_code, 0) << written.err;
         std::string const dom = render(dir + "/page.html");
@@ -176,7 +175,7 @@ class HtmlRefusalTest : public HtmlReportTest {
 // What --html refuses: exit 2 with the reason, and no page.
 TEST_F(HtmlRefusalTest, ItRefusesWhatItCannotShowAndWritesNothing) {
     std::string const t = timeline("t.jsonl", 2, 1.8e9, false), page = dir + "/page.html";
-    std::ofstream(dir + "/s.json") << kovra_sim::to_json(kovra_sim::stats_files::whole(t));
+    std::string const figures = statistics(t);
     struct Case {
         char const* what;
         std::string env, args, says;
@@ -192,7 +191,7 @@ TEST_F(HtmlRefusalTest, ItRefusesWhatItCannotShowAndWritesNothing) {
         {"a check that does not parse", "", "--html " + page + " " + t + " --check 'p99 >'",
          "--check"},
         {"a check that does not fit", "",
-         "--html " + page + " " + dir + "/s.json --check 'skip=1, p99 > 1s'",
+         "--html " + page + " " + figures + " --check 'skip=1, p99 > 1s'",
          "skip= needs a timeline"},
     };
     for (Case const& c : cases) {
@@ -225,29 +224,23 @@ TEST_F(PlotTest, EachKindOfFileIsDrawn) {
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.what);
-        std::string file = timeline("t.jsonl", c.intervals ? c.intervals : 4, 1.8e9, true);
-        if (!c.intervals) {
-            std::ofstream(dir + "/s.json")
-                << kovra_sim::to_json(kovra_sim::stats_files::whole(file));
-            file = dir + "/s.json";
-        }
+        std::string const t = timeline("t.jsonl", c.intervals ? c.intervals : 4, 1.8e9, true);
+        std::string const file = c.intervals ? t : statistics(t);
         std::string const png = HTML_REPORT_SHOTS "/plot-" + std::string(c.option + 2) + ".png";
         std::filesystem::remove(png);
         Outcome const r = stats_tool(std::string(c.option) + " " + file + " --plot " + png);
         ASSERT_EQ(r.exit_code, 0) << r.err;
         // The signature, then the IHDR chunk: width and height, big-endian.
-        std::ifstream in(png, std::ios::binary);
-        unsigned char head[24] = {};
-        in.read(reinterpret_cast<char*>(head), sizeof head);
-        ASSERT_EQ(in.gcount(), 24) << png;
-        EXPECT_EQ(std::string(reinterpret_cast<char*>(head), 8), "\x89PNG\r\n\x1a\n");
-        EXPECT_EQ(std::string(reinterpret_cast<char*>(head) + 12, 4), "IHDR");
+        std::string const head = readFile(png).substr(0, 24);
+        ASSERT_EQ(head.size(), 24u) << png;
+        EXPECT_EQ(head.substr(0, 8), "\x89PNG\r\n\x1a\n");
+        EXPECT_EQ(head.substr(12, 4), "IHDR");
         auto const be32 = [&](size_t at) {
-            return uint32_t(head[at]) << 24 | uint32_t(head[at + 1]) << 16 |
-                   uint32_t(head[at + 2]) << 8 | uint32_t(head[at + 3]);
+            uint32_t n = 0;
+            for (size_t k = at; k < at + 4; ++k) n = n << 8 | uint8_t(head[k]);
+            return n;
         };
-        EXPECT_EQ(be32(16), c.width);
-        EXPECT_EQ(be32(20), c.height);
+        EXPECT_EQ(std::pair(be32(16), be32(20)), std::pair(c.width, c.height));
     }
 }
 

@@ -142,6 +142,10 @@ protected:
         }
         return false;
     }
+    // kovra-stats with `args`, after the shell words of `env`.
+    Outcome stats_tool(std::string const& args, std::string const& env = "") {
+        return runShell(env + " " IPC_SOAK_EMULATOR " " KOVRA_STATS " " + args, dir, "-stats");
+    }
     std::vector<std::string> journal() const { return linesOf(readFile(dir + "/journal")); }
     // A statistics file, or a timeline's intervals merged.
     kovra_sim::Report stats(char const* name) const {

@@ -15,9 +15,6 @@ using testing::HasSubstr;
 
 class TraceTest : public SoakRun {
 protected:
-    Outcome stats_tool(std::string const& args) {
-        return runShell(IPC_SOAK_EMULATOR " " KOVRA_STATS " " + args, dir, "-stats");
-    }
     std::map<std::string, uint64_t> cameraCalls(std::string const& name) const {
         return stateCalls(readFile(dir + "/" + name));
     }
