@@ -2,7 +2,6 @@
 // nothing, expressions refused where they go wrong, and --compare.
 #include <gmock/gmock.h>
 
-#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "common/functions.h"

@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <zlib.h>
 
-#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "common/bounded_json.h"
