@@ -54,7 +54,7 @@ TEST_F(AdminTest, RoutesAnswerAndABadPostChangesNothing) {
     for (auto const& c : cases) {
         std::string const answer = http_call(port, c.method, c.path, c.body);
         EXPECT_EQ(http_status(answer), c.status) << c.method << " " << c.path << " " << c.body;
-        EXPECT_NE(http_body(answer).find(c.says), std::string::npos) << answer;
+        EXPECT_THAT(http_body(answer), testing::HasSubstr(c.says));
     }
     nlohmann::json const before = state();
     EXPECT_EQ(before.at("latency_us"), 7) << "a refused list applies nothing of itself";
@@ -172,7 +172,7 @@ TEST_F(AdminTest, StateKeepsWhatIsInEffectWithinBounds) {
     EXPECT_EQ(kept.at("posted_forgotten"), 301 - 256);
     std::string const too_many = http_call(port, "POST", "/directives", faults(1, 1025));
     EXPECT_EQ(http_status(too_many), 400);
-    EXPECT_NE(http_body(too_many).find("POST /reset first"), std::string::npos) << too_many;
+    EXPECT_THAT(http_body(too_many), testing::HasSubstr("POST /reset first"));
     EXPECT_EQ(post(faults(1, 1024)), 200);
 
     std::string const name = "device_information.friendly_name";
@@ -233,13 +233,11 @@ TEST_F(AdminTest, PostedTextCannotForgeALogLine) {
         "set=device_information.friendly_name=x\nkovra-camd: stopping on signal 15\x1b[2J";
     ASSERT_EQ(post(forged), 200);
     std::string const log = daemon.log();
-    EXPECT_EQ(log.find("\nkovra-camd: stopping on signal 15"), std::string::npos) << log;
-    EXPECT_NE(log.find("friendly_name=x\\nkovra-camd: stopping on signal 15\\x1b[2J\n"),
-              std::string::npos)
-        << log;
+    EXPECT_THAT(log, testing::Not(testing::HasSubstr("\nkovra-camd: stopping on signal 15")));
+    EXPECT_THAT(
+        log, testing::HasSubstr("friendly_name=x\\nkovra-camd: stopping on signal 15\\x1b[2J\n"));
 }
 
-// A start schedule's reboots come on time however often a reset comes.
 TEST(AdminRebootTest, ResetsDoNotPutTheStartSchedulesRebootsOff) {
     Daemon daemon({"--admin", "0", "--sim", "reboot=1@4"});
     int const port = daemon.admin_port();

@@ -1,18 +1,10 @@
 // A program that registers event handlers on one in-process broker, has
 // the camera announce its LED, and unregisters them, to be run with a layer
-// in front of the client library. It prints
+// in front of the client library; main() says how for each mode. It prints
 //   [past=S again=S ]refused=N calls=N late=N wrong=N
 // refused: registrations that failed; calls: announcements its handlers
 // heard; late: calls after their unregister returned (or of a refused
 // registration); wrong: calls of a handler with another handler's context.
-//   same N    one handler registered N times, each with a context of its
-//             own; one announcement, one unregister, another announcement
-//   distinct  handlers 0..63 registered; 64 (past: its status) too; 0
-//             unregistered, 64 registered (again: its status); each time an
-//             announcement; all unregistered, a last announcement
-//   churn     while a thread announces without pause to a handler that
-//             stays, two others, each on a thread of its own, register
-//             and unregister over and over
 #include <kovra/kovra_api.h>
 #include <kovra_sim/control.h>
 

@@ -70,7 +70,6 @@ TEST(StatsTest, WindowsAddUpToTheRunAndMergeBackIntoIt) {
     EXPECT_EQ(whole.announcements.at("exposure:0"), 3u);
 }
 
-// Threads record while another cuts windows: not a call is lost or counted twice.
 TEST(StatsTest, CuttingWhileThreadsRecordLosesNothing) {
     Stats stats;
     stats.start();
