@@ -9,16 +9,14 @@
 namespace {
 
 TEST(OptionValueTest, ConvertsLikeStrtolIntoSigned32BitsThenReadsUnsigned) {
-    struct {
-        char const* text;
-        unsigned int expected;
-    } const cases[] = {// clang-format off
+    std::pair<char const*, unsigned int> const cases[] = {// clang-format off
         {"10", 10u}, {"12x", 12u}, {"abc", 0u}, {"", 0u}, {"  42", 42u}, {"+7", 7u}, {"0x10", 0u},
         {"-1", 4294967295u}, {"2147483647", 2147483647u}, {"2147483648", 2147483647u},
         {"99999999999999999999", 2147483647u}, {"-2147483648", 2147483648u},
         {"-2147483649", 2147483648u}};
     // clang-format on
-    for (auto const& c : cases) EXPECT_EQ(optionValue(c.text), c.expected) << '"' << c.text << '"';
+    for (auto const& [text, value] : cases)
+        EXPECT_EQ(optionValue(text), value) << '"' << text << '"';
 }
 
 // A bad option is refused with the usage: IpcSoakTest runs those.

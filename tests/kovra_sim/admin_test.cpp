@@ -294,23 +294,19 @@ TEST(AdminTokenTest, OnlyTheTokenOpensTheGuardedRoutes) {
 TEST(AdminOptionTest, AddressesAreCheckedAndABusyPortStopsTheDaemon) {
     int taken = 0;
     int const holder = listen_loopback(taken);
-    for (std::string const bad : {"", "localhost", "1.2.3.4", "[::1]", "65536", "1.2.3.4:x"}) {
+    for (std::string const bad : {"", "localhost", "1.2.3.4", "[::1]", "65536", "1.2.3.4:x"})
         EXPECT_THROW(Daemon({"--admin", bad}), std::runtime_error) << bad;
-    }
     std::string const blank = testing::TempDir() + "admin_token_blank";
     std::ofstream(blank) << " \n";
-    struct {
-        std::vector<std::string> options;
-        char const* says;
-    } const refused[] = {
+    std::pair<std::vector<std::string>, char const*> const refused[] = {
         {{"--admin", std::to_string(taken)}, "cannot serve the admin endpoint"},
         {{"--admin", "0.0.0.0:0"}, "an address other than loopback needs --admin-token-file"},
         {{"--admin", "0", "--admin-token-file", blank}, "empty"},
         {{"--admin", "0", "--admin-token-file", blank + "_none"}, "No such file"},
         {{"--admin-token-file", blank}, "goes with --admin"},
     };
-    for (auto const& r : refused)
-        EXPECT_THAT(thrown([&] { Daemon daemon(r.options); }), testing::HasSubstr(r.says));
+    for (auto const& [options, says] : refused)
+        EXPECT_THAT(thrown([&] { Daemon daemon(options); }), testing::HasSubstr(says));
     std::remove(blank.c_str());
     close(holder);
 }

@@ -260,9 +260,7 @@ TEST_F(DaemonTest, OptionsOutOfRangeStopItBeforeItListens) {
         return "kovra-camd: " + option + ": expected a whole number from " + std::to_string(low) +
                " to " + std::to_string(high);
     };
-    struct {
-        std::string args, error;
-    } const cases[] = {
+    std::pair<std::string, std::string> const cases[] = {
         {"--threads -1", range("--threads -1", 1, 256)},
         {"--threads 257", range("--threads 257", 1, 256)},
         {"--max-connections 0", range("--max-connections 0", 1, 65536)},
@@ -281,11 +279,11 @@ TEST_F(DaemonTest, OptionsOutOfRangeStopItBeforeItListens) {
          "kovra-camd: --sim: \"timeout=100\": timeout= is for the client "
          "library, not kovra-camd"},
     };
-    for (auto const& c : cases) {
-        Outcome const r = camd(c.args, dir);
-        EXPECT_EQ(r.exit_code, 2) << c.args;
-        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), c.error);
-        EXPECT_FALSE(std::filesystem::exists(dir + "/port")) << c.args;
+    for (auto const& [args, error] : cases) {
+        Outcome const r = camd(args, dir);
+        EXPECT_EQ(r.exit_code, 2) << args;
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), error);
+        EXPECT_FALSE(std::filesystem::exists(dir + "/port")) << args;
     }
     // At its limit an option is taken: 256 threads start, then the address fails.
     Outcome const r = camd("--threads 256 --listen 192.0.2.1:0", dir);

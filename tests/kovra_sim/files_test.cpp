@@ -134,9 +134,7 @@ TEST_F(ChildFiles, TheTraceLayerPassesLoggedTextOnAndStampsCallsInTheirUnits) {
 TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
     ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
     std::filesystem::create_symlink("nothing", path("dangling"));
-    struct Case {
-        std::string directives, error;
-    } const cases[] = {
+    std::pair<std::string, std::string> const cases[] = {
         {"journal=" + path("fifo"),
          "kovra-sim: KOVRA_SIM: journal " + path("fifo") + ": not a regular file\n"},
         {"state=" + path("fifo"),
@@ -150,11 +148,11 @@ TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
                                                   "/no/such/dir\n"},
         {"latency=fast", "kovra-sim: KOVRA_SIM: \"latency=fast\": latency must be 0 to 10000000\n"},
     };
-    for (Case const& c : cases) {
-        Outcome const r = run(KOVRA_SIM_ENV_CHILD, c.directives);
-        EXPECT_EQ(r.exit_code, 1) << c.directives;
-        EXPECT_EQ(r.out, "init=-6 logging_init=-6\n") << c.directives;
-        EXPECT_EQ(r.err, c.error);
+    for (auto const& [directives, error] : cases) {
+        Outcome const r = run(KOVRA_SIM_ENV_CHILD, directives);
+        EXPECT_EQ(r.exit_code, 1) << directives;
+        EXPECT_EQ(r.out, "init=-6 logging_init=-6\n") << directives;
+        EXPECT_EQ(r.err, error);
     }
     struct stat st {};
     EXPECT_TRUE(stat(path("fifo").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));

@@ -30,14 +30,11 @@ TEST(MetricsTest, BucketsAreCumulativeAndExactAtTheirEdgesAndLabelsEscaped) {
 
     std::string const fn = "{function=\"kovra_api_led_get_state_send\"";
     std::string const bucket = "kovra_camd_request_duration_seconds_bucket" + fn + ",le=";
-    struct {
-        char const* le;
-        double below;
-    } const edges[] = {{"\"1e-06\"", 1}, {"\"5.62341325e-06\"", 1},
-                       {"\"1e-05\"", 2}, {"\"1.77827941e-05\"", 3},
-                       {"\"0.001\"", 4}, {"\"10\"", 4},
-                       {"\"+Inf\"", 5}};
-    for (auto const& e : edges) EXPECT_EQ(m.at(bucket + e.le + "}"), e.below) << e.le;
+    std::pair<char const*, double> const edges[] = {{"\"1e-06\"", 1}, {"\"5.62341325e-06\"", 1},
+                                                    {"\"1e-05\"", 2}, {"\"1.77827941e-05\"", 3},
+                                                    {"\"0.001\"", 4}, {"\"10\"", 4},
+                                                    {"\"+Inf\"", 5}};
+    for (auto const& [le, below] : edges) EXPECT_EQ(m.at(bucket + le + "}"), below) << le;
     EXPECT_NEAR(m.at("kovra_camd_request_duration_seconds_sum" + fn + "}"), 20.00092799, 1e-6);
     EXPECT_EQ(m.at("kovra_camd_request_duration_seconds_count" + fn + "}"), 5);
     EXPECT_EQ(m.at("kovra_camd_requests_total" + fn + ",status=\"0\"}"), 4);
