@@ -11,19 +11,10 @@
 
 namespace {
 
-using testing::HasSubstr;
-
 class TraceTest : public SoakRun {
 protected:
     std::map<std::string, uint64_t> cameraCalls(std::string const& name) const {
         return stateCalls(readFile(dir + "/" + name));
-    }
-    // Calls per function over the intervals of a timeline.
-    std::map<std::string, uint64_t> timelineCalls(std::string const& name) const {
-        std::map<std::string, uint64_t> summed;
-        for (auto const& interval : kovra_sim::stats_files::load(dir + "/" + name).reports)
-            for (auto const& [function, n] : callsOf(interval)) summed[function] += n;
-        return summed;
     }
 };
 
@@ -75,7 +66,7 @@ TEST_F(TraceTest, ItCountsWhatTheCameraServedAndChangesNothing) {
         EXPECT_EQ(traced.announcements.at("exposure:0"), 4u);
         EXPECT_EQ(stats("sim.json").announcements, traced.announcements);
         EXPECT_THAT(Printed(out).targets, testing::ElementsAre("Target exposure:0 reset 4 times"));
-        EXPECT_EQ(timelineCalls("trace.jsonl"), layer);
+        EXPECT_EQ(callsOf(stats("trace.jsonl")), layer);
     }
 }
 
@@ -93,7 +84,7 @@ TEST_F(TraceTest, ALaunchThroughAWrapperTracesTheSoakAlone) {
         wrapper = launch;
         ASSERT_EQ(soak("-t 1 -c 300 -s 3"), 0) << launch << ": " << err;
         EXPECT_EQ(err, "") << launch;
-        std::map<std::string, uint64_t> const summed = timelineCalls("t.jsonl");
+        std::map<std::string, uint64_t> const summed = callsOf(stats("t.jsonl"));
         if (launch.empty()) direct = callsOf(stats("s.json")), timeline = summed;
         EXPECT_EQ(callsOf(stats("s.json")), direct) << launch;
         EXPECT_EQ(summed, timeline) << launch;
@@ -161,7 +152,7 @@ TEST_F(TraceTest, ACheckFailsOnlyARunThatCrossesItsThreshold) {
             stats_tool("--stats " + dir + "/trace.json --check 'p50 > 150ms, failures > 0.1%'");
         EXPECT_EQ(r.exit_code, check) << r.out << r.err;
         if (check) {
-            EXPECT_THAT(r.out, HasSubstr(", over 150ms"));
+            EXPECT_THAT(r.out, testing::HasSubstr(", over 150ms"));
         }
     }
     trace = "latency=slow";
