@@ -1,7 +1,7 @@
 // A program linked like ipc_soak that makes a fixed series of calls and
-// prints their statuses. Then "abort" aborts before shutting down, "hold"
-// waits two seconds first, "fork" forks a child that reads the LED five times
-// more before both shut down, and "exec" execs itself, which starts anew.
+// prints their statuses. Then "abort" aborts before shutting down, "hold FILE"
+// waits until FILE exists (a minute at most) first, "fork" forks a child that reads the LED five
+// times more before both shut down, and "exec" execs itself, which starts anew.
 #include <kovra/kovra_api.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
     kovra_api_led_initiator_init(ipc, log, &led, 0, 0);
     read_led(led, 3);
     if (std::strcmp(then, "abort") == 0) std::abort();
-    if (std::strcmp(then, "hold") == 0) sleep(2);
+    bool const hold = std::strcmp(then, "hold") == 0 && argc > 2;
+    for (int i = 0; hold && access(argv[2], F_OK) != 0 && i < 6000; ++i) usleep(10000);
     if (std::strcmp(then, "exec") == 0) {
         execl(argv[0], argv[0], "again", nullptr);
         return 127;  // the exec failed

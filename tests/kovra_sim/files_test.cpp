@@ -161,23 +161,24 @@ TEST_F(ChildFiles, PathsThatCannotWorkAreRefusedClearly) {
 // The first process's files stay whole; with %p in a name, each writes its own.
 TEST_F(ChildFiles, TwoProcessesNeverShareAFile) {
     auto first = std::async(std::launch::async, [&] {
-        return run(std::string(KOVRA_SIM_ENV_CHILD) + " hold",
+        return run(std::string(KOVRA_SIM_ENV_CHILD) + " hold " + path("release"),
                    kChild + "journal=" + path("journal") + ";stats=" + path("shared"), "1");
     });
-    eventually([&] { return readFile(path("journal")).find("&9) = 0\n") != std::string::npos; },
-               std::chrono::seconds(5));
+    ASSERT_TRUE(eventually(
+        [&] { return readFile(path("journal")).find("&9) = 0\n") != std::string::npos; }));
     for (auto [file, name] : {std::pair{"journal", path("journal")}, {"stats", path("shared")}}) {
         Outcome const second = run(KOVRA_SIM_ENV_CHILD, std::string(file) + "=" + name, "2");
         EXPECT_EQ(second.err, "kovra-sim: KOVRA_SIM: " + (file + (" " + name)) +
                                   ": in use by another process\n");
     }
     EXPECT_EQ(run(KOVRA_SIM_ENV_CHILD, "stats=" + path("%p.json"), "3").exit_code, 0);
+    std::ofstream(path("release")).close();
     EXPECT_EQ(first.get().exit_code, 0);
     EXPECT_THAT(readFile(path("journal")), testing::StartsWith(kChildJournal));
     EXPECT_THAT(readFile(path("journal")), testing::EndsWith("kovra_core_deinit() = 0\n"));
     EXPECT_EQ(kovra_sim::stats_files::whole(path("shared")).calls(), 13u);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 3 + 2 * 3)
-        << "journal, shared and one PID.json, and each run's out and err";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 4 + 2 * 3)
+        << "journal, shared, one PID.json and release, and each run's out and err";
 }
 
 // A forked child's files get .PID; an exec'd program adds to what was written.
