@@ -46,6 +46,7 @@ failed() {  # NAME: commands that failed
 }
 
 start_daemon
+: >"$work/dropped.out"  # for the count below to read before the soak's first dot
 KOVRA_SIM="timeout=3000;stats=$work/dropped.json" timeout 600 "$soak" -u "tcp://127.0.0.1:$port" -t 64 -c 2000 \
     >"$work/dropped.out" 2>"$work/dropped.err" &
 client=$!
