@@ -140,12 +140,16 @@ int listen_loopback(int& port) {
     return fd;
 }
 
+void receive_within(int fd, std::chrono::milliseconds limit) {
+    timeval tv{long(limit.count() / 1000), long(limit.count() % 1000 * 1000)};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+}
+
 std::string http_exchange(int port, std::string const& request) {
     int const fd = connect_loopback(port);
     if (fd < 0) return "";
     send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    timeval five_seconds{5, 0};  // each wait for more
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &five_seconds, sizeof five_seconds);
+    receive_within(fd, std::chrono::seconds(5));  // each wait for more
     std::string answer;
     char buffer[65536];
     for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, size_t(n));

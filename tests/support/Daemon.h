@@ -50,6 +50,8 @@ private:
 
 // A raw TCP connection to 127.0.0.1:port; -1 if it cannot be made.
 int connect_loopback(int port);
+// Receives on `fd` time out after `limit` from now on.
+void receive_within(int fd, std::chrono::milliseconds limit);
 // Sends `request` (raw HTTP) to 127.0.0.1:port and returns all that comes
 // back until the peer closes or is silent for 5 s; "" if it cannot connect.
 std::string http_exchange(int port, std::string const& request);

@@ -35,12 +35,6 @@ inline void send_all(int fd, std::string const& bytes) {
     EXPECT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
 }
 
-// Receives on `fd` time out after `limit` from now on.
-inline void receive_within(int fd, std::chrono::milliseconds limit) {
-    timeval tv{long(limit.count() / 1000), long(limit.count() % 1000 * 1000)};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-}
-
 // The next frame's payload, or "" if none comes whole within `limit`.
 inline std::string read_frame(int fd, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
     receive_within(fd, limit);
