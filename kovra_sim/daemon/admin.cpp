@@ -265,13 +265,12 @@ private:
 };
 
 Admin::Admin(asio::io_context& io, tcp::endpoint const& at, Server& server, std::string token)
-    : io_(io), acceptor_(io), server_(server), token_(std::move(token)), paused_(io) {
-    acceptor_.open(at.protocol());
-    acceptor_.set_option(tcp::acceptor::reuse_address(true));
-    acceptor_.bind(at);
-    acceptor_.listen();
-    address_ = "http://" + text_of(acceptor_.local_endpoint());
-}
+    : io_(io),
+      acceptor_(io, at),
+      server_(server),
+      token_(std::move(token)),
+      address_("http://" + text_of(acceptor_.local_endpoint())),
+      pause_(io, "admin accept") {}
 
 // Waits for the steering thread: what it runs uses the server.
 Admin::~Admin() { steering_.join(); }
@@ -281,13 +280,10 @@ void Admin::start() { accept(); }
 void Admin::accept() {
     acceptor_.async_accept(io_, [this](boost::system::error_code ec, tcp::socket socket) {
         if (stopped_ || ec == asio::error::operation_aborted) return;
-        if (AcceptPause::shortage(ec)) {
-            paused_.expires_after(pause_.failed(ec));
-            paused_.async_wait([this](boost::system::error_code e) {
-                if (!e && !stopped_) accept();
+        if (AcceptPause::shortage(ec))
+            return pause_.failed(ec, [this] {
+                if (!stopped_) accept();
             });
-            return;
-        }
         if (!ec) {
             pause_.worked();
             if (make_room()) {
@@ -326,7 +322,7 @@ void Admin::stop() {
         stopped_ = true;
         boost::system::error_code ignored;
         acceptor_.close(ignored);
-        paused_.cancel();
+        pause_.cancel();
         for (auto const& weak : sessions_) {
             if (auto s = weak.lock()) s->close();
         }

@@ -83,8 +83,7 @@ private:
     bool stopped_ = false;
     size_t steering_queued_ = 0;
     std::vector<std::weak_ptr<AdminSession>> sessions_;
-    boost::asio::steady_timer paused_;
-    AcceptPause pause_{"admin accept"};
+    AcceptPause pause_;
 };
 
 }  // namespace kovra_sim

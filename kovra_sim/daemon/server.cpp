@@ -24,13 +24,16 @@ bool AcceptPause::shortage(boost::system::error_code const& ec) {
     return e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM;
 }
 
-std::chrono::milliseconds AcceptPause::failed(boost::system::error_code const& ec) {
+void AcceptPause::failed(boost::system::error_code const& ec, std::function<void()> again) {
     if (failures_++ == 0) {
         log_line("%s: %s; accepting again in 100 ms, then less often, up to every 1 s", what_,
                  ec.message().c_str());
     }
     wait_ = std::clamp(wait_ * 2, std::chrono::milliseconds(100), std::chrono::milliseconds(1000));
-    return wait_;
+    timer_.expires_after(wait_);
+    timer_.async_wait([again = std::move(again)](boost::system::error_code e) {
+        if (!e) again();
+    });
 }
 
 void AcceptPause::worked() {
@@ -47,17 +50,13 @@ Server::Server(asio::io_context& io, std::vector<asio::io_context*> workers,
       workers_(std::move(workers)),
       simulation_(simulation),
       limits_(limits),
-      acceptor_(io),
+      acceptor_(io, listen),
       sweeper_(io),
+      endpoint_(acceptor_.local_endpoint()),
+      address_("tcp://" + text_of(endpoint_)),
       reboots_(io),
       back_(io),
-      paused_(io) {
-    acceptor_.open(listen.protocol());
-    acceptor_.set_option(tcp::acceptor::reuse_address(true));
-    acceptor_.bind(listen);
-    acceptor_.listen();
-    endpoint_ = acceptor_.local_endpoint();
-    address_ = "tcp://" + text_of(endpoint_);
+      pause_(io, "accept") {
     simulation_.camera.listen(this);
 }
 
@@ -70,7 +69,7 @@ void Server::start() {
     accept();
     sweep();
     started_ = Clock::now();
-    simulation_.wire.listen(this);
+    simulation_.wire.listen([this](auto plan) { schedule(plan); });
 }
 
 void Server::accept() {
@@ -78,13 +77,9 @@ void Server::accept() {
     acceptor_.async_accept(worker, [this](boost::system::error_code ec, tcp::socket socket) {
         if (ec == asio::error::operation_aborted) return;
         if (AcceptPause::shortage(ec)) {
-            std::chrono::milliseconds wait;
-            {
-                std::lock_guard lock(mutex_);
-                if (stopped_ || down_) return;
-                wait = pause_.failed(ec);
-            }
-            return asio::post(io_, [this, wait] { pause_accepting(wait); });
+            std::lock_guard lock(mutex_);
+            if (!stopped_ && !down_) pause_.failed(ec, [this] { accept_again(); });
+            return;
         }
         if (!ec) {
             std::shared_ptr<Connection> made;
@@ -118,20 +113,13 @@ void Server::accept() {
             // A client that left before it was accepted, say: the next one may be fine.
             log_line("accept: %s", ec.message().c_str());
         }
-        std::lock_guard lock(mutex_);
-        if (!stopped_ && !down_) accept();
+        accept_again();
     });
 }
 
-void Server::pause_accepting(std::chrono::milliseconds wait) {
+void Server::accept_again() {
     std::lock_guard lock(mutex_);
-    if (stopped_ || down_) return;  // a reboot's end or nothing starts accepting again
-    paused_.expires_after(wait);
-    paused_.async_wait([this](boost::system::error_code ec) {
-        if (ec) return;
-        std::lock_guard lock(mutex_);
-        if (!stopped_ && !down_) accept();
-    });
+    if (!stopped_ && !down_) accept();  // else a reboot's end or nothing accepts again
 }
 
 void Server::sweep() {
@@ -250,14 +238,18 @@ void Server::reboot(std::chrono::seconds down) {
         down_ = true;
         boost::system::error_code ignored;
         acceptor_.close(ignored);
-        paused_.cancel();
+        pause_.cancel();
         open = open_connections();
     }
     simulation_.wire.count(WireFault::reboot);
     log_line("rebooting: %zu connections closed, refusing new ones for %lld s", open.size(),
              static_cast<long long>(down.count()));
     for (auto const& c : open) c->close("the camera reboots");
-    back_.expires_after(down);
+    come_back_after(down);
+}
+
+void Server::come_back_after(Clock::duration wait) {
+    back_.expires_after(wait);
     back_.async_wait([this](boost::system::error_code ec) {
         if (!ec) come_back();
     });
@@ -269,21 +261,12 @@ void Server::come_back() {
     {
         std::lock_guard lock(mutex_);
         if (stopped_) return;
-        boost::system::error_code ec;
-        acceptor_.open(endpoint_.protocol(), ec);
-        if (!ec) acceptor_.set_option(tcp::acceptor::reuse_address(true), ec);
-        if (!ec) acceptor_.bind(endpoint_, ec);
-        if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
-        if (ec) {
-            boost::system::error_code ignored;
-            acceptor_.close(ignored);
+        try {
+            acceptor_ = tcp::acceptor(io_, endpoint_);
+        } catch (boost::system::system_error const& e) {
             log_line("cannot listen again on %s after a reboot: %s; trying again in 1 s",
-                     address_.c_str(), ec.message().c_str());
-            back_.expires_after(std::chrono::seconds(1));
-            back_.async_wait([this](boost::system::error_code e) {
-                if (!e) come_back();
-            });
-            return;
+                     address_.c_str(), e.code().message().c_str());
+            return come_back_after(std::chrono::seconds(1));
         }
         down_ = false;
         accept();
@@ -308,7 +291,7 @@ void Server::stop() {
             sweeper_.cancel();
             reboots_.cancel();
             back_.cancel();
-            paused_.cancel();
+            pause_.cancel();
             open = open_connections();
         }
         for (auto const& c : open) c->close("the daemon is stopping");

@@ -1,25 +1,14 @@
-// The daemon's network side: it accepts clients on one address and runs
-// one connection per client, each with its own session. A connection reads
-// whole frames into a buffer that grows only as far as the frame's length
-// prefix (never beyond the frame limit), serves them in order, and writes
-// replies in batches. Everything one connection does runs on its own strand;
-// announcements reach a connection from other threads by posting to it.
+// The daemon's network side: it accepts clients on one address and runs a
+// connection (connection.h) for each. Limits bound what clients can take:
+// connections at once (one beyond them is told so in the welcome), requests
+// in flight per connection, the frame size, and the time a hello, an
+// unfinished frame, a silent client or an unread reply may take. Each logs a
+// line when hit; only the offending connection is closed.
 //
-// Limits bound what clients can take: connections at once (a client beyond
-// them is told so in the welcome), requests in flight per connection
-// (reading pauses until replies are written), the frame size, the time a
-// hello or an unfinished frame may take, the time a connection may stay
-// silent, and the time a reply may wait for a client that does not read.
-// Each logs a line when it is hit; a bad connection is closed and no other
-// one notices.
-//
-// A reboot (reboot=) closes every connection and the listening socket, so
-// that clients are refused, and after its time listens again on the same
-// address with the camera as the daemon started it. Its targets announce
-// themselves kAnnounceAfterReboot later, once clients had time to reconnect
-// and register their handlers again. A reboot=SECONDS@EVERY that the daemon
-// started with keeps the clock it started with: a reset, or the same
-// schedule given again, brings it back without putting its next reboot off.
+// A reboot (reboot=) closes every connection and the listening socket, and
+// after its time listens again with the camera as the daemon started it; its
+// targets announce themselves kAnnounceAfterReboot later, once clients are
+// back. A reboot=SECONDS@EVERY of the start keeps its clock across resets.
 #pragma once
 
 #include <atomic>
@@ -27,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -57,28 +47,30 @@ class Connection;
 // "ADDRESS:PORT", with an IPv6 address in brackets.
 std::string text_of(boost::asio::ip::tcp::endpoint const& e);
 
-// How an accept loop rides out a shortage of descriptors or memory
-// (EMFILE, ENFILE, ENOBUFS, ENOMEM): accepting again at once would fail
-// again at once, spinning and flooding the log, so it waits 100 ms, then
-// twice as long each time up to 1 s, and logs once when the shortage
-// begins and once when accepting works again. Not thread-safe.
+// How an accept loop rides out a shortage of descriptors or memory: trying
+// again at once would spin and flood the log, so it waits 100 ms, doubling
+// up to 1 s, and logs when the shortage begins and when it ends. Used on
+// its timer's io_context alone.
 class AcceptPause {
 public:
-    explicit AcceptPause(char const* what) : what_(what) {}
+    AcceptPause(boost::asio::io_context& io, char const* what) : timer_(io), what_(what) {}
 
+    // EMFILE, ENFILE, ENOBUFS or ENOMEM.
     static bool shortage(boost::system::error_code const& ec);
-    // After an accept that failed for a shortage: the time to wait.
-    std::chrono::milliseconds failed(boost::system::error_code const& ec);
+    // After an accept that failed for a shortage: `again` after the pause.
+    void failed(boost::system::error_code const& ec, std::function<void()> again);
     // After an accept that worked.
     void worked();
+    void cancel() { timer_.cancel(); }
 
 private:
+    boost::asio::steady_timer timer_;
     char const* what_;
     std::chrono::milliseconds wait_{0};
     uint64_t failures_ = 0;
 };
 
-class Server final : private Listener, private WireState::RebootListener {
+class Server final : private Listener {
 public:
     // Accepts on `io`; runs connections on `workers` in turn (each run by
     // one thread of its own, so a connection's work never changes threads).
@@ -121,17 +113,19 @@ public:
 
 private:
     void accept();
-    // After a shortage at accepting: accepting again after `wait`, on io_.
-    void pause_accepting(std::chrono::milliseconds wait);
+    // Accepts again unless stopped or rebooted.
+    void accept_again();
     void sweep();
     // The connections still open; with mutex_ held.
     std::vector<std::shared_ptr<Connection>> open_connections();
     void announce(int service) override;
-    void schedule(std::optional<WireFaults::Reboot> plan) override;
-    // The next reboot of the schedule whose number is `plan`, after `wait`.
+    // A reboot schedule taken, at start or from a directive.
+    void schedule(std::optional<WireFaults::Reboot> plan);
+    // The next reboot of the schedule whose number is `plan`, at `when`.
     void reboot_at(std::chrono::steady_clock::time_point when, uint64_t plan);
     void reboot(std::chrono::seconds down);
     void come_back();
+    void come_back_after(std::chrono::steady_clock::duration wait);
 
     boost::asio::io_context& io_;
     std::vector<boost::asio::io_context*> const workers_;
@@ -149,14 +143,13 @@ private:
     std::chrono::steady_clock::time_point started_;  // and when its clock started
     boost::asio::steady_timer reboots_;              // the next reboot
     boost::asio::steady_timer back_;                 // the end of a reboot, then its announcements
-    boost::asio::steady_timer paused_;  // accepting again after a shortage: used on `io_` alone
     std::atomic<bool> down_{false};
     std::mutex mutex_;  // guards the members below
     bool stopped_ = false;
     uint64_t accepted_ = 0;
     size_t admitted_ = 0;  // open connections within the limit
     size_t refusing_ = 0;  // open connections beyond it, being told so
-    AcceptPause pause_{"accept"};
+    AcceptPause pause_;    // used on `io_` alone
     std::map<uint64_t, std::weak_ptr<Connection>> connections_;
     static constexpr size_t kClosedKept = 256;
     static constexpr size_t kRefusingAtOnce = 64;

@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -20,13 +21,7 @@ class WireState {
 public:
     // The side that reboots (the server): told the reboot schedule when it
     // starts listening and whenever a directive changes it.
-    class RebootListener {
-    public:
-        virtual void schedule(std::optional<WireFaults::Reboot> plan) = 0;
-
-    protected:
-        ~RebootListener() = default;
-    };
+    using RebootListener = std::function<void(std::optional<WireFaults::Reboot>)>;
 
     // Takes on what `change` gives (see WireFaults::merge), and `seed` for
     // connections made after it.
@@ -36,7 +31,7 @@ public:
         faults_.merge(change);
         if (seed) seed_ = *seed;
         version_.fetch_add(1, std::memory_order_relaxed);
-        if (listener_ && change.reboot) listener_->schedule(faults_.reboot);
+        if (listener_ && change.reboot) listener_(faults_.reboot);
     }
 
     // The faults of `start` alone and `seed`, every count from zero: the
@@ -50,7 +45,7 @@ public:
         for (auto& n : counts_) n.store(0, std::memory_order_relaxed);
         version_.fetch_add(1, std::memory_order_relaxed);
         bool const repeats = faults_.reboot && faults_.reboot->every_s;
-        if (listener_) listener_->schedule(repeats ? faults_.reboot : std::nullopt);
+        if (listener_) listener_(repeats ? faults_.reboot : std::nullopt);
     }
 
     // Changes whenever the faults in effect may have.
@@ -67,26 +62,21 @@ public:
     }
 
     void count(WireFault kind) { counts_[int(kind)].fetch_add(1, std::memory_order_relaxed); }
-    // Faults of this kind injected so far: connections dropped, requests
-    // stalled, reply batches sliced, writes held back for the bandwidth,
-    // requests given a jitter, reboots.
-    uint64_t counted(WireFault kind) const {
-        return counts_[int(kind)].load(std::memory_order_relaxed);
-    }
-
-    // counted() of every kind, by its directive's name.
+    // The faults injected so far by kind's name: connections dropped,
+    // requests stalled, reply batches sliced, writes held back for the
+    // bandwidth, requests given a jitter, reboots.
     std::map<std::string, uint64_t> counts() const {
         std::map<std::string, uint64_t> all;
         for (int kind = 0; kind < kWireFaultKinds; ++kind)
-            all[name(WireFault(kind))] = counted(WireFault(kind));
+            all[name(WireFault(kind))] = counts_[size_t(kind)].load(std::memory_order_relaxed);
         return all;
     }
 
     // Tells `listener` the schedule now, and of every change until unlisten.
-    void listen(RebootListener* listener) {
+    void listen(RebootListener listener) {
         std::lock_guard lock(mutex_);
-        listener_ = listener;
-        listener_->schedule(faults_.reboot);
+        listener_ = std::move(listener);
+        listener_(faults_.reboot);
     }
     void unlisten() {
         std::lock_guard lock(mutex_);
@@ -97,7 +87,7 @@ private:
     mutable std::mutex mutex_;  // guards the members below
     WireFaults faults_;
     uint32_t seed_ = 0;
-    RebootListener* listener_ = nullptr;
+    RebootListener listener_;
     std::atomic<uint32_t> version_{0};
     std::array<std::atomic<uint64_t>, kWireFaultKinds> counts_{};
 };
