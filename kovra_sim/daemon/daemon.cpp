@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -40,26 +41,15 @@ void say_all(std::vector<std::string> const& lines) {
     for (std::string const& line : lines) log_line("%s", line.c_str());
 }
 
-// The statistics so far, as a table in the log.
-void print_table(SharedSimulation& simulation) {
-    if (!simulation.stats.on()) {
-        log_line("no statistics: start kovra-camd with --stats FILE");
-        return;
-    }
-    std::string const table = kovra_sim::table(simulation.stats.report());
-    for (size_t at = 0, end; (end = table.find('\n', at)) != std::string::npos; at = end + 1)
-        log_line("%s", table.substr(at, end - at).c_str());
-}
-
 }  // namespace
 
-int Daemon::run() {
+int run_daemon(Options const& options, SharedSimulation& simulation) {
     // One io_context a thread: a connection's work stays on one thread, and
     // an idle thread sleeps in its own poll instead of taking work over.
     // All of them start before the daemon says it listens.
     std::vector<std::unique_ptr<asio::io_context>> contexts;
     std::vector<asio::io_context*> workers;
-    for (unsigned i = 0; i < options_.threads; ++i) {
+    for (unsigned i = 0; i < options.threads; ++i) {
         contexts.push_back(std::make_unique<asio::io_context>(1));
         workers.push_back(contexts.back().get());
         // A context makes its reactor (an epoll, an eventfd, a timerfd) with
@@ -75,50 +65,48 @@ int Daemon::run() {
     for (int s : {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGUSR1}) signals.add(s);
     Pool pool;
     try {
-        for (unsigned i = 1; i < options_.threads; ++i) {
+        for (unsigned i = 1; i < options.threads; ++i) {
             pool.keep.push_back(asio::make_work_guard(*contexts[i]));
             pool.threads.emplace_back([&contexts, i] { contexts[i]->run(); });
         }
     } catch (std::system_error const& e) {
-        log_line("cannot start thread %zu of %u: %s", pool.threads.size() + 1, options_.threads,
+        log_line("cannot start thread %zu of %u: %s", pool.threads.size() + 1, options.threads,
                  e.what());
         return 1;
     }
 
     std::unique_ptr<Server> server;
     try {
-        server =
-            std::make_unique<Server>(io, workers, simulation_, options_.listen, options_.limits);
+        server = std::make_unique<Server>(io, workers, simulation, options.listen, options.limits);
     } catch (boost::system::system_error const& e) {
-        log_line("cannot listen on %s: %s", options_.listen_text.c_str(),
+        log_line("cannot listen on %s: %s", options.listen_text.c_str(),
                  e.code().message().c_str());
         return 1;
     }
     std::unique_ptr<Admin> admin;
-    if (options_.admin) {
+    if (options.admin) {
         try {
-            admin = std::make_unique<Admin>(io, *options_.admin, *server, options_.admin_token);
+            admin = std::make_unique<Admin>(io, *options.admin, *server, options.admin_token);
         } catch (boost::system::system_error const& e) {
-            log_line("cannot serve the admin endpoint on %s: %s", text_of(*options_.admin).c_str(),
+            log_line("cannot serve the admin endpoint on %s: %s", text_of(*options.admin).c_str(),
                      e.code().message().c_str());
             return 1;
         }
         // Metrics need figures: the admin endpoint turns them on.
-        if (!simulation_.stats.on()) simulation_.stats.start();
-        log_line("admin endpoint on %s%s", admin->address().c_str(),
-                 options_.admin_token.empty()
-                     ? ""
-                     : ", its token asked on all but /health and /metrics");
+        if (!simulation.stats.on()) simulation.stats.start();
+        log_line(
+            "admin endpoint on %s%s", admin->address().c_str(),
+            options.admin_token.empty() ? "" : ", its token asked on all but /health and /metrics");
         admin->start();
     }
     std::string error;
-    if (!options_.port_file.empty() &&
-        !replace_file(options_.port_file, std::to_string(server->local_endpoint().port()) + "\n",
+    if (!options.port_file.empty() &&
+        !replace_file(options.port_file, std::to_string(server->local_endpoint().port()) + "\n",
                       error)) {
-        log_line("cannot write the port to %s: %s", options_.port_file.c_str(), error.c_str());
+        log_line("cannot write the port to %s: %s", options.port_file.c_str(), error.c_str());
         return 1;
     }
-    simulation_.started();
+    simulation.started();
     log_line("listening on %s", server->address().c_str());
     server->start();
 #ifdef KOVRA_CAMD_SYSTEMD
@@ -129,11 +117,14 @@ int Daemon::run() {
     std::function<void()> await = [&] {
         signals.async_wait([&](boost::system::error_code ec, int signal) {
             if (ec) return;
-            if (signal == SIGUSR1) {
-                print_table(simulation_);
+            if (signal == SIGUSR1 && !simulation.stats.on()) {
+                log_line("no statistics: start kovra-camd with --stats FILE");
+            } else if (signal == SIGUSR1) {
+                std::istringstream table(kovra_sim::table(simulation.stats.report()));
+                for (std::string line; std::getline(table, line);) log_line("%s", line.c_str());
             } else if (signal == SIGHUP) {
                 std::vector<std::string> say;
-                bool const written = simulation_.checkpoint(server->connections(), say);
+                bool const written = simulation.checkpoint(server->connections(), say);
                 say_all(say);
                 log_line("checkpoint on signal %d: %s", signal,
                          written ? "files written" : "a file could not be written");
@@ -159,7 +150,7 @@ int Daemon::run() {
     server.reset();
 
     std::vector<std::string> say;
-    bool const written = simulation_.finish(connections, say);
+    bool const written = simulation.finish(connections, say);
     say_all(say);
     return written ? 0 : 1;
 }

@@ -9,19 +9,9 @@
 
 namespace kovra_sim {
 
-class Daemon {
-public:
-    Daemon(Options const& options, SharedSimulation& simulation)
-        : options_(options), simulation_(simulation) {}
-
-    // Serves until a stop signal, then writes the files. The exit status:
-    // 0, or 1 when a thread cannot start, the address cannot be listened
-    // on, or a file cannot be written.
-    int run();
-
-private:
-    Options const& options_;
-    SharedSimulation& simulation_;
-};
+// Serves until a stop signal, then writes the files. The exit status: 0, or
+// 1 when a thread cannot start, an address cannot be listened on, or a file
+// cannot be written.
+int run_daemon(Options const& options, SharedSimulation& simulation);
 
 }  // namespace kovra_sim

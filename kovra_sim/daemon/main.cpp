@@ -38,5 +38,5 @@ int main(int argc, char** argv) {
         std::cerr << "kovra-camd: " << error << "\n";
         return 2;
     }
-    return Daemon(options, simulation).run();
+    return run_daemon(options, simulation);
 }
