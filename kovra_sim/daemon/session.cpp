@@ -27,11 +27,13 @@ public:
     bool fits() {
         if (args_.size != (0u + ... + uint32_t(!is_out<A>))) return false;
         bool fits = true;
+        uint32_t sent = 0;
         for_each_arg(Types<A...>{}, [&](auto arg, auto* typed) {
             using T = std::remove_pointer_t<decltype(typed)>;
             if constexpr (!is_out<T>) {
                 Value v;
-                fits = fits && wire::read_sent<T>(args_.ptr[sent_index(arg)], v);
+                at_[arg] = sent++;
+                fits = fits && wire::read_sent<T>(args_.ptr[at_[arg]], v);
                 if (journal_) shown_[arg] = shown::of_value<T>(v);
             }
         });
@@ -41,7 +43,7 @@ public:
         for_each_arg(Types<A...>{}, [&](auto i, auto* typed) {
             using T = std::remove_pointer_t<decltype(typed)>;
             if constexpr (!is_out<T>) {
-                if (i == arg) wire::read_sent<T>(args_.ptr[sent_index(i)], into);
+                if (i == arg) wire::read_sent<T>(args_.ptr[at_[i]], into);
             }
         });
     }
@@ -66,20 +68,12 @@ public:
     }
 
 private:
-    // The index of argument `arg` among those sent.
-    static uint32_t sent_index(int arg) {
-        uint32_t index = 0;
-        for_each_arg(Types<A...>{}, [&](auto i, auto* typed) {
-            index += i < arg && !is_out<std::remove_pointer_t<decltype(typed)>>;
-        });
-        return index;
-    }
-
     msgpack::object_array const& args_;
     wire::Packer packer_;
     SharedSimulation& simulation_;
     bool const journal_;
     std::string shown_[kMaxArgs];
+    uint32_t at_[kMaxArgs] = {};  // a sent argument's index in the frame
 };
 
 template <class... A>
