@@ -31,14 +31,9 @@ Response reply(http::status status, std::string body, char const* type = "text/p
 MetricFigures figures_of(Server& server) {
     SharedSimulation& simulation = server.simulation();
     Server::Tally const tally = server.tally();
-    MetricFigures f;
-    f.stats = simulation.stats.report();
-    f.connections_open = tally.open;
-    f.connections_total = tally.accepted;
-    f.faults = simulation.wire.counts();
+    MetricFigures f{simulation.stats.report(), tally.open,      tally.accepted,
+                    simulation.wire.counts(),  tally.announced, simulation.drifted()};
     f.faults["fail"] = simulation.ledger.faults_injected();
-    f.announcements = tally.announced;
-    f.settings_drifted = simulation.drifted();
     return f;
 }
 

@@ -1,5 +1,6 @@
 #include "daemon/wire_faults.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -103,10 +104,8 @@ char const* name(WireFault kind) {
 char const* WireFaults::given() const {
     bool const any[kWireFaultKinds] = {bool(drop),           bool(stall),     bool(slice_bytes),
                                        bool(bandwidth_kbps), bool(jitter_ms), bool(reboot)};
-    for (int kind = 0; kind < kWireFaultKinds; ++kind) {
-        if (any[kind]) return name(WireFault(kind));
-    }
-    return nullptr;
+    auto const first = std::find(any, any + kWireFaultKinds, true);
+    return first == any + kWireFaultKinds ? nullptr : name(WireFault(first - any));
 }
 
 void WireFaults::merge(WireFaults const& change) {
