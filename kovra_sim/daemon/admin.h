@@ -1,33 +1,23 @@
 // The daemon's admin endpoint, for test rigs that watch and steer a camera
-// while a soak runs: HTTP/1.1 (Boost.Beast) on the daemon's first
-// io_context.
+// while a soak runs: HTTP/1.1 (Boost.Beast) on the daemon's first io_context.
 //   GET  /health      200 once listening, 503 while rebooted
-//   GET  /metrics     the figures for Prometheus (see metrics.h)
-//   GET  /state       the configuration as JSON, bounded (see
-//                     SharedSimulation::state)
-//   POST /directives  a body of KOVRA_SIM directives, applied at once; 400
-//                     and nothing applied if one is wrong or it is empty
+//   GET  /metrics     the figures for Prometheus (metrics.h)
+//   GET  /state       the configuration as JSON (SharedSimulation::state)
+//   POST /directives  KOVRA_SIM directives, applied at once; 400 and nothing
+//                     applied if one is wrong or the body is empty
 //   POST /reset       the camera, its counters and its directives as the
 //                     daemon started; a reboot in progress ends
-// It can reboot, stall and reconfigure the camera, so with a token every
-// route but /health and /metrics asks for "Authorization: Bearer TOKEN"
-// (401 and nothing done without it); the daemon refuses to serve it off
-// loopback without one.
+// The others can reboot, stall and reconfigure the camera, so with a token
+// all but /health and /metrics ask for "Authorization: Bearer TOKEN" (401).
 //
-// The posted directives and resets run on a thread of their own, in the
-// order they came: loading a profile= file takes seconds, and /health must
-// answer meanwhile. At most kMaxSteering wait for it; more get 503.
-//
-// Limits, so that no client starves a supervisor polling /health: a
-// request's header may take 8 KiB and its body 64 KiB (413 past either);
-// its first byte must come within kIdleTime of the connection opening or
-// the last answer (keep-alive), and the whole request within kRequestTime
-// of its first byte; an answer must be taken within kRequestTime. At most
-// kMaxConnections are open at once: one more closes the connection that
-// has waited longest for its client (idle, or trickling a request or
-// reading an answer), and is closed itself only when every other one
-// waits for the camera's thread. A malformed request is answered 400 and
-// its connection closed.
+// Posts run in order on a thread of their own, so that /health answers while
+// a profile= loads; past kMaxSteering waiting, 503. So that no client starves
+// a supervisor: a header may take kMaxHeader, a body kMaxBody (413 past
+// either); a request's first byte must come within kIdleTime, the rest within
+// kRequestTime, and its answer be taken within kRequestTime. One connection
+// past kMaxConnections closes the one waiting longest for its client, or
+// itself if all wait for the steering thread. A malformed request gets 400
+// and its connection closed.
 #pragma once
 
 #include <boost/asio.hpp>

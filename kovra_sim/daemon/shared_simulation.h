@@ -23,8 +23,7 @@ struct DaemonConfig {
     Config camera;
     WireFaults wire;
 };
-// Parses the directives the daemon is given at `place` (Place::daemon or
-// Place::post); false with the reason in `error`.
+// The directives given at Place::daemon or Place::post; false with the reason in `error`.
 bool parse_daemon_config(std::string_view text, Place place, Settings const& settings,
                          DaemonConfig& out, std::string& error);
 
@@ -34,42 +33,34 @@ public:
 
     // Parses and applies the directives the daemon starts with.
     bool start_with(std::string_view directives, std::string& error);
-    // Parses and applies directives posted while the daemon runs: the
-    // camera's only, since files are chosen when it starts. Loads a
-    // profile= file, so it may take a while. Refused when the restart= plans
-    // and fail=...@N faults posted since the camera was last restored
-    // (restore_start) would pass kMaxPiled: each adds to what the camera
-    // keeps, where other directives replace.
+    // Parses and applies directives posted while the daemon runs (a
+    // profile= may take a while). Refused past kMaxPiled restart= plans and
+    // fail=...@N faults posted since restore_start: each adds to what the
+    // camera keeps, where other directives replace.
     bool post(std::string_view directives, std::string& error);
     static constexpr size_t kMaxPiled = 1024;
-    // The camera as the daemon started it: its settings, faults, restarts
-    // and latency from the start directives alone, those posted since
-    // dropped. Requests served meanwhile may see the defaults.
+    // The camera as the start directives alone made it (requests served
+    // meanwhile may see the defaults).
     void restore_start();
-    // Back to how the daemon started: restore_start(), the faults on the
-    // wire of the start directives alone, and every count and statistic
-    // from zero.
+    // restore_start(), the start's faults on the wire, every count from zero.
     void reset();
     // The settings now count as the start's, for drifted().
     void started();
     // How many settings differ from those at started().
     size_t drifted();
-    // {"directives": {"start": [...], "posted": [...], "posted_forgotten":
-    // N}, "latency_us", "wire": {the faults on the wire in effect, "seed"},
-    // "settings": {KEY: VALUES}}: what the camera is configured to do now.
-    // "posted" holds one "NAME=VALUE" per directive posted since then,
-    // the last of each kind (a directive of the same name, or the same
-    // setting or function, replaces it), at most kPostedKept of them in
-    // kPostedBytes; those it had to forget, oldest first, are counted. A
-    // setting's values show their first kStateValueBytes. A reboot forgets
-    // the posted directives but keeps the faults on the wire.
+    // What the camera is configured to do now: {"directives": {"start",
+    // "posted", "posted_forgotten"}, "latency_us", "wire": {faults, "seed"},
+    // "settings": {KEY: VALUES}}. "posted" keeps the last "NAME=VALUE" of
+    // each kind (name, setting or function), at most kPostedKept in
+    // kPostedBytes, counting those forgotten; a value shows its first
+    // kStateValueBytes. A reboot forgets what was posted, not the wire's.
     nlohmann::json state();
     static constexpr size_t kPostedKept = 256;
     static constexpr size_t kPostedBytes = 64 * 1024;
     static constexpr size_t kStateValueBytes = 1024;
 
-    // The end of the daemon's run (see Simulation::finish), its statistics with
-    // `connections` and the faults injected on the wire in them.
+    // The end of the run (Simulation::finish), its statistics with
+    // `connections` and the faults injected on the wire.
     bool finish(nlohmann::json const& connections, std::vector<std::string>& say) {
         return Simulation::finish("daemon", "", daemon_figures(connections), say);
     }
@@ -82,9 +73,7 @@ public:
     uint32_t next_array() { return arrays_.fetch_add(1, std::memory_order_relaxed) + 1; }
 
 private:
-    // Applies directives, with start_mutex_ held; false with the reason in
-    // `error`. Those applied `at_start` are what the camera comes back to
-    // (restore_start).
+    // With start_mutex_ held; those `at_start` are what restore_start keeps.
     bool apply(DaemonConfig const& config, std::string& error, bool at_start);
     // Forgets what was posted; with start_mutex_ held.
     void forget_posted();
