@@ -15,6 +15,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <thread>
 
@@ -356,6 +357,9 @@ TEST_F(DaemonTest, SignalsPrintOrCheckpointTheFilesAndTheDaemonGoesOn) {
         checkpointed = led_reads(dir);
         EXPECT_GT(checkpointed, 0u);
         EXPECT_GT(kovra_sim::stats_files::load(dir + "/stats").whole().calls(), 0u);
+        auto const open = nlohmann::json::parse(readFile(dir + "/stats")).at("connections");
+        ASSERT_EQ(open.size(), 1u) << open;
+        EXPECT_EQ(open[0].value("open", false), true) << open;
         size_t const journalled = readFile(dir + "/journal").size();
         EXPECT_GT(journalled, 0u);
         EXPECT_TRUE(client.progress(100)) << "the daemon stopped serving";
@@ -364,6 +368,10 @@ TEST_F(DaemonTest, SignalsPrintOrCheckpointTheFilesAndTheDaemonGoesOn) {
     }
     EXPECT_EQ(daemon.stop(SIGQUIT), 0);
     EXPECT_GT(led_reads(dir), checkpointed);
+    auto const closed = nlohmann::json::parse(readFile(dir + "/stats")).at("connections");
+    ASSERT_EQ(closed.size(), 1u) << closed;
+    EXPECT_FALSE(closed[0].contains("open")) << closed;
+    EXPECT_GT(closed[0].at("calls").get<uint64_t>(), checkpointed);
     EXPECT_THAT(readFile(dir + "/journal"), testing::EndsWith("kovra_core_ipc_deinit(#2) = 0\n"));
     EXPECT_THAT(daemon.log(), testing::HasSubstr("checkpoint on signal 1: files written"));
 }
