@@ -87,14 +87,11 @@ void Server::accept() {
                 std::lock_guard lock(mutex_);
                 if (stopped_) return;
                 pause_.worked();
-                if (down_) {  // accepted as the reboot began: it is refused too
-                    boost::system::error_code ignored;
-                    socket.close(ignored);
-                    return;
-                }
+                // One accepted as a reboot began is refused too: its socket closes as it goes.
+                if (down_) return;
                 bool const admitted = admitted_ < limits_.max_connections;
-                boost::system::error_code ignored;
                 if (!admitted) {
+                    boost::system::error_code ignored;
                     log_line("connection limit %zu reached: refusing %s", limits_.max_connections,
                              text_of(socket.remote_endpoint(ignored)).c_str());
                 }
@@ -104,8 +101,6 @@ void Server::accept() {
                     made = std::make_shared<Connection>(*this, std::move(socket), ++accepted_,
                                                         admitted);
                     connections_.emplace(accepted_, made);
-                } else {
-                    socket.close(ignored);
                 }
             }
             if (made) made->start();
@@ -128,9 +123,7 @@ void Server::sweep() {
         if (ec) return;
         auto const now = Clock::now();
         std::lock_guard lock(mutex_);
-        for (auto& [number, weak] : connections_) {
-            if (auto c = weak.lock()) c->check(now);
-        }
+        for (auto const& c : open_connections()) c->check(now);
         if (!stopped_) sweep();
     });
 }
@@ -148,10 +141,8 @@ void Server::announce(int service) {
     std::vector<std::shared_ptr<Connection>> listening;
     {
         std::lock_guard lock(mutex_);
-        listening = open_connections();
-        listening.erase(std::remove_if(listening.begin(), listening.end(),
-                                       [](auto const& c) { return !c->subscribed(); }),
-                        listening.end());
+        for (auto& c : open_connections())
+            if (c->subscribed()) listening.push_back(std::move(c));
         announced_[std::string(target_name(service))] += listening.size();
     }
     for (auto const& c : listening) c->announce(service);
@@ -159,8 +150,8 @@ void Server::announce(int service) {
 
 namespace {
 
-nlohmann::json connection_figures(uint64_t number, std::string const& peer, uint64_t calls) {
-    return {{"connection", number}, {"peer", peer}, {"calls", calls}};
+nlohmann::json figures(Connection const& c) {
+    return {{"connection", c.number()}, {"peer", c.peer()}, {"calls", c.calls()}};
 }
 
 }  // namespace
@@ -170,19 +161,16 @@ void Server::forget(Connection const& closed) {
     connections_.erase(closed.number());
     --(closed.admitted() ? admitted_ : refusing_);
     if (closed.calls() == 0) return;  // a peer that only knocked
-    closed_.push_back(connection_figures(closed.number(), closed.peer(), closed.calls()));
+    closed_.push_back(figures(closed));
     if (closed_.size() > kClosedKept) closed_.pop_front();
 }
 
 nlohmann::json Server::connections() {
     std::lock_guard lock(mutex_);
-    nlohmann::json all = nlohmann::json::array();
-    for (auto const& c : closed_) all.push_back(c);
-    for (auto& [number, weak] : connections_) {
-        if (auto c = weak.lock()) {
-            all.push_back(connection_figures(number, c->peer(), c->calls()));
-            all.back()["open"] = true;
-        }
+    nlohmann::json all = closed_;
+    for (auto const& c : open_connections()) {
+        all.push_back(figures(*c));
+        all.back()["open"] = true;
     }
     return all;
 }
