@@ -23,14 +23,11 @@ std::string escaped(std::string_view text) {
     out.reserve(text.size());
     for (char const c : text) {
         auto const byte = static_cast<unsigned char>(c);
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
+        // A backslash, newline, return or tab as a backslash and its letter.
+        if (size_t const named = std::string_view("\\\n\r\t").find(c);
+            named != std::string_view::npos) {
+            out += '\\';
+            out += "\\nrt"[named];
         } else if (byte < 0x20 || byte >= 0x7f) {
             char hex[5];
             std::snprintf(hex, sizeof hex, "\\x%02x", byte);
