@@ -71,8 +71,7 @@ Response reset(Server& server, Request const&) {
 // The end of a reset, on the server's io_context: clients are let in again
 // at once, not when the reboot's time is up.
 Response after_reset(Server& server, Response done) {
-    server.forget_announced();
-    bool const ended = server.end_reboot();
+    bool const ended = server.after_reset();
     log_line("admin: reset to the start%s", ended ? "; a reboot in progress ended" : "");
     if (ended) done.body() = "reset; a reboot in progress ended\n";
     return done;

@@ -180,11 +180,6 @@ Server::Tally Server::tally() {
     return {connections_.size(), accepted_, announced_};
 }
 
-void Server::forget_announced() {
-    std::lock_guard lock(mutex_);
-    announced_.clear();
-}
-
 void Server::schedule(std::optional<WireFaults::Reboot> plan) {
     asio::post(io_, [this, plan] {
         if (plans_++ == 0) start_plan_ = plan;  // told first by start()
@@ -211,7 +206,11 @@ void Server::reboot_at(Clock::time_point when, uint64_t plan) {
     });
 }
 
-bool Server::end_reboot() {
+bool Server::after_reset() {
+    {
+        std::lock_guard lock(mutex_);
+        announced_.clear();
+    }
     if (!down_) return false;
     back_.cancel();
     come_back();

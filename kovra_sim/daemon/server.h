@@ -93,9 +93,10 @@ public:
     void stop();
     // True while rebooted: refusing connections.
     bool down() const { return down_.load(std::memory_order_relaxed); }
-    // Ends a reboot in progress at once, as if its time were up; false if
-    // none was. Called on the io_context given to the constructor.
-    bool end_reboot();
+    // After a reset: delivered announcements count from zero, and a reboot
+    // in progress ends at once, as if its time were up (true if one did).
+    // Called on the io_context given to the constructor.
+    bool after_reset();
     // A connection closed: its figures are kept among the last few closed.
     void forget(Connection const& closed);
     // [{"connection", "peer", "calls", "open"}]: the open connections and the
@@ -108,8 +109,6 @@ public:
         std::map<std::string, uint64_t> announced;
     };
     Tally tally();
-    // Delivered announcements count from zero again.
-    void forget_announced();
 
 private:
     void accept();
