@@ -1,11 +1,8 @@
-// One client's connection to the daemon: its socket's reads and writes,
-// its limits and deadlines, with the request handling left to its Session.
-// It reads whole frames into a buffer that grows only as far as a frame's
-// length prefix (never beyond the frame limit), serves them in order, and
-// writes replies in batches. Everything a connection does runs on its own
-// strand; announcements reach it from other threads by posting to it.
-// It injects the faults on the wire in effect, each drawn decision from a
-// generator of its own seeded from the seed and its number.
+// One client's connection: its socket's reads and writes, limits and
+// deadlines, the requests left to its Session. Frames are read whole into a
+// buffer grown only as far as a length prefix allows, served in order and
+// answered in batches, all on the connection's own strand. Faults on the wire
+// are drawn from a generator seeded from the seed and its number.
 #pragma once
 
 #include <atomic>
@@ -58,9 +55,8 @@ private:
 
     void serve_buffered();
 
-    // Serves the whole frames in the buffer, stopping at the in-flight limit
-    // (the rest waits for replies to go out), under the faults on the wire in
-    // effect as it starts; false once the connection is closed.
+    // Serves the whole frames in the buffer up to the in-flight limit, under
+    // the faults on the wire in effect as it starts; false once closed.
     bool process();
 
     // Closes the connection for a reason the log says; false.
@@ -77,9 +73,8 @@ private:
     void shut(char const* why);
 
     bool draw(Chance chance) { return chance >= kCertain || draws_() < chance; }
-    // Injects the faults of a request that wants a reply, after it was
-    // served: jitter (added to `delay`), a stall, a drop. False once the
-    // connection is closed.
+    // A served request's jitter (added to `delay`), stall and drop; false
+    // once the connection is closed.
     bool disturb(WireFaults const& wire, std::chrono::microseconds& delay);
 
     Server& server_;

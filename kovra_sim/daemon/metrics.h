@@ -1,7 +1,6 @@
-// The daemon's figures in the Prometheus text exposition format 0.0.4, as
-// its admin endpoint serves them on GET /metrics. The request counts and
-// the service-time histograms come from the same statistics report that
-// the daemon's --stats file holds, so the two agree for the same run.
+// The daemon's figures in the Prometheus text format 0.0.4 (GET /metrics).
+// Requests and service times come from the report the --stats file holds,
+// so the two agree for the same run.
 #pragma once
 
 #include <cstdint>

@@ -1,8 +1,6 @@
-// One client's session with the daemon, apart from its socket: it answers
-// the hello, then turns each call frame into the camera's answer and the
-// reply frame, journaling each call as the client library journals it. It
-// holds what the client has open (initiators and handlers). Used by one
-// thread at a time (its connection's strand).
+// One client's session, apart from its socket: the hello answered, each call
+// turned into the camera's answer and reply frame and journaled as the client
+// library would, and what the client has open. Used on its connection's strand.
 #pragma once
 
 #include <chrono>
@@ -20,9 +18,8 @@ public:
     Session(SharedSimulation& simulation, uint32_t idle_ms)
         : simulation_(simulation), idle_ms_(idle_ms) {}
 
-    // Answers a hello: writes the welcome, and returns whether the client
-    // may go on. A client beyond the connection limit (not `admitted`) is
-    // told KOVRA_SIM_STATUS_NO_RESOURCES.
+    // Writes the welcome; whether the client may go on. One not `admitted`
+    // (past the connection limit) is told KOVRA_SIM_STATUS_NO_RESOURCES.
     bool greet(wire::Hello const& hello, bool admitted, wire::FrameWriter& out);
 
     struct Answer {

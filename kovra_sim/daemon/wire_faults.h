@@ -1,7 +1,6 @@
-// Faults on the wire between kovra-camd and its clients, as the directives
-// drop=, stall=, slice=, bandwidth=, jitter= and reboot= give them: what a
-// list of directives changes, and the faults in effect once such changes
-// are merged. They are the daemon's; the client library refuses them.
+// Faults on the wire between kovra-camd and its clients (drop=, stall=,
+// slice=, bandwidth=, jitter=, reboot=): what directives change, and the
+// faults in effect once merged. The client library refuses them.
 #pragma once
 
 #include <cstdint>
@@ -12,9 +11,8 @@
 
 namespace kovra_sim {
 
-// A chance as a threshold on a uniform 32-bit draw: the draw is below it
-// with that probability (2^32 for certain, 0 for never), exactly on every
-// machine.
+// A chance as a threshold a uniform 32-bit draw is below with that
+// probability (2^32 certain, 0 never), exact on every machine.
 using Chance = uint64_t;
 constexpr Chance kCertain = Chance(1) << 32;
 

@@ -1,7 +1,6 @@
-// The faults on the wire in effect for the daemon, changed by directives
-// at start or while clients are connected, and how many of each kind were
-// injected. Thread-safe. A connection looks at one relaxed atomic per
-// request, and copies the faults only when they changed.
+// The faults on the wire in effect and how many of each were injected.
+// Thread-safe: a connection looks at one relaxed atomic per request, and
+// copies the faults only when they changed.
 #pragma once
 
 #include <array>
@@ -34,9 +33,8 @@ public:
         if (listener_ && change.reboot) listener_(faults_.reboot);
     }
 
-    // The faults of `start` alone and `seed`, every count from zero: the
-    // daemon reset to how it started. A start reboot= that came once does
-    // not come again; one that repeats starts its period anew.
+    // The faults of `start` alone and `seed`, every count from zero. A start
+    // reboot= that came once does not come again; one that repeats starts anew.
     void reset(WireFaults const& start, uint32_t seed) {
         std::lock_guard lock(mutex_);
         faults_ = WireFaults{};
