@@ -17,16 +17,18 @@ namespace {
 namespace po = boost::program_options;
 using tcp = boost::asio::ip::tcp;
 
+constexpr size_t kMaxTokenBytes = 4096;  // the longest token --admin-token-file may hold
+constexpr unsigned kMaxThreads = 256;    // each is one io_context and its stack
+
 // "ADDR", "ADDR:PORT" or "[V6ADDR]:PORT"; false if it is none of them.
 bool parse_listen(std::string const& text, tcp::endpoint& out) {
     std::string host;
     uint16_t port = 0;
-    boost::system::error_code ec;
-    if (!wire::split_address(text, host, port)) return false;
-    auto const address = boost::asio::ip::make_address(host, ec);
-    if (ec) return false;
-    out = tcp::endpoint(address, port);
-    return true;
+    boost::system::error_code ec;  // "" is no address either
+    out.address(
+        boost::asio::ip::make_address(wire::split_address(text, host, port) ? host : "", ec));
+    out.port(port);
+    return !ec;
 }
 
 // "PORT" (on loopback), "ADDR:PORT" or "[V6ADDR]:PORT"; false if it is none of them.

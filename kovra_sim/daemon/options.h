@@ -26,12 +26,6 @@ struct Options {
     Limits limits;
 };
 
-// The longest token --admin-token-file may hold.
-constexpr size_t kMaxTokenBytes = 4096;
-
-// The most threads the daemon runs; each is one io_context and its stack.
-constexpr unsigned kMaxThreads = 256;
-
 // Reads the command line into `out`: the exit status to end with at once (0
 // after --help; 2 for a bad option, said on stderr), or none to run.
 std::optional<int> parse_options(int argc, char** argv, Options& out);
