@@ -273,6 +273,8 @@ TEST_F(DaemonTest, OptionsOutOfRangeStopItBeforeItListens) {
         {"--stats " + dir, "kovra-camd: --stats " + dir + ": not a regular file"},
         {"--timeline " + fifo, "kovra-camd: --timeline " + fifo + ": not a regular file"},
         {"--interval 5", "kovra-camd: --interval goes with --timeline"},
+        {"--listen 127.0.0.1:x", "kovra-camd: --listen 127.0.0.1:x: expected ADDR[:PORT]"},
+        {"--listen camera:1", "kovra-camd: --listen camera:1: expected ADDR[:PORT]"},
         {"--sim state=" + fifo, "kovra-camd: --sim: state " + fifo + ": not a regular file"},
         {"--sim timeout=100",
          "kovra-camd: --sim: \"timeout=100\": timeout= is for the client "
