@@ -92,18 +92,16 @@ bool SharedSimulation::post(std::string_view directives, std::string& error) {
     piled_faults_ = std::move(faults);
     piled_restarts_ = restarts;
     for (Posting const& p : postings) {
-        auto const same = std::find_if(posted_.begin(), posted_.end(),
-                                       [&](Posted const& q) { return q.kind == p.kind; });
-        if (same != posted_.end()) {
-            posted_bytes_ -= same->text.size();
-            posted_.erase(same);
-        }
+        posted_.erase(std::remove_if(posted_.begin(), posted_.end(),
+                                     [&](Posted const& q) { return q.kind == p.kind; }),
+                      posted_.end());
         posted_.push_back({p.kind, p.text});
-        posted_bytes_ += p.text.size();
     }
+    size_t bytes = 0;
+    for (Posted const& p : posted_) bytes += p.text.size();
     // The newest is kept whatever its size: a body is within 64 KiB.
-    while (posted_.size() > 1 && (posted_.size() > kPostedKept || posted_bytes_ > kPostedBytes)) {
-        posted_bytes_ -= posted_.front().text.size();
+    while (posted_.size() > 1 && (posted_.size() > kPostedKept || bytes > kPostedBytes)) {
+        bytes -= posted_.front().text.size();
         posted_.pop_front();
         ++posted_forgotten_;
     }
@@ -112,7 +110,6 @@ bool SharedSimulation::post(std::string_view directives, std::string& error) {
 
 void SharedSimulation::forget_posted() {
     posted_.clear();
-    posted_bytes_ = 0;
     posted_forgotten_ = 0;
     piled_faults_.clear();
     piled_restarts_ = 0;

@@ -89,7 +89,6 @@ private:
         std::string kind, text;  // what a later directive of the same kind replaces; NAME=VALUE
     };
     std::deque<Posted> posted_;
-    size_t posted_bytes_ = 0;
     uint64_t posted_forgotten_ = 0;
     std::set<std::string> piled_faults_;  // the fail=...@N posted, by kind
     size_t piled_restarts_ = 0;           // the restart= plans posted
