@@ -1,11 +1,13 @@
 #include "daemon/options.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <boost/program_options.hpp>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 
 #include "common/files.h"
@@ -46,18 +48,23 @@ bool parse_admin(std::string const& text, tcp::endpoint& out) {
 // around it, one word of printable ASCII (it travels in a header); false
 // with the reason in `error`.
 bool read_token(std::string const& path, std::string& token, std::string& error) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {  // a FIFO would hang the read
-        error = ec ? ec.message() : "not a regular file";
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    int const fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
         error = std::strerror(errno);
         return false;
     }
-    std::string text(kMaxTokenBytes + 2, '\0');
-    text.resize(size_t(in.read(text.data(), std::streamsize(text.size())).gcount()));
+    struct stat status {};
+    std::string text;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        error = "not a regular file";
+    } else {
+        char buffer[kMaxTokenBytes + 2];
+        for (ssize_t n; text.size() < sizeof buffer &&
+                        (n = ::read(fd, buffer, sizeof buffer - text.size())) > 0;)
+            text.append(buffer, size_t(n));
+    }
+    ::close(fd);
+    if (!error.empty()) return false;
     size_t const begin = text.find_first_not_of(" \t\r\n");
     size_t const end = text.find_last_not_of(" \t\r\n");
     token = begin == std::string::npos ? "" : text.substr(begin, end + 1 - begin);
