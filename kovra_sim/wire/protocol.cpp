@@ -46,23 +46,19 @@ bool read_fields(msgpack::object_array const& a, T&... out) {
 }  // namespace
 
 bool split_address(std::string_view text, std::string& host, uint16_t& port) {
-    std::string_view number;
-    if (!text.empty() && text[0] == '[') {
-        size_t const close = text.find(']');
-        if (close == std::string_view::npos || (close + 1 < text.size() && text[close + 1] != ':'))
-            return false;
-        host = std::string(text.substr(1, close - 1));
-        if (close + 1 < text.size()) number = text.substr(close + 2);
-    } else {
-        size_t const colon = text.find(':');
-        if (colon != std::string_view::npos && text.find(':', colon + 1) != std::string_view::npos)
-            return false;
-        host = std::string(text.substr(0, colon));
-        if (colon != std::string_view::npos) number = text.substr(colon + 1);
+    bool const bracketed = !text.empty() && text[0] == '[';
+    size_t const close = bracketed ? text.find(']') : std::string_view::npos;
+    // Where the host ends: after its bracket, or at its one colon.
+    size_t const end = bracketed ? close + 1 : text.find(':');
+    if (bracketed
+            ? close == std::string_view::npos || (end < text.size() && text[end] != ':')
+            : end != std::string_view::npos && text.find(':', end + 1) != std::string_view::npos) {
+        return false;
     }
+    host = std::string(bracketed ? text.substr(1, close - 1) : text.substr(0, end));
     int64_t n = kDefaultPort;
     if (text.find(':') != std::string_view::npos && text.back() != ']' &&
-        !parse_integer(number, 0, 65535, n)) {
+        !parse_integer(end < text.size() ? text.substr(end + 1) : "", 0, 65535, n)) {
         return false;
     }
     port = uint16_t(n);
