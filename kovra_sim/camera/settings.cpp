@@ -224,15 +224,10 @@ int Settings::instance(int function, Exchange& exchange) const {
         key.type = types[size_t(k++)];
         exchange.read(a, key);
         std::vector<std::string> const& options = choices(key.type);
-        int choice = -1;
-        if (key.type == Type::text) {
-            auto const it = std::find(options.begin(), options.end(), key.text);
-            if (it != options.end()) choice = int(it - options.begin());
-        } else if (key.number >= 0 && key.number < int64_t(options.size())) {
-            choice = int(key.number);
-        }
-        if (choice < 0) return -1;
-        index = index * int(options.size()) + choice;
+        auto const it = std::find(options.begin(), options.end(),
+                                  key.type == Type::text ? key.text : std::to_string(key.number));
+        if (it == options.end()) return -1;
+        index = index * int(options.size()) + int(it - options.begin());
     }
     return first + index;
 }
