@@ -1,8 +1,7 @@
 // The simulated camera: its settings, the targets it restarts, and how long
-// it takes to answer. It serves requests for any number of clients at once;
-// the in-process transport and the daemon both put their requests to it.
-// A client's checks of handles and pointers are its own; the camera checks
-// the target and the instance a request names.
+// it takes to answer, serving the in-process transport and the daemon's
+// clients at once. It checks the target and instance a request names; the
+// client checks handles and pointers.
 #pragma once
 
 #include <array>
@@ -42,16 +41,13 @@ public:
 
     struct Served {
         int32_t status;
-        // How long after it came the answer is due: the latency the camera
-        // was told to take, which each transport waits out its own way.
+        // When the answer is due after the request, waited out by the transport.
         std::chrono::microseconds delay;
     };
-    // Answers request `function` (one of is_request): checks the target and
-    // the instance, stores the SET values and hands the GET values to the
-    // exchange. A request answered OK counts towards the planned restarts;
-    // those whose turn it is happen before this returns. A function the
-    // profile covers takes the status and the delay drawn for its call; a
-    // status other than OK is answered without serving the request.
+    // Answers request `function` (one of is_request) through the exchange.
+    // One answered OK counts towards the planned restarts, which happen
+    // before this returns. A function the profile covers takes the status and
+    // delay drawn for its call, and a drawn failure is not served.
     Served serve(int function, std::string_view target, Exchange& exchange);
 
     // Restarts a service's target now.
@@ -73,8 +69,7 @@ public:
     void reset();
 
 private:
-    // Counts a request served while restarts are planned, and restarts the
-    // targets whose turn it is; returns once the listeners have been told.
+    // Counts a request served and restarts the targets whose turn it is.
     void served();
 
     struct Restart {

@@ -67,19 +67,12 @@ bool take(Directive const& d, Settings const& settings, Config& c, DirectiveTake
     if (d.id == DirectiveId::restart) return parse_restart(v, c, error);
     if (d.id == DirectiveId::profile)
         return (c.profile = Profile::load(std::string(v), error)) != nullptr;
-    if (d.id == DirectiveId::state) {
-        c.state_path = std::string(v);
-    } else if (d.id == DirectiveId::exhaust) {
-        c.exhaust = std::string(v);
-    } else if (d.id == DirectiveId::drift) {
-        c.drift = true;
-    } else if (others) {
-        return others(d, error);
-    } else {
-        error = "not taken here";
-        return false;
-    }
-    return true;
+    if (d.id == DirectiveId::state) return bool(c.state_path = std::string(v));
+    if (d.id == DirectiveId::exhaust) return bool(c.exhaust = std::string(v));
+    if (d.id == DirectiveId::drift) return c.drift = true;
+    if (others) return others(d, error);
+    error = "not taken here";
+    return false;
 }
 
 }  // namespace

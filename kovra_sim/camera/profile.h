@@ -20,10 +20,9 @@ namespace kovra_sim {
 
 class Profile {
 public:
-    // The most text a profile's file may hold, either kind: a statistics
-    // file is under 3 MiB even with every bin of every function in use (a
-    // long timeline is better given as the statistics file recorded beside
-    // it), and a daemon told to read one is not to be made to parse more.
+    // The most a profile's file may hold: a statistics file is under 3 MiB
+    // with every bin of every function in use (a long timeline is better given
+    // as its statistics file), and a daemon is not to be made to parse more.
     static constexpr size_t kMaxBytes = size_t(16) << 20;
 
     // Reads and checks the statistics file (or timeline, merged) at `path`;

@@ -17,14 +17,24 @@ struct Shape {
     std::vector<Type> keys;
 };
 
-std::vector<std::string> const& log_tags() {
-    static std::vector<std::string> const tags{"KOVRA_CORE", "KOVRA_IPC", "KOVRA_MEDIA"};
-    return tags;
+// The values a KEY takes: a text is a log tag, a number a stream.
+std::vector<std::string> const& choices(Type key) {
+    static std::vector<std::string> const tags{"KOVRA_CORE", "KOVRA_IPC", "KOVRA_MEDIA"},
+        streams{"0", "1"};
+    return key == Type::text ? tags : streams;
 }
 
-std::vector<std::string> const& choices(Type key) {
-    static std::vector<std::string> const streams{"0", "1"};
-    return key == Type::text ? log_tags() : streams;
+// The kind of value an argument of C type A carries, sent or out.
+template <class A>
+constexpr Type type_of() {
+    using V = std::remove_pointer_t<A>;
+    if constexpr (std::is_same_v<V, uint8_t>) return Type::u8;
+    if constexpr (std::is_same_v<V, uint32_t>) return Type::u32;
+    if constexpr (std::is_same_v<V, int32_t>) return Type::i32;
+    if constexpr (std::is_same_v<V, double>) return Type::f64;
+    if constexpr (std::is_same_v<V, char const> || std::is_same_v<V, char*>) return Type::text;
+    if constexpr (std::is_same_v<V, kovra_string_array*>) return Type::texts;
+    if constexpr (std::is_same_v<V, kovra_bool_array*>) return Type::bools;
 }
 
 std::string setting_name(int function) {
@@ -44,7 +54,7 @@ std::map<std::string, Shape> shapes() {
         std::vector<Type> keys;
         visit_request(id, [&](auto types) {
             for_each_arg(types, [&](auto arg, auto* typed) {
-                Type const type = type_of<std::remove_pointer_t<decltype(typed)>>;
+                constexpr Type type = type_of<std::remove_pointer_t<decltype(typed)>>();
                 ArgRole const r = row.args[arg];
                 if (r.role == Role::key) keys.push_back(type);
                 if (r.role != Role::set && r.role != Role::get) return;
@@ -93,30 +103,20 @@ std::map<std::string, std::vector<std::string>> const& known_texts() {
     return texts;
 }
 
+// Never 0; an i32 of either sign.
 Value number_default(Type type, uint64_t h) {
     Value v;
     v.type = type;
-    switch (type) {
-        case Type::u8:
-            v.number = int64_t(1 + h % 200);
-            break;
-        case Type::i32:
-            // Either sign, never 0.
-            v.number = int64_t(1 + h % 100000) * ((h >> 32) & 1 ? -1 : 1);
-            break;
-        case Type::f64:
-            v.real = double(1 + h % 100000) / 8;
-            break;
-        default:
-            v.number = int64_t(1 + h % 100000);
-            break;
+    int64_t const n = int64_t(1 + h % (type == Type::u8 ? 200 : 100000));
+    if (type == Type::f64) {
+        v.real = double(n) / 8;
+    } else {
+        v.number = type == Type::i32 && (h >> 32) & 1 ? -n : n;
     }
     return v;
 }
 
-// Deterministic, so runs can be compared; numbers are non-zero and differ
-// between the slots of a setting, so a value that lands in the wrong
-// out-parameter shows.
+// Deterministic, so that runs compare; numbers differ between slots.
 std::vector<Value> default_values(std::string const& name, Shape const& shape,
                                   std::string const& key) {
     std::vector<Value> values;
@@ -135,21 +135,16 @@ std::vector<Value> default_values(std::string const& name, Shape const& shape,
                 v.text = key + "/" + std::to_string(slot);
             }
         } else if (type == Type::texts && name == "log.tags") {
-            v.texts = log_tags();
-        } else if (name == "broker.targets" && (type == Type::texts || type == Type::bools)) {
-            for (int s = 0; s < kServiceCount; ++s) {
-                if (type == Type::bools) {
-                    v.bools.push_back(1);
-                } else {
-                    v.texts.push_back(slot == 0 ? service_info(s).word : service_info(s).target);
-                }
-            }
+            v.texts = choices(Type::text);
+        } else if (type == Type::bools && name == "broker.targets") {
+            v.bools.assign(kServiceCount, 1);
+        } else if (type == Type::texts && name == "broker.targets") {
+            for (int s = 0; s < kServiceCount; ++s)
+                v.texts.push_back(slot == 0 ? service_info(s).word : service_info(s).target);
         } else if (type != Type::texts && type != Type::bools) {
             auto same = [&](Value const& o) { return o.number == v.number && o.real == v.real; };
-            for (v = number_default(type, h); std::any_of(values.begin(), values.end(), same);
-                 v = number_default(type, h)) {
-                ++h;
-            }
+            v = number_default(type, h);
+            while (std::any_of(values.begin(), values.end(), same)) v = number_default(type, ++h);
         }
         values.push_back(std::move(v));
     }
@@ -186,37 +181,26 @@ nlohmann::json drift_json(std::vector<Drift> const& changes) {
     return list;
 }
 
-namespace {
-
-// Every instance's key and default values, setting by setting in name order,
-// which is the order of the instances; `first` gets each setting's first.
-std::vector<std::pair<std::string, std::vector<Value>>> made_defaults(
-    std::map<std::string, int>& first) {
-    std::vector<std::pair<std::string, std::vector<Value>>> made;
-    for (auto const& [name, shape] : shapes()) {
-        first[name] = int(made.size());
+Settings::Settings() : first_(kFunctionCount, kNone), keys_(kFunctionCount) {
+    // Setting by setting in name order, which numbers the instances.
+    std::vector<std::string> keys;
+    std::map<std::string, int> first;
+    auto const all = shapes();
+    for (auto const& [name, shape] : all) {
+        first[name] = int(keys.size());
         for (std::string const& key : instance_keys(name, shape)) {
-            made.emplace_back(key, default_values(name, shape, key));
+            keys.push_back(key);
+            defaults_.push_back(default_values(name, shape, key));
         }
     }
-    return made;
-}
-
-}  // namespace
-
-Settings::Settings() : first_(kFunctionCount, kNone), keys_(kFunctionCount) {
-    std::map<std::string, int> first;
-    auto made = made_defaults(first);
-    count_ = made.size();
-    instances_ = std::make_unique<Instance[]>(count_);
-    for (size_t i = 0; i < count_; ++i) {
-        instances_[i].key = made[i].first;
-        instances_[i].values = std::move(made[i].second);
+    instances_ = std::make_unique<Instance[]>(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i) {
+        instances_[i].key = keys[i];
+        instances_[i].values = defaults_[i];
         sorted_.push_back(int(i));
     }
     std::sort(sorted_.begin(), sorted_.end(),
               [&](int a, int b) { return instances_[size_t(a)].key < instances_[size_t(b)].key; });
-    auto const all = shapes();
     for (int id = 0; id < kFunctionCount; ++id) {
         if (!camera_row(id).setting) continue;
         first_[size_t(id)] = first.at(setting_name(id));
@@ -225,9 +209,7 @@ Settings::Settings() : first_(kFunctionCount, kNone), keys_(kFunctionCount) {
 }
 
 void Settings::reset() {
-    std::map<std::string, int> ignored;
-    auto made = made_defaults(ignored);
-    for (size_t i = 0; i < made.size(); ++i) put(int(i), std::move(made[i].second));
+    for (size_t i = 0; i < defaults_.size(); ++i) put(int(i), defaults_[i]);
 }
 
 int Settings::instance(int function, Exchange& exchange) const {
@@ -242,15 +224,10 @@ int Settings::instance(int function, Exchange& exchange) const {
         key.type = types[size_t(k++)];
         exchange.read(a, key);
         std::vector<std::string> const& options = choices(key.type);
-        int choice = -1;
-        if (key.type == Type::text) {
-            auto const it = std::find(options.begin(), options.end(), key.text);
-            if (it != options.end()) choice = int(it - options.begin());
-        } else if (key.number >= 0 && key.number < int64_t(options.size())) {
-            choice = int(key.number);
-        }
-        if (choice < 0) return -1;
-        index = index * int(options.size()) + choice;
+        auto const it = std::find(options.begin(), options.end(),
+                                  key.type == Type::text ? key.text : std::to_string(key.number));
+        if (it == options.end()) return -1;
+        index = index * int(options.size()) + int(it - options.begin());
     }
     return first + index;
 }

@@ -1,9 +1,7 @@
-// The simulated camera's settings. Every setting that camera.def names
-// exists from construction on, with one instance per combination of its
-// KEY values (streams 0 and 1, the log tags), and each instance holds the
-// values of its slots, defaults that differ between slots so that a value
-// landing in the wrong out-parameter shows. Each instance has a lock of its
-// own, held only while a request reads or writes it.
+// The simulated camera's settings: every setting camera.def names, with one
+// instance per combination of its KEY values (streams 0 and 1, the log
+// tags), each with a lock of its own and the values of its slots. Defaults
+// differ between slots, so that a value in the wrong out-parameter shows.
 #pragma once
 
 #include <map>
@@ -75,8 +73,8 @@ private:
     };
 
     std::unique_ptr<Instance[]> instances_;
-    size_t count_ = 0;
-    std::vector<int> sorted_;              // instance indices by key
+    std::vector<std::vector<Value>> defaults_;  // per instance
+    std::vector<int> sorted_;                   // instance indices by key
     std::vector<int> first_;               // per function, its setting's first instance or kNone
     std::vector<std::vector<Type>> keys_;  // per function, the types of its KEY arguments
 };

@@ -30,12 +30,11 @@ public:
     // The camera's part of `config` alone: faults, settings, restarts,
     // latency, seed and profile.
     void shape(Config const& config);
-    // The end of the run: the journal file is completed and closed, the
-    // state file written (settings, calls, then `state_tail`), the
-    // statistics written (from `source`, with the fields of `extra`), the
-    // timeline finished and the drift check said. Lines for a person go to
-    // `say`, one for each file that could not be written (naming it and
-    // why); false if any could not.
+    // The end of the run: the journal completed and closed, the state file
+    // (settings, calls, then `state_tail`) and statistics (from `source`,
+    // with the fields of `extra`) written, the timeline finished and the
+    // drift said. `say` gets lines for a person, one per file that could
+    // not be written (naming it and why); false if any could not.
     bool finish(char const* source, std::string const& state_tail, nlohmann::json const& extra,
                 std::vector<std::string>& say);
     // The same files as they stand, the journal flushed but kept open, and

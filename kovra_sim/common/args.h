@@ -1,9 +1,7 @@
-// A request's arguments as C++ types, known once: from the request's own C
-// declaration (kovra_api.h), after its initiator and target. Everything
-// that handles a request's values (the client's call, the wire, the
-// daemon's decoding, the journal) visits them through visit_request and
-// for_each_arg, each with overloads for the C types it meets, so no code
-// switches over the kinds of arguments at run time.
+// A request's arguments as C++ types, from its C declaration (kovra_api.h)
+// after its initiator and target. The client's call, the wire, the daemon
+// and the journal visit them through visit_request and for_each_arg with
+// overloads per C type, so no code switches over argument kinds at run time.
 #pragma once
 
 #include <kovra/kovra_api.h>
@@ -24,28 +22,6 @@ struct Types {
 // An out-parameter: any pointer but a text sent.
 template <class T>
 constexpr bool is_out = std::is_pointer_v<T> && !std::is_same_v<T, char const*>;
-
-// The camera's kind of value an argument carries, sent or out.
-template <class V>
-struct TypeOf;
-template <>
-struct TypeOf<uint8_t> : std::integral_constant<Type, Type::u8> {};
-template <>
-struct TypeOf<uint32_t> : std::integral_constant<Type, Type::u32> {};
-template <>
-struct TypeOf<int32_t> : std::integral_constant<Type, Type::i32> {};
-template <>
-struct TypeOf<double> : std::integral_constant<Type, Type::f64> {};
-template <>
-struct TypeOf<char const> : std::integral_constant<Type, Type::text> {};
-template <>
-struct TypeOf<char*> : std::integral_constant<Type, Type::text> {};
-template <>
-struct TypeOf<kovra_string_array*> : std::integral_constant<Type, Type::texts> {};
-template <>
-struct TypeOf<kovra_bool_array*> : std::integral_constant<Type, Type::bools> {};
-template <class T>
-constexpr Type type_of = TypeOf<std::remove_pointer_t<T>>::value;
 
 namespace detail {
 template <class>

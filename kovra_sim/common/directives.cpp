@@ -46,18 +46,12 @@ std::string_view trim(std::string_view s) {
 }
 
 // "A", "A and B", "A, B and C".
-std::string listed(std::vector<std::string> const& items, char const* last = " and ") {
+template <class Items>
+std::string listed(Items const& items, char const* last = " and ") {
     std::string out;
     for (size_t i = 0; i < items.size(); ++i)
-        out += (i == 0 ? "" : i + 1 == items.size() ? last : ", ") + items[i];
+        out += (i == 0 ? "" : i + 1 == items.size() ? last : ", ") + std::string(items[i]);
     return out;
-}
-
-// The words of a choice, as a person reads them: "a, b or c".
-std::string choices(DirectiveInfo const& d) {
-    std::vector<std::string> words;
-    for (std::string_view w : split_unescaped(d.grammar, '|')) words.emplace_back(w);
-    return listed(words, " or ");
 }
 
 // The units of a duration (in microseconds) or a size (in bytes), largest
@@ -165,7 +159,8 @@ bool parse_directives(std::string_view text, Place place, DirectiveTaker const& 
             } else if (info.kind == DirectiveInfo::choice &&
                        ("|" + std::string(info.grammar) + "|")
                                .find("|" + std::string(value) + "|") == std::string::npos) {
-                error = std::string(info.name) + " takes " + choices(info);
+                error = std::string(info.name) + " takes " +
+                        listed(split_unescaped(info.grammar, '|'), " or ");
             } else {
                 taken = take({DirectiveId(id), value, is_scaled ? scaled_value : uint64_t(number)},
                              error);
@@ -209,28 +204,17 @@ bool parse_fault(std::string_view v, Fault& out, std::string& error) {
 }
 
 bool take_output(Directive const& d, Outputs& out) {
-    switch (d.id) {
-        case DirectiveId::journal:
-            out.journal = std::string(d.value);
-            return true;
-        case DirectiveId::stats:
-            out.stats = std::string(d.value);
-            return true;
-        case DirectiveId::timeline:
-            out.timeline = std::string(d.value);
-            return true;
-        case DirectiveId::prom:
-            out.prom = std::string(d.value);
-            return true;
-        case DirectiveId::interval:
-            out.interval = std::chrono::microseconds(d.number);
-            return true;
-        case DirectiveId::max_size:
-            out.max_bytes = d.number;
-            return true;
-        default:
-            return false;
+    constexpr std::pair<DirectiveId, std::optional<std::string> Outputs::*> kFiles[] = {
+        {DirectiveId::journal, &Outputs::journal},
+        {DirectiveId::stats, &Outputs::stats},
+        {DirectiveId::timeline, &Outputs::timeline},
+        {DirectiveId::prom, &Outputs::prom}};
+    for (auto [id, file] : kFiles) {
+        if (d.id == id) return bool(out.*file = std::string(d.value));
     }
+    if (d.id == DirectiveId::interval) out.interval = std::chrono::microseconds(d.number);
+    if (d.id == DirectiveId::max_size) out.max_bytes = d.number;
+    return d.id == DirectiveId::interval || d.id == DirectiveId::max_size;
 }
 
 bool distinct_files(Outputs const& outputs, std::vector<std::optional<std::string> const*> paths,

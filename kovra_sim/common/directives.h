@@ -1,9 +1,7 @@
 // The directives of KOVRA_SIM, the daemon's --sim and POST /directives, and
-// KOVRA_TRACE: one syntax, a list of NAME=VALUE separated by ';' (blanks
-// around a directive and empty directives ignored), and one table of what
-// each directive is and where it is taken (directives.def). Each consumer
-// reads the values of the directives it owns; the table decides, for all of
-// them alike, which names are known where.
+// KOVRA_TRACE: NAME=VALUE separated by ';' (blanks around a directive and
+// empty ones ignored). The table (directives.def) decides for all of them
+// alike which names are known where; each consumer reads the values it owns.
 #pragma once
 
 #include <chrono>
@@ -16,7 +14,6 @@
 
 namespace kovra_sim {
 
-// Where a list of directives is given.
 enum class Place : unsigned {
     sim = 1,     // a program's KOVRA_SIM: the stand-in client library
     daemon = 2,  // kovra-camd's start: its KOVRA_SIM and --sim
@@ -40,8 +37,8 @@ struct DirectiveInfo {
 
     char const* name;
     unsigned places;      // of Place
-    char const* grammar;  // the value, as help shows it: "MICROSECONDS"; a choice's words
-    char const* example;  // a value it takes
+    char const* grammar;  // the value as help shows it; a choice's words
+    char const* example;
     char const* help;
     Kind kind;
     uint64_t low, high;  // a number's, duration's (us) or size's (bytes) bounds
@@ -53,9 +50,8 @@ struct DirectiveInfo {
 std::vector<DirectiveInfo> const& directives();
 DirectiveInfo const& directive_info(DirectiveId id);
 
-// One directive of a list: its value, and the number it holds for a number
-// directive, in microseconds for a duration, in bytes for a size (checked
-// against its bounds already; a choice is checked too).
+// A directive of a list; `number` holds a number's value, a duration's in
+// microseconds or a size's in bytes, already checked against its bounds.
 struct Directive {
     DirectiveId id;
     std::string_view value;
@@ -63,10 +59,9 @@ struct Directive {
 };
 using DirectiveTaker = std::function<bool(Directive const& directive, std::string& error)>;
 
-// Hands each directive of `text` to `take` in order, once its name is known
-// and taken at `place` and a number directive's value is within bounds;
-// stops at the first refused, by the table or by `take`. The error then says
-// which directive and why.
+// Hands each directive of `text` to `take` in order once the table takes it
+// at `place`; stops at the first refused, by the table or by `take`, with
+// the error saying which directive and why.
 bool parse_directives(std::string_view text, Place place, DirectiveTaker const& take,
                       std::string& error);
 
@@ -78,8 +73,8 @@ struct Fault {
 };
 bool parse_fault(std::string_view value, Fault& out, std::string& error);
 
-// The files of the directives journal=, stats=, timeline=, prom=,
-// interval= and max_size=. A name may hold %p, the process id, and %%.
+// The files of journal=, stats=, timeline=, prom=, interval= and
+// max_size=. A name may hold %p, the process id, and %%.
 struct Outputs {
     std::optional<std::string> journal;
     std::optional<std::string> stats;

@@ -26,37 +26,38 @@ std::string folder_of(std::string const& path) {
 }
 
 // The file that writing `path` must replace: the path itself, or the end of
-// its chain of links. Fills `exists` and, for a file that exists, `mode`.
-bool resolve(std::string const& path, std::string& target, bool& exists, mode_t& mode,
-             std::string& error) {
+// its chain of links, with its mode if it exists.
+struct Target {
+    std::string path;
+    bool exists = false;
+    mode_t mode = 0;
+};
+bool resolve(std::string const& path, Target& target, std::string& error) {
     struct stat st {};
     if (path.empty()) {
         error = "no file named";
         return false;
     }
-    target = path;
+    target.path = path;
     if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         char resolved[PATH_MAX];
         if (!::realpath(path.c_str(), resolved)) {
             error = "a symbolic link to nothing (" + std::string(std::strerror(errno)) + ")";
             return false;
         }
-        target = resolved;
+        target.path = resolved;
     }
-    exists = ::stat(target.c_str(), &st) == 0;
-    if (exists) {
-        mode = st.st_mode;
-        if (!S_ISREG(st.st_mode)) {
-            error = "not a regular file";
-            return false;
-        }
-        return true;
+    target.exists = ::stat(target.path.c_str(), &st) == 0;
+    if (target.exists) {
+        target.mode = st.st_mode;
+        if (!S_ISREG(st.st_mode)) error = "not a regular file";
+        return S_ISREG(st.st_mode);
     }
     if (errno != ENOENT) {
         error = std::strerror(errno);
         return false;
     }
-    std::string const folder = folder_of(target);
+    std::string const folder = folder_of(target.path);
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         error = "no folder " + folder;
         return false;
@@ -71,10 +72,8 @@ bool resolve(std::string const& path, std::string& target, bool& exists, mode_t&
 }  // namespace
 
 bool check_output_path(std::string const& path, std::string& error) {
-    std::string target;
-    bool exists = false;
-    mode_t mode = 0;
-    return resolve(path, target, exists, mode, error);
+    Target target;
+    return resolve(path, target, error);
 }
 
 int open_exclusive(std::string const& path, std::string& error, bool append) {
@@ -116,26 +115,23 @@ bool write_all(int fd, char const* data, size_t size, std::string& error) {
 }
 
 int lock_output(std::string const& path, std::string& error) {
-    std::string target;
-    bool exists = false;
-    mode_t mode = 0;
-    if (!resolve(path, target, exists, mode, error)) return -1;
+    Target target;
     char folder[PATH_MAX];
-    std::string const folder_of_target = folder_of(target);
-    if (!::realpath(folder_of_target.c_str(), folder)) {
+    if (!resolve(path, target, error)) return -1;
+    if (!::realpath(folder_of(target.path).c_str(), folder)) {
         error = std::strerror(errno);
         return -1;
     }
     // The lock is a name no other process can take while this one holds it,
     // and that goes with it, leaving no file: an abstract socket's, after
     // the file's whole path.
-    std::string const whole = std::string(folder) + "/" + target.substr(target.rfind('/') + 1);
-    char name[64];
-    int const length = std::snprintf(name, sizeof name, "%ckovra-output-%016llx", '\0',
-                                     static_cast<unsigned long long>(fnv1a(whole)));
-    sockaddr_un address{};
+    std::string const whole =
+        std::string(folder) + "/" + target.path.substr(target.path.rfind('/') + 1);
+    sockaddr_un address{};  // sun_path starts with the NUL of an abstract name
     address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, name, size_t(length));
+    int const length =
+        1 + std::snprintf(address.sun_path + 1, sizeof address.sun_path - 1, "kovra-output-%016llx",
+                          static_cast<unsigned long long>(fnv1a(whole)));
     int const fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address),
                           socklen_t(offsetof(sockaddr_un, sun_path) + size_t(length))) == 0) {
@@ -174,11 +170,9 @@ std::string expand_name(std::string const& pattern, long pid) {
 }
 
 bool replace_file(std::string const& path, std::string const& text, std::string& error) {
-    std::string target;
-    bool exists = false;
-    mode_t mode = 0;
-    if (!resolve(path, target, exists, mode, error)) return false;
-    std::string const temporary = target + ".tmp." + std::to_string(::getpid());
+    Target target;
+    if (!resolve(path, target, error)) return false;
+    std::string const temporary = target.path + ".tmp." + std::to_string(::getpid());
     ::unlink(temporary.c_str());
     int const fd =
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
@@ -192,11 +186,11 @@ bool replace_file(std::string const& path, std::string const& text, std::string&
     };
     // The replacement keeps the permissions of the file it replaces.
     bool ok = true;
-    if (exists && ::fchmod(fd, mode & 07777) != 0) ok = failed();
+    if (target.exists && ::fchmod(fd, target.mode & 07777) != 0) ok = failed();
     if (ok) ok = write_all(fd, text, error);
     if (ok && ::fsync(fd) != 0) ok = failed();
     if (::close(fd) != 0 && ok) ok = failed();
-    if (ok && std::rename(temporary.c_str(), target.c_str()) != 0) ok = failed();
+    if (ok && std::rename(temporary.c_str(), target.path.c_str()) != 0) ok = failed();
     if (!ok) ::unlink(temporary.c_str());
     return ok;
 }

@@ -1,7 +1,6 @@
 #include "common/functions.h"
 
 #include <array>
-#include <string>
 
 namespace kovra_sim {
 namespace {
@@ -33,13 +32,10 @@ std::array<ServiceInfo, kServiceCount> const kServices{{
 #include <kovra/kovra_requests.def>
 }};
 
-std::array<std::string, kServiceCount> const kTargets = [] {
-    std::array<std::string, kServiceCount> names;
-    for (int s = 0; s < kServiceCount; ++s)
-        names[size_t(s)] =
-            std::string(kServices[size_t(s)].word) + ":" + kServices[size_t(s)].target;
-    return names;
-}();
+constexpr char const* kTargets[] = {
+#define KOVRA_SERVICE(svc, target) #svc ":" target,
+#include <kovra/kovra_requests.def>
+};
 
 // Whitespace inside a row is normalised by the preprocessor, so only a
 // change of a row's content changes the fingerprint.

@@ -1,6 +1,6 @@
 #include "common/value.h"
 
-#include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -8,12 +8,10 @@
 namespace kovra_sim {
 
 bool parse_integer(std::string_view text, int64_t low, int64_t high, int64_t& out) {
-    std::string s(text);
-    if (s.empty() || s.find_first_not_of("-0123456789") != std::string::npos) return false;
-    char* end = nullptr;
-    errno = 0;
-    long long v = std::strtoll(s.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v < low || v > high) return false;
+    int64_t v = 0;
+    char const* const end = text.data() + text.size();
+    auto const [at, ec] = std::from_chars(text.data(), end, v);
+    if (ec != std::errc() || at != end || v < low || v > high) return false;
     out = v;
     return true;
 }
@@ -29,14 +27,9 @@ std::string escape(std::string_view s, std::string_view also) {
     std::string out;
     out.reserve(s.size());
     for (char c : s) {
-        if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else {
-            if (c == '\\' || also.find(c) != std::string_view::npos) out += '\\';
-            out += c;
-        }
+        if (c == '\\' || c == '\n' || c == '\t' || also.find(c) != std::string_view::npos)
+            out += '\\';
+        out += c == '\n' ? 'n' : c == '\t' ? 't' : c;
     }
     return out;
 }
@@ -48,23 +41,11 @@ bool unescape(std::string_view s, std::string& out) {
             out += s[i];
             continue;
         }
-        if (++i == s.size()) return false;
-        switch (s[i]) {
-            case 'n':
-                out += '\n';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case '\\':
-            case ',':
-            case '|':
-            case '"':
-                out += s[i];
-                break;
-            default:
-                return false;
-        }
+        // \n, \t, or a character that stands for itself.
+        static constexpr std::string_view kFrom = "nt\\,|\"", kTo = "\n\t\\,|\"";
+        size_t const k = ++i < s.size() ? kFrom.find(s[i]) : std::string_view::npos;
+        if (k == std::string_view::npos) return false;
+        out += kTo[k];
     }
     return true;
 }

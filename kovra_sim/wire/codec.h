@@ -15,13 +15,10 @@ namespace kovra_sim::wire {
 
 using Packer = msgpack::packer<msgpack::sbuffer>;
 
+// A value sent, as its C type packs (a char const* as a str).
 template <class T>
 void pack_sent(Packer& p, T value) {
-    if constexpr (std::is_same_v<T, char const*>) {
-        p.pack(std::string_view(value));
-    } else {
-        p.pack(value);
-    }
+    p.pack(value);
 }
 
 // A value sent as T into the camera's form; false if the object is no T.

@@ -7,9 +7,8 @@
 namespace kovra_sim::wire {
 namespace {
 
-// A connection's buffer starts small, so that thousands of idle ones cost
-// little; one that has grown for a large frame is let down again only
-// above kKeep, so frames of a few KiB in a row do not resize it each time.
+// Small, so that thousands of idle connections cost little; shrunk only
+// above kKeep, so that frames of a few KiB in a row do not resize it.
 constexpr size_t kFirst = 4 * 1024;
 constexpr size_t kKeep = 64 * 1024;
 

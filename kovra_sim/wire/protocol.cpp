@@ -1,6 +1,6 @@
 #include "wire/protocol.h"
 
-#include <limits>
+#include <array>
 
 namespace kovra_sim::wire {
 namespace {
@@ -14,26 +14,51 @@ bool reference(msgpack::type::object_type, size_t, void*) { return true; }
 msgpack::unpack_limit const kLimits(/*array*/ 4096, /*map*/ 0, /*str*/ kMaxFrame, /*bin*/ 0,
                                     /*ext*/ 0, /*depth*/ 4);
 
+// A whole frame: [type, fields...].
+template <class... T>
+void write_frame(FrameWriter& w, FrameType type, T const&... fields) {
+    w.begin();
+    w.packer().pack_array(uint32_t(1 + sizeof...(T))).pack(uint8_t(type));
+    (w.packer().pack(fields), ...);
+    w.end();
+}
+
+// The fields a frame holds beyond numbers: a text, a call's target (a text
+// or nil) and a list of values.
+using wire::read_as;
+bool read_as(msgpack::object const& o, std::string_view& out) { return read_text(o, out); }
+bool read_as(msgpack::object const& o, std::optional<std::string_view>& out) {
+    if (o.type == msgpack::type::NIL) out.reset();
+    return o.type == msgpack::type::NIL || read_text(o, out.emplace());
+}
+bool read_as(msgpack::object const& o, msgpack::object_array& out) {
+    if (o.type == msgpack::type::ARRAY) out = o.via.array;
+    return o.type == msgpack::type::ARRAY;
+}
+
+// The fields after the type of an array of exactly that many.
+template <class... T>
+bool read_fields(msgpack::object_array const& a, T&... out) {
+    size_t i = 1;
+    return a.size == 1 + sizeof...(T) && (read_as(a.ptr[i++], out) && ...);
+}
+
 }  // namespace
 
 bool split_address(std::string_view text, std::string& host, uint16_t& port) {
-    std::string_view number;
-    if (!text.empty() && text[0] == '[') {
-        size_t const close = text.find(']');
-        if (close == std::string_view::npos || (close + 1 < text.size() && text[close + 1] != ':'))
-            return false;
-        host = std::string(text.substr(1, close - 1));
-        if (close + 1 < text.size()) number = text.substr(close + 2);
-    } else {
-        size_t const colon = text.find(':');
-        if (colon != std::string_view::npos && text.find(':', colon + 1) != std::string_view::npos)
-            return false;
-        host = std::string(text.substr(0, colon));
-        if (colon != std::string_view::npos) number = text.substr(colon + 1);
+    bool const bracketed = !text.empty() && text[0] == '[';
+    size_t const close = bracketed ? text.find(']') : std::string_view::npos;
+    // Where the host ends: after its bracket, or at its one colon.
+    size_t const end = bracketed ? close + 1 : text.find(':');
+    if (bracketed
+            ? close == std::string_view::npos || (end < text.size() && text[end] != ':')
+            : end != std::string_view::npos && text.find(':', end + 1) != std::string_view::npos) {
+        return false;
     }
+    host = std::string(bracketed ? text.substr(1, close - 1) : text.substr(0, end));
     int64_t n = kDefaultPort;
     if (text.find(':') != std::string_view::npos && text.back() != ']' &&
-        !parse_integer(number, 0, 65535, n)) {
+        !parse_integer(end < text.size() ? text.substr(end + 1) : "", 0, 65535, n)) {
         return false;
     }
     port = uint16_t(n);
@@ -53,30 +78,17 @@ void FrameWriter::end() {
 }
 
 void write_hello(FrameWriter& w, Hello const& h) {
-    w.begin();
-    w.packer().pack_array(5).pack(uint8_t(FrameType::hello)).pack(h.version).pack(h.fingerprint);
-    w.packer().pack(h.ipc).pack(h.log);
-    w.end();
+    write_frame(w, FrameType::hello, h.version, h.fingerprint, h.ipc, h.log);
 }
 
 void write_welcome(FrameWriter& w, Welcome const& h) {
-    w.begin();
-    w.packer().pack_array(5).pack(uint8_t(FrameType::hello)).pack(h.version).pack(h.fingerprint);
-    w.packer().pack(h.status).pack(h.idle_ms);
-    w.end();
+    write_frame(w, FrameType::hello, h.version, h.fingerprint, h.status, h.idle_ms);
 }
 
-void write_ping(FrameWriter& w) {
-    w.begin();
-    w.packer().pack_array(1).pack(uint8_t(FrameType::ping));
-    w.end();
-}
+void write_ping(FrameWriter& w) { write_frame(w, FrameType::ping); }
 
 void write_event(FrameWriter& w, Event const& e) {
-    w.begin();
-    w.packer().pack_array(4).pack(uint8_t(FrameType::event)).pack(e.service).pack(e.flag);
-    w.packer().pack(e.address);
-    w.end();
+    write_frame(w, FrameType::event, e.service, e.flag, e.address);
 }
 
 void begin_call(FrameWriter& w, uint32_t id, int function, uint32_t handle, uint32_t count,
@@ -88,56 +100,21 @@ void begin_call(FrameWriter& w, uint32_t id, int function, uint32_t handle, uint
 }
 
 void write_reply_status(FrameWriter& w, uint32_t id, int32_t status) {
-    w.begin();
-    w.packer().pack_array(4).pack(uint8_t(FrameType::reply)).pack(id).pack(status).pack_array(0);
-    w.end();
+    write_frame(w, FrameType::reply, id, status, std::array<int, 0>{});
 }
 
 void write_reply(FrameWriter& w, uint32_t id, uint32_t count, msgpack::sbuffer const& values) {
     w.begin();
-    w.packer()
-        .pack_array(4)
-        .pack(uint8_t(FrameType::reply))
-        .pack(id)
-        .pack(int32_t(0))
-        .pack_array(count);
+    w.packer().pack_array(4).pack(uint8_t(FrameType::reply)).pack(id).pack(0).pack_array(count);
     w.buffer().write(values.data(), values.size());
     w.end();
 }
 
 bool read_int(msgpack::object const& o, int64_t low, int64_t high, int64_t& out) {
-    if (o.type == msgpack::type::POSITIVE_INTEGER) {
-        if (o.via.u64 > uint64_t(std::numeric_limits<int64_t>::max()) ||
-            int64_t(o.via.u64) > high || int64_t(o.via.u64) < low) {
-            return false;
-        }
-        out = int64_t(o.via.u64);
-        return true;
-    }
-    if (o.type == msgpack::type::NEGATIVE_INTEGER) {
-        if (o.via.i64 < low || o.via.i64 > high) return false;
-        out = o.via.i64;
-        return true;
-    }
-    return false;
-}
-
-// msgpack-cxx packs a double with an integral value as an integer.
-bool read_real(msgpack::object const& o, double& out) {
-    switch (o.type) {
-        case msgpack::type::FLOAT32:
-        case msgpack::type::FLOAT64:
-            out = o.via.f64;
-            return true;
-        case msgpack::type::POSITIVE_INTEGER:
-            out = double(o.via.u64);
-            return true;
-        case msgpack::type::NEGATIVE_INTEGER:
-            out = double(o.via.i64);
-            return true;
-        default:
-            return false;
-    }
+    int64_t v = 0;
+    if (!read_as(o, v) || v < low || v > high) return false;
+    out = v;
+    return true;
 }
 
 bool read_text(msgpack::object const& o, std::string_view& out) {
@@ -165,60 +142,32 @@ bool Decoded::parse(char const* data, size_t size) {
 }
 
 bool Decoded::hello(Hello& out) const {
-    msgpack::object_array const& a = root_.via.array;
-    return type_ == FrameType::hello && a.size == 5 && read_as(a.ptr[1], out.version) &&
-           read_as(a.ptr[2], out.fingerprint) && read_as(a.ptr[3], out.ipc) &&
-           read_as(a.ptr[4], out.log);
+    return type_ == FrameType::hello &&
+           read_fields(root_.via.array, out.version, out.fingerprint, out.ipc, out.log);
 }
 
 bool Decoded::welcome(Welcome& out) const {
-    msgpack::object_array const& a = root_.via.array;
-    return type_ == FrameType::hello && a.size == 5 && read_as(a.ptr[1], out.version) &&
-           read_as(a.ptr[2], out.fingerprint) && read_as(a.ptr[3], out.status) &&
-           read_as(a.ptr[4], out.idle_ms);
+    return type_ == FrameType::hello &&
+           read_fields(root_.via.array, out.version, out.fingerprint, out.status, out.idle_ms);
 }
 
 bool Decoded::ping() const { return type_ == FrameType::ping && root_.via.array.size == 1; }
 
 bool Decoded::call(Call& out) const {
-    msgpack::object_array const& a = root_.via.array;
-    int64_t function = 0;
-    if (type_ != FrameType::call || a.size != 6 || !read_as(a.ptr[1], out.id) ||
-        !read_int(a.ptr[2], 0, kFunctionCount - 1, function) || !read_as(a.ptr[3], out.handle) ||
-        a.ptr[5].type != msgpack::type::ARRAY) {
-        return false;
-    }
-    out.function = int32_t(function);
-    out.target.reset();
-    if (a.ptr[4].type != msgpack::type::NIL) {
-        std::string_view target;
-        if (!read_text(a.ptr[4], target)) return false;
-        out.target = target;
-    }
-    out.args = a.ptr[5].via.array;
-    return true;
+    return type_ == FrameType::call &&
+           read_fields(root_.via.array, out.id, out.function, out.handle, out.target, out.args) &&
+           out.function >= 0 && out.function < kFunctionCount;
 }
 
 bool Decoded::reply(Reply& out) const {
-    msgpack::object_array const& a = root_.via.array;
-    if (type_ != FrameType::reply || a.size != 4 || !read_as(a.ptr[1], out.id) ||
-        !read_as(a.ptr[2], out.status) || a.ptr[3].type != msgpack::type::ARRAY) {
-        return false;
-    }
-    out.values = a.ptr[3].via.array;
-    return true;
+    return type_ == FrameType::reply &&
+           read_fields(root_.via.array, out.id, out.status, out.values);
 }
 
 bool Decoded::event(Event& out) const {
-    msgpack::object_array const& a = root_.via.array;
-    int64_t service = 0;
-    if (type_ != FrameType::event || a.size != 4 ||
-        !read_int(a.ptr[1], 0, kServiceCount - 1, service) || !read_as(a.ptr[2], out.flag) ||
-        !read_text(a.ptr[3], out.address)) {
-        return false;
-    }
-    out.service = int32_t(service);
-    return true;
+    return type_ == FrameType::event &&
+           read_fields(root_.via.array, out.service, out.flag, out.address) && out.service >= 0 &&
+           out.service < kServiceCount;
 }
 
 }  // namespace kovra_sim::wire

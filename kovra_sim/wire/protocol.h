@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <limits>
 #include <msgpack.hpp>
 #include <optional>
 #include <string>
@@ -25,14 +24,12 @@ constexpr uint32_t kNoWait = 0;
 
 enum class FrameType : uint8_t { hello = 0, call = 1, reply = 2, event = 3, ping = 4 };
 
-// Splits an address, "HOST", "HOST:PORT" or "[V6ADDRESS]:PORT", the port
-// kDefaultPort unless given; false for another form or a port beyond 65535.
+// Splits "HOST", "HOST:PORT" or "[V6ADDRESS]:PORT" (kDefaultPort unless
+// given); false for another form or a port beyond 65535.
 bool split_address(std::string_view text, std::string& host, uint16_t& port);
 
-// Bytes of the length prefix before every frame.
+// The length prefix before every frame: 4 bytes, big-endian.
 constexpr size_t kPrefix = 4;
-
-// Reads the length prefix at `p`.
 inline uint32_t frame_length(char const* p) {
     auto const* b = reinterpret_cast<unsigned char const*>(p);
     return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | uint32_t(b[3]);
@@ -113,7 +110,6 @@ class Decoded {
 public:
     // False for a payload that is no msgpack array of a known frame type.
     bool parse(char const* data, size_t size);
-    FrameType type() const { return type_; }
 
     bool hello(Hello& out) const;
     bool welcome(Welcome& out) const;
@@ -128,22 +124,20 @@ private:
     FrameType type_ = FrameType::hello;
 };
 
-// Typed reads of one object; false on a type or range mismatch.
-bool read_int(msgpack::object const& o, int64_t low, int64_t high, int64_t& out);
-// An integer that fits T.
+// Typed reads of one object; false on a type or range mismatch. A number
+// fits T, and an integer is also a double (msgpack-cxx packs a double with
+// an integral value as an integer).
 template <class T>
 bool read_as(msgpack::object const& o, T& out) {
-    int64_t v = 0;
-    if (!read_int(o, std::numeric_limits<T>::min(), std::numeric_limits<T>::max(), v)) return false;
-    out = T(v);
-    return true;
+    try {
+        out = o.as<T>();
+        return true;
+    } catch (msgpack::type_error const&) {
+        return false;
+    }
 }
-inline bool read_as(msgpack::object const& o, uint64_t& out) {
-    if (o.type != msgpack::type::POSITIVE_INTEGER) return false;
-    out = o.via.u64;
-    return true;
-}
-bool read_real(msgpack::object const& o, double& out);
+inline bool read_real(msgpack::object const& o, double& out) { return read_as(o, out); }
+bool read_int(msgpack::object const& o, int64_t low, int64_t high, int64_t& out);
 bool read_text(msgpack::object const& o, std::string_view& out);
 
 }  // namespace kovra_sim::wire

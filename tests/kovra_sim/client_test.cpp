@@ -79,8 +79,11 @@ TEST_F(Client, EachKindOfBadCallGetsItsStatusAndTouchesNothing) {
     EXPECT_EQ(u, 77u);
     EXPECT_EQ(none, nullptr);
     EXPECT_EQ(snapshot(), before);
-    // Handles from before a reset are unknown after it, even where numbers repeat.
+    // Handles from before a reset are unknown after it, even where numbers repeat,
+    // and the settings are back to their defaults (which are never 0).
+    ASSERT_EQ(kovra_sim_setting_set("led.state", "0"), 0);
     kovra_sim_reset();
+    EXPECT_EQ(snapshot(), before);
     void* fresh = nullptr;
     ASSERT_EQ(kovra_core_logging_init("again", &fresh), 0);
     EXPECT_EQ(kovra_core_logging_log(logHandle, 3, "stale"), KOVRA_SIM_STATUS_BAD_HANDLE);

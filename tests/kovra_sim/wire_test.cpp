@@ -150,6 +150,35 @@ TEST(Wire, ValuesSentMustFitTheirTypes) {
     EXPECT_TRUE(read_sent<double>(object([](Packer& p) { p.pack(3); }), v)) << "an integral f64";
 }
 
+// Each form of an address, a port at its bound and one past it, and the forms refused.
+TEST(Wire, AddressesSplitIntoHostAndPort) {
+    struct {
+        char const* text;
+        bool ok;
+        char const* host;
+        uint16_t port;
+    } const cases[] = {
+        {"camera", true, "camera", kDefaultPort},
+        {"camera:65535", true, "camera", 65535},
+        {"[::1]", true, "::1", kDefaultPort},
+        {"[::1]:0", true, "::1", 0},
+        {"camera:65536", false, "", 0},
+        {"camera:", false, "", 0},
+        {"a:b:c", false, "", 0},
+        {"[::1]80", false, "", 0},
+        {"[::1", false, "", 0},
+        {"::1]", false, "", 0},
+    };
+    for (auto const& c : cases) {
+        std::string host;
+        uint16_t port = 1;
+        EXPECT_EQ(split_address(c.text, host, port), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(std::pair(host, port), std::pair(std::string(c.host), c.port)) << c.text;
+        }
+    }
+}
+
 // A frame of exactly the limit is awaited, the buffer growing to hold it;
 // one byte more, or none, is refused before the buffer grows at all.
 TEST(FrameReaderTest, RefusesALengthPastTheLimitBeforeGrowing) {

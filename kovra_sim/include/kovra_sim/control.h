@@ -1,17 +1,13 @@
 /* Controls of the stand-in camera client library (libkovra-sim): fault
  * injection, the call journal, the simulated camera's settings and target
- * restarts. A program under test never needs this header; tests and tools
- * link libkovra-sim and use it in-process. The same controls are reachable
- * from outside the process through the KOVRA_SIM environment variable (see
- * kovra_sim_configure).
+ * restarts, for tests and tools that link libkovra-sim; a program under test
+ * reaches them through KOVRA_SIM instead (see kovra_sim_configure).
  *
- * Rules every function here follows:
- *  1. Functions are safe to call from any thread, also while requests run.
- *  2. Functions are named by their C names ("kovra_api_exposure_get_frame_rate_send",
- *     "kovra_core_init"). An unknown name is an error (KOVRA_SIM_STATUS_BAD_ARGUMENT).
- *  3. Functions that fill a caller's buffer return the length the full text
- *     needs (without its NUL) and write at most len - 1 characters and a NUL.
- *  4. Nothing here allocates memory that the caller must free. */
+ * Every function here is safe from any thread, also while requests run;
+ * names functions by their C names ("kovra_core_init"), an unknown one being
+ * KOVRA_SIM_STATUS_BAD_ARGUMENT; allocates nothing the caller must free; and
+ * when filling a caller's buffer returns the length the full text needs
+ * (without its NUL) and writes at most len - 1 characters and a NUL. */
 #pragma once
 
 #include <stddef.h>

@@ -3,8 +3,8 @@
 // list of them parses. (Statistics and timelines are read by kovra-stats.)
 #include <boost/program_options.hpp>
 #include <iostream>
+#include <map>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <string>
 
 #include "camera/config.h"
@@ -52,32 +52,17 @@ void print_defaults(bool json) {
     std::cout << all.dump(2) << "\n";
 }
 
-// The places --for names.
-std::optional<Place> place_named(std::string const& word) {
-    for (auto [name, place] : {std::pair{"sim", Place::sim},
-                               {"daemon", Place::daemon},
-                               {"post", Place::post},
-                               {"trace", Place::trace}}) {
-        if (word == name) return place;
-    }
-    return std::nullopt;
-}
-
 // Checks `directives` as `place` would take them, without applying them.
 int check(std::string const& directives, Place place) {
     Settings const settings;
     std::string error;
-    bool ok = false;
-    if (place == Place::trace) {
-        trace::TraceConfig config;
-        ok = trace::parse_trace_config(directives, config, error);
-    } else if (place == Place::sim) {
-        Config config;
-        ok = parse_config(directives, place, settings, config, error);
-    } else {
-        DaemonConfig config;
-        ok = parse_daemon_config(directives, place, settings, config, error);
-    }
+    trace::TraceConfig trace;
+    Config sim;
+    DaemonConfig daemon;
+    bool const ok = place == Place::trace ? trace::parse_trace_config(directives, trace, error)
+                    : place == Place::sim
+                        ? parse_config(directives, place, settings, sim, error)
+                        : parse_daemon_config(directives, place, settings, daemon, error);
     if (!ok) {
         std::cerr << "kovra-sim-info: " << error << "\n";
         return 1;
@@ -138,21 +123,19 @@ int main(int argc, char** argv) {
                   << options << "\n";
         return 2;
     }
-    std::optional<Place> const place = place_named(vm["for"].as<std::string>());
-    if (!place) {
+    std::map<std::string, Place> const places{{"sim", Place::sim},
+                                              {"daemon", Place::daemon},
+                                              {"post", Place::post},
+                                              {"trace", Place::trace}};
+    auto const place = places.find(vm["for"].as<std::string>());
+    if (place == places.end()) {
         std::cerr << "kovra-sim-info: --for takes sim, daemon, post or trace\n";
         return 2;
     }
     bool const json = vm.count("json") != 0;
-    if (vm.count("check")) return check(vm["check"].as<std::string>(), *place);
-    if (vm.count("directives")) {
-        print_directives(*place);
-        return 0;
-    }
-    if (vm.count("functions")) {
-        print_functions(json);
-    } else {
-        print_defaults(json);
-    }
+    if (vm.count("check")) return check(vm["check"].as<std::string>(), place->second);
+    if (vm.count("directives")) print_directives(place->second);
+    if (vm.count("functions")) print_functions(json);
+    if (vm.count("defaults")) print_defaults(json);
     return 0;
 }
