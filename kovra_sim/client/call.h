@@ -14,6 +14,7 @@
 
 #include "camera/exchange.h"
 #include "client/arrays.h"
+#include "client/exhaust.h"
 #include "wire/codec.h"
 
 namespace kovra_sim {
@@ -59,10 +60,9 @@ struct Staged<T, true> {
         } else if constexpr (std::is_same_v<V, char*>) {
             value = copy(v.text);
         } else if constexpr (std::is_same_v<V, kovra_string_array*>) {
-            value = make_string_array(v.texts.size(),
-                                      [&](size_t i) { return std::string_view(v.texts[i]); });
+            value = make_array(v.texts);
         } else if constexpr (std::is_same_v<V, kovra_bool_array*>) {
-            value = make_bool_array(v.bools.size(), [&](size_t i) { return v.bools[i] != 0; });
+            value = make_array(v.bools);
         } else {
             value = V(v.number);
         }
@@ -106,12 +106,9 @@ struct Staged<T, true> {
     }
 
 private:
-    static char* copy(std::string_view text) {
-        char* c = static_cast<char*>(allocate(text.size() + 1));
-        if (!text.empty())
-            std::memcpy(c, text.data(), text.size());  // an empty one may have no data
-        c[text.size()] = '\0';
-        return c;
+    static char* copy(std::string const& text) {
+        return static_cast<char*>(
+            std::memcpy(allocate(text.size() + 1), text.c_str(), text.size() + 1));
     }
 };
 
