@@ -137,7 +137,7 @@ extern "C" int32_t ksim_initiator_deinit(int32_t function, kovra_initiator* init
             }
             // Its subscriptions end with it, so no handler is called for a dead broker.
             if (lib.handles.live_ipc(h.ipc, &ipc)) {
-                ipc.transport->subscriptions.drop(h.number);
+                ipc.transport->subscriptions.remove(h.number);
                 ipc.transport->close_initiator(h.number, service);
             }
             lib.handles.close(initiator, HandleKind::initiator);
