@@ -35,6 +35,14 @@ Result guarded(Result failed, Body&& body) noexcept {
     }
 }
 
+template <class Body>
+void guarded(Body&& body) noexcept {
+    guarded(0, [&] {
+        body();
+        return 0;
+    });
+}
+
 }  // namespace
 
 int32_t kovra_sim_configure(char const* directives) {
@@ -52,10 +60,7 @@ int32_t kovra_sim_configure(char const* directives) {
 }
 
 void kovra_sim_reset(void) {
-    guarded(0, [] {
-        library().reset();
-        return 0;
-    });
+    guarded([] { library().reset(); });
 }
 
 int32_t kovra_sim_fail_always(char const* function, int32_t status) {
@@ -72,10 +77,7 @@ int32_t kovra_sim_fail_nth(char const* function, uint32_t n, int32_t status) {
 }
 
 void kovra_sim_clear_faults(void) {
-    guarded(0, [] {
-        library().ledger.clear_faults();
-        return 0;
-    });
+    guarded([] { library().ledger.clear_faults(); });
 }
 
 uint32_t kovra_sim_call_count(char const* function) {
@@ -86,17 +88,11 @@ uint32_t kovra_sim_call_count(char const* function) {
 }
 
 void kovra_sim_journal_enable(int on) {
-    guarded(0, [&] {
-        library().journal.enable(on == 2 ? 2 : on != 0);
-        return 0;
-    });
+    guarded([&] { library().journal.enable(on == 2 ? 2 : on != 0); });
 }
 
 void kovra_sim_journal_clear(void) {
-    guarded(0, [] {
-        library().journal.clear();
-        return 0;
-    });
+    guarded([] { library().journal.clear(); });
 }
 
 size_t kovra_sim_journal_size(void) {
