@@ -177,8 +177,8 @@ std::unique_ptr<Transport> TcpTransport::connect(char const* url, uint32_t ipc, 
         return nullptr;
     }
     std::unique_lock lock(t->mutex_);
-    t->changed_.wait(lock, [&] { return t->first_done_; });
-    status = t->first_status_;
+    t->changed_.wait(lock, [&] { return t->first_.has_value(); });
+    status = *t->first_;
     lock.unlock();
     if (status == KOVRA_SIM_STATUS_OK) return t;
     // Said once, when the program is told: the attempts before it were the
@@ -544,8 +544,7 @@ void TcpTransport::keep() {
     int32_t const first = first_connection();
     std::unique_lock lock(mutex_);
     backoff_.reset();
-    first_status_ = first;
-    first_done_ = true;
+    first_ = first;
     changed_.notify_all();
     if (first != KOVRA_SIM_STATUS_OK) return;
     while (state_ != closed) {

@@ -27,6 +27,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -137,9 +138,8 @@ private:
     std::mutex mutex_;                 // guards the members below, up to write_mutex_
     std::condition_variable changed_;  // the state, or something for the keeper
     std::atomic<int> state_{connecting};
-    int32_t first_status_ = 0;  // what the first connection came to
-    std::string failure_;       // why the keeper's last attempt failed, for the log
-    bool first_done_ = false;
+    std::optional<int32_t> first_;  // what the first connection came to
+    std::string failure_;           // why the keeper's last attempt failed, for the log
     Clock::time_point away_since_;
     bool reading_ = false;       // a thread holds the reader role
     bool keeper_reads_ = false;  // and it is the keeper
