@@ -47,15 +47,9 @@ void guarded(Body&& body) noexcept {
 
 int32_t kovra_sim_configure(char const* directives) {
     return guarded<int32_t>(KOVRA_SIM_STATUS_BAD_CONFIG, [&] {
-        Library& lib = library();
-        Config config;
         std::string error;
-        if (!directives ||
-            !parse_config(directives, Place::sim, lib.camera.settings, config, error) ||
-            !lib.apply(config, error)) {
-            return KOVRA_SIM_STATUS_BAD_CONFIG;
-        }
-        return KOVRA_SIM_STATUS_OK;
+        return directives && library().configure(directives, error) ? KOVRA_SIM_STATUS_OK
+                                                                    : KOVRA_SIM_STATUS_BAD_CONFIG;
     });
 }
 
