@@ -170,12 +170,7 @@ std::unique_ptr<Transport> TcpTransport::connect(char const* url, uint32_t ipc, 
     if (t->endpoints_.empty()) return nullptr;
     status = KOVRA_SIM_STATUS_NO_RESOURCES;
     if ((t->kick_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0) return nullptr;
-    try {
-        check_threads();
-        t->keeper_ = std::thread(&TcpTransport::keep, t.get());
-    } catch (std::system_error const&) {
-        return nullptr;
-    }
+    if (!start_thread(t->keeper_, &TcpTransport::keep, t.get())) return nullptr;
     std::unique_lock lock(t->mutex_);
     t->changed_.wait(lock, [&] { return t->first_.has_value(); });
     status = *t->first_;
@@ -657,11 +652,9 @@ int32_t TcpTransport::reconnect() {
                       wire::kVersion, static_cast<unsigned long long>(table_fingerprint()));
         report("camera at " + url_ + " was built differently: " + what);
         status = KOVRA_SIM_STATUS_PROTOCOL;
-    } else {
-        status = welcome.status;
-        if (status != KOVRA_SIM_STATUS_OK)
-            failure_ =
-                where + ": the camera turned the client away with status " + std::to_string(status);
+    } else if ((status = welcome.status) != KOVRA_SIM_STATUS_OK) {
+        failure_ =
+            where + ": the camera turned the client away with status " + std::to_string(status);
     }
     std::lock_guard lock(mutex_);
     if (status == KOVRA_SIM_STATUS_OK && state_ != closed) {
