@@ -65,15 +65,8 @@ void Announcer::reset_all_in_child() {
 bool Announcer::start() {
     std::lock_guard life(lifecycle_);
     std::lock_guard lock(mutex_);
-    if (running_) return true;
-    try {
-        check_threads();
-        thread_ = std::thread(&Announcer::run, this);
-    } catch (std::system_error const&) {
-        return false;
-    }
-    running_ = true;
-    return true;
+    if (!running_) running_ = start_thread(thread_, &Announcer::run, this);
+    return running_;
 }
 
 void Announcer::stop() {

@@ -6,14 +6,10 @@
 #include <kovra/kovra_core.h>
 
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <mutex>
-#include <new>
-#include <string_view>
+#include <string>
 #include <unordered_set>
-
-#include "client/exhaust.h"
+#include <vector>
 
 // The library's array types; opaque to its callers. `number` is the "#N" of
 // the journal.
@@ -30,37 +26,10 @@ struct kovra_bool_array {
 
 namespace kovra_sim {
 
-// An array of `count` texts, item i being get(i) (a std::string_view).
-template <class Get>
-kovra_string_array* make_string_array(size_t count, Get get) {
-    size_t bytes = sizeof(kovra_string_array) + count * sizeof(char*);
-    for (size_t i = 0; i < count; ++i) bytes += get(i).size() + 1;
-    auto* array = static_cast<kovra_string_array*>(allocate(bytes));
-    array->number = 0;
-    array->count = uint32_t(count);
-    array->items = reinterpret_cast<char**>(array + 1);
-    char* text = reinterpret_cast<char*>(array->items + count);
-    for (size_t i = 0; i < count; ++i) {
-        std::string_view const item = get(i);
-        if (!item.empty())
-            std::memcpy(text, item.data(), item.size());  // an empty one may have no data
-        text[item.size()] = '\0';
-        array->items[i] = text;
-        text += item.size() + 1;
-    }
-    return array;
-}
-
-// An array of `count` bools, item i being get(i).
-template <class Get>
-kovra_bool_array* make_bool_array(size_t count, Get get) {
-    auto* array = static_cast<kovra_bool_array*>(allocate(sizeof(kovra_bool_array) + count));
-    array->number = 0;
-    array->count = uint32_t(count);
-    array->items = reinterpret_cast<uint8_t*>(array + 1);
-    for (size_t i = 0; i < count; ++i) array->items[i] = get(i) ? 1 : 0;
-    return array;
-}
+// New arrays, numbered 0, of these texts or bools; throw std::bad_alloc as
+// allocate() does.
+kovra_string_array* make_array(std::vector<std::string> const& texts);
+kovra_bool_array* make_array(std::vector<uint8_t> const& bools);
 
 // Arrays handed out and not yet released. Thread-safe.
 class Arrays {

@@ -36,11 +36,13 @@ int32_t guarded(Body&& body) noexcept {
     }
 }
 
+void no_arguments(Library&, Entry&, int32_t) {}
+
 // Runs `body(lib)` unless a fault fires for `function`, observed as the
 // trace layer observes a call: timed when statistics are on, and journaled
 // with `describe(lib, entry, status)` when the journal is on.
-template <class Body, class Describe>
-int32_t call(int function, Body&& body, Describe&& describe) noexcept {
+template <class Body, class Describe = decltype(&no_arguments)>
+int32_t call(int function, Body&& body, Describe&& describe = no_arguments) noexcept {
     return guarded([&] {
         Library& lib = library();
         return lib.observe(
@@ -104,11 +106,8 @@ extern "C" int32_t ksim_initiator_init(int32_t function, void* ipc, void* log,
                 return KOVRA_SIM_STATUS_BAD_HANDLE;
             }
             if (int32_t const fits = Initiators::check(service, events, reserved)) return fits;
-            HandleInfo h;
-            h.service = service;
-            h.events = events == 1;
-            h.ipc = connection.number;
-            void* const opened = lib.handles.open(HandleKind::initiator, h);
+            void* const opened = lib.handles.open(HandleKind::initiator,
+                                                  {0, service, events == 1, connection.number});
             if (!opened) return KOVRA_SIM_STATUS_NO_RESOURCES;
             int32_t const status = connection.transport->open_initiator(lib.handles.number(opened),
                                                                         service, events == 1);
@@ -137,7 +136,7 @@ extern "C" int32_t ksim_initiator_deinit(int32_t function, kovra_initiator* init
             }
             // Its subscriptions end with it, so no handler is called for a dead broker.
             if (lib.handles.live_ipc(h.ipc, &ipc)) {
-                ipc.transport->subscriptions.drop(h.number);
+                ipc.transport->subscriptions.remove(h.number);
                 ipc.transport->close_initiator(h.number, service);
             }
             lib.handles.close(initiator, HandleKind::initiator);
@@ -147,20 +146,16 @@ extern "C" int32_t ksim_initiator_deinit(int32_t function, kovra_initiator* init
 }
 
 extern "C" int32_t ksim_core_init(void) {
-    return call(
-        fn_kovra_core_init,
-        [](Library& lib) -> int32_t {
-            return lib.bad_config() ? KOVRA_SIM_STATUS_BAD_CONFIG : KOVRA_SIM_STATUS_OK;
-        },
-        [](Library&, Entry&, int32_t) {});
+    return call(fn_kovra_core_init, [](Library& lib) -> int32_t {
+        return lib.bad_config() ? KOVRA_SIM_STATUS_BAD_CONFIG : KOVRA_SIM_STATUS_OK;
+    });
 }
 
 // Its own journal line is added before the files are finished, so a journal
 // file ends with the kovra_core_deinit that finished it.
 extern "C" int32_t ksim_core_deinit(void) {
-    int32_t const status = call(
-        fn_kovra_core_deinit, [](Library&) -> int32_t { return KOVRA_SIM_STATUS_OK; },
-        [](Library&, Entry&, int32_t) {});
+    int32_t const status =
+        call(fn_kovra_core_deinit, [](Library&) -> int32_t { return KOVRA_SIM_STATUS_OK; });
     if (status != KOVRA_SIM_STATUS_OK) return status;
     return guarded([]() -> int32_t {
         Library& lib = library();

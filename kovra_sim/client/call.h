@@ -14,6 +14,7 @@
 
 #include "camera/exchange.h"
 #include "client/arrays.h"
+#include "client/exhaust.h"
 #include "wire/codec.h"
 
 namespace kovra_sim {
@@ -44,6 +45,7 @@ struct Staged {};
 template <class T>
 struct Staged<T, true> {
     using V = std::remove_pointer_t<T>;
+    static constexpr bool kArray = std::is_pointer_v<V> && !std::is_same_v<V, char*>;
     V value{};
 
     Staged() = default;
@@ -58,52 +60,45 @@ struct Staged<T, true> {
         } else if constexpr (std::is_same_v<V, char*>) {
             value = copy(v.text);
         } else if constexpr (std::is_same_v<V, kovra_string_array*>) {
-            value = make_string_array(v.texts.size(),
-                                      [&](size_t i) { return std::string_view(v.texts[i]); });
+            value = make_array(v.texts);
         } else if constexpr (std::is_same_v<V, kovra_bool_array*>) {
-            value = make_bool_array(v.bools.size(), [&](size_t i) { return v.bools[i] != 0; });
+            value = make_array(v.bools);
         } else {
             value = V(v.number);
         }
     }
 
+    // A reply's value goes through the camera's form, so that it becomes
+    // the out-parameter's in one place.
     bool take(msgpack::object const& o) {
-        if constexpr (std::is_same_v<V, double>) {
-            return wire::read_real(o, value);
-        } else if constexpr (std::is_same_v<V, char*>) {
-            std::string_view text;
-            if (!wire::read_text(o, text)) return false;
-            value = copy(text);
-            return true;
-        } else if constexpr (std::is_pointer_v<V>) {  // an array: of texts, or of bools
+        Value v;
+        if constexpr (kArray) {
             if (o.type != msgpack::type::ARRAY) return false;
-            msgpack::object_array const& items = o.via.array;
-            constexpr auto kind =
-                std::is_same_v<V, kovra_bool_array*> ? msgpack::type::BOOLEAN : msgpack::type::STR;
-            for (uint32_t i = 0; i < items.size; ++i) {
-                if (items.ptr[i].type != kind) return false;
+            constexpr bool bools = std::is_same_v<V, kovra_bool_array*>;
+            for (uint32_t i = 0; i < o.via.array.size; ++i) {
+                msgpack::object const& item = o.via.array.ptr[i];
+                if (item.type != (bools ? msgpack::type::BOOLEAN : msgpack::type::STR))
+                    return false;
+                if constexpr (bools) {
+                    v.bools.push_back(item.via.boolean);
+                } else {
+                    v.texts.emplace_back(item.via.str.ptr, item.via.str.size);
+                }
             }
-            if constexpr (std::is_same_v<V, kovra_bool_array*>) {
-                value =
-                    make_bool_array(items.size, [&](size_t i) { return items.ptr[i].via.boolean; });
-            } else {
-                value = make_string_array(items.size, [&](size_t i) {
-                    return std::string_view(items.ptr[i].via.str.ptr, items.ptr[i].via.str.size);
-                });
-            }
-            return true;
         } else {
-            return wire::read_as(o, value);
+            using Sent = std::conditional_t<std::is_same_v<V, char*>, char const*, V>;
+            if (!wire::read_sent<Sent>(o, v)) return false;
         }
+        take(v);
+        return true;
     }
 
     // An array gets its number (which may throw), before anything is handed.
     void number(Arrays& arrays) {
-        if constexpr (std::is_pointer_v<V> && !std::is_same_v<V, char*>)
-            value->number = arrays.add(value);
+        if constexpr (kArray) value->number = arrays.add(value);
     }
     void unnumber(Arrays& arrays) {
-        if constexpr (std::is_pointer_v<V> && !std::is_same_v<V, char*>) arrays.remove(value);
+        if constexpr (kArray) arrays.remove(value);
     }
     void hand(T out) {
         *out = value;
@@ -111,12 +106,9 @@ struct Staged<T, true> {
     }
 
 private:
-    static char* copy(std::string_view text) {
-        char* c = static_cast<char*>(allocate(text.size() + 1));
-        if (!text.empty())
-            std::memcpy(c, text.data(), text.size());  // an empty one may have no data
-        c[text.size()] = '\0';
-        return c;
+    static char* copy(std::string const& text) {
+        return static_cast<char*>(
+            std::memcpy(allocate(text.size() + 1), text.c_str(), text.size() + 1));
     }
 };
 
@@ -130,7 +122,8 @@ public:
 
     // Whether every text sent and every out-parameter was given.
     bool given() const {
-        return std::apply([](auto... a) { return (given_one(a) && ...); }, args_);
+        return std::apply([](auto... a) { return ((!std::is_pointer_v<decltype(a)> || a) && ...); },
+                          args_);
     }
 
     void read(int arg, Value& into) override {
@@ -159,46 +152,25 @@ public:
         if (values.size != uint32_t(sizeof...(A)) - sent()) return false;
         uint32_t next = 0;
         bool fits = true;
-        each([&](auto const& a, auto& staged) {
-            if constexpr (is_out<std::decay_t<decltype(a)>>)
-                fits = fits && staged.take(values.ptr[next++]);
-        });
+        outs([&](auto&, auto& staged) { fits = fits && staged.take(values.ptr[next++]); });
         return fits;
     }
 
     void commit(Arrays& arrays) override {
-        int numbered = 0;
         try {
-            each([&](auto const& a, auto& staged) {
-                if constexpr (is_out<std::decay_t<decltype(a)>>) staged.number(arrays);
-                ++numbered;
-            });
+            outs([&](auto&, auto& staged) { staged.number(arrays); });
         } catch (...) {
-            each([&](auto const& a, auto& staged) {
-                if constexpr (is_out<std::decay_t<decltype(a)>>) {
-                    if (numbered > 0) staged.unnumber(arrays);
-                }
-                --numbered;
-            });
+            // An array not numbered yet is not registered: removing it does nothing.
+            outs([&](auto&, auto& staged) { staged.unnumber(arrays); });
             throw;
         }
-        each([&](auto const& a, auto& staged) {
-            if constexpr (is_out<std::decay_t<decltype(a)>>) staged.hand(a);
-        });
+        outs([&](auto const& a, auto& staged) { staged.hand(a); });
     }
 
 private:
     template <size_t... I>
     TypedCall(void* const* argv, std::index_sequence<I...>) : args_{*static_cast<A*>(argv[I])...} {}
 
-    template <class T>
-    static bool given_one(T a) {
-        if constexpr (std::is_pointer_v<T>) {
-            return a != nullptr;
-        } else {
-            return true;
-        }
-    }
     template <class T>
     static void pack_sent(wire::Packer& p, T a) {
         if constexpr (!is_out<T>) wire::pack_sent(p, a);
@@ -212,6 +184,13 @@ private:
                 std::apply([&](auto const&... a) { (f(a, staged), ...); }, args_);
             },
             staged_);
+    }
+    // f for the out-parameters only.
+    template <class F>
+    void outs(F&& f) {
+        each([&](auto const& a, auto& staged) {
+            if constexpr (is_out<std::decay_t<decltype(a)>>) f(a, staged);
+        });
     }
     template <class F>
     void at(int arg, F&& f) {

@@ -35,27 +35,26 @@ Result guarded(Result failed, Body&& body) noexcept {
     }
 }
 
+template <class Body>
+void guarded(Body&& body) noexcept {
+    guarded(0, [&] {
+        body();
+        return 0;
+    });
+}
+
 }  // namespace
 
 int32_t kovra_sim_configure(char const* directives) {
     return guarded<int32_t>(KOVRA_SIM_STATUS_BAD_CONFIG, [&] {
-        Library& lib = library();
-        Config config;
         std::string error;
-        if (!directives ||
-            !parse_config(directives, Place::sim, lib.camera.settings, config, error) ||
-            !lib.apply(config, error)) {
-            return KOVRA_SIM_STATUS_BAD_CONFIG;
-        }
-        return KOVRA_SIM_STATUS_OK;
+        return directives && library().configure(directives, error) ? KOVRA_SIM_STATUS_OK
+                                                                    : KOVRA_SIM_STATUS_BAD_CONFIG;
     });
 }
 
 void kovra_sim_reset(void) {
-    guarded(0, [] {
-        library().reset();
-        return 0;
-    });
+    guarded([] { library().reset(); });
 }
 
 int32_t kovra_sim_fail_always(char const* function, int32_t status) {
@@ -72,10 +71,7 @@ int32_t kovra_sim_fail_nth(char const* function, uint32_t n, int32_t status) {
 }
 
 void kovra_sim_clear_faults(void) {
-    guarded(0, [] {
-        library().ledger.clear_faults();
-        return 0;
-    });
+    guarded([] { library().ledger.clear_faults(); });
 }
 
 uint32_t kovra_sim_call_count(char const* function) {
@@ -86,17 +82,11 @@ uint32_t kovra_sim_call_count(char const* function) {
 }
 
 void kovra_sim_journal_enable(int on) {
-    guarded(0, [&] {
-        library().journal.enable(on == 2 ? 2 : on != 0);
-        return 0;
-    });
+    guarded([&] { library().journal.enable(on == 2 ? 2 : on != 0); });
 }
 
 void kovra_sim_journal_clear(void) {
-    guarded(0, [] {
-        library().journal.clear();
-        return 0;
-    });
+    guarded([] { library().journal.clear(); });
 }
 
 size_t kovra_sim_journal_size(void) {

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <new>
 #include <system_error>
+#include <thread>
+#include <utility>
 
 namespace kovra_sim {
 
@@ -25,10 +27,16 @@ inline void* allocate(size_t bytes) {
     return p;
 }
 
-// Throws as std::thread does when no thread can be started, if told to.
-inline void check_threads() {
-    if (Exhausted::threads.load(std::memory_order_relaxed)) {
-        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+// Starts `thread` running `f(args...)`; false when no thread can be
+// started, or when told there is none.
+template <class F, class... Args>
+bool start_thread(std::thread& thread, F&& f, Args&&... args) {
+    if (Exhausted::threads.load(std::memory_order_relaxed)) return false;
+    try {
+        thread = std::thread(std::forward<F>(f), std::forward<Args>(args)...);
+        return true;
+    } catch (std::system_error const&) {
+        return false;
     }
 }
 

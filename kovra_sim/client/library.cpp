@@ -4,13 +4,41 @@
 
 #include <cstdlib>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "client/exhaust.h"
-#include "client/local_transport.h"
 #include "client/tcp_transport.h"
 
 namespace kovra_sim {
 namespace {
+
+// An IPC connection to the camera embedded in this process: requests are
+// served on the calling thread, which then waits out the camera's latency;
+// the announcer delivers announcements.
+class LocalTransport final : public Transport, private Listener {
+public:
+    LocalTransport(Camera& camera, Announcer& announcer) : camera_(camera), announcer_(announcer) {
+        camera_.listen(this);
+    }
+
+    // The library checked what the camera would.
+    int32_t open_initiator(uint32_t, int, bool) override { return 0; }
+    int32_t close_initiator(uint32_t, int) override { return 0; }
+    int32_t subscribe(uint32_t, bool) override { return 0; }
+    int32_t unsubscribe(uint32_t) override { return 0; }
+    int32_t request(int function, uint32_t, char const* target, Call& call) override {
+        Camera::Served const served = camera_.serve(function, target, call);
+        if (served.delay.count()) std::this_thread::sleep_for(served.delay);
+        return served.status;
+    }
+    void close() override { camera_.unlisten(this); }
+
+private:
+    void announce(int service) override { announcer_.deliver(subscriptions, service); }
+
+    Camera& camera_;
+    Announcer& announcer_;
+};
 
 Library* instance;
 
@@ -28,17 +56,19 @@ Library& library() {
 
 Library::Library() {
     char const* env = std::getenv("KOVRA_SIM");
-    if (!env) return;
-    Config config;
     std::string error;
-    if (!parse_config(env, Place::sim, camera.settings, config, error) || !apply(config, error)) {
+    if (env && !configure(env, error)) {
         bad_config_ = true;
         report("KOVRA_SIM: " + error);
     }
 }
 
-bool Library::apply(Config const& config, std::string& error) {
-    if (!Simulation::apply(config, error)) return false;
+bool Library::configure(char const* directives, std::string& error) {
+    Config config;
+    if (!parse_config(directives, Place::sim, camera.settings, config, error) ||
+        !Simulation::apply(config, error)) {
+        return false;
+    }
     if (config.timeout_ms) timeout_ms_.store(*config.timeout_ms, std::memory_order_relaxed);
     if (config.give_up_s) give_up_s_.store(*config.give_up_s, std::memory_order_relaxed);
     if (config.exhaust) {

@@ -41,9 +41,9 @@ public:
 
     // True when KOVRA_SIM could not be applied.
     bool bad_config() const { return bad_config_; }
-    // Applies parsed directives; false with the reason in `error` (nothing
-    // of a journal file that cannot be opened is applied then).
-    bool apply(Config const& config, std::string& error);
+    // Parses and applies directives; false with the reason in `error`
+    // (nothing of a journal file that cannot be opened is applied then).
+    bool configure(char const* directives, std::string& error);
 
     // Connects to the embedded camera (url NULL) or to a camera daemon
     // ("tcp://HOST[:PORT]"). On failure returns nullptr with the status.

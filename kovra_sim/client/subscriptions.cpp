@@ -12,19 +12,12 @@ void Subscriptions::add(uint32_t broker, kovra_broker_new_target_handler handler
 
 bool Subscriptions::remove(uint32_t broker, kovra_broker_new_target_handler handler) {
     std::lock_guard lock(delivery_);
-    auto const gone =
-        std::remove_if(subscriptions_.begin(), subscriptions_.end(),
-                       [&](auto const& s) { return s.broker == broker && s.handler == handler; });
+    auto const gone = std::remove_if(subscriptions_.begin(), subscriptions_.end(), [&](auto& s) {
+        return s.broker == broker && (!handler || s.handler == handler);
+    });
     bool const found = gone != subscriptions_.end();
     subscriptions_.erase(gone, subscriptions_.end());
     return found;
-}
-
-void Subscriptions::drop(uint32_t broker) {
-    std::lock_guard lock(delivery_);
-    subscriptions_.erase(std::remove_if(subscriptions_.begin(), subscriptions_.end(),
-                                        [&](auto const& s) { return s.broker == broker; }),
-                         subscriptions_.end());
 }
 
 bool Subscriptions::empty() const {

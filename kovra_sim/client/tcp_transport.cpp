@@ -24,18 +24,6 @@ using Clock = std::chrono::steady_clock;
 // reads it, so that back-to-back calls never have to ask it to stop.
 constexpr auto kQuiet = std::chrono::milliseconds(5);
 
-// "tcp://HOST[:PORT]" or "tcp://[V6]:PORT".
-bool parse_url(std::string const& url, std::string& host, std::string& port) {
-    std::string const scheme = "tcp://";
-    uint16_t number = 0;
-    if (url.compare(0, scheme.size(), scheme) != 0 ||
-        !wire::split_address(url.substr(scheme.size()), host, number)) {
-        return false;
-    }
-    port = std::to_string(number);
-    return !host.empty() && host.find('/') == std::string::npos && number != 0;
-}
-
 // How a quiet connection shows it is alive: three heartbeats within the
 // camera's idle timeout, and one at least every 10 s to notice a camera gone.
 std::chrono::milliseconds heartbeat_interval(uint32_t idle_ms) {
@@ -74,8 +62,7 @@ bool write_all(int fd, char const* data, size_t size, Clock::time_point deadline
 
 // A socket connected to `address` within the deadline, or -1 with the
 // reason in `error` (ETIMEDOUT when the deadline passed).
-int connect_to(std::vector<char> const& address, uint32_t length, Clock::time_point deadline,
-               int& error) {
+int connect_to(std::string const& address, Clock::time_point deadline, int& error) {
     auto const* a = reinterpret_cast<sockaddr const*>(address.data());
     int const fd = ::socket(a->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
@@ -84,7 +71,7 @@ int connect_to(std::vector<char> const& address, uint32_t length, Clock::time_po
     }
     error = 0;
     socklen_t size = sizeof error;
-    if (::connect(fd, a, length) == 0) {
+    if (::connect(fd, a, socklen_t(address.size())) == 0) {
     } else if (errno != EINPROGRESS) {
         error = errno;
     } else if (!ready(fd, POLLOUT, deadline)) {
@@ -102,62 +89,32 @@ int connect_to(std::vector<char> const& address, uint32_t length, Clock::time_po
 }
 
 // "127.0.0.1:7570" or "[::1]:7570", as a person reading the log types it.
-std::string numeric_address(std::vector<char> const& address, uint32_t length) {
+std::string numeric_address(std::string const& address) {
+    auto const* a = reinterpret_cast<sockaddr const*>(address.data());
     char host[NI_MAXHOST], port[NI_MAXSERV];
-    if (::getnameinfo(reinterpret_cast<sockaddr const*>(address.data()), length, host, sizeof host,
-                      port, sizeof port, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
-        return "an address of family " +
-               std::to_string(reinterpret_cast<sockaddr const*>(address.data())->sa_family);
+    if (::getnameinfo(a, socklen_t(address.size()), host, sizeof host, port, sizeof port,
+                      NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+        return "an address of family " + std::to_string(a->sa_family);
     }
-    bool const v6 = reinterpret_cast<sockaddr const*>(address.data())->sa_family == AF_INET6;
-    return (v6 ? "[" + std::string(host) + "]" : std::string(host)) + ":" + port;
+    return (a->sa_family == AF_INET6 ? "[" + std::string(host) + "]" : std::string(host)) + ":" +
+           port;
 }
 
 // Why a connect failed, in the words of the rest of the log.
-std::string connect_error(int error, std::chrono::milliseconds timeout) {
-    switch (error) {
-        case ECONNREFUSED:
-            return "connection refused (nothing listens there)";
-        case ENETUNREACH:
-            return "network unreachable";
-        case EHOSTUNREACH:
-            return "host unreachable";
-        case ETIMEDOUT:
-            return "no answer within " + std::to_string(timeout.count()) + " ms";
-        default:
-            return std::strerror(error);
-    }
+std::string connect_error(int error, std::string const& within) {
+    if (error == ETIMEDOUT) return "no answer" + within;
+    return error == ECONNREFUSED   ? "connection refused (nothing listens there)"
+           : error == ENETUNREACH  ? "network unreachable"
+           : error == EHOSTUNREACH ? "host unreachable"
+                                   : std::strerror(error);
 }
 
-// Why a URL is refused: the wrong scheme, or no host and port in it.
-std::string bad_url(std::string const& url) {
-    auto const scheme = url.find("://");
-    if (scheme == std::string::npos || url.compare(0, scheme, "tcp") != 0) {
-        return "\"" + url + "\" is not a tcp:// URL (the stand-in speaks tcp://HOST[:PORT] only)";
-    }
-    return "\"" + url + "\" is not tcp://HOST[:PORT] with a port from 1 to 65535";
-}
-
-std::string const& ping_frame() {
-    static std::string const frame = [] {
-        wire::FrameWriter w;
-        wire::write_ping(w);
-        return std::string(w.buffer().data(), w.buffer().size());
-    }();
-    return frame;
-}
-
-// The frames that open an initiator and register a handler on it, for a call
-// and for the replay after a reconnect alike.
-void write_open(wire::FrameWriter& w, uint32_t request, uint32_t handle, int service, bool events) {
-    wire::begin_call(w, request, init_function(service), handle, 1);
-    w.packer().pack(int32_t(events));
-    w.end();
-}
-
-void write_register(wire::FrameWriter& w, uint32_t request, uint32_t broker, bool context) {
-    wire::begin_call(w, request, fn_kovra_api_broker_new_target_register_event_handler, broker, 1);
-    w.packer().pack(context);
+// A call frame with `args` as its arguments, for a call and for the replay
+// after a reconnect alike.
+template <class... Args>
+void write_call(wire::FrameWriter& w, uint32_t id, int function, uint32_t handle, Args... args) {
+    wire::begin_call(w, id, function, handle, sizeof...(Args));
+    (w.packer().pack(args), ...);
     w.end();
 }
 
@@ -183,9 +140,15 @@ TcpTransport::TcpTransport(std::string url, uint32_t ipc, uint32_t log, uint32_t
 std::unique_ptr<Transport> TcpTransport::connect(char const* url, uint32_t ipc, uint32_t log,
                                                  uint32_t timeout_ms, uint32_t give_up_s,
                                                  int32_t& status) {
-    std::string host, port;
-    if (!parse_url(url, host, port)) {
-        report("cannot connect: " + bad_url(url));
+    // "tcp://HOST[:PORT]" or "tcp://[V6]:PORT".
+    bool const tcp = std::strncmp(url, "tcp://", 6) == 0;
+    std::string host;
+    uint16_t port = 0;
+    if (!tcp || !wire::split_address(url + 6, host, port) || host.empty() ||
+        host.find('/') != std::string::npos || port == 0) {
+        report("cannot connect: \"" + std::string(url) +
+               (tcp ? "\" is not tcp://HOST[:PORT] with a port from 1 to 65535"
+                    : "\" is not a tcp:// URL (the stand-in speaks tcp://HOST[:PORT] only)"));
         status = KOVRA_SIM_STATUS_BAD_ARGUMENT;
         return nullptr;
     }
@@ -193,32 +156,24 @@ std::unique_ptr<Transport> TcpTransport::connect(char const* url, uint32_t ipc, 
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    int const resolved = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+    int const resolved = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
     if (resolved != 0) {
         report("cannot connect to " + std::string(url) + ": host \"" + host +
                "\" does not resolve (" +
                (resolved == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(resolved)) + ")");
     } else {
-        for (addrinfo* a = found; a; a = a->ai_next) {
-            auto const* bytes = reinterpret_cast<char const*>(a->ai_addr);
-            t->endpoints_.emplace_back(std::vector<char>(bytes, bytes + a->ai_addrlen),
-                                       uint32_t(a->ai_addrlen));
-        }
+        for (addrinfo* a = found; a; a = a->ai_next)
+            t->endpoints_.emplace_back(reinterpret_cast<char const*>(a->ai_addr), a->ai_addrlen);
         ::freeaddrinfo(found);
     }
     status = KOVRA_SIM_STATUS_NOT_CONNECTED;
     if (t->endpoints_.empty()) return nullptr;
     status = KOVRA_SIM_STATUS_NO_RESOURCES;
     if ((t->kick_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0) return nullptr;
-    try {
-        check_threads();
-        t->keeper_ = std::thread(&TcpTransport::keep, t.get());
-    } catch (std::system_error const&) {
-        return nullptr;
-    }
+    if (!start_thread(t->keeper_, &TcpTransport::keep, t.get())) return nullptr;
     std::unique_lock lock(t->mutex_);
-    t->changed_.wait(lock, [&] { return t->first_done_; });
-    status = t->first_status_;
+    t->changed_.wait(lock, [&] { return t->first_.has_value(); });
+    status = *t->first_;
     lock.unlock();
     if (status == KOVRA_SIM_STATUS_OK) return t;
     // Said once, when the program is told: the attempts before it were the
@@ -248,14 +203,11 @@ void TcpTransport::close() {
     if (was_up) {
         // Goodbye, if the socket takes it at once; the camera also sees the close.
         wire::FrameWriter bye;
-        wire::begin_call(bye, wire::kNoWait, fn_kovra_core_ipc_deinit, ipc_, 0);
-        bye.end();
+        write_call(bye, wire::kNoWait, fn_kovra_core_ipc_deinit, ipc_);
         ::send(fd_, bye.buffer().data(), bye.buffer().size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     }
     ::shutdown(fd_, SHUT_RDWR);  // wakes a reader
-    uint64_t const one = 1;
-    if (kick_ >= 0 && ::write(kick_, &one, sizeof one) < 0) {
-    }
+    if (kick_ >= 0) kick();
     if (keeper_.joinable() && keeper_.get_id() != std::this_thread::get_id()) keeper_.join();
     std::lock_guard lock(mutex_);
     if (fd_ >= 0) ::close(fd_.exchange(-1));
@@ -296,11 +248,7 @@ int32_t TcpTransport::round_trip(Call* call, Write&& write) {
     w.call = call;
     bool const keeper_reads = keeper_reads_;
     lock.unlock();
-    if (keeper_reads) {  // it yields the reading to a waiting call
-        uint64_t const one = 1;
-        if (::write(kick_, &one, sizeof one) < 0) {
-        }
-    }
+    if (keeper_reads) kick();  // it yields the reading to a waiting call
     thread_local wire::FrameWriter frame;
     frame.clear();
     write(frame, uint32_t(w.generation) << 16 | index);
@@ -338,7 +286,7 @@ int32_t TcpTransport::round_trip(Call* call, Write&& write) {
     // A camera that lets a request wait out its deadline is taken for gone,
     // so that the calls after it wait for it to be back rather than for
     // replies.
-    if (timed_out) lost("no reply within " + std::to_string(timeout_.count()) + " ms");
+    if (timed_out) lost("no reply" + within());
     if (w.lead) yield_reading(&w);  // handed the reading just as it gave up
     return status;
 }
@@ -377,9 +325,7 @@ int32_t TcpTransport::request(int function, uint32_t handle, char const* target,
 }
 
 int32_t TcpTransport::open_initiator(uint32_t handle, int service, bool events) {
-    int32_t const status = round_trip(nullptr, [&](wire::FrameWriter& w, uint32_t id) {
-        write_open(w, id, handle, service, events);
-    });
+    int32_t const status = bare_call(init_function(service), handle, int32_t(events));
     std::lock_guard lock(mutex_);
     if (status == KOVRA_SIM_STATUS_OK) opened_.open(handle, service, events);
     return status;
@@ -394,9 +340,8 @@ int32_t TcpTransport::close_initiator(uint32_t handle, int service) {
 }
 
 int32_t TcpTransport::subscribe(uint32_t broker, bool context) {
-    int32_t const status = round_trip(nullptr, [&](wire::FrameWriter& w, uint32_t id) {
-        write_register(w, id, broker, context);
-    });
+    int32_t const status =
+        bare_call(fn_kovra_api_broker_new_target_register_event_handler, broker, context);
     std::lock_guard lock(mutex_);
     if (status == KOVRA_SIM_STATUS_OK) opened_.subscribe(broker, context);
     return status;
@@ -410,11 +355,16 @@ int32_t TcpTransport::unsubscribe(uint32_t broker) {
     return bare_call(fn_kovra_api_broker_new_target_unregister_event_handler, broker);
 }
 
-int32_t TcpTransport::bare_call(int function, uint32_t handle) {
+template <class... Args>
+int32_t TcpTransport::bare_call(int function, uint32_t handle, Args... args) {
     return round_trip(nullptr, [&](wire::FrameWriter& w, uint32_t id) {
-        wire::begin_call(w, id, function, handle, 0);
-        w.end();
+        write_call(w, id, function, handle, args...);
     });
+}
+
+void TcpTransport::kick() {
+    uint64_t const one = 1;
+    [[maybe_unused]] ssize_t const written = ::write(kick_, &one, sizeof one);
 }
 
 // The reader role passes straight to a waiting call, so that no other
@@ -454,8 +404,7 @@ void TcpTransport::read(Waiter* mine, Clock::time_point until) {
         if (n <= 0) return;  // the time is up
         if (p[1].revents) {
             uint64_t kicks;
-            if (::read(kick_, &kicks, sizeof kicks) < 0) {
-            }
+            [[maybe_unused]] ssize_t const got = ::read(kick_, &kicks, sizeof kicks);
             return;
         }
         ssize_t const got = ::recv(fd_, frames_.space(), frames_.room(), MSG_DONTWAIT);
@@ -590,8 +539,7 @@ void TcpTransport::keep() {
     int32_t const first = first_connection();
     std::unique_lock lock(mutex_);
     backoff_.reset();
-    first_status_ = first;
-    first_done_ = true;
+    first_ = first;
     changed_.notify_all();
     if (first != KOVRA_SIM_STATUS_OK) return;
     while (state_ != closed) {
@@ -634,8 +582,7 @@ void TcpTransport::beat(std::unique_lock<std::mutex>& lock) {
     if (state_ != up) return;
     auto const now = Clock::now();
     if (pinged_) {
-        if (now - ping_sent_ >= timeout_)
-            lost("no answer to a heartbeat within " + std::to_string(timeout_.count()) + " ms");
+        if (now - ping_sent_ >= timeout_) lost("no answer to a heartbeat" + within());
         return;
     }
     if (now - beat_at_ < interval_) return;
@@ -646,7 +593,11 @@ void TcpTransport::beat(std::unique_lock<std::mutex>& lock) {
         pinged_ = true;
         ping_sent_ = now;
         lock.unlock();
-        std::string const& ping = ping_frame();
+        static std::string const ping = [] {
+            wire::FrameWriter w;
+            wire::write_ping(w);
+            return std::string(w.buffer().data(), w.buffer().size());
+        }();
         bool const pinging = send(ping.data(), ping.size());
         lock.lock();
         if (!pinging) pinged_ = false;
@@ -659,11 +610,11 @@ int32_t TcpTransport::reconnect() {
     int fd = -1;
     std::string where;
     failure_.clear();
-    for (auto const& [address, length] : endpoints_) {
+    for (std::string const& address : endpoints_) {
         int error = 0;
-        where = numeric_address(address, length);
-        if ((fd = connect_to(address, length, deadline, error)) >= 0) break;
-        failure_ += (failure_.empty() ? "" : "; ") + where + ": " + connect_error(error, timeout_);
+        where = numeric_address(address);
+        if ((fd = connect_to(address, deadline, error)) >= 0) break;
+        failure_ += (failure_.empty() ? "" : "; ") + where + ": " + connect_error(error, within());
     }
     if (fd < 0) return KOVRA_SIM_STATUS_NOT_CONNECTED;
     failure_.clear();
@@ -687,10 +638,9 @@ int32_t TcpTransport::reconnect() {
     if (next == wire::FrameReader::Next::more) {
         status = said && Clock::now() >= deadline ? KOVRA_SIM_STATUS_TIMEOUT
                                                   : KOVRA_SIM_STATUS_NOT_CONNECTED;
-        failure_ = where + (status == KOVRA_SIM_STATUS_TIMEOUT
-                                ? ": connected, but no greeting within " +
-                                      std::to_string(timeout_.count()) + " ms"
-                                : ": connected, but the connection closed before a greeting");
+        failure_ = where + ": connected, but " +
+                   (status == KOVRA_SIM_STATUS_TIMEOUT ? "no greeting" + within()
+                                                       : "the connection closed before a greeting");
     } else if (next != wire::FrameReader::Next::frame || !decoded_.parse(payload, length) ||
                !decoded_.welcome(welcome)) {
         report("camera at " + url_ + " does not speak this protocol");
@@ -702,11 +652,9 @@ int32_t TcpTransport::reconnect() {
                       wire::kVersion, static_cast<unsigned long long>(table_fingerprint()));
         report("camera at " + url_ + " was built differently: " + what);
         status = KOVRA_SIM_STATUS_PROTOCOL;
-    } else {
-        status = welcome.status;
-        if (status != KOVRA_SIM_STATUS_OK)
-            failure_ =
-                where + ": the camera turned the client away with status " + std::to_string(status);
+    } else if ((status = welcome.status) != KOVRA_SIM_STATUS_OK) {
+        failure_ =
+            where + ": the camera turned the client away with status " + std::to_string(status);
     }
     std::lock_guard lock(mutex_);
     if (status == KOVRA_SIM_STATUS_OK && state_ != closed) {
@@ -714,9 +662,12 @@ int32_t TcpTransport::reconnect() {
         // ahead of any new call.
         out.clear();
         for (auto const& [handle, o] : opened_.all()) {
-            write_open(out, wire::kNoWait, handle, o.service, o.events);
-            for (uint32_t h = 0; h < o.handlers; ++h)
-                write_register(out, wire::kNoWait, handle, h < o.contexts);
+            write_call(out, wire::kNoWait, init_function(o.service), handle, int32_t(o.events));
+            for (uint32_t h = 0; h < o.handlers; ++h) {
+                write_call(out, wire::kNoWait,
+                           fn_kovra_api_broker_new_target_register_event_handler, handle,
+                           h < o.contexts);
+            }
         }
         if (write_all(fd, out.buffer().data(), out.buffer().size(), deadline)) {
             frames_.done();

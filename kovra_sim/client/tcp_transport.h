@@ -1,25 +1,24 @@
 // An IPC connection to a camera daemon over TCP (docs/protocol.md). One
 // connection carries every thread's calls at once, and no thread hands a
 // reply to another when it need not:
-//  - A caller sends its frame itself; callers that send at the same moment
+//  - A caller sends its frame itself; callers sending at the same moment
 //    share one send, the first sending what the others queued.
-//  - A caller then reads the socket itself unless another thread already
-//    does (the reader). The reader hands each reply to its caller, and once
-//    its own has come, passes the reading to a caller still waiting.
+//  - A caller then reads the socket itself unless another thread (the
+//    reader) does. The reader hands each reply to its caller, and once its
+//    own has come, passes the reading to a caller still waiting.
 //  - The library's own thread (the keeper) connects and reconnects, sends a
 //    heartbeat when the connection has been quiet (so the camera keeps it,
-//    and a camera gone silent is noticed), reads while no caller is waiting
-//    (so announcements reach an idle client), and delivers announcements to
-//    the handlers in order, before the reply that followed them is handed
-//    over.
+//    and a camera gone silent is noticed), reads while no caller waits (so
+//    an idle client hears announcements), and delivers announcements in
+//    order, before the reply that followed them is handed over.
 // When the camera drops the connection or lets a call pass its deadline,
 // the calls in flight fail and the keeper reconnects with a growing pause.
-// Meanwhile a call waits for the camera within its deadline, so a soak
-// rides through a camera's reboot; once the camera has been away for the
-// give-up time, calls fail at once with KOVRA_SIM_STATUS_NOT_CONNECTED
-// until it is back. Once it is back, the client's initiators and handlers
-// are opened again under the same numbers, ahead of any new call. The first
-// connection, too, waits for a camera not there yet, up to the give-up time.
+// A call meanwhile waits for the camera within its deadline, so a soak rides
+// through a reboot; once the camera has been away for the give-up time,
+// calls fail at once with KOVRA_SIM_STATUS_NOT_CONNECTED until it is back.
+// Then the initiators and handlers are opened again under the same numbers,
+// ahead of any new call. The first connection, too, waits up to the give-up
+// time for a camera not there yet.
 #pragma once
 
 #include <atomic>
@@ -28,6 +27,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,20 +38,17 @@
 #include "wire/initiators.h"
 #include "wire/protocol.h"
 
-struct addrinfo;
-
 namespace kovra_sim {
 
 class TcpTransport final : public Transport {
 public:
     // Connects to "tcp://HOST[:PORT]" and says hello, trying again as a
-    // reconnect does while the camera is not there, for up to `give_up_s`.
+    // reconnect does for up to `give_up_s` while the camera is not there.
     // On failure returns nullptr with the status: BAD_ARGUMENT for another
-    // form of URL, NOT_CONNECTED for a host that does not resolve or when
-    // nothing answers there, TIMEOUT when the camera does not greet in
-    // time, PROTOCOL for another protocol or table, or the status the
-    // camera refused the client with. `timeout_ms` is every call's
-    // deadline, `give_up_s` how long calls wait for a camera that went away.
+    // URL, NOT_CONNECTED for a host that does not resolve or does not
+    // answer, TIMEOUT for no greeting in time, PROTOCOL for another protocol
+    // or table, or the status the camera refused the client with.
+    // `timeout_ms` is every call's deadline.
     static std::unique_ptr<Transport> connect(char const* url, uint32_t ipc, uint32_t log,
                                               uint32_t timeout_ms, uint32_t give_up_s,
                                               int32_t& status);
@@ -89,7 +86,13 @@ private:
     // One round trip: `write(frame, request id)` builds the call frame.
     template <class Write>
     int32_t round_trip(Call* call, Write&& write);
-    int32_t bare_call(int function, uint32_t handle);
+    // A call whose arguments are `args`, answered with a status only.
+    template <class... Args>
+    int32_t bare_call(int function, uint32_t handle, Args... args);
+    // Asks the keeper to stop reading.
+    void kick();
+    // " within N ms", the deadline as the log says it.
+    std::string within() const { return " within " + std::to_string(timeout_.count()) + " ms"; }
     // Waits until the camera is back (true), or the deadline or the give-up
     // time passes or the connection is closed (false). With mutex_ held.
     bool await_camera(std::unique_lock<std::mutex>& lock, Clock::time_point deadline);
@@ -130,14 +133,13 @@ private:
     uint32_t const log_;
     std::chrono::milliseconds const timeout_;
     std::chrono::seconds const give_up_;
-    std::vector<std::pair<std::vector<char>, uint32_t>> endpoints_;  // address, its length
+    std::vector<std::string> endpoints_;  // the addresses' bytes
 
     std::mutex mutex_;                 // guards the members below, up to write_mutex_
     std::condition_variable changed_;  // the state, or something for the keeper
     std::atomic<int> state_{connecting};
-    int32_t first_status_ = 0;  // what the first connection came to
-    std::string failure_;       // why the keeper's last attempt failed, for the log
-    bool first_done_ = false;
+    std::optional<int32_t> first_;  // what the first connection came to
+    std::string failure_;           // why the keeper's last attempt failed, for the log
     Clock::time_point away_since_;
     bool reading_ = false;       // a thread holds the reader role
     bool keeper_reads_ = false;  // and it is the keeper

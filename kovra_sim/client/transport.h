@@ -27,11 +27,10 @@ inline void report(std::string const& what) {
 class Subscriptions {
 public:
     void add(uint32_t broker, kovra_broker_new_target_handler handler, void* context);
-    // Removes every subscription of `handler` on `broker`; false if there is
-    // none. Once it returns, no call of that handler runs or follows.
-    bool remove(uint32_t broker, kovra_broker_new_target_handler handler);
-    // Removes the subscriptions of a broker being released.
-    void drop(uint32_t broker);
+    // Removes every subscription of `handler` on `broker`, or of every
+    // handler when it is null (a broker being released); false if there is
+    // none. Once it returns, no call of a handler removed runs or follows.
+    bool remove(uint32_t broker, kovra_broker_new_target_handler handler = nullptr);
     bool empty() const;
     // Tells every handler, one after the other, on the calling thread, that
     // `service`'s target restarted.
