@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "SoakRun.h"
@@ -30,15 +29,12 @@ protected:
             if (restarts) r.announcements["exposure:0"] = 1;
             text += interval_text(r, k, clock);
         }
-        std::ofstream(dir + "/" + name) << text;
-        return dir + "/" + name;
+        return file(name, text);
     }
 
     // The statistics of `timeline`, merged into a file of their own.
     std::string statistics(std::string const& timeline) {
-        std::ofstream(dir + "/s.json")
-            << kovra_sim::to_json(kovra_sim::stats_files::whole(timeline));
-        return dir + "/s.json";
+        return file("s.json", kovra_sim::to_json(kovra_sim::stats_files::whole(timeline)).dump());
     }
 
     // The page's DOM, its script run to its end with nothing fetched and nothing said on

@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 
 #include <filesystem>
-#include <fstream>
 #include <future>
 
 #include "SoakRun.h"
@@ -73,8 +72,7 @@ TEST_F(TraceTest, ItCountsWhatTheCameraServedAndChangesNothing) {
 // The wrappers, which load the layer too, open no file and say nothing.
 TEST_F(TraceTest, ALaunchThroughAWrapperTracesTheSoakAlone) {
     if (*IPC_SOAK_EMULATOR) GTEST_SKIP() << "a native wrapper cannot load the emulated layer";
-    std::string const script = dir + "/soak";
-    std::ofstream(script) << "#!/bin/sh\n\"$@\"\nexit 0\n";
+    std::string const script = file("soak", "#!/bin/sh\n\"$@\"\nexit 0\n");
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
     trace = "stats=" + dir + "/s.json;timeline=" + dir + "/t.jsonl";
     std::map<std::string, uint64_t> direct, timeline;
