@@ -57,22 +57,15 @@ protected:
         EXPECT_EQ(data(r.out, "report", "fetched"), "0") << "nothing fetched";
         return r.out;
     }
-    // The quoted value after `key` in `text`, from `from` on; "" if none.
-    static std::string quoted(std::string const& text, std::string const& key, size_t from = 0) {
-        size_t const at = text.find(key + "=\"", from);
-        if (at == std::string::npos) return "";
-        size_t const b = at + key.size() + 2;
-        return text.substr(b, text.find('"', b) - b);
-    }
-    // data-`name` of the element whose id is `id`; "" if it has none.
+    // data-`name` of the element whose id is `id`, or of the first table row
+    // that has data (`id` ""); "" if it has none.
     static std::string data(std::string const& dom, std::string const& id,
                             std::string const& name) {
-        size_t const at = dom.find(" id=\"" + id + "\"");
-        if (at == std::string::npos) return "";
-        return quoted(dom.substr(at, dom.find('>', at) - at), " data-" + name);
-    }
-    static std::string first_row(std::string const& dom) {
-        return quoted(dom, "<tr data-function");
+        size_t const at = dom.find(id.empty() ? "<tr data-" : " id=\"" + id + "\"");
+        std::string const key = " data-" + name + "=\"";
+        size_t const b = at == std::string::npos ? at : dom.find(key, at);
+        if (b == std::string::npos || b > dom.find('>', at)) return "";
+        return dom.substr(b + key.size(), dom.find('"', b + key.size()) - b - key.size());
     }
     // The rows of the table whose id is `id`, its header's among them.
     static size_t rows(std::string const& dom, std::string const& id) {
@@ -113,7 +106,7 @@ TEST_F(HtmlReportTest, ASoakWithAFaultAndRestartsDrawsThemAll) {
     }
     EXPECT_EQ(data(dom, "latency", "series"), "3") << "p50, p99, max";
     EXPECT_EQ(data(dom, "failures", "series"), "1") << "status -42";
-    EXPECT_EQ(first_row(dom), "kovra_api_temperature_get_temperature_send");
+    EXPECT_EQ(data(dom, "", "function"), "kovra_api_temperature_get_temperature_send");
     EXPECT_THAT(dom, HasSubstr(">check: 1 of 1 threshold crossed<"));
     // A choice of all requests or of each request function that ran.
     size_t requests = 0;
@@ -153,7 +146,7 @@ TEST_F(HtmlReportTest, EachKindOfInputRenders) {
         EXPECT_EQ(data(dom, "latency", "points"), c.points);
         EXPECT_EQ(data(dom, "latency", "restarts"), c.restarts);
         EXPECT_EQ(data(dom, "latency", "faults"), c.faults);
-        EXPECT_EQ(first_row(dom), "kovra_api_led_get_state_send");
+        EXPECT_EQ(data(dom, "", "function"), "kovra_api_led_get_state_send");
         // A summary row for each camera, and a header.
         EXPECT_EQ(rows(dom, "summary"), std::max<size_t>(1, c.intervals.size()) + 1);
         EXPECT_EQ(dom.find(" id=\"latency\"") != std::string::npos, !c.intervals.empty());
