@@ -198,38 +198,32 @@ TEST_F(TcpClient, AConnectionThatFailsSaysWhyOnStderr) {
     struct Case {
         std::string url;
         int32_t status;
-        std::vector<std::string> said;
+        std::string said;  // how its line on stderr begins
     };
     FakeCamera other([](int, auto const&) { return false; }, kovra_sim::table_fingerprint() ^ 1);
     std::vector<Case> cases = {
-        {refused,
-         KOVRA_SIM_STATUS_NOT_CONNECTED,
-         {"cannot connect to " + refused,
-          "127.0.0.1:" + std::to_string(free_port) + ": connection refused"}},
-        {other.url(),
-         KOVRA_SIM_STATUS_PROTOCOL,
-         {"camera at " + other.url() + " was built differently"}},
-        {"tcp://no-such-host.invalid:7570",
-         KOVRA_SIM_STATUS_NOT_CONNECTED,
-         {"cannot connect to tcp://no-such-host.invalid:7570",
-          "host \"no-such-host.invalid\" does not resolve"}},
-        {"http://127.0.0.1:7570",
-         KOVRA_SIM_STATUS_BAD_ARGUMENT,
-         {"\"http://127.0.0.1:7570\" is not a tcp:// URL"}},
-        {"tcp://127.0.0.1:0",
-         KOVRA_SIM_STATUS_BAD_ARGUMENT,
-         {"\"tcp://127.0.0.1:0\" is not tcp://HOST[:PORT]"}},
+        {refused, KOVRA_SIM_STATUS_NOT_CONNECTED,
+         "cannot connect to " + refused + ": 127.0.0.1:" + std::to_string(free_port) +
+             ": connection refused"},
+        {other.url(), KOVRA_SIM_STATUS_PROTOCOL,
+         "camera at " + other.url() + " was built differently"},
+        {"tcp://no-such-host.invalid:7570", KOVRA_SIM_STATUS_NOT_CONNECTED,
+         "cannot connect to tcp://no-such-host.invalid:7570: host \"no-such-host.invalid\" does "
+         "not resolve"},
+        {"http://127.0.0.1:7570", KOVRA_SIM_STATUS_BAD_ARGUMENT,
+         "cannot connect: \"http://127.0.0.1:7570\" is not a tcp:// URL"},
+        {"tcp://127.0.0.1:0", KOVRA_SIM_STATUS_BAD_ARGUMENT,
+         "cannot connect: \"tcp://127.0.0.1:0\" is not tcp://HOST[:PORT]"},
     };
     for (char const* bad : {"udp://127.0.0.1", "tcp://", "tcp://127.0.0.1:x", "tcp://[::1"})
         cases.push_back(
-            {bad, KOVRA_SIM_STATUS_BAD_ARGUMENT, {"cannot connect: \"" + std::string(bad)}});
+            {bad, KOVRA_SIM_STATUS_BAD_ARGUMENT, "cannot connect: \"" + std::string(bad)});
     for (Case const& c : cases) {
         testing::internal::CaptureStderr();
         int32_t const status = connect(c.url);
         std::string const said = testing::internal::GetCapturedStderr();
         EXPECT_EQ(status, c.status) << c.url;
-        EXPECT_THAT(said, testing::StartsWith("kovra-sim: ")) << c.url;
-        for (std::string const& words : c.said) EXPECT_THAT(said, testing::HasSubstr(words));
+        EXPECT_THAT(said, testing::StartsWith("kovra-sim: " + c.said));
     }
     ipc_ = nullptr;
 }
