@@ -19,7 +19,7 @@ extern char** environ;
 Daemon::Daemon(std::vector<std::string> const& options, int port, std::string const& host)
     : host_(host.find(':') == std::string::npos ? host : "[" + host + "]") {
     dir_ = makeTempDir("kovra-camd-test");
-    std::vector<std::string> argv;
+    std::vector<std::string> argv{"/usr/bin/env", "-u", "KOVRA_SIM"};  // not the test's own
     std::istringstream emulator(KOVRA_SIM_EMULATOR);
     for (std::string word; emulator >> word;) argv.push_back(word);
     argv.insert(argv.end(), {KOVRA_CAMD, "--listen", host_ + ":" + std::to_string(port),
@@ -28,18 +28,13 @@ Daemon::Daemon(std::vector<std::string> const& options, int port, std::string co
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
-    std::vector<char*> envp;  // without the test's own KOVRA_SIM, if it has one
-    for (char** e = environ; *e; ++e) {
-        if (std::string(*e).rfind("KOVRA_SIM=", 0) != 0) envp.push_back(*e);
-    }
-    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, (dir_ + "/log").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int const failed = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
+    int const failed = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (failed) throw std::runtime_error("cannot start " + argv[0]);
+    if (failed) throw std::runtime_error("cannot start " + argv[3]);
     // Until it says where it listens, or 20 s (an emulated daemon starts slowly).
     int status = 0;
     eventually(
