@@ -67,14 +67,6 @@ protected:
         if (b == std::string::npos || b > dom.find('>', at)) return "";
         return dom.substr(b + key.size(), dom.find('"', b + key.size()) - b - key.size());
     }
-    // The rows of the table whose id is `id`, its header's among them.
-    static size_t rows(std::string const& dom, std::string const& id) {
-        size_t at = dom.find("<table id=\"" + id + "\"");
-        size_t const end = dom.find("</table>", at);
-        size_t count = 0;
-        while ((at = dom.find("<tr", at + 1)) < end) ++count;
-        return count;
-    }
 
     void SetUp() override {
         if (std::system("command -v chromium >/dev/null") != 0)
@@ -148,7 +140,9 @@ TEST_F(HtmlReportTest, EachKindOfInputRenders) {
         EXPECT_EQ(data(dom, "latency", "faults"), c.faults);
         EXPECT_EQ(data(dom, "", "function"), "kovra_api_led_get_state_send");
         // A summary row for each camera, and a header.
-        EXPECT_EQ(rows(dom, "summary"), std::max<size_t>(1, c.intervals.size()) + 1);
+        size_t const summary = dom.find("<table id=\"summary\"");
+        EXPECT_EQ(countOf(dom.substr(summary, dom.find("</table>", summary) - summary), "<tr"),
+                  std::max<size_t>(1, c.intervals.size()) + 1);
         EXPECT_EQ(dom.find(" id=\"latency\"") != std::string::npos, !c.intervals.empty());
         EXPECT_EQ(
             dom.find(std::string(">") + c.left_out + " more not marked<") != std::string::npos,
