@@ -289,7 +289,8 @@ TEST(AdminOptionTest, AddressesAreCheckedAndABusyPortStopsTheDaemon) {
         {{"--admin-token-file", blank}, "goes with --admin"},
     };
     for (auto const& [options, says] : refused)
-        EXPECT_THAT(thrown([&] { Daemon daemon(options); }), testing::HasSubstr(says));
+        EXPECT_THAT([&] { Daemon daemon(options); },
+                    testing::ThrowsMessage<std::runtime_error>(testing::HasSubstr(says)));
     std::remove(blank.c_str());
     close(holder);
 }
