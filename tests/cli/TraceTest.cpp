@@ -10,12 +10,7 @@
 
 namespace {
 
-class TraceTest : public SoakRun {
-protected:
-    std::map<std::string, uint64_t> cameraCalls(std::string const& name) const {
-        return stateCalls(readFile(dir + "/" + name));
-    }
-};
+using TraceTest = SoakRun;
 
 // In-process and over TCP the report is the same with the layer as without, and
 // it counts as the camera and the stand-in's stats= do, its timeline too.
@@ -53,13 +48,13 @@ TEST_F(TraceTest, ItCountsWhatTheCameraServedAndChangesNothing) {
                                                "device_information.friendly_name \\([^)]* -> "
                                                "FRIENDLY\\); log.settings\\[KOVRA_IPC\\] "
                                                "\\([^)]* -> err,notset,notset\\)"));
-            for (auto const& [name, n] : cameraCalls("camd")) {
+            for (auto const& [name, n] : stateCalls(readFile(dir + "/camd"))) {
                 if (name.rfind("kovra_api_", 0) == 0) {
                     EXPECT_EQ(layer.at(name), n) << name;
                 }
             }
         } else {
-            EXPECT_EQ(layer, cameraCalls("state"));
+            EXPECT_EQ(layer, stateCalls(readFile(dir + "/state")));
             EXPECT_EQ(callsOf(stats("sim.json")), layer) << "the stand-in's own stats=";
         }
         EXPECT_EQ(traced.announcements.at("exposure:0"), 4u);
@@ -104,7 +99,9 @@ TEST_F(TraceTest, AFaultInTheLayerNeverReachesTheCamera) {
     EXPECT_GT(failed, 0u);
     EXPECT_THAT(out, testing::ContainsRegex("getTemperature pass/fail/total 0/" +
                                             std::to_string(failed) + "/"));
-    EXPECT_EQ(cameraCalls("state").count("kovra_api_temperature_get_temperature_send"), 0u);
+    EXPECT_EQ(
+        stateCalls(readFile(dir + "/state")).count("kovra_api_temperature_get_temperature_send"),
+        0u);
 }
 
 // A program killed mid-run leaves every interval it completed readable, from
