@@ -64,11 +64,9 @@ bool Daemon::said(std::string const& text, std::chrono::milliseconds limit) cons
 }
 
 int Daemon::admin_port() const {
-    std::string const said = "admin endpoint on http://127.0.0.1:";
-    std::string const text = admin_port_ ? "" : log();
+    std::string const said = "admin endpoint on http://127.0.0.1:", text = log();
     size_t const at = text.find(said);
-    if (at != std::string::npos) admin_port_ = std::atoi(text.c_str() + at + said.size());
-    return admin_port_;
+    return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + said.size());
 }
 
 int Daemon::health() const { return http_status(http_call(admin_port(), "GET", "/health")); }
@@ -105,16 +103,17 @@ int Daemon::stop(int signal, int seconds) {
     return -1;
 }
 
-void Daemon::signal(int signal) const {
-    if (pid_ > 0) ::kill(pid_, signal);
-}
-
-int connect_loopback(int port) {
-    int const fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+static sockaddr_in loopback(int port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(uint16_t(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+int connect_loopback(int port) {
+    int const fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = loopback(port);
     if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
     if (fd >= 0) close(fd);
     return -1;
@@ -122,9 +121,7 @@ int connect_loopback(int port) {
 
 int listen_loopback(int& port) {
     int const fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = loopback(0);
     socklen_t len = sizeof a;
     if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 16) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
