@@ -6,24 +6,6 @@
 
 using namespace kovra_sim;
 
-namespace {
-
-void apply_sets(Camera& camera, Config const& config) {
-    std::string error;
-    for (Config::Set const& s : config.sets) {
-        camera.settings.put(s.instance, s.values);
-        std::vector<Value> back;
-        // What the camera stores must read back through its own text form.
-        if (!camera.settings.parse(s.instance, format_values(camera.settings.values(s.instance)),
-                                   back, error) ||
-            back != s.values) {
-            __builtin_trap();
-        }
-    }
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     static Camera* const camera = new Camera();
     std::string const text(reinterpret_cast<char const*>(data), size);
@@ -31,7 +13,17 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     for (Place const place : {Place::sim, Place::daemon, Place::post}) {
         Config config;
         std::string error;
-        if (parse_config(text, place, camera->settings, config, error)) apply_sets(*camera, config);
+        if (!parse_config(text, place, camera->settings, config, error)) continue;
+        for (Config::Set const& s : config.sets) {
+            camera->settings.put(s.instance, s.values);
+            std::vector<Value> back;
+            // What the camera stores must read back through its own text form.
+            if (!camera->settings.parse(
+                    s.instance, format_values(camera->settings.values(s.instance)), back, error) ||
+                back != s.values) {
+                __builtin_trap();
+            }
+        }
     }
     return 0;
 }

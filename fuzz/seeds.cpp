@@ -51,12 +51,9 @@ int main(int argc, char** argv) {
     write(corpus / "frames", "session", std::string(1, '\x07') + hello + bytes(w));
 
     // The handshake fuzzer takes a function number, then one payload.
-    auto payload = [](wire::FrameWriter& f) {
-        return std::string(f.buffer().data() + wire::kPrefix, f.buffer().size() - wire::kPrefix);
-    };
     w.clear();
     wire::write_welcome(w, {wire::kVersion, table_fingerprint(), 0, 300000});
-    write(corpus / "handshake", "welcome", std::string(1, '\0') + payload(w));
+    write(corpus / "handshake", "welcome", std::string(1, '\0') + bytes(w).substr(wire::kPrefix));
     w.clear();
     msgpack::sbuffer values;
     msgpack::packer<msgpack::sbuffer> p(values);
@@ -65,10 +62,11 @@ int main(int argc, char** argv) {
     p.pack_array(2).pack_true().pack_false();
     wire::write_reply(w, 7, 3, values);
     write(corpus / "handshake", "targets",
-          std::string(1, char(fn_kovra_api_broker_get_targets_send)) + payload(w));
+          std::string(1, char(fn_kovra_api_broker_get_targets_send)) +
+              bytes(w).substr(wire::kPrefix));
     w.clear();
     wire::write_event(w, {svc_exposure, 1, "tcp://127.0.0.1:7570"});
-    write(corpus / "handshake", "event", std::string(1, '\0') + payload(w));
+    write(corpus / "handshake", "event", std::string(1, '\0') + bytes(w).substr(wire::kPrefix));
 
     write(
         corpus / "directives", "all",

@@ -1,5 +1,4 @@
 // A soak against kovra-camd while a rig steers it through its admin endpoint.
-#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "SoakRun.h"
@@ -87,8 +86,7 @@ TEST_F(AdminSoakTest, ARigPostsAFaultThenRebootsThenResetsAndTheFiguresAgree) {
     EXPECT_EQ(after.at("kovra_camd_faults_injected_total{kind=\"fail\"}"), 0) << "reset";
     EXPECT_EQ(after.at(kReboots), 0) << "reset";
     expect_same_counts(after, stats("camd.json"));
-    std::ofstream(dir + "/metrics") << text;
-    EXPECT_EQ(std::system(("promtool check metrics <" + dir + "/metrics").c_str()), 0)
+    EXPECT_EQ(std::system(("promtool check metrics <" + file("metrics", text)).c_str()), 0)
         << "promtool finds fault with /metrics";
 }
 

@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "SoakRun.h"
@@ -30,15 +29,12 @@ protected:
             if (restarts) r.announcements["exposure:0"] = 1;
             text += interval_text(r, k, clock);
         }
-        std::ofstream(dir + "/" + name) << text;
-        return dir + "/" + name;
+        return file(name, text);
     }
 
     // The statistics of `timeline`, merged into a file of their own.
     std::string statistics(std::string const& timeline) {
-        std::ofstream(dir + "/s.json")
-            << kovra_sim::to_json(kovra_sim::stats_files::whole(timeline));
-        return dir + "/s.json";
+        return file("s.json", kovra_sim::to_json(kovra_sim::stats_files::whole(timeline)).dump());
     }
 
     // The page's DOM, its script run to its end with nothing fetched and nothing said on
@@ -61,30 +57,15 @@ protected:
         EXPECT_EQ(data(r.out, "report", "fetched"), "0") << "nothing fetched";
         return r.out;
     }
-    // The quoted value after `key` in `text`, from `from` on; "" if none.
-    static std::string quoted(std::string const& text, std::string const& key, size_t from = 0) {
-        size_t const at = text.find(key + "=\"", from);
-        if (at == std::string::npos) return "";
-        size_t const b = at + key.size() + 2;
-        return text.substr(b, text.find('"', b) - b);
-    }
-    // data-`name` of the element whose id is `id`; "" if it has none.
+    // data-`name` of the element whose id is `id`, or of the first table row
+    // that has data (`id` ""); "" if it has none.
     static std::string data(std::string const& dom, std::string const& id,
                             std::string const& name) {
-        size_t const at = dom.find(" id=\"" + id + "\"");
-        if (at == std::string::npos) return "";
-        return quoted(dom.substr(at, dom.find('>', at) - at), " data-" + name);
-    }
-    static std::string first_row(std::string const& dom) {
-        return quoted(dom, "<tr data-function");
-    }
-    // The rows of the table whose id is `id`, its header's among them.
-    static size_t rows(std::string const& dom, std::string const& id) {
-        size_t at = dom.find("<table id=\"" + id + "\"");
-        size_t const end = dom.find("</table>", at);
-        size_t count = 0;
-        while ((at = dom.find("<tr", at + 1)) < end) ++count;
-        return count;
+        size_t const at = dom.find(id.empty() ? "<tr data-" : " id=\"" + id + "\"");
+        std::string const key = " data-" + name + "=\"";
+        size_t const b = at == std::string::npos ? at : dom.find(key, at);
+        if (b == std::string::npos || b > dom.find('>', at)) return "";
+        return dom.substr(b + key.size(), dom.find('"', b + key.size()) - b - key.size());
     }
 
     void SetUp() override {
@@ -117,7 +98,7 @@ TEST_F(HtmlReportTest, ASoakWithAFaultAndRestartsDrawsThemAll) {
     }
     EXPECT_EQ(data(dom, "latency", "series"), "3") << "p50, p99, max";
     EXPECT_EQ(data(dom, "failures", "series"), "1") << "status -42";
-    EXPECT_EQ(first_row(dom), "kovra_api_temperature_get_temperature_send");
+    EXPECT_EQ(data(dom, "", "function"), "kovra_api_temperature_get_temperature_send");
     EXPECT_THAT(dom, HasSubstr(">check: 1 of 1 threshold crossed<"));
     // A choice of all requests or of each request function that ran.
     size_t requests = 0;
@@ -157,9 +138,11 @@ TEST_F(HtmlReportTest, EachKindOfInputRenders) {
         EXPECT_EQ(data(dom, "latency", "points"), c.points);
         EXPECT_EQ(data(dom, "latency", "restarts"), c.restarts);
         EXPECT_EQ(data(dom, "latency", "faults"), c.faults);
-        EXPECT_EQ(first_row(dom), "kovra_api_led_get_state_send");
+        EXPECT_EQ(data(dom, "", "function"), "kovra_api_led_get_state_send");
         // A summary row for each camera, and a header.
-        EXPECT_EQ(rows(dom, "summary"), std::max<size_t>(1, c.intervals.size()) + 1);
+        size_t const summary = dom.find("<table id=\"summary\"");
+        EXPECT_EQ(countOf(dom.substr(summary, dom.find("</table>", summary) - summary), "<tr"),
+                  std::max<size_t>(1, c.intervals.size()) + 1);
         EXPECT_EQ(dom.find(" id=\"latency\"") != std::string::npos, !c.intervals.empty());
         EXPECT_EQ(
             dom.find(std::string(">") + c.left_out + " more not marked<") != std::string::npos,

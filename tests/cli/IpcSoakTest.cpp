@@ -171,18 +171,15 @@ uint64_t callsSlowerThan(kovra_sim::Report const& stats, double us) {
 // A camera gone for good: each worker waits out give_up= once, then every call
 // fails at once. Judged by the slow calls, not the clock, however slow the machine.
 TEST_F(IpcSoakTest, ASoakWhoseCameraIsGoneForGoodEndsAfterTheGiveUpTime) {
-    auto daemon = std::make_unique<Daemon>(std::vector<std::string>{"--sim", "latency=1000"});
-    start("-t 8 -c 20000 -u " + daemon->url(), "give_up=1;stats=" + dir + "/stats");
+    Daemon daemon({"--sim", "latency=1000"});
+    start("-t 8 -c 20000 -u " + daemon.url(), "give_up=1;stats=" + dir + "/stats");
     ASSERT_TRUE(dotted());
-    daemon->stop(SIGKILL);
+    daemon.stop(SIGKILL);
     EXPECT_EQ(finish(), 0);
     Printed report(out);
     EXPECT_EQ(report.total, 160000u);
     EXPECT_THAT(out, testing::ContainsRegex("/[1-9][0-9]*/[0-9]+\n"));
     EXPECT_LE(callsSlowerThan(stats("stats"), 500000), 8u * 2);
-    daemon = std::make_unique<Daemon>();
-    EXPECT_EQ(soak("-t 2 -c 300 -u " + daemon->url()), 0);
-    EXPECT_EQ(Printed(out).failed(), 0u);
 }
 
 }  // namespace

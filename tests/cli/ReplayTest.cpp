@@ -16,13 +16,11 @@ uint64_t count(kovra_sim::FunctionStats const& f, int32_t status) {
     return f.statuses.count(status) ? f.statuses.at(status) : 0;
 }
 
-// Recorded by a daemon (whose statistics hold the delay it was told plus its
-// own work): every request takes 50119 us, just above a bin's lower edge;
-// every LED read fails, and every other alarm read with -7. Replayed, the
-// daemon draws each delay from the recorded bin, so its p50 is there (or in
-// the next, for its own work); in-process calls take at least as long. The
-// failures recur within sampling error, alike in-process and through the
-// daemon: the n-th call gets the same draw.
+// Recorded by a daemon: every request takes 50119 us (just above a bin's lower
+// edge) plus the daemon's own work; every LED read fails, and every other alarm
+// read with -7. Replayed, kovra-camd's p50 is in the recorded bin (or the next,
+// for its own work), in-process calls take at least as long, and the failures
+// recur within sampling error, alike in both: the n-th call gets the same draw.
 using ReplayTest = SoakRun;
 
 TEST_F(ReplayTest, AReplayedCameraAnswersAsTheRecordedOne) {

@@ -19,7 +19,7 @@
 
 #include "common/functions.h"
 #include "stats/report_files.h"
-#include "support/TestFiles.h"
+#include "support/TempDirTest.h"
 
 extern char** environ;
 
@@ -93,11 +93,12 @@ std::vector<std::string> const kShutdown{"kovra_core_ipc_deinit(#2) = 0",
                                          "kovra_core_logging_deinit(#1) = 0",
                                          "kovra_core_deinit() = 0"};
 
-class SoakRun : public testing::Test {
+class SoakRun : public TempDirTest {
 protected:
+    SoakRun() : TempDirTest("ipc_soak_test") {}
     void TearDown() override {
         finish(0);
-        std::filesystem::remove_all(dir);
+        TempDirTest::TearDown();
     }
 
     // Starts ipc_soak with `args` in the background, its output to files, the
@@ -173,7 +174,6 @@ protected:
                    : env + preload + " exec " + wrapper + " " IPC_SOAK_PROGRAM;
     }
 
-    std::string dir = makeTempDir("ipc_soak_test");
     std::string trace;
     std::string wrapper;  // what launches the traced program natively: "timeout 60", say
     pid_t pid = -1;

@@ -350,11 +350,11 @@ TEST_F(DaemonTest, SignalsPrintOrCheckpointTheFilesAndTheDaemonGoesOn) {
     {
         GoodClient client(daemon.url());
         ASSERT_TRUE(client.progress(100));
-        daemon.signal(SIGUSR1);
+        kill(daemon.pid(), SIGUSR1);
         ASSERT_TRUE(daemon.said("kovra_api_led_get_state_send")) << daemon.log();
         EXPECT_FALSE(std::filesystem::exists(dir + "/stats") ||
                      std::filesystem::exists(dir + "/state"));
-        daemon.signal(SIGHUP);
+        kill(daemon.pid(), SIGHUP);
         ASSERT_TRUE(eventually([&] { return std::filesystem::exists(dir + "/stats"); }));
         checkpointed = led_reads(dir);
         EXPECT_GT(checkpointed, 0u);

@@ -19,7 +19,7 @@ extern char** environ;
 Daemon::Daemon(std::vector<std::string> const& options, int port, std::string const& host)
     : host_(host.find(':') == std::string::npos ? host : "[" + host + "]") {
     dir_ = makeTempDir("kovra-camd-test");
-    std::vector<std::string> argv;
+    std::vector<std::string> argv{"/usr/bin/env", "-u", "KOVRA_SIM"};  // not the test's own
     std::istringstream emulator(KOVRA_SIM_EMULATOR);
     for (std::string word; emulator >> word;) argv.push_back(word);
     argv.insert(argv.end(), {KOVRA_CAMD, "--listen", host_ + ":" + std::to_string(port),
@@ -28,18 +28,13 @@ Daemon::Daemon(std::vector<std::string> const& options, int port, std::string co
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
-    std::vector<char*> envp;  // without the test's own KOVRA_SIM, if it has one
-    for (char** e = environ; *e; ++e) {
-        if (std::string(*e).rfind("KOVRA_SIM=", 0) != 0) envp.push_back(*e);
-    }
-    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, (dir_ + "/log").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int const failed = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
+    int const failed = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (failed) throw std::runtime_error("cannot start " + argv[0]);
+    if (failed) throw std::runtime_error("cannot start " + argv[3]);
     // Until it says where it listens, or 20 s (an emulated daemon starts slowly).
     int status = 0;
     eventually(
@@ -69,11 +64,9 @@ bool Daemon::said(std::string const& text, std::chrono::milliseconds limit) cons
 }
 
 int Daemon::admin_port() const {
-    std::string const said = "admin endpoint on http://127.0.0.1:";
-    std::string const text = admin_port_ ? "" : log();
+    std::string const said = "admin endpoint on http://127.0.0.1:", text = log();
     size_t const at = text.find(said);
-    if (at != std::string::npos) admin_port_ = std::atoi(text.c_str() + at + said.size());
-    return admin_port_;
+    return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + said.size());
 }
 
 int Daemon::health() const { return http_status(http_call(admin_port(), "GET", "/health")); }
@@ -110,16 +103,17 @@ int Daemon::stop(int signal, int seconds) {
     return -1;
 }
 
-void Daemon::signal(int signal) const {
-    if (pid_ > 0) ::kill(pid_, signal);
-}
-
-int connect_loopback(int port) {
-    int const fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+static sockaddr_in loopback(int port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(uint16_t(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+int connect_loopback(int port) {
+    int const fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = loopback(port);
     if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
     if (fd >= 0) close(fd);
     return -1;
@@ -127,9 +121,7 @@ int connect_loopback(int port) {
 
 int listen_loopback(int& port) {
     int const fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = loopback(0);
     socklen_t len = sizeof a;
     if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 16) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {

@@ -37,13 +37,10 @@ public:
     // Sends `signal` and waits at most `seconds`: its exit status, or -1 if it
     // did not exit normally in time.
     int stop(int signal, int seconds = 10);
-    // Sends `signal` and goes on.
-    void signal(int signal) const;
 
 private:
     pid_t pid_ = -1;
     int port_ = 0;
-    mutable int admin_port_ = 0;  // once the log has said it
     std::string host_;
     std::string dir_;
 };

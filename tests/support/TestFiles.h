@@ -6,10 +6,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <map>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,27 +49,6 @@ inline std::vector<std::string> linesOf(std::string const& text) {
 inline std::string makeTempDir(std::string const& prefix) {
     std::string path = std::filesystem::temp_directory_path() / (prefix + ".XXXXXX");
     return mkdtemp(path.data()) ? path : std::string();
-}
-
-// What `run` throws as a std::runtime_error, or "" if it throws nothing.
-template <class Run>
-std::string thrown(Run&& run) {
-    try {
-        run();
-    } catch (std::runtime_error const& e) {
-        return e.what();
-    }
-    return "";
-}
-
-// What `write` printed to std::cout.
-template <class Write>
-std::string captureStdout(Write&& write) {
-    std::ostringstream out;
-    std::streambuf* const original = std::cout.rdbuf(out.rdbuf());
-    write();
-    std::cout.rdbuf(original);
-    return out.str();
 }
 
 // Polls `done` every 5 ms until it holds or `limit` passes; whether it held.

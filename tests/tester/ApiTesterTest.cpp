@@ -17,7 +17,9 @@ using testing::ElementsAre;
 using testing::EndsWith;
 
 std::vector<std::string> reportOf(ApiTester& tester) {
-    return linesOf(captureStdout([&] { tester.printStatistics(); }));
+    testing::internal::CaptureStdout();
+    tester.printStatistics();
+    return linesOf(testing::internal::GetCapturedStdout());
 }
 
 // The release of the initiator that the journal entry `init` opened.
@@ -124,13 +126,13 @@ TEST_F(ApiTesterTest, AnInitiatorThatCannotBeOpenedIsLoggedThrownAndUndone) {
     kovra_sim_fail_nth("kovra_api_broker_initiator_init", 1, 9);
     std::string message = "ERROR: kovra_api_broker_initiator_init failed status9";
     auto const construct = [this] { ApiTester tester(ipcHandle, logHandle); };
-    EXPECT_EQ(thrown(construct), message);
+    EXPECT_THAT(construct, testing::ThrowsMessage<std::runtime_error>(message));
     EXPECT_THAT(journal(), ElementsAre("kovra_api_broker_initiator_init(#2, #1, &?, 1, 0) = 9",
                                        "kovra_core_logging_log(#1, 3, \"" + message + "\") = 0"));
     kovra_sim_journal_clear();
     kovra_sim_fail_always("kovra_api_device_information_initiator_init", -2);
     message = "ERROR: kovra_api_device_information_initiator_init failed status-2";
-    EXPECT_EQ(thrown(construct), message);
+    EXPECT_THAT(construct, testing::ThrowsMessage<std::runtime_error>(message));
     std::vector<std::string> calls = journal();
     ASSERT_EQ(calls.size(), 2u + 4 + 2 + 1 + 5);
     EXPECT_THAT(std::vector<std::string>(calls.begin() + 6, calls.begin() + 9),
