@@ -120,7 +120,6 @@ protected:
         if (ipc_) kovra_core_ipc_deinit(ipc_);
         ipc_ = nullptr;
     }
-    // Connects to the camera at `url` and opens the LED service there.
     void open_led(std::string const& url) {
         ASSERT_EQ(connect(url), 0) << url;
         ASSERT_EQ(kovra_api_led_initiator_init(ipc_, log_, &led_, 0, 0), 0);
