@@ -52,9 +52,7 @@ Daemon::Daemon(std::vector<std::string> const& options, int port, std::string co
 
 Daemon::~Daemon() {
     if (pid_ > 0) stop(SIGTERM);
-    std::remove((dir_ + "/port").c_str());
-    std::remove((dir_ + "/log").c_str());
-    rmdir(dir_.c_str());
+    std::filesystem::remove_all(dir_);
 }
 
 std::string Daemon::log() const { return readFile(dir_ + "/log"); }
@@ -93,14 +91,12 @@ int Daemon::stop(int signal, int seconds) {
 #else
     gone = eventually(exited, std::chrono::seconds(seconds));
 #endif
-    if (gone) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (!gone) {
+        ::kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
     }
-    ::kill(pid_, SIGKILL);
-    waitpid(pid_, &status, 0);
     pid_ = -1;
-    return -1;
+    return gone && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 static sockaddr_in loopback(int port) {
