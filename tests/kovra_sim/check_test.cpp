@@ -41,12 +41,11 @@ protected:
     }
     // Intervals of 10 s, each of 100 LED reads taking the time given.
     std::string timeline(std::string const& name, std::vector<double> const& us) {
-        double const clock = 1.8e9;
-        std::string text = timeline::run_line({clock, 7, "ipc_soak -t 4", 10}) + "\n";
+        std::string text = timeline::run_line({1.8e9, 7, "ipc_soak -t 4", 10}) + "\n";
         for (size_t i = 0; i < us.size(); ++i) {
             Report r;
             calls(r, fn_kovra_api_led_get_state_send, 100, us[i]);
-            text += interval_text(r, i, clock);
+            text += interval_text(r, i, 1.8e9);
         }
         return file(name, text);
     }
@@ -138,12 +137,7 @@ TEST_F(CheckTest, NothingToCheckFails) {
     std::string const no_requests = file("init.json", to_json(init).dump());
     std::string const empty = file("empty.json", "");
     std::string const missing = dir + "/missing.json";
-    struct {
-        char const* expression;
-        std::string path;
-        std::optional<std::string> base;
-        std::string says;
-    } const cases[] = {
+    std::tuple<char const*, std::string, std::optional<std::string>, std::string> const cases[] = {
         {"p99 > 5ms", file("zero.json", to_json(Report{}).dump()), {}, "no requests, nothing"},
         {"max(kovra_core_init) > 1s", no_requests, {}, no_requests + ": no requests"},
         {"p99 > 5ms", empty, {}, empty + ": empty"},
@@ -153,11 +147,11 @@ TEST_F(CheckTest, NothingToCheckFails) {
         {"p99 +20%", run, missing, missing},
         {"p99 +20%", run, no_requests, no_requests + ": no requests"},
     };
-    for (auto const& c : cases) {
-        SCOPED_TRACE(c.expression + (" on " + c.path));
+    for (auto const& [expression, path, base, says] : cases) {
+        SCOPED_TRACE(expression + (" on " + path));
         std::ostringstream out, err;
-        EXPECT_EQ(check_command(c.expression, c.path, c.base, out, err), 1);
-        EXPECT_THAT(out.str(), HasSubstr(c.says));
+        EXPECT_EQ(check_command(expression, path, base, out, err), 1);
+        EXPECT_THAT(out.str(), HasSubstr(says));
         EXPECT_THAT(out.str(), testing::EndsWith("\ncheck: failed, nothing checked\n"));
     }
 }
@@ -165,12 +159,8 @@ TEST_F(CheckTest, NothingToCheckFails) {
 // Statistics are left out of what only a timeline can answer.
 TEST_F(CheckTest, EachFileGivenIsCheckedAndTheWorstDecides) {
     std::string const missing = dir + "/missing.json";
-    struct {
-        char const* expression;
-        std::vector<std::string> paths;
-        int status;
-        std::string out, err;
-    } const cases[] = {
+    std::tuple<char const*, std::vector<std::string>, int, std::string,
+               std::string> const cases[] = {
         {"p99 > 4ms, skip=1s",
          {run, warm},
          0,
@@ -187,23 +177,18 @@ TEST_F(CheckTest, EachFileGivenIsCheckedAndTheWorstDecides) {
          ""},
         {"p99 > 4ms, skip=1s", {run}, 2, "", "skip= needs a timeline"},
     };
-    for (auto const& c : cases) {
-        SCOPED_TRACE(c.expression);
+    for (auto const& [expression, paths, status, says, warns] : cases) {
+        SCOPED_TRACE(expression);
         std::ostringstream out, err;
-        EXPECT_EQ(check_files(c.expression, c.paths, out, err), c.status);
-        EXPECT_EQ(out.str(), c.out);
-        EXPECT_THAT(err.str(), HasSubstr(c.err));
+        EXPECT_EQ(check_files(expression, paths, out, err), status);
+        EXPECT_EQ(out.str(), says);
+        EXPECT_THAT(err.str(), HasSubstr(warns));
     }
 }
 
 TEST_F(CheckTest, AnExpressionThatDoesNotFitIsRefusedPointingAtIt) {
     size_t const nowhere = CheckError::nowhere;
-    struct {
-        char const* expression;
-        std::string const& path;
-        size_t at;
-        char const* says;
-    } const cases[] = {
+    std::tuple<char const*, std::string const&, size_t, char const*> const cases[] = {
         {"", run, 0, "an empty expression checks nothing"},
         {"p99 5ms", run, 4, "\"p99 5ms\": expected p99[(FUNCTIONS)] > LATENCY"},
         {"p99 > 1ms, p77 > 1ms", run, 11, "\"p77 > 1ms\": no metric \"p77\""},
@@ -230,15 +215,15 @@ TEST_F(CheckTest, AnExpressionThatDoesNotFitIsRefusedPointingAtIt) {
         {"degradation > 5%", run, nowhere, "degradation needs a timeline"},
         {"p99(all) +20%", run, nowhere, "\"p99(all) +20%\": a change needs a base run"},
     };
-    for (auto const& c : cases) {
-        SCOPED_TRACE(c.expression);
+    for (auto const& [expression, path, at, says] : cases) {
+        SCOPED_TRACE(expression);
         std::ostringstream out, err;
-        EXPECT_EQ(check_command(c.expression, c.path, std::nullopt, out, err), 2);
-        EXPECT_THAT(err.str(), HasSubstr(c.says));
-        if (c.at == nowhere) {
+        EXPECT_EQ(check_command(expression, path, std::nullopt, out, err), 2);
+        EXPECT_THAT(err.str(), HasSubstr(says));
+        if (at == nowhere) {
             EXPECT_THAT(err.str(), testing::Not(HasSubstr("^"))) << err.str();
         } else {
-            EXPECT_THAT(err.str(), testing::EndsWith("\n  " + std::string(c.at, ' ') + "^\n"));
+            EXPECT_THAT(err.str(), testing::EndsWith("\n  " + std::string(at, ' ') + "^\n"));
         }
         EXPECT_EQ(out.str(), "");
     }

@@ -233,17 +233,13 @@ TEST(DirectiveTable, ThePagesListEveryDirectiveWhereItIsTaken) {
 // rate= plans the n-th request at n / RATE seconds; over a ramp the rate rises
 // evenly from 0, so that RATE * RAMP / 2 requests are due by its end.
 TEST_F(Directives, RequestsAreDueAsTheRateAndItsRampSay) {
-    struct Case {
-        uint32_t rate;
-        int ramp_s;
-        uint64_t n;
-        double due_s;
-    };
-    for (Case const c : {Case{500, 0, 0, 0}, Case{500, 0, 1, 0.002}, Case{500, 0, 1000, 2},
-                         Case{100, 2, 0, 0}, Case{100, 2, 25, 1}, Case{100, 2, 99, std::sqrt(3.96)},
-                         Case{100, 2, 100, 2}, Case{100, 2, 101, 2.01}, Case{100, 2, 300, 4}}) {
-        trace::Pace const pace(c.rate, std::chrono::seconds(c.ramp_s));
-        EXPECT_NEAR(pace.due_s(c.n), c.due_s, 1e-9) << c.rate << " " << c.ramp_s << " " << c.n;
+    std::tuple<uint32_t, int, uint64_t, double> const cases[] = {
+        {500, 0, 0, 0},   {500, 0, 1, 0.002},  {500, 0, 1000, 2},
+        {100, 2, 0, 0},   {100, 2, 25, 1},     {100, 2, 99, std::sqrt(3.96)},
+        {100, 2, 100, 2}, {100, 2, 101, 2.01}, {100, 2, 300, 4}};
+    for (auto const& [rate, ramp_s, n, due_s] : cases) {
+        trace::Pace const pace(rate, std::chrono::seconds(ramp_s));
+        EXPECT_NEAR(pace.due_s(n), due_s, 1e-9) << rate << " " << ramp_s << " " << n;
     }
     EXPECT_FALSE(parse("ramp=10", Place::trace));
     EXPECT_EQ(error, "ramp= goes with rate=");

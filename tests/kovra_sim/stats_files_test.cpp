@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <zlib.h>
 
+#include <boost/beast/core/detail/base64.hpp>
 #include <nlohmann/json.hpp>
 
 #include "common/bounded_json.h"
@@ -92,25 +93,15 @@ TEST_F(StatsFiles, TimelinesMergeOnTheClock) {
     EXPECT_EQ(merged.whole().calls(), 500u);
 }
 
-// `bytes` deflated in zlib's form, as a line's figures are.
-std::string deflated(std::string const& bytes) {
+// `bytes` deflated in zlib's form and in base64, as a line's figures are.
+std::string figures_text(std::string const& bytes) {
     uLongf size = compressBound(uLong(bytes.size()));
-    std::string out(size, '\0');
-    compress(reinterpret_cast<Bytef*>(out.data()), &size,
+    std::string deflated(size, '\0');
+    compress(reinterpret_cast<Bytef*>(deflated.data()), &size,
              reinterpret_cast<Bytef const*>(bytes.data()), uLong(bytes.size()));
-    return out.substr(0, size);
-}
-
-std::string base64(std::string const& bytes) {
-    char const digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        uint32_t n = 0;
-        for (size_t k = 0; k < 3; ++k)
-            n = n << 8 | (i + k < bytes.size() ? uint8_t(bytes[i + k]) : 0);
-        for (size_t k = 0; k < 4; ++k)
-            out += k <= bytes.size() - i ? digits[n >> (18 - 6 * k) & 63] : '=';
-    }
+    namespace base64 = boost::beast::detail::base64;
+    std::string out(base64::encoded_size(size), '\0');
+    out.resize(base64::encode(out.data(), deflated.data(), size));
     return out;
 }
 
@@ -148,7 +139,7 @@ TEST_F(StatsFiles, AHostileFileIsRefusedWithTheReason) {
         return start +
                R"({"interval": 0, "start": "2027-01-15T08:00:00.000Z", "end": )"
                R"("2027-01-15T08:00:10.000Z", "start_s": 0, "end_s": 10, "figures": ")" +
-               base64(deflated(packed)) + "\"}\n" + end;
+               figures_text(packed) + "\"}\n" + end;
     };
     auto const msgpack = [](std::vector<nlohmann::json> const& functions) {
         std::vector<uint8_t> const bytes = nlohmann::json::to_msgpack(functions);

@@ -139,12 +139,7 @@ TEST(TimelineTest, AtItsCapItMergesIntervalsInPairsAndKeepsEveryCall) {
 TEST(StatsTest, ACallLandsInTheBinTheAxisGivesIt) {
     LatencyAxis const axis = latency_axis();
     LatencyBins const& bins = latency_bins();
-    std::vector<double> values = {0.0,
-                                  -1.0,
-                                  1e-9,
-                                  1e12,
-                                  std::numeric_limits<double>::infinity(),
-                                  std::numeric_limits<double>::quiet_NaN()};
+    std::vector<double> values = {0.0, -1.0, 1e-9, 1e12, HUGE_VAL, std::nan("")};
     for (int i = 0; i <= kLatencyBins; ++i) {
         double const edge = axis.value(i);
         values.insert(values.end(), {std::nextafter(edge, 0.0), edge,

@@ -131,50 +131,38 @@ TEST(Wire, MalformedPayloadsAreRefused) {
 }
 
 TEST(Wire, ValuesSentMustFitTheirTypes) {
-    auto object = [](auto pack) {
-        static msgpack::sbuffer b;
-        static msgpack::zone zone;
-        b.clear();
-        Packer p(b);
-        pack(p);
-        return msgpack::unpack(zone, b.data(), b.size());
-    };
+    msgpack::zone zone;  // each value as it unpacks
     Value v;
-    EXPECT_TRUE(read_sent<uint8_t>(object([](Packer& p) { p.pack(255); }), v));
-    EXPECT_FALSE(read_sent<uint8_t>(object([](Packer& p) { p.pack(256); }), v));
-    EXPECT_FALSE(read_sent<uint32_t>(object([](Packer& p) { p.pack(-1); }), v));
-    EXPECT_TRUE(read_sent<int32_t>(object([](Packer& p) { p.pack(-2147483648ll); }), v));
-    EXPECT_FALSE(read_sent<int32_t>(object([](Packer& p) { p.pack(2147483648ll); }), v));
-    EXPECT_FALSE(read_sent<uint8_t>(object([](Packer& p) { p.pack("1"); }), v));
-    EXPECT_FALSE(read_sent<char const*>(object([](Packer& p) { p.pack(1); }), v));
-    EXPECT_TRUE(read_sent<double>(object([](Packer& p) { p.pack(3); }), v)) << "an integral f64";
+    EXPECT_TRUE(read_sent<uint8_t>(msgpack::object(255, zone), v));
+    EXPECT_FALSE(read_sent<uint8_t>(msgpack::object(256, zone), v));
+    EXPECT_FALSE(read_sent<uint32_t>(msgpack::object(-1, zone), v));
+    EXPECT_TRUE(read_sent<int32_t>(msgpack::object(-2147483648ll, zone), v));
+    EXPECT_FALSE(read_sent<int32_t>(msgpack::object(2147483648ll, zone), v));
+    EXPECT_FALSE(read_sent<uint8_t>(msgpack::object("1", zone), v));
+    EXPECT_FALSE(read_sent<char const*>(msgpack::object(1, zone), v));
+    EXPECT_TRUE(read_sent<double>(msgpack::object(3, zone), v)) << "an integral f64";
 }
 
-// Each form of an address, a port at its bound and one past it, and the forms refused.
+// Each form of an address, a port at its bound and one past it, and the forms refused (no host).
 TEST(Wire, AddressesSplitIntoHostAndPort) {
-    struct {
-        char const* text;
-        bool ok;
-        char const* host;
-        uint16_t port;
-    } const cases[] = {
-        {"camera", true, "camera", kDefaultPort},
-        {"camera:65535", true, "camera", 65535},
-        {"[::1]", true, "::1", kDefaultPort},
-        {"[::1]:0", true, "::1", 0},
-        {"camera:65536", false, "", 0},
-        {"camera:", false, "", 0},
-        {"a:b:c", false, "", 0},
-        {"[::1]80", false, "", 0},
-        {"[::1", false, "", 0},
-        {"::1]", false, "", 0},
+    std::tuple<char const*, std::string, uint16_t> const cases[] = {
+        {"camera", "camera", kDefaultPort},
+        {"camera:65535", "camera", 65535},
+        {"[::1]", "::1", kDefaultPort},
+        {"[::1]:0", "::1", 0},
+        {"camera:65536", "", 0},
+        {"camera:", "", 0},
+        {"a:b:c", "", 0},
+        {"[::1]80", "", 0},
+        {"[::1", "", 0},
+        {"::1]", "", 0},
     };
-    for (auto const& c : cases) {
-        std::string host;
-        uint16_t port = 1;
-        EXPECT_EQ(split_address(c.text, host, port), c.ok) << c.text;
-        if (c.ok) {
-            EXPECT_EQ(std::pair(host, port), std::pair(std::string(c.host), c.port)) << c.text;
+    for (auto const& [text, host, port] : cases) {
+        std::string split;
+        uint16_t at = 1;
+        EXPECT_EQ(split_address(text, split, at), !host.empty()) << text;
+        if (!host.empty()) {
+            EXPECT_EQ(std::pair(split, at), std::pair(host, port)) << text;
         }
     }
 }
@@ -182,29 +170,22 @@ TEST(Wire, AddressesSplitIntoHostAndPort) {
 // A frame of exactly the limit is awaited, the buffer growing to hold it;
 // one byte more, or none, is refused before the buffer grows at all.
 TEST(FrameReaderTest, RefusesALengthPastTheLimitBeforeGrowing) {
-    struct {
-        uint32_t length;
-        FrameReader::Next next;
-        size_t room;
-    } const lengths[] = {{kMaxFrame, FrameReader::Next::more, kMaxFrame},
-                         {kMaxFrame + 1, FrameReader::Next::too_large, 4092},
-                         {0, FrameReader::Next::too_large, 4092},
-                         {0xffffffffu, FrameReader::Next::too_large, 4092}};
-    for (auto const& c : lengths) {
+    for (uint32_t const length : {kMaxFrame, kMaxFrame + 1, 0u, 0xffffffffu}) {
+        bool const taken = length == kMaxFrame;
         FrameReader frames(kMaxFrame);
         EXPECT_EQ(frames.room(), size_t(4096)) << "a connection starts small";
-        unsigned char const prefix[] = {uint8_t(c.length >> 24), uint8_t(c.length >> 16),
-                                        uint8_t(c.length >> 8), uint8_t(c.length)};
+        unsigned char const prefix[] = {uint8_t(length >> 24), uint8_t(length >> 16),
+                                        uint8_t(length >> 8), uint8_t(length)};
         std::memcpy(frames.space(), prefix, 4);
         frames.received(4);
         frames.done();
         char const* payload;
         uint32_t found = 0;
-        EXPECT_EQ(frames.next(payload, found), c.next) << c.length;
-        if (c.next == FrameReader::Next::too_large) {
-            EXPECT_EQ(found, c.length);
-        }
-        EXPECT_EQ(frames.room(), c.room) << c.length;
+        EXPECT_EQ(frames.next(payload, found),
+                  taken ? FrameReader::Next::more : FrameReader::Next::too_large)
+            << length;
+        EXPECT_EQ(found, length);
+        EXPECT_EQ(frames.room(), taken ? kMaxFrame : 4092) << length;
     }
 }
 
