@@ -16,8 +16,10 @@ using testing::HasSubstr;
 class HtmlReportTest : public SoakRun {
 protected:
     // `n` intervals of 10 s from `clock` of LED reads (the very first failing
-    // with -42) and temperature reads, each announcing exposure:0 if `restarts`.
-    std::string timeline(std::string const& name, size_t n, double clock, bool restarts) {
+    // with -42) and temperature reads, each announcing exposure:0 if
+    // `restarts`, the last cut to `last_s`.
+    std::string timeline(std::string const& name, size_t n, double clock, bool restarts,
+                         double last_s = 10) {
         std::string text = kovra_sim::timeline::run_line({clock, 1, "soak", 10}) + "\n";
         for (size_t k = 0; k < n; ++k) {
             kovra_sim::Report r;
@@ -27,7 +29,7 @@ protected:
             r.functions[kovra_sim::function_id("kovra_api_temperature_get_temperature_send")].add(
                 0, 5000);
             if (restarts) r.announcements["exposure:0"] = 1;
-            text += interval_text(r, k, clock);
+            text += interval_text(r, k, clock, k + 1 == n ? last_s : 10);
         }
         return file(name, text);
     }
@@ -115,6 +117,7 @@ TEST_F(HtmlReportTest, EachKindOfInputRenders) {
         char const* what;
         std::vector<size_t> intervals;  // a timeline per camera; none: statistics
         char const *series, *points, *restarts, *faults, *left_out;
+        double last_s = 10;
     };
     Case const cases[] = {
         {"one interval", {1}, "3", "1", "1", "1", ""},
@@ -122,6 +125,7 @@ TEST_F(HtmlReportTest, EachKindOfInputRenders) {
         {"the most points, a mark past the most", {1000}, "3", "1000", "999", "1", "1"},
         {"a point past the most", {1001}, "3", "501", "999", "1", "2"},
         {"a fleet of two", {3, 2}, "6", "5", "5", "2", ""},
+        {"a stop within a millisecond of an interval's end", {3}, "3", "3", "3", "1", "", 0.0004},
         {"statistics", {}, "", "", "", "", ""},
     };
     for (Case const& c : cases) {
@@ -129,7 +133,7 @@ TEST_F(HtmlReportTest, EachKindOfInputRenders) {
         std::string files;
         for (size_t k = 0; k < c.intervals.size(); ++k)
             files += " " + timeline("cam" + std::to_string(k) + ".jsonl", c.intervals[k],
-                                    1.8e9 + 5 * double(k), true);
+                                    1.8e9 + 5 * double(k), true, c.last_s);
         if (c.intervals.empty()) files = " " + statistics(timeline("t.jsonl", 4, 1.8e9, false));
         Outcome const written = stats_tool("--html " + dir + "/page.html" + files);
         ASSERT_EQ(written.exit_code, 0) << written.err;

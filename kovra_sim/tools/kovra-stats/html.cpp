@@ -225,9 +225,13 @@ json camera_json(Camera const& c, std::optional<Verdict> const& verdict) {
     json t = json::array();
     // Each point at the end of the last interval it stands for, but the
     // first at the first's: the axis then spans every interval, and every
-    // mark lands on it.
-    for (size_t b = 0; b < n; b += per)
-        t.push_back(int64_t(c.t[b == 0 ? 0 : std::min(n, b + per) - 1]));
+    // mark lands on it. The page keys its rows by the millisecond, so a run
+    // stopped within one of an interval's end draws its last point 1 ms on.
+    int64_t last = std::numeric_limits<int64_t>::min();
+    for (size_t b = 0; b < n; b += per) {
+        last = std::max(last + 1, int64_t(c.t[b == 0 ? 0 : std::min(n, b + per) - 1]));
+        t.push_back(last);
+    }
     j["per"] = per;
     j["t"] = std::move(t);
     j["all"] = latency_points(c.all, n, per);
