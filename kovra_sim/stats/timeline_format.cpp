@@ -208,6 +208,8 @@ double clock_of(json const& j, char const* key) {
 
 }  // namespace
 
+std::string figures_text(std::string const& packed) { return base64(deflated(packed)); }
+
 std::string iso_utc(double clock) {
     double const whole = std::floor(clock);
     time_t const seconds = time_t(whole);
@@ -248,7 +250,7 @@ std::string interval_line(Report const& r) {
               {"start_s", r.start_s.value_or(0)},
               {"end_s", r.end_s.value_or(0)},
               {"calls", r.calls()},
-              {"figures", base64(deflated(std::string(bytes.begin(), bytes.end())))}};
+              {"figures", figures_text(std::string(bytes.begin(), bytes.end()))}};
     if (!r.announcements.empty()) line["announcements"] = r.announcements;
     return line.dump();
 }

@@ -41,6 +41,9 @@ std::string run_line(Run const& run);
 std::string end_line(double clock);
 std::string halved_line(double clock, double interval_s);
 
+// An interval's packed figures as its line carries them: deflated and in base64.
+std::string figures_text(std::string const& packed);
+
 // Reads a line of any kind, or a line of the older form: a whole report
 // with "interval" in it. False with the reason in `error`, for a line
 // nested deeper than kMaxJsonDepth too.

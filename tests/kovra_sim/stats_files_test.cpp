@@ -1,9 +1,7 @@
 // kovra-stats' reading of statistics and timelines, whole, cut, appended,
 // merged or made to break a reader.
 #include <gmock/gmock.h>
-#include <zlib.h>
 
-#include <boost/beast/core/detail/base64.hpp>
 #include <nlohmann/json.hpp>
 
 #include "common/bounded_json.h"
@@ -93,18 +91,6 @@ TEST_F(StatsFiles, TimelinesMergeOnTheClock) {
     EXPECT_EQ(merged.whole().calls(), 500u);
 }
 
-// `bytes` deflated in zlib's form and in base64, as a line's figures are.
-std::string figures_text(std::string const& bytes) {
-    uLongf size = compressBound(uLong(bytes.size()));
-    std::string deflated(size, '\0');
-    compress(reinterpret_cast<Bytef*>(deflated.data()), &size,
-             reinterpret_cast<Bytef const*>(bytes.data()), uLong(bytes.size()));
-    namespace base64 = boost::beast::detail::base64;
-    std::string out(base64::encoded_size(size), '\0');
-    out.resize(base64::encode(out.data(), deflated.data(), size));
-    return out;
-}
-
 // Files made to break a reader, read as --stats and --timeline do (or merged
 // after `after`): refused, naming the file and why, or read if just within a bound.
 TEST_F(StatsFiles, AHostileFileIsRefusedWithTheReason) {
@@ -139,7 +125,7 @@ TEST_F(StatsFiles, AHostileFileIsRefusedWithTheReason) {
         return start +
                R"({"interval": 0, "start": "2027-01-15T08:00:00.000Z", "end": )"
                R"("2027-01-15T08:00:10.000Z", "start_s": 0, "end_s": 10, "figures": ")" +
-               figures_text(packed) + "\"}\n" + end;
+               timeline::figures_text(packed) + "\"}\n" + end;
     };
     auto const msgpack = [](std::vector<nlohmann::json> const& functions) {
         std::vector<uint8_t> const bytes = nlohmann::json::to_msgpack(functions);
