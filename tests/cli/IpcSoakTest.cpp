@@ -54,7 +54,6 @@ TEST_F(IpcSoakTest, EachThreadRunsItsCommandsWithADotPerHundred) {
         EXPECT_EQ(err, "");
         Printed report(out);
         EXPECT_EQ(report.dots, c.dots);
-        EXPECT_EQ(report.commands.size(), 87u);
         EXPECT_EQ(report.total, c.total);
         EXPECT_EQ(report.failed(), 0u);
         EXPECT_EQ(report.targets, c.targets);
@@ -140,7 +139,6 @@ TEST_F(IpcSoakTest, AStopSignalEndsTheRunWithItsReportAndASecondEndsItAtOnce) {
         if (c.status != 0) continue;
         EXPECT_EQ(err, "");
         Printed report(out);
-        EXPECT_EQ(report.commands.size(), 87u);
         EXPECT_GT(report.total, 0u);
         EXPECT_LT(report.total, 400u);
         EXPECT_EQ(lastCalls(), kShutdown);

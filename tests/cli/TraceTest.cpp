@@ -171,7 +171,6 @@ TEST_F(TraceTest, APacedRunKeepsToItsPlanAndShowsAStallFromIt) {
     kill(pid, SIGCONT);
     ASSERT_EQ(finish(), 0) << err;
     Printed const report(out);
-    EXPECT_EQ(report.commands.size(), 87u);
     EXPECT_GT(report.total, 0u);
     EXPECT_LT(report.total, 20000u);
     kovra_sim::Report const traced = stats("trace.json");
