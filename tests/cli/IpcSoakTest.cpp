@@ -138,9 +138,7 @@ TEST_F(IpcSoakTest, AStopSignalEndsTheRunWithItsReportAndASecondEndsItAtOnce) {
         ASSERT_EQ(finish(60), c.status) << err;
         if (c.status != 0) continue;
         EXPECT_EQ(err, "");
-        Printed report(out);
-        EXPECT_GT(report.total, 0u);
-        EXPECT_LT(report.total, 400u);
+        EXPECT_THAT(Printed(out).total, testing::AllOf(testing::Gt(0u), testing::Lt(400u)));
         EXPECT_EQ(lastCalls(), kShutdown);
     }
 }

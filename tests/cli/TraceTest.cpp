@@ -170,9 +170,7 @@ TEST_F(TraceTest, APacedRunKeepsToItsPlanAndShowsAStallFromIt) {
     std::this_thread::sleep_for(std::chrono::seconds(1));  // the stall itself
     kill(pid, SIGCONT);
     ASSERT_EQ(finish(), 0) << err;
-    Printed const report(out);
-    EXPECT_GT(report.total, 0u);
-    EXPECT_LT(report.total, 20000u);
+    EXPECT_THAT(Printed(out).total, testing::AllOf(testing::Gt(0u), testing::Lt(20000u)));
     kovra_sim::Report const traced = stats("trace.json");
     EXPECT_GE(traced.end(), 4.0);
     kovra_sim::FunctionStats const requests = traced.requests();
