@@ -10,8 +10,7 @@
 using namespace kovra_sim;
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
-    static SharedSimulation* const simulation =
-        new SharedSimulation();  // one camera for every input
+    static auto* const simulation = new SharedSimulation();  // one camera for every input
     if (size == 0) return 0;
     size_t const piece = 1 + data[0] % 64;
     ++data, --size;

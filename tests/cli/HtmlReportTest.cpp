@@ -23,11 +23,10 @@ protected:
         std::string text = kovra_sim::timeline::run_line({clock, 1, "soak", 10}) + "\n";
         for (size_t k = 0; k < n; ++k) {
             kovra_sim::Report r;
-            auto& led = r.functions[kovra_sim::function_id("kovra_api_led_get_state_send")];
+            auto& led = r.functions[kovra_sim::fn_kovra_api_led_get_state_send];
             led.add(k == 0 ? -42 : 0, 100);
             led.add(0, 900);
-            r.functions[kovra_sim::function_id("kovra_api_temperature_get_temperature_send")].add(
-                0, 5000);
+            r.functions[kovra_sim::fn_kovra_api_temperature_get_temperature_send].add(0, 5000);
             if (restarts) r.announcements["exposure:0"] = 1;
             text += interval_text(r, k, clock, k + 1 == n ? last_s : 10);
         }
@@ -51,10 +50,7 @@ protected:
                      dir, "-shot");
         Outcome const r = runShell(
             browser + "--enable-logging=stderr --v=0 --dump-dom file://" + page, dir, "-dom");
-        std::string console;
-        for (std::string const& line : linesOf(r.err))
-            if (line.find(":CONSOLE") != std::string::npos) console += line + "\n";
-        EXPECT_EQ(console, "");
+        EXPECT_THAT(r.err, testing::Not(HasSubstr(":CONSOLE")));
         EXPECT_EQ(data(r.out, "report", "ready"), "yes") << "the script ran to its end";
         EXPECT_EQ(data(r.out, "report", "fetched"), "0") << "nothing fetched";
         return r.out;

@@ -88,20 +88,17 @@ TEST_F(TraceTest, ALaunchThroughAWrapperTracesTheSoakAlone) {
 
 // A fault in the layer never reaches the camera; its latency delays every call.
 TEST_F(TraceTest, AFaultInTheLayerNeverReachesTheCamera) {
-    trace = "fail=kovra_api_temperature_get_temperature_send:-42;latency=2000;stats=" + dir +
-            "/trace.json";
+    std::string const read = "kovra_api_temperature_get_temperature_send";
+    trace = "fail=" + read + ":-42;latency=2000;stats=" + dir + "/trace.json";
     ASSERT_EQ(soak("-t 4 -c 200"), 0) << err;
     kovra_sim::Report const traced = stats("trace.json");
-    uint64_t const failed =
-        traced.function("kovra_api_temperature_get_temperature_send")->statuses.at(-42);
+    uint64_t const failed = traced.function(read)->statuses.at(-42);
     EXPECT_GE(traced.function("kovra_core_init")->min_us, 2000)
         << "the layer's latency comes before the call";
     EXPECT_GT(failed, 0u);
     EXPECT_THAT(out, testing::ContainsRegex("getTemperature pass/fail/total 0/" +
                                             std::to_string(failed) + "/"));
-    EXPECT_EQ(
-        stateCalls(readFile(dir + "/state")).count("kovra_api_temperature_get_temperature_send"),
-        0u);
+    EXPECT_EQ(stateCalls(readFile(dir + "/state")).count(read), 0u);
 }
 
 // A program killed mid-run leaves every interval it completed readable, from
@@ -146,9 +143,7 @@ TEST_F(TraceTest, ACheckFailsOnlyARunThatCrossesItsThreshold) {
         Outcome const r =
             stats_tool("--stats " + dir + "/trace.json --check 'p50 > 150ms, failures > 0.1%'");
         EXPECT_EQ(r.exit_code, check) << r.out << r.err;
-        if (check) {
-            EXPECT_THAT(r.out, testing::HasSubstr(", over 150ms"));
-        }
+        EXPECT_EQ(r.out.find(", over 150ms") != std::string::npos, check == 1) << r.out;
     }
     trace = "latency=slow";
     EXPECT_EQ(soak(""), 1);
@@ -170,10 +165,7 @@ TEST_F(TraceTest, APacedRunKeepsToItsPlanAndShowsAStallFromIt) {
     std::this_thread::sleep_for(std::chrono::seconds(1));  // the stall itself
     kill(pid, SIGCONT);
     ASSERT_EQ(finish(), 0) << err;
-    Printed const report(out);
-    EXPECT_EQ(report.commands.size(), 87u);
-    EXPECT_GT(report.total, 0u);
-    EXPECT_LT(report.total, 20000u);
+    EXPECT_THAT(Printed(out).total, testing::AllOf(testing::Gt(0u), testing::Lt(20000u)));
     kovra_sim::Report const traced = stats("trace.json");
     EXPECT_GE(traced.end(), 4.0);
     kovra_sim::FunctionStats const requests = traced.requests();

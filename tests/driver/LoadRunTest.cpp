@@ -19,9 +19,8 @@ using LoadRunTest = SimulatedCamera;
 // The functions called in journal entries tagged "T<n> ".
 std::vector<std::string> functionsIn(std::vector<std::string> const& lines) {
     std::vector<std::string> functions;
-    for (auto const& line : lines) {
+    for (auto const& line : lines)
         functions.push_back(line.substr(line.find(' ') + 1, line.find('(') - line.find(' ') - 1));
-    }
     return functions;
 }
 
@@ -43,9 +42,8 @@ TEST_F(LoadRunTest, EachWorkerRunsTheScheduleDrawnForIt) {
     std::multiset<std::vector<std::string>> expected;
     for (auto const& schedule : schedules) {
         std::vector<std::string> sequence;
-        for (unsigned int k : schedule) {
+        for (unsigned int k : schedule)
             sequence.insert(sequence.end(), calls[k].begin(), calls[k].end());
-        }
         expected.insert(sequence);
     }
     kovra_sim_journal_clear();

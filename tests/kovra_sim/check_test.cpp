@@ -64,6 +64,7 @@ protected:
     std::string const warm = timeline("warm.jsonl", {50000, 2000, 1000, 4000});
     // LED writes 25% slower, failures from 1% to 2%, half the requests a second.
     std::string const worse = statistics("worse.json", 3750, 5, 20);
+    std::string const missing = dir + "/missing.json";
 };
 
 TEST_F(CheckTest, EachThresholdOrChangeCrossesJustPastItsLimit) {
@@ -136,7 +137,6 @@ TEST_F(CheckTest, NothingToCheckFails) {
     calls(init, fn_kovra_core_init, 1, 13000);
     std::string const no_requests = file("init.json", to_json(init).dump());
     std::string const empty = file("empty.json", "");
-    std::string const missing = dir + "/missing.json";
     std::tuple<char const*, std::string, std::optional<std::string>, std::string> const cases[] = {
         {"p99 > 5ms", file("zero.json", to_json(Report{}).dump()), {}, "no requests, nothing"},
         {"max(kovra_core_init) > 1s", no_requests, {}, no_requests + ": no requests"},
@@ -158,7 +158,6 @@ TEST_F(CheckTest, NothingToCheckFails) {
 
 // Statistics are left out of what only a timeline can answer.
 TEST_F(CheckTest, EachFileGivenIsCheckedAndTheWorstDecides) {
-    std::string const missing = dir + "/missing.json";
     std::tuple<char const*, std::vector<std::string>, int, std::string,
                std::string> const cases[] = {
         {"p99 > 4ms, skip=1s",

@@ -199,11 +199,9 @@ TEST_F(Directives, EveryPlaceTakesWhatTheTableSaysAndNothingElse) {
                 }
             }
             if (!d.taken(place)) {
-                std::string const says = "\"" + given + "\": " + d.name + "= is for ";
-                std::string const not_here = std::string(", not ") + place_name(place);
-                EXPECT_EQ(error.rfind(says, 0), 0u) << error;
-                EXPECT_EQ(error.substr(error.size() - std::min(error.size(), not_here.size())),
-                          not_here);
+                EXPECT_THAT(error,
+                            testing::StartsWith("\"" + given + "\": " + d.name + "= is for "));
+                EXPECT_THAT(error, testing::EndsWith(std::string(", not ") + place_name(place)));
             }
         }
     }
