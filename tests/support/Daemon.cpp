@@ -62,9 +62,11 @@ bool Daemon::said(std::string const& text, std::chrono::milliseconds limit) cons
 }
 
 int Daemon::admin_port() const {
-    std::string const said = "admin endpoint on http://127.0.0.1:", text = log();
+    std::string const said = "admin endpoint on http://127.0.0.1:";
+    std::string const text = admin_port_ ? "" : log();
     size_t const at = text.find(said);
-    return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + said.size());
+    if (at != std::string::npos) admin_port_ = std::atoi(text.c_str() + at + said.size());
+    return admin_port_;
 }
 
 int Daemon::health() const { return http_status(http_call(admin_port(), "GET", "/health")); }
