@@ -56,6 +56,7 @@ TEST_F(AdminSoakTest, ARigPostsAFaultThenRebootsThenResetsAndTheFiguresAgree) {
     ASSERT_EQ(http_status(http_call(admin, "POST", "/reset")), 200);
     EXPECT_EQ(state().at("wire").at("reboot"), (nlohmann::json{{"seconds", 1}, {"every_s", 0}}))
         << "the start's, which came once; the posted schedule ends with a reset";
+    EXPECT_EQ(total(daemon.metrics(), "kovra_camd_announcements_total"), 0) << "reset";
     ASSERT_TRUE(eventually([&] { return requests(daemon.metrics(), led, "0") > 0; }));
     kill(pid, SIGINT);
     ASSERT_EQ(finish(), 0) << err;
