@@ -215,9 +215,7 @@ TEST_F(DaemonTest, OutOfDescriptorsTheAcceptLoopsWaitAndComeBack) {
     }
     for (int fd : clients) close(fd);
     EXPECT_TRUE(eventually([&] { return daemon.health() == 200; }));
-    int const fd = greeted(daemon.port());
-    EXPECT_GE(fd, 0) << "no welcome";
-    close(fd);
+    EXPECT_EQ(close(greeted(daemon.port())), 0) << "not served again";
     std::string const log = daemon.log();
     for (std::string const line : {"kovra-camd: accept: ", "kovra-camd: admin accept: "})
         EXPECT_LE(countOf(log, line), 2 * (12 / 2 + 1)) << log;
@@ -366,21 +364,16 @@ TEST_F(DaemonTest, StallAndBandwidthHoldRepliesForTheirTime) {
     kovra_sim::wire::FrameWriter pings;
     for (int i = 0; i < 250; ++i) kovra_sim::wire::write_ping(pings);
     ASSERT_EQ(pings.buffer().size(), 250 * 6u);
-    struct Case {
-        char const* sim;
-        std::string send;
-        int frames;
-        std::chrono::milliseconds held;
-    } const cases[] = {{"stall=1000", request_of_size(64), 1, 1000ms},
-                       {"bandwidth=8", bytes_of(pings), 250, 1300ms}};
-    for (Case const& c : cases) {
-        Daemon daemon({"--sim", c.sim});
+    for (auto const& [sim, bytes, frames, held] :
+         {std::tuple{"stall=1000", request_of_size(64), 1, 1000ms},
+          {"bandwidth=8", bytes_of(pings), 250, 1300ms}}) {
+        Daemon daemon({"--sim", sim});
         int const fd = greeted(daemon.port());
         ASSERT_GE(fd, 0) << "no welcome";
         auto const start = std::chrono::steady_clock::now();
-        send_all(fd, c.send);
-        for (int i = 0; i < c.frames; ++i) ASSERT_NE(read_frame(fd), "") << c.sim << " frame " << i;
-        EXPECT_GE(std::chrono::steady_clock::now() - start, c.held) << c.sim;
+        send_all(fd, bytes);
+        for (int i = 0; i < frames; ++i) ASSERT_NE(read_frame(fd), "") << sim << " frame " << i;
+        EXPECT_GE(std::chrono::steady_clock::now() - start, held) << sim;
         close(fd);
     }
 }
