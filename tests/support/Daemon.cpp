@@ -36,11 +36,10 @@ Daemon::Daemon(std::vector<std::string> const& options, int port, std::string co
     posix_spawn_file_actions_destroy(&actions);
     if (failed) throw std::runtime_error("cannot start " + argv[3]);
     // Until it says where it listens, or 20 s (an emulated daemon starts slowly).
-    int status = 0;
     eventually(
         [&] {
             port_ = std::atoi(readFile(dir_ + "/port").c_str());
-            if (port_ == 0 && waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;
+            if (port_ == 0 && waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
             return port_ != 0 || pid_ < 0;
         },
         std::chrono::seconds(20));
