@@ -78,8 +78,7 @@ TEST_F(AdminSoakTest, ARigPostsAFaultThenRebootsThenResetsAndTheFiguresAgree) {
     EXPECT_GE(rebooted, 1);
     double const injected = before.at("kovra_camd_faults_injected_total{kind=\"fail\"}");
     EXPECT_EQ(requests(before, led, "-9"), injected);
-    kovra_sim::Report const traced = stats("soak.json");
-    auto const& soak = traced.functions.at(kovra_sim::function_id(led)).statuses;
+    auto const soak = stats("soak.json").functions.at(kovra_sim::function_id(led)).statuses;
     double const seen = soak.count(-9) ? double(soak.at(-9)) : 0;
     EXPECT_GT(seen, 0);
     EXPECT_LE(seen, injected);
