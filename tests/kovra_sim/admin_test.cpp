@@ -210,10 +210,9 @@ TEST_F(AdminTest, PostedTextCannotForgeALogLine) {
 
 TEST(AdminRebootTest, ResetsDoNotPutTheStartSchedulesRebootsOff) {
     Daemon daemon({"--admin", "0", "--sim", "reboot=1@4"});
-    int const port = daemon.admin_port();
     EXPECT_TRUE(eventually(
         [&] {
-            std::string const reset = http_call(port, "POST", "/reset");
+            std::string const reset = http_call(daemon.admin_port(), "POST", "/reset");
             return http_body(reset).find("reboot in progress ended") != std::string::npos ||
                    daemon.health() == 503;
         },

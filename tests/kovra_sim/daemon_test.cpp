@@ -201,11 +201,10 @@ TEST_F(DaemonTest, OutOfDescriptorsTheAcceptLoopsWaitAndComeBack) {
     GTEST_SKIP() << "UBSan's vptr check opens a pipe, which a daemon out of descriptors cannot";
 #endif
     Daemon daemon({"--admin", "0", "--max-connections", "1000"});
-    using std::filesystem::directory_iterator;
-    std::string const fds = "/proc/" + std::to_string(daemon.pid()) + "/fd";
+    std::filesystem::directory_iterator const fds("/proc/" + std::to_string(daemon.pid()) + "/fd");
     rlimit low{};
     ASSERT_EQ(prlimit(daemon.pid(), RLIMIT_NOFILE, nullptr, &low), 0);
-    low.rlim_cur = rlim_t(std::distance(directory_iterator(fds), directory_iterator()) + 2);
+    low.rlim_cur = rlim_t(std::distance(begin(fds), end(fds)) + 2);
     ASSERT_EQ(prlimit(daemon.pid(), RLIMIT_NOFILE, &low, nullptr), 0);
     std::vector<int> clients;
     for (auto [port, n, says] : {std::tuple{daemon.port(), 12, "kovra-camd: accept: Too many"},

@@ -38,10 +38,8 @@ using Clock = std::chrono::steady_clock;
 // request to `behave`; no heartbeat is answered.
 class FakeCamera {
 public:
-    using Behaviour = std::function<bool(int fd, kovra_sim::wire::Call const&)>;
-
-    FakeCamera(Behaviour behave, uint64_t fingerprint = kovra_sim::table_fingerprint(),
-               uint32_t idle_ms = 0)
+    FakeCamera(std::function<bool(int fd, kovra_sim::wire::Call const&)> behave,
+               uint64_t fingerprint = kovra_sim::table_fingerprint(), uint32_t idle_ms = 0)
         : listener_(listen_loopback(port_)) {
         thread_ = std::thread([this, behave, fingerprint, idle_ms] {
             int const fd = client_ = accept(listener_, nullptr, nullptr);
@@ -328,8 +326,7 @@ TEST_F(TcpClient, AnIdleSubscriberHearsAnAnnouncementBeforeItsFirstHeartbeat) {
     ASSERT_EQ(connect(camera.url()), 0);
     kovra_initiator* broker = nullptr;
     ASSERT_EQ(kovra_api_broker_initiator_init(ipc_, log_, &broker, 1, 0), 0);
-    static std::atomic<int> unread_then;
-    unread_then = -1;
+    static std::atomic<int> unread_then{-1};
     auto handler = [](char const*, char const* target, uint8_t, char const*, void* camera) {
         if (std::string(target) == "led") unread_then = static_cast<FakeCamera*>(camera)->unread();
     };
