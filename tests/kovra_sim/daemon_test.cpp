@@ -276,8 +276,7 @@ TEST_F(DaemonTest, OptionsOutOfRangeStopItBeforeItListens) {
 // Under systemd (Type=notify): ready once it listens, stopping on a signal.
 TEST_F(DaemonTest, TellsSystemdWhenItIsReadyAndWhenItStops) {
     if (!KOVRA_CAMD_NOTIFIES) GTEST_SKIP() << "built without libsystemd";
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
+    sockaddr_un address{AF_UNIX, {}};
     std::string const path = dir + "/notify";
     ASSERT_LT(path.size(), sizeof address.sun_path);
     path.copy(address.sun_path, path.size());

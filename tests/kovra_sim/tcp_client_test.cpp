@@ -23,12 +23,10 @@ namespace {
 using namespace std::chrono_literals;
 
 bool ipv6_loopback() {
+    sockaddr_in6 a{AF_INET6, 0, 0, in6addr_loopback, 0};
     int const fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in6 a{};
-    a.sin6_family = AF_INET6;
-    a.sin6_addr = in6addr_loopback;
-    bool const bound = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    if (fd >= 0) close(fd);
+    bool const bound = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(fd);  // if any
     return bound;
 }
 using Clock = std::chrono::steady_clock;

@@ -101,11 +101,7 @@ int Daemon::stop(int signal, int seconds) {
 }
 
 static sockaddr_in loopback(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
+    return {AF_INET, htons(uint16_t(port)), {htonl(INADDR_LOOPBACK)}, {}};
 }
 
 int connect_loopback(int port) {
