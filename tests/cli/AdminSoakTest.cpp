@@ -56,6 +56,7 @@ TEST_F(AdminSoakTest, ARigPostsAFaultThenRebootsThenResetsAndTheFiguresAgree) {
     ASSERT_EQ(http_status(http_call(admin, "POST", "/reset")), 200);
     EXPECT_EQ(state().at("wire").at("reboot"), (nlohmann::json{{"seconds", 1}, {"every_s", 0}}))
         << "the start's, which came once; the posted schedule ends with a reset";
+    EXPECT_EQ(total(daemon.metrics(), "kovra_camd_announcements_total"), 0) << "reset";
     ASSERT_TRUE(eventually([&] { return requests(daemon.metrics(), led, "0") > 0; }));
     kill(pid, SIGINT);
     ASSERT_EQ(finish(), 0) << err;
@@ -77,8 +78,7 @@ TEST_F(AdminSoakTest, ARigPostsAFaultThenRebootsThenResetsAndTheFiguresAgree) {
     EXPECT_GE(rebooted, 1);
     double const injected = before.at("kovra_camd_faults_injected_total{kind=\"fail\"}");
     EXPECT_EQ(requests(before, led, "-9"), injected);
-    kovra_sim::Report const traced = stats("soak.json");
-    auto const& soak = traced.functions.at(kovra_sim::function_id(led)).statuses;
+    auto const soak = stats("soak.json").functions.at(kovra_sim::function_id(led)).statuses;
     double const seen = soak.count(-9) ? double(soak.at(-9)) : 0;
     EXPECT_GT(seen, 0);
     EXPECT_LE(seen, injected);

@@ -11,60 +11,52 @@
 
 namespace {
 
-class WireFaultsTest : public SoakRun {
-protected:
-    // The faults of `kind` that a daemon with an admin endpoint injected so far.
-    static double injected(Daemon const& daemon, std::string const& kind) {
-        return daemon.metrics().at("kovra_camd_faults_injected_total{kind=\"" + kind + "\"}");
-    }
-};
+using WireFaultsTest = SoakRun;
+
+// The faults of `kind` that a daemon with an admin endpoint injected so far.
+double injected(Daemon const& daemon, std::string const& kind) {
+    return daemon.metrics().at("kovra_camd_faults_injected_total{kind=\"" + kind + "\"}");
+}
 
 // Faults that lose no reply leave the report as in-process; the daemon injected
 // at most `share` of its calls (bandwidth= counts each write it holds back).
 TEST_F(WireFaultsTest, FaultsThatLoseNoReplyLeaveTheReportAsInProcess) {
-    struct Case {
-        std::string directives, kind, commands;
-        double share;
-    } const cases[] = {
+    std::tuple<std::string, std::string, std::string, double> const cases[] = {
         {"slice=1", "slice", "200", 1},
         {"slice=5;bandwidth=400", "bandwidth", "50", HUGE_VAL},
         {"jitter=4", "jitter", "50", 1},
         {"stall=50@0.02", "stall", "100", 0.1},
     };
-    for (Case const& c : cases) {
-        ASSERT_EQ(soak("-t 8 -c " + c.commands), 0);
+    for (auto const& [directives, kind, commands, share] : cases) {
+        ASSERT_EQ(soak("-t 8 -c " + commands), 0);
         std::string const in_process = out;
-        Daemon daemon({"--sim", c.directives, "--stats", dir + "/camd", "--admin", "0"});
-        EXPECT_EQ(soak("-t 8 -c " + c.commands + " -u " + daemon.url()), 0) << c.directives;
-        EXPECT_EQ(out, in_process) << c.directives;
-        EXPECT_EQ(err, "") << c.directives;
-        double const faults = injected(daemon, c.kind);
+        Daemon daemon({"--sim", directives, "--stats", dir + "/camd", "--admin", "0"});
+        EXPECT_EQ(soak("-t 8 -c " + commands + " -u " + daemon.url()), 0) << directives;
+        EXPECT_EQ(out, in_process) << directives;
+        EXPECT_EQ(err, "") << directives;
+        double const faults = injected(daemon, kind);
         ASSERT_EQ(daemon.stop(SIGTERM), 0);
-        EXPECT_GT(faults, 0) << c.directives;
-        EXPECT_LE(faults, c.share * double(stats("camd").calls())) << c.directives;
+        EXPECT_GT(faults, 0) << directives;
+        EXPECT_LE(faults, share * double(stats("camd").calls())) << directives;
     }
 }
 
 // Faults that cost replies fail the calls in flight (-8 past their deadline,
 // else -4); the client reconnects and the calls after wait for it.
 TEST_F(WireFaultsTest, FaultsThatCostRepliesFailOnlyTheCallsInFlight) {
-    struct Case {
-        std::string directives, client, says;
-    } const cases[] = {
-        {"drop=0.02", "", "is back"},
-        {"drop=every:100", "", "is back"},
-        {"stall=1000@0.004", "timeout=300;", "no reply within 300 ms"},
-    };
-    for (Case const& c : cases) {
-        Daemon daemon({"--sim", c.directives, "--admin", "0"});
-        EXPECT_EQ(soak("-t 8 -c 200 -u " + daemon.url(), c.client), 0) << c.directives;
+    for (auto [directives, client, says] :
+         {std::tuple{"drop=0.02", "", "is back"},
+          {"drop=every:100", "", "is back"},
+          {"stall=1000@0.004", "timeout=300;", "no reply within 300 ms"}}) {
+        Daemon daemon({"--sim", directives, "--admin", "0"});
+        EXPECT_EQ(soak("-t 8 -c 200 -u " + daemon.url(), client), 0) << directives;
         Printed const report(out);
-        EXPECT_EQ(report.total, 1600u) << c.directives;
-        EXPECT_THAT(err, testing::HasSubstr(c.says)) << c.directives;
+        EXPECT_EQ(report.total, 1600u) << directives;
+        EXPECT_THAT(err, testing::HasSubstr(says)) << directives;
         double const losses = injected(daemon, "drop") + injected(daemon, "stall");
-        EXPECT_GT(losses, 0) << c.directives;
-        EXPECT_GE(report.failed(), 1u) << c.directives;
-        EXPECT_LE(double(report.failed()), 8 * losses) << c.directives;
+        EXPECT_GT(losses, 0) << directives;
+        EXPECT_GE(report.failed(), 1u) << directives;
+        EXPECT_LE(double(report.failed()), 8 * losses) << directives;
     }
 }
 

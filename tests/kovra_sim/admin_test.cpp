@@ -34,13 +34,7 @@ struct AdminTest : testing::Test {
 };
 
 TEST_F(AdminTest, RoutesAnswerAndABadPostChangesNothing) {
-    struct {
-        char const* method;
-        char const* path;
-        std::string body;
-        int status;
-        char const* says;
-    } const cases[] = {
+    std::tuple<char const*, char const*, std::string, int, char const*> const cases[] = {
         {"GET", "/health", "", 200, "ok"},
         {"GET", "/nowhere", "", 404, "no such resource"},
         {"POST", "/health", "", 405, "not allowed"},
@@ -50,10 +44,10 @@ TEST_F(AdminTest, RoutesAnswerAndABadPostChangesNothing) {
          "not POST /directives"},
         {"POST", "/directives", "", 400, "an empty body"},
     };
-    for (auto const& c : cases) {
-        std::string const answer = http_call(port, c.method, c.path, c.body);
-        EXPECT_EQ(http_status(answer), c.status) << c.method << " " << c.path << " " << c.body;
-        EXPECT_THAT(http_body(answer), testing::HasSubstr(c.says));
+    for (auto const& [method, path, body, status, says] : cases) {
+        std::string const answer = http_call(port, method, path, body);
+        EXPECT_EQ(http_status(answer), status) << method << " " << path << " " << body;
+        EXPECT_THAT(http_body(answer), testing::HasSubstr(says));
     }
     nlohmann::json const before = state();
     EXPECT_EQ(before.at("latency_us"), 7) << "a refused list applies nothing of itself";
@@ -80,11 +74,7 @@ TEST_F(AdminTest, RequestsOverALimitOrMalformedAreAnsweredAndClosed) {
         std::string const head = "GET /health HTTP/1.1\r\nConnection: close\r\nX: ";
         return head + std::string(bytes - head.size() - 4, 'x') + "\r\n\r\n";
     };
-    struct {
-        char const* what;
-        std::string raw;
-        int status;
-    } const cases[] = {
+    std::tuple<char const*, std::string, int> const cases[] = {
         {"body exactly at the limit", request + "65536\r\n\r\n" + at_limit, 200},
         {"body one byte past it", request + "65537\r\n\r\n" + at_limit + ";", 413},
         {"header exactly at its limit", header(8 * 1024), 200},
@@ -93,9 +83,9 @@ TEST_F(AdminTest, RequestsOverALimitOrMalformedAreAnsweredAndClosed) {
         {"not HTTP", "HELLO /health SMTP/9\r\n\r\n", 400},
         {"a bad length", request + "-1\r\n\r\n", 400},
     };
-    for (auto const& c : cases) {
-        std::string const answer = http_exchange(port, c.raw);
-        EXPECT_EQ(http_status(answer), c.status) << c.what << ": " << answer.substr(0, 200);
+    for (auto const& [what, raw, status] : cases) {
+        std::string const answer = http_exchange(port, raw);
+        EXPECT_EQ(http_status(answer), status) << what << ": " << answer.substr(0, 200);
     }
     EXPECT_EQ(daemon.health(), 200);
 }
@@ -220,10 +210,9 @@ TEST_F(AdminTest, PostedTextCannotForgeALogLine) {
 
 TEST(AdminRebootTest, ResetsDoNotPutTheStartSchedulesRebootsOff) {
     Daemon daemon({"--admin", "0", "--sim", "reboot=1@4"});
-    int const port = daemon.admin_port();
     EXPECT_TRUE(eventually(
         [&] {
-            std::string const reset = http_call(port, "POST", "/reset");
+            std::string const reset = http_call(daemon.admin_port(), "POST", "/reset");
             return http_body(reset).find("reboot in progress ended") != std::string::npos ||
                    daemon.health() == 503;
         },
@@ -241,11 +230,7 @@ TEST(AdminTokenTest, OnlyTheTokenOpensTheGuardedRoutes) {
                              request + " HTTP/1.1\r\nConnection: close\r\nAuthorization: " + token +
                                  "\r\nContent-Length: 10\r\n\r\nlatency=99");
     };
-    struct {
-        char const* request;
-        char const* token;
-        int status;
-    } const cases[] = {
+    std::tuple<std::string, char const*, int> const cases[] = {
         {"GET /health", "", 200},
         {"GET /metrics", "", 200},
         {"GET /state", "", 401},
@@ -259,13 +244,13 @@ TEST(AdminTokenTest, OnlyTheTokenOpensTheGuardedRoutes) {
         {"GET /state", "bearer s3cret-token", 200},
         {"POST /directives", "Bearer s3cret-token", 200},
     };
-    for (auto const& c : cases) {
-        std::string const answer = call(c.request, c.token);
-        EXPECT_EQ(http_status(answer), c.status) << c.request << " " << c.token << " " << answer;
-        EXPECT_EQ(answer.find("WWW-Authenticate: Bearer") != std::string::npos, c.status == 401);
-        if (c.status == 401 || std::string(c.request) == "POST /directives") {
+    for (auto const& [request, token, status] : cases) {
+        std::string const answer = call(request, token);
+        EXPECT_EQ(http_status(answer), status) << request << " " << token << " " << answer;
+        EXPECT_EQ(answer.find("WWW-Authenticate: Bearer") != std::string::npos, status == 401);
+        if (status == 401 || request == "POST /directives") {
             std::string const state = http_body(call("GET /state", "Bearer s3cret-token"));
-            EXPECT_EQ(nlohmann::json::parse(state).at("latency_us"), c.status == 200 ? 99 : 7);
+            EXPECT_EQ(nlohmann::json::parse(state).at("latency_us"), status == 200 ? 99 : 7);
         }
     }
     std::remove(file.c_str());

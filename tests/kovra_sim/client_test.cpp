@@ -80,8 +80,8 @@ TEST_F(Client, EachKindOfBadCallGetsItsStatusAndTouchesNothing) {
     EXPECT_EQ(none, nullptr);
     EXPECT_EQ(snapshot(), before);
     // Handles from before a reset are unknown after it, even where numbers repeat,
-    // and the settings are back to their defaults (which are never 0).
-    ASSERT_EQ(kovra_sim_setting_set("led.state", "0"), 0);
+    // and the settings, the first of them too, are back to their defaults (never 0).
+    ASSERT_EQ(kovra_sim_setting_set("alarm.configuration", "0,0,0,0,0,0,0,0,0"), 0);
     kovra_sim_reset();
     EXPECT_EQ(snapshot(), before);
     void* fresh = nullptr;

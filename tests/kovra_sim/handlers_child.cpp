@@ -50,12 +50,10 @@ std::deque<Registration> made;
 std::atomic<int> refused{0};
 
 int add(int function) {
-    Registration& r = [&]() -> Registration& {
-        std::lock_guard lock(made_mutex);
-        Registration& added = made.emplace_back();
-        added.function = function;
-        return added;
-    }();
+    std::unique_lock lock(made_mutex);
+    Registration& r = made.emplace_back();
+    r.function = function;
+    lock.unlock();
     r.live = true;  // a handler may run before register returns
     int const status =
         kovra_api_broker_new_target_register_event_handler(broker, handlers[function], &r);
@@ -68,9 +66,8 @@ int drop(int function) {
         kovra_api_broker_new_target_unregister_event_handler(broker, handlers[function]);
     if (status == 0) {
         std::lock_guard lock(made_mutex);
-        for (Registration& r : made) {
+        for (Registration& r : made)
             if (r.function == function) r.live = false;
-        }
     }
     return status;
 }

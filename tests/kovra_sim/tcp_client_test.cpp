@@ -23,12 +23,10 @@ namespace {
 using namespace std::chrono_literals;
 
 bool ipv6_loopback() {
+    sockaddr_in6 a{AF_INET6, 0, 0, in6addr_loopback, 0};
     int const fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in6 a{};
-    a.sin6_family = AF_INET6;
-    a.sin6_addr = in6addr_loopback;
-    bool const bound = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    if (fd >= 0) close(fd);
+    bool const bound = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(fd);  // if any
     return bound;
 }
 using Clock = std::chrono::steady_clock;
@@ -38,10 +36,8 @@ using Clock = std::chrono::steady_clock;
 // request to `behave`; no heartbeat is answered.
 class FakeCamera {
 public:
-    using Behaviour = std::function<bool(int fd, kovra_sim::wire::Call const&)>;
-
-    FakeCamera(Behaviour behave, uint64_t fingerprint = kovra_sim::table_fingerprint(),
-               uint32_t idle_ms = 0)
+    FakeCamera(std::function<bool(int fd, kovra_sim::wire::Call const&)> behave,
+               uint64_t fingerprint = kovra_sim::table_fingerprint(), uint32_t idle_ms = 0)
         : listener_(listen_loopback(port_)) {
         thread_ = std::thread([this, behave, fingerprint, idle_ms] {
             int const fd = client_ = accept(listener_, nullptr, nullptr);
@@ -72,7 +68,7 @@ public:
         close(listener_);
         thread_.join();
     }
-    std::string url() const { return loopbackUrl(port_); }
+    std::string url() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
     // Whether the connection has ended (the client closed it, or `behave` did).
     bool hung_up() const { return hung_up_; }
     // Bytes the client sent that the camera has not read yet.
@@ -205,17 +201,13 @@ TEST_F(TcpClient, AConnectionThatFailsSaysWhyOnStderr) {
     ASSERT_EQ(kovra_sim_configure("give_up=1"), 0);
     int free_port = 0;
     close(listen_loopback(free_port));
-    std::string const refused = loopbackUrl(free_port);
-    struct Case {
-        std::string url;
-        int32_t status;
-        std::string said;  // how its line on stderr begins
-    };
+    std::string const address = "127.0.0.1:" + std::to_string(free_port),
+                      refused = "tcp://" + address;
     FakeCamera other([](int, auto const&) { return false; }, kovra_sim::table_fingerprint() ^ 1);
-    std::vector<Case> cases = {
+    // Each URL, its status, and how its line on stderr begins.
+    std::vector<std::tuple<std::string, int32_t, std::string>> cases = {
         {refused, KOVRA_SIM_STATUS_NOT_CONNECTED,
-         "cannot connect to " + refused + ": 127.0.0.1:" + std::to_string(free_port) +
-             ": connection refused"},
+         "cannot connect to " + refused + ": " + address + ": connection refused"},
         {other.url(), KOVRA_SIM_STATUS_PROTOCOL,
          "camera at " + other.url() + " was built differently"},
         {"tcp://no-such-host.invalid:7570", KOVRA_SIM_STATUS_NOT_CONNECTED,
@@ -227,14 +219,13 @@ TEST_F(TcpClient, AConnectionThatFailsSaysWhyOnStderr) {
          "cannot connect: \"tcp://127.0.0.1:0\" is not tcp://HOST[:PORT]"},
     };
     for (char const* bad : {"udp://127.0.0.1", "tcp://", "tcp://127.0.0.1:x", "tcp://[::1"})
-        cases.push_back(
-            {bad, KOVRA_SIM_STATUS_BAD_ARGUMENT, "cannot connect: \"" + std::string(bad)});
-    for (Case const& c : cases) {
+        cases.emplace_back(bad, KOVRA_SIM_STATUS_BAD_ARGUMENT,
+                           "cannot connect: \"" + std::string(bad));
+    for (auto const& [url, status, begins] : cases) {
         testing::internal::CaptureStderr();
-        int32_t const status = connect(c.url);
-        std::string const said = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(status, c.status) << c.url;
-        EXPECT_THAT(said, testing::StartsWith("kovra-sim: " + c.said));
+        EXPECT_EQ(connect(url), status) << url;
+        EXPECT_THAT(testing::internal::GetCapturedStderr(),
+                    testing::StartsWith("kovra-sim: " + begins));
     }
     ipc_ = nullptr;
 }
@@ -302,23 +293,19 @@ TEST_F(TcpClient, DroppingEveryThirdReplyFailsEveryThirdCall) {
 // would outlast the deadline) or a jitter up to its ms (as us it would be
 // nothing; as s, past the deadline): the median of nine calls.
 TEST_F(TcpClient, ADaemonAnswersOnEitherFamilyAfterItsLatencyAndJitter) {
-    struct {
-        char const *host, *sim;
-        std::chrono::milliseconds median;
-    } const cases[] = {{"127.0.0.1", "latency=20000", 20ms},
-                       {"::1", "latency=20000", 20ms},
-                       {"127.0.0.1", "jitter=200", 10ms}};
-    for (auto const& c : cases) {
-        if (std::string(c.host) == "::1" && !ipv6_loopback()) {
+    for (auto [host, sim, median] : {std::tuple{"127.0.0.1", "latency=20000", 20ms},
+                                     {"::1", "latency=20000", 20ms},
+                                     {"127.0.0.1", "jitter=200", 10ms}}) {
+        if (std::string(host) == "::1" && !ipv6_loopback()) {
             std::cerr << "no IPv6 loopback here: IPv6 not tested\n";
             continue;
         }
-        Daemon daemon({"--sim", c.sim}, 0, c.host);
+        Daemon daemon({"--sim", sim}, 0, host);
         ASSERT_NO_FATAL_FAILURE(open_led(daemon.url()));
         std::vector<Clock::duration> took(9);
-        for (auto& t : took) EXPECT_EQ(ask(&t), 0) << c.host << " " << c.sim;
+        for (auto& t : took) EXPECT_EQ(ask(&t), 0) << host << " " << sim;
         std::nth_element(took.begin(), took.begin() + 4, took.end());
-        EXPECT_GE(took[4], c.median) << c.host << " " << c.sim;
+        EXPECT_GE(took[4], median) << host << " " << sim;
         disconnect();
     }
 }
@@ -337,8 +324,7 @@ TEST_F(TcpClient, AnIdleSubscriberHearsAnAnnouncementBeforeItsFirstHeartbeat) {
     ASSERT_EQ(connect(camera.url()), 0);
     kovra_initiator* broker = nullptr;
     ASSERT_EQ(kovra_api_broker_initiator_init(ipc_, log_, &broker, 1, 0), 0);
-    static std::atomic<int> unread_then;
-    unread_then = -1;
+    static std::atomic<int> unread_then{-1};
     auto handler = [](char const*, char const* target, uint8_t, char const*, void* camera) {
         if (std::string(target) == "led") unread_then = static_cast<FakeCamera*>(camera)->unread();
     };

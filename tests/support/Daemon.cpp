@@ -36,11 +36,10 @@ Daemon::Daemon(std::vector<std::string> const& options, int port, std::string co
     posix_spawn_file_actions_destroy(&actions);
     if (failed) throw std::runtime_error("cannot start " + argv[3]);
     // Until it says where it listens, or 20 s (an emulated daemon starts slowly).
-    int status = 0;
     eventually(
         [&] {
             port_ = std::atoi(readFile(dir_ + "/port").c_str());
-            if (port_ == 0 && waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;
+            if (port_ == 0 && waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
             return port_ != 0 || pid_ < 0;
         },
         std::chrono::seconds(20));
@@ -62,9 +61,11 @@ bool Daemon::said(std::string const& text, std::chrono::milliseconds limit) cons
 }
 
 int Daemon::admin_port() const {
-    std::string const said = "admin endpoint on http://127.0.0.1:", text = log();
+    std::string const said = "admin endpoint on http://127.0.0.1:";
+    std::string const text = admin_port_ ? "" : log();
     size_t const at = text.find(said);
-    return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + said.size());
+    if (at != std::string::npos) admin_port_ = std::atoi(text.c_str() + at + said.size());
+    return admin_port_;
 }
 
 int Daemon::health() const { return http_status(http_call(admin_port(), "GET", "/health")); }
@@ -100,11 +101,7 @@ int Daemon::stop(int signal, int seconds) {
 }
 
 static sockaddr_in loopback(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
+    return {AF_INET, htons(uint16_t(port)), {htonl(INADDR_LOOPBACK)}, {}};
 }
 
 int connect_loopback(int port) {

@@ -41,6 +41,7 @@ public:
 private:
     pid_t pid_ = -1;
     int port_ = 0;
+    mutable int admin_port_ = 0;  // once the log has said it
     std::string host_;
     std::string dir_;
 };

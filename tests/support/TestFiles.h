@@ -61,8 +61,6 @@ bool eventually(Done&& done, std::chrono::milliseconds limit = std::chrono::seco
     }
 }
 
-inline std::string loopbackUrl(int port) { return "tcp://127.0.0.1:" + std::to_string(port); }
-
 // How a command run by the shell ended: its exit status (-1 if a signal
 // ended it), standard output and standard error.
 struct Outcome {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "support/Daemon.h"
@@ -55,11 +56,20 @@ inline bool closed_by_peer(int fd, std::chrono::milliseconds limit = std::chrono
     return std::chrono::steady_clock::now() - start < limit;
 }
 
-// A connection to the daemon on `port` that said hello and was welcomed, or -1.
+// The welcome a frame's payload holds, if it holds one.
+inline std::optional<kovra_sim::wire::Welcome> welcome_of(std::string const& payload) {
+    kovra_sim::wire::Decoded d;
+    kovra_sim::wire::Welcome welcome;
+    if (d.parse(payload.data(), payload.size()) && d.welcome(welcome)) return welcome;
+    return std::nullopt;
+}
+
+// A connection to the daemon on `port` that said hello and was admitted, or -1.
 inline int greeted(int port) {
     int const fd = connect_loopback(port);
     send_all(fd, hello());
-    if (!read_frame(fd).empty()) return fd;
+    auto const welcome = welcome_of(read_frame(fd));
+    if (welcome && welcome->status == 0) return fd;
     close(fd);
     return -1;
 }
