@@ -8,13 +8,15 @@ namespace kovra_sim {
 
 Camera::Served Camera::serve(int function, std::string_view target, Exchange& exchange) {
     std::chrono::microseconds delay(latency_us());
-    Profile const* const profile = profile_.load(std::memory_order_acquire);
-    if (profile && profile->covers(function)) {
-        uint64_t const n = calls_[size_t(function)].fetch_add(1, std::memory_order_relaxed);
-        Profile::Draw const drawn =
-            profile->draw(function, seed_.load(std::memory_order_relaxed), n);
-        if (drawn.status != KOVRA_SIM_STATUS_OK) return {drawn.status, drawn.delay};
-        delay = drawn.delay;
+    if (profiled_.load(std::memory_order_relaxed)) {
+        std::shared_ptr<Profile const> const profile = std::atomic_load(&profile_);
+        if (profile && profile->covers(function)) {
+            uint64_t const n = calls_[size_t(function)].fetch_add(1, std::memory_order_relaxed);
+            Profile::Draw const drawn =
+                profile->draw(function, seed_.load(std::memory_order_relaxed), n);
+            if (drawn.status != KOVRA_SIM_STATUS_OK) return {drawn.status, drawn.delay};
+            delay = drawn.delay;
+        }
     }
     if (target != service_info(function_info(function).service).target)
         return {KOVRA_SIM_STATUS_UNKNOWN_TARGET, delay};
@@ -70,18 +72,17 @@ void Camera::plan_restart(RestartPlan plan) {
 }
 
 void Camera::set_profile(std::shared_ptr<Profile const> profile) {
-    std::lock_guard lock(mutex_);
-    if (std::find(profiles_.begin(), profiles_.end(), profile) == profiles_.end())
-        profiles_.push_back(profile);
+    std::lock_guard lock(mutex_);  // so that the flag and the profile agree
     for (auto& n : calls_) n.store(0, std::memory_order_relaxed);
-    profile_.store(profile.get(), std::memory_order_release);
+    profiled_.store(profile != nullptr, std::memory_order_relaxed);
+    std::atomic_store(&profile_, std::move(profile));
 }
 
 void Camera::reset() {
     settings.reset();
     latency_us_.store(0, std::memory_order_relaxed);
     seed_.store(0, std::memory_order_relaxed);
-    profile_.store(nullptr, std::memory_order_release);
+    set_profile(nullptr);
     served_.store(0, std::memory_order_relaxed);
     std::lock_guard lock(mutex_);
     restarts_.clear();

@@ -79,17 +79,17 @@ private:
 
     std::atomic<uint32_t> latency_us_{0};
     std::atomic<uint32_t> seed_{0};
-    // Read without a lock: every profile ever set stays in `profiles_` while
-    // the camera lives, since a request may still be drawing from the one
-    // replaced.
-    std::atomic<Profile const*> profile_{nullptr};
+    // A request drawing from the profile holds it, so one replaced is freed
+    // when the last such request is done. Taking it locks briefly: only
+    // while a profile is set, which `profiled_` tells without a lock.
+    std::shared_ptr<Profile const> profile_;
+    std::atomic<bool> profiled_{false};
     std::array<std::atomic<uint64_t>, kFunctionCount> calls_{};  // since the profile was set
     std::atomic<uint64_t> served_{0};
     std::atomic<bool> any_restarts_{false};
     std::mutex mutex_;  // guards the lists
     std::vector<Restart> restarts_;
     std::vector<Listener*> listeners_;
-    std::vector<std::shared_ptr<Profile const>> profiles_;
 };
 
 }  // namespace kovra_sim

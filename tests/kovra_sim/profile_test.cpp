@@ -132,7 +132,8 @@ TEST_F(Replay, DrawsFollowTheRecordingAndTheSeed) {
     EXPECT_NE(draws(7), draws(8));
 }
 
-// Applied and dropped while requests are served, as a POST may: no race.
+// Applied and dropped while requests are served, as a POST may: no race,
+// and a profile no longer in use is not kept.
 TEST_F(Replay, AProfileCanChangeWhileRequestsAreServed) {
     ASSERT_TRUE(parse("profile=" + recording())) << error;
     Camera camera;
@@ -150,6 +151,10 @@ TEST_F(Replay, AProfileCanChangeWhileRequestsAreServed) {
     }
     done = true;
     for (auto& t : servers) t.join();
+    EXPECT_EQ(config.profile.use_count(), 1) << "a reset lets go of it";
+    camera.set_profile(config.profile);
+    camera.set_profile(std::make_shared<Profile const>(*config.profile));
+    EXPECT_EQ(config.profile.use_count(), 1) << "and so does a replacement";
 }
 
 }  // namespace
