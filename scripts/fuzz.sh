@@ -42,7 +42,7 @@ run_one() {
 }
 export -f run_one
 export work limit merge
-# Each harness is one process: as many run at once as there are cores.
-printf '%s\n' frames handshake directives | xargs -P "$(nproc)" -I{} bash -c 'run_one {}' ||
-    exit 1
+# Each harness is one process, named by its corpus folder: as many run at
+# once as there are cores.
+(cd fuzz/corpus && printf '%s\n' *) | xargs -P "$(nproc)" -I{} bash -c 'run_one {}' || exit 1
 rmdir fuzz-artifacts 2>/dev/null || true
