@@ -34,7 +34,7 @@ Daemon::Daemon(std::vector<std::string> const& options, int port, std::string co
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int const failed = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (failed) throw std::runtime_error("cannot start " + argv[3]);
+    if (failed) throw std::runtime_error(std::string("cannot start ") + KOVRA_CAMD);
     // Until it says where it listens, or 20 s (an emulated daemon starts slowly).
     eventually(
         [&] {
