@@ -138,7 +138,10 @@ bool Timeline::finish(std::string& error) {
     write_line();
     if (file_.is_open()) {
         std::string why;
-        if (!(file_.write(timeline::end_line(now_clock()), why) && file_.close(why)) &&
+        // The end mark is held to the cap too: a file full to it is halved first.
+        std::string const end = timeline::end_line(now_clock());
+        bool const fits = !files_.max_bytes || file_.size() + end.size() + 1 <= files_.max_bytes;
+        if (!((fits || halve(why)) && file_.write(end, why) && file_.close(why)) &&
             error_.empty()) {
             error_ = why;
         }
